@@ -1,0 +1,32 @@
+#include "windows/aboutwindow.h"
+
+#include "app/util/textfiles.h"
+#include "ui_aboutwindow.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+AboutWindow::AboutWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::AboutWindow)
+{
+    m_ui->setupUi(this);
+    setWindowTitle(QStringLiteral("About Sievra"));
+    // A missing change log leaves the box empty.
+    const QString changeLog = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("changelog.txt"));
+    m_ui->txtChangeLog->setText(readTextFile(changeLog));
+}
+
+AboutWindow::~AboutWindow()
+{
+    delete m_ui;
+}
+
+void AboutWindow::setVersion(const QString& version)
+{
+    m_ui->lblVersion->setText(QStringLiteral("Version ") + version);
+    m_ui->lblTitle->setText(QStringLiteral("Sievra ") + version);
+}
+
+void AboutWindow::on_btnClose_clicked()
+{
+    close();
+}
