@@ -1,4 +1,399 @@
+#include "app/mainwindow.h"
+#include "app/util/externalhosts.h"
+#include "settings/configwindow.h"
+#include "settings/settingscipher.h"
+#include "settings/userfolders.h"
+#include "tests/support/desktopcapture.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/testhome.h"
+#include "windows/aboutwindow.h"
+#include "windows/iptocountry.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT };
-QTEST_MAIN(Placeholder)
+#include <memory>
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void firstStart_createsTheFoldersSilently();
+    void folderThatCannotBeMade_showsMessage_data();
+    void folderThatCannotBeMade_showsMessage();
+    void startsInItsInitialState();
+    void tableHeaders_data();
+    void tableHeaders();
+    void threadSelector_hasTwentyItems();
+    void menus_inOrderWithIcons();
+    void relayout_followsEveryResize_data();
+    void relayout_followsEveryResize();
+    void headerClick_changesNothing();
+    void about_eachUseOpensAnotherWindow();
+    void about_showsChangeLogBesideExecutable();
+    void menuActions_openTheirTargets();
+    void settings_writtenAtExitOnly();
+
+private:
+    template <typename T> static T* child(QObject* parent, const char* name)
+    {
+        T* found = parent->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("missing child %s", name);
+        return found;
+    }
+};
+
+void MainWindowTest::cleanup()
+{
+    DialogAnswerer::closeLeftoverModals();
+}
+
+void MainWindowTest::firstStart_createsTheFoldersSilently()
+{
+    TestHome home;
+    DialogAnswerer dialogs;
+    MainWindow window;
+    for (const QString& folder : {UserFolders::makerFolder(), UserFolders::baseFolder(), UserFolders::dataFolder(),
+                                  UserFolders::outputFolder()})
+        QVERIFY2(QDir(folder).exists(), qPrintable(folder));
+    // The fetchers found the data folder in place and made the run folder in it.
+    QCOMPARE(QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    QCOMPARE(dialogs.count(), 0);
+    QVERIFY(!window.startupFailed());
+}
+
+void MainWindowTest::folderThatCannotBeMade_showsMessage_data()
+{
+    QTest::addColumn<QString>("blockedPath");
+    QTest::addColumn<int>("messages");
+    // A plain file where a folder belongs makes its creation fail, and that of every folder below it.
+    QTest::newRow("maker folder") << ".tarnix" << 4;
+    QTest::newRow("base folder") << ".tarnix/sievra" << 3;
+    QTest::newRow("output folder only") << ".tarnix/sievra/output" << 1;
+}
+
+void MainWindowTest::folderThatCannotBeMade_showsMessage()
+{
+    QFETCH(QString, blockedPath);
+    QFETCH(int, messages);
+    TestHome home;
+    const QString blocked = QDir(home.path()).filePath(blockedPath);
+    QVERIFY(QDir().mkpath(QFileInfo(blocked).path()));
+    QFile file(blocked);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    DialogAnswerer dialogs;
+    MainWindow window;
+    const QList<DialogRecord> records = dialogs.records();
+    // Later messages come from the fetchers that could not make their run folder under a missing data folder.
+    QVERIFY(records.size() >= messages);
+    for (int i = 0; i < messages; ++i) {
+        QCOMPARE(records[i].title, QStringLiteral("Sievra v1.03"));
+        QCOMPARE(records[i].text, QStringLiteral("Error establishing data directory, please restart the application"));
+        QCOMPARE(records[i].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+    QVERIFY(window.startupFailed());
+}
+
+void MainWindowTest::startsInItsInitialState()
+{
+    TestHome home;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(window.windowTitle(), QStringLiteral("Sievra"));
+    QCOMPARE(window.size(), QSize(777, 468));
+    QVERIFY(!window.windowIcon().isNull());
+    auto* tabs = child<QTabWidget>(&window, "tabWidget");
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("Leech Urls"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Proxy Lists"));
+    QVERIFY(!tabs->tabIcon(0).isNull());
+    QVERIFY(!tabs->tabIcon(1).isNull());
+    QCOMPARE(tabs->geometry().y(), 10);
+
+    QVERIFY(child<QRadioButton>(&window, "rbHarvestSingleLink")->isChecked());
+    QVERIFY(!child<QRadioButton>(&window, "rbHarvestFurther")->isChecked());
+    QVERIFY(child<QPushButton>(&window, "btnStart")->isEnabled());
+    QVERIFY(!child<QPushButton>(&window, "btnStop")->isEnabled());
+    QCOMPARE(child<QPushButton>(&window, "btnStart")->text(), QStringLiteral(" &Start"));
+    QCOMPARE(child<QPushButton>(&window, "btnStop")->text(), QStringLiteral(" Sto&p"));
+    QCOMPARE(child<QLabel>(&window, "lblUrls")->text(), QStringLiteral("TC:"));
+    QCOMPARE(child<QLabel>(&window, "lblProxies")->text(), QStringLiteral("PE:  0"));
+    QCOMPARE(child<QProgressBar>(&window, "crawlProgress")->value(), 0);
+    QCOMPARE(child<QPushButton>(&window, "btnClear")->toolTip(), QStringLiteral("Remove All"));
+    QCOMPARE(child<QPushButton>(&window, "btnSave")->toolTip(), QStringLiteral("Save Url List"));
+    QCOMPARE(child<QPushButton>(&window, "btnRemoveDuplicates")->toolTip(), QStringLiteral("Remove Duplicates"));
+    QCOMPARE(child<QComboBox>(&window, "cbThreads")->toolTip(), QStringLiteral("N Socket Threads"));
+    QCOMPARE(child<QComboBox>(&window, "cbThreads")->cursor().shape(), Qt::PointingHandCursor);
+
+    for (const char* name : {"tableUrls", "tableLists"}) {
+        auto* table = child<QTableWidget>(&window, name);
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(table->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
+        QCOMPARE(table->horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
+        QVERIFY(!table->showGrid());
+        QVERIFY(table->verticalHeader()->isHidden());
+        QVERIFY(!table->isSortingEnabled());
+    }
+}
+
+void MainWindowTest::tableHeaders_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<int>>("widths");
+    QTest::newRow("leech urls") << "tableUrls" << QStringList({"Url Size", "Url Address", "Bytes"})
+                                << QList<int>({100, 300, 100});
+    QTest::newRow("proxy lists") << "tableLists"
+                                 << QStringList({"Filename", "File Size", "Proxies", "Compile", "Date"})
+                                 << QList<int>({200, 100, 100, 100, 100});
+}
+
+void MainWindowTest::tableHeaders()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, widths);
+    TestHome home;
+    MainWindow window;
+    auto* widget = window.findChild<QTableWidget*>(table);
+    QVERIFY(widget);
+    QCOMPARE(widget->columnCount(), texts.size());
+    for (int column = 0; column < texts.size(); ++column) {
+        QTableWidgetItem* item = widget->horizontalHeaderItem(column);
+        QVERIFY(item);
+        QCOMPARE(item->text(), texts[column]);
+        QVERIFY(!item->icon().isNull());
+        QCOMPARE(item->textAlignment(), int(Qt::AlignVCenter));
+        QCOMPARE(item->sizeHint(), QSize(widths[column], 32));
+    }
+}
+
+void MainWindowTest::threadSelector_hasTwentyItems()
+{
+    TestHome home;
+    MainWindow window;
+    auto* threads = child<QComboBox>(&window, "cbThreads");
+    QCOMPARE(threads->count(), 20);
+    QCOMPARE(threads->itemText(0), QStringLiteral("       1 thread"));
+    QCOMPARE(threads->itemText(1), QStringLiteral("       2 threads"));
+    QCOMPARE(threads->itemText(19), QStringLiteral("       20 threads"));
+    QCOMPARE(threads->currentIndex(), 4);
+    QCOMPARE(threads->currentText(), QStringLiteral("       5 threads"));
+    threads->addItem(QStringLiteral("one more"));
+    QCOMPARE(threads->count(), 20);
+}
+
+void MainWindowTest::menus_inOrderWithIcons()
+{
+    TestHome home;
+    MainWindow window;
+    QStringList titles;
+    QStringList entries;
+    for (QAction* menuAction : window.menuBar()->actions()) {
+        titles << menuAction->text();
+        for (QAction* action : menuAction->menu()->actions()) {
+            entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            if (!action->isSeparator())
+                QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
+        }
+    }
+    QCOMPARE(titles, QStringList({"&File", "&Tools", "&Help"}));
+    QCOMPARE(entries, QStringList({"&Import Urls", "&Get Leech List", "-", "&Configure", "&Output Folder", "-",
+                                   "&Exit", "&Scanner", "IP to Country", "&Updates...", "&Learn More", "-",
+                                   "&About"}));
+    QVERIFY(!child<QAction>(&window, "action_Scanner")->isEnabled());
+    QCOMPARE(child<QAction>(&window, "actionImport_Urls")->toolTip(), QStringLiteral("Import &Urls"));
+    QCOMPARE(child<QAction>(&window, "actionConfig")->toolTip(), QStringLiteral("Configure"));
+}
+
+void MainWindowTest::relayout_followsEveryResize_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRect>("tabs");
+    QTest::addColumn<QRect>("urls");
+    QTest::addColumn<QRect>("lists");
+    QTest::addColumn<int>("boxTop");
+    QTest::newRow("initial") << QSize(777, 468) << QRect(10, 10, 761, 416) << QRect(10, 8, 736, 306)
+                             << QRect(10, 8, 736, 376) << 321;
+    QTest::newRow("larger") << QSize(1024, 700) << QRect(10, 10, 1008, 648) << QRect(10, 8, 983, 538)
+                            << QRect(10, 8, 983, 608) << 553;
+    QTest::newRow("smaller") << QSize(600, 300) << QRect(10, 10, 584, 248) << QRect(10, 8, 559, 138)
+                             << QRect(10, 8, 559, 208) << 153;
+    // A negative height is kept (Qt draws it as an empty rectangle) and the boxes follow it upwards.
+    QTest::newRow("tiny") << QSize(100, 100) << QRect(10, 10, 84, 48) << QRect(10, 8, 59, -62) << QRect(10, 8, 59, 8)
+                          << -47;
+}
+
+void MainWindowTest::relayout_followsEveryResize()
+{
+    QFETCH(QSize, size);
+    QFETCH(QRect, tabs);
+    QFETCH(QRect, urls);
+    QFETCH(QRect, lists);
+    QFETCH(int, boxTop);
+    TestHome home;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Go through another size first, so each row checks a real change.
+    window.resize(size + QSize(37, 23));
+    QTRY_COMPARE(window.size(), size + QSize(37, 23));
+    window.resize(size);
+    QTRY_COMPARE(window.size(), size);
+
+    QCOMPARE(child<QTabWidget>(&window, "tabWidget")->geometry(), tabs);
+    QCOMPARE(child<QTableWidget>(&window, "tableUrls")->geometry(), urls);
+    QCOMPARE(child<QTableWidget>(&window, "tableLists")->geometry(), lists);
+    const char* const boxes[] = {"gbScanOption", "gbSockets", "gbLeechListOptions", "gbProgramActions", "gbStatus"};
+    const QRect boxRects[] = {{10, boxTop, 131, 61},
+                              {150, boxTop, 131, 61},
+                              {290, boxTop, 141, 61},
+                              {440, boxTop, 161, 61},
+                              {610, boxTop, 101, 61}};
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(child<QGroupBox>(&window, boxes[i])->geometry(), boxRects[i]);
+}
+
+void MainWindowTest::headerClick_changesNothing()
+{
+    TestHome home;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* table = child<QTableWidget>(&window, "tableUrls");
+    const QStringList urls = {"www.zeta.com/a", "www.alpha.com/b", "www.mid.com/c"};
+    for (const QString& url : urls) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        table->setItem(row, 1, new QTableWidgetItem(url));
+    }
+    QHeaderView* header = table->horizontalHeader();
+    for (int column = 0; column < 3; ++column) {
+        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    }
+    QStringList after;
+    for (int row = 0; row < table->rowCount(); ++row)
+        after << table->item(row, 1)->text();
+    QCOMPARE(after, urls);
+    QVERIFY(!header->isSortIndicatorShown());
+}
+
+void MainWindowTest::about_eachUseOpensAnotherWindow()
+{
+    TestHome home;
+    MainWindow window;
+    auto* about = child<QAction>(&window, "action_About");
+    for (int i = 0; i < 3; ++i)
+        about->trigger();
+    const QList<AboutWindow*> windows = window.findChildren<AboutWindow*>();
+    QCOMPARE(windows.size(), 3);
+    for (AboutWindow* each : windows) {
+        QVERIFY(each->isVisible());
+        QCOMPARE(each->windowTitle(), QStringLiteral("About Sievra"));
+        QCOMPARE(child<QLabel>(each, "lblTitle")->text(), QStringLiteral("Sievra 1.03"));
+        QCOMPARE(child<QLabel>(each, "lblVersion")->text(), QStringLiteral("Version 1.03"));
+        QCOMPARE(each->minimumSize(), QSize(344, 290));
+        QCOMPARE(each->maximumSize(), QSize(344, 290));
+    }
+    // Closing only hides: the windows stay until the main window goes.
+    child<QPushButton>(windows.first(), "btnClose")->click();
+    QVERIFY(!windows.first()->isVisible());
+    QCOMPARE(window.findChildren<AboutWindow*>().size(), 3);
+}
+
+void MainWindowTest::about_showsChangeLogBesideExecutable()
+{
+    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("changelog.txt"));
+    QFile::remove(path);
+    {
+        AboutWindow missing;
+        QVERIFY(child<QTextEdit>(&missing, "txtChangeLog")->toPlainText().isEmpty());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Sievra 1.03\n- first entry\n");
+    file.close();
+    AboutWindow present;
+    auto* box = child<QTextEdit>(&present, "txtChangeLog");
+    QCOMPARE(box->toPlainText(), QStringLiteral("Sievra 1.03\n- first entry\n"));
+    QVERIFY(box->isReadOnly());
+    QFile::remove(path);
+}
+
+void MainWindowTest::menuActions_openTheirTargets()
+{
+    TestHome home;
+    DesktopCapture desktop;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    child<QAction>(&window, "action_Learn_More")->trigger();
+    child<QAction>(&window, "actionOutput_Folder")->trigger();
+    QCOMPARE(desktop.urls(), QList<QUrl>({QUrl(ExternalHosts::guidePage),
+                                          QUrl::fromLocalFile(UserFolders::outputFolder() + QStringLiteral("/"))}));
+    QVERIFY(QDir(desktop.urls().at(1).toLocalFile()).exists());
+
+    child<QAction>(&window, "actionConfig")->trigger();
+    QVERIFY(window.findChild<ConfigWindow*>()->isVisible());
+    child<QAction>(&window, "actionIP_Country_Lookup")->trigger();
+    QVERIFY(window.findChild<IPToCountry*>()->isVisible());
+    // The scanner entry is there but does nothing.
+    child<QAction>(&window, "action_Scanner")->trigger();
+    QCOMPARE(desktop.urls().size(), 2);
+
+    child<QAction>(&window, "action_Exit")->trigger();
+    QVERIFY(!window.isVisible());
+}
+
+void MainWindowTest::settings_writtenAtExitOnly()
+{
+    TestHome home;
+    auto window = std::make_unique<MainWindow>();
+    QVERIFY(!QFile::exists(UserFolders::configFile()));
+
+    auto* config = window->findChild<ConfigWindow*>();
+    child<QAction>(window.get(), "actionConfig")->trigger();
+    child<QComboBox>(config, "cbLeechTimeout")->setCurrentIndex(3);
+    child<QComboBox>(config, "cbLeechDepth")->setCurrentIndex(2);
+    child<QLineEdit>(config, "txtOutputFormat")->setText(QStringLiteral("a c"));
+    child<QPushButton>(config, "btnClose")->click();
+    QCoreApplication::processEvents();
+    QVERIFY(!QFile::exists(UserFolders::configFile()));
+
+    window.reset();
+    QFile file(UserFolders::configFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = CSettingsCipher::unscramble(QString::fromLatin1(file.readAll()));
+    QVERIFY(text.contains(QStringLiteral("<timeout>3</timeout>\r\n<depth>3</depth>\r\n<output>A C</output>")));
+}
+
+QTEST_MAIN(MainWindowTest)
 #include "tst_mainwindow.moc"
