@@ -28,6 +28,8 @@ private slots:
     void on_btnQuery_clicked();
 
 private:
+    static QString countryIn(const QString& page);
+
     Ui::IPToCountry* m_ui = nullptr;
     TXL::QtLib::Web::CWebSocket* m_fetcher = nullptr;
 };

@@ -2,7 +2,8 @@
 
 namespace {
 int currentPort = 80;
-}
+QString hostOverride;
+} // namespace
 
 namespace HttpPort {
 
@@ -14,6 +15,16 @@ int port()
 void setPortForTests(int port)
 {
     currentPort = port;
+}
+
+QString connectHost(const QString& host)
+{
+    return hostOverride.isEmpty() ? host : hostOverride;
+}
+
+void setConnectHostForTests(const QString& host)
+{
+    hostOverride = host;
 }
 
 } // namespace HttpPort

@@ -1,5 +1,15 @@
 #include "qtlib/updatesys/updatequery.h"
 
+#include "app/util/appinfo.h"
+#include "app/util/externalhosts.h"
+#include "app/util/httpport.h"
+
+#include <QDesktopServices>
+#include <QIcon>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
 namespace TXL::QtLib::UpdateSys {
 
 CUpdateQuery::CUpdateQuery()
@@ -16,13 +26,74 @@ void CUpdateQuery::query(const QString& productId, const QString& version)
     if (!version.isEmpty())
         m_version = version;
     m_buffer.clear();
-    // The lookup itself comes with the update check work.
+    // A check still waiting for its answer gives way to the new one.
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    m_socket.connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(),
+                           QIODevice::ReadWrite);
 }
 
-void CUpdateQuery::onConnect() {}
+void CUpdateQuery::onConnect()
+{
+    QString plainVersion = m_version;
+    plainVersion.remove(QLatin1Char('.'));
+    QString host = ExternalHosts::updateServer;
+    host.remove(QStringLiteral("www."));
+    const QString request = QStringLiteral("GET /lookup.php?id=") + m_productId + QStringLiteral("&vn=") +
+                            plainVersion + QStringLiteral(" HTTP/1.0\r\nHost: ") + host +
+                            QStringLiteral("\r\nConnection: close\r\n\r\n");
+    m_socket.write(request.toLatin1());
+}
 
-void CUpdateQuery::onDisconnect() {}
+void CUpdateQuery::onDataArrival()
+{
+    QByteArray bytes = m_socket.readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    m_buffer += QString::fromLatin1(bytes);
+}
 
-void CUpdateQuery::onDataArrival() {}
+void CUpdateQuery::onDisconnect()
+{
+    const QString reply = m_buffer;
+    m_buffer.clear();
+    if (!reply.contains(QLatin1Char('|'))) {
+        if (m_showIfCurrent)
+            showUpToDate();
+        return;
+    }
+    offerDownload(newVersionIn(reply));
+}
+
+QString CUpdateQuery::newVersionIn(const QString& reply)
+{
+    // The last line in front of the first "|" names the version; the status line and headers come before it.
+    const QString head = reply.split(QLatin1Char('|'), Qt::SkipEmptyParts).value(0);
+    const QStringList lines = head.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.last();
+}
+
+void CUpdateQuery::showUpToDate()
+{
+    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle,
+                    QStringLiteral("You're using the latest version at this time."), QMessageBox::Ok);
+    box.setWindowIcon(QIcon(AppInfo::programIcon));
+    box.exec();
+}
+
+void CUpdateQuery::offerDownload(const QString& newVersion)
+{
+    // A reply with nothing but line ends before the "|" names no version; the offer is made all the same.
+    const QString text = newVersion.isEmpty()
+                             ? QStringLiteral("A new version is available")
+                             : QStringLiteral("Version ") + newVersion + QStringLiteral(" is available");
+    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, text, QMessageBox::Yes | QMessageBox::No);
+    box.setWindowIcon(QIcon(AppInfo::programIcon));
+    box.setInformativeText(QStringLiteral("Download now?"));
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() == QMessageBox::Yes)
+        QDesktopServices::openUrl(QUrl(ExternalHosts::downloadPage));
+}
 
 } // namespace TXL::QtLib::UpdateSys

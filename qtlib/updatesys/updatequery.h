@@ -23,6 +23,10 @@ private slots:
     void onDataArrival();
 
 private:
+    static QString newVersionIn(const QString& reply);
+    static void showUpToDate();
+    static void offerDownload(const QString& newVersion);
+
     QTcpSocket m_socket;
     QString m_buffer;
     QString m_productId;
