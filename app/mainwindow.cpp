@@ -1,6 +1,9 @@
 #include "app/mainwindow.h"
 
+#include "app/harvestplan.h"
 #include "app/util/appinfo.h"
+#include "app/util/domaincheck.h"
+#include "app/util/formatting.h"
 #include "app/util/externalhosts.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
@@ -15,6 +18,12 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QSet>
+#include <QTextStream>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -256,41 +265,288 @@ void MainWindow::on_actionOutput_Folder_triggered()
     QDesktopServices::openUrl(QUrl::fromLocalFile(UserFolders::outputFolder() + QLatin1Char('/')));
 }
 
-// The harvest, the table editing and the output lists come with their own work; until then these
-// slots are connected but do nothing.
+// Harvest control ------------------------------------------------------------------------------------------
 
-void MainWindow::crawlCompleted(int) {}
+void MainWindow::on_btnStart_clicked()
+{
+    if (m_ui->tableUrls->rowCount() == 0)
+        return;
+    if (m_ui->rbHarvestFurther->isChecked())
+        startLinkCrawl();
+    else
+        startHarvest();
+}
 
-void MainWindow::refreshControls() {}
+void MainWindow::startLinkCrawl()
+{
+    m_linkCrawler->setMaxDepth(m_settings->depth());
+    for (const QString& url : urlList())
+        m_linkCrawler->addUrl(url);
+    m_linkCrawler->startCrawl();
+    m_ui->cbThreads->setEnabled(false);
+    m_ui->btnStart->setEnabled(false);
+    m_ui->btnStop->setEnabled(true);
+}
 
-void MainWindow::incrementProxyTally() {}
+void MainWindow::newLeechUrlFound(const QString& strLink)
+{
+    appendUrlRow(strLink);
+    setUrlTabTitle();
+    m_ui->tableUrls->resizeColumnsToContents();
+}
 
-void MainWindow::noProxyResults() {}
+void MainWindow::linkLeechingComplete()
+{
+    startHarvest();
+}
 
-void MainWindow::linkLeechingComplete() {}
+void MainWindow::startHarvest()
+{
+    m_ui->lblUrls->setText(QStringLiteral("TC:"));
+    m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
 
-void MainWindow::newLeechUrlFound(const QString&) {}
+    const int rows = m_ui->tableUrls->rowCount();
+    // The list can have been emptied while a link crawl ran; there is nothing to fetch then.
+    if (rows == 0)
+        return;
+    if (rows <= m_ui->cbThreads->currentIndex())
+        m_ui->cbThreads->setCurrentIndex(rows - 1);
 
-void MainWindow::on_actionImport_Urls_triggered() {}
+    const QStringList urls = urlList();
+    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(rows, fetchersInUse());
+    m_completedCount = 0;
+    for (int t = 0; t < blocks.size(); ++t) {
+        CLeechSocket* fetcher = m_fetchers[t];
+        fetcher->reset();
+        fetcher->clearQueue();
+        fetcher->setTimeout(CConfig::timeoutMilliseconds(m_settings->timeout()));
+        for (int i = blocks[t].first; i < blocks[t].first + blocks[t].count; ++i) {
+            CLeechUrl url;
+            url.parse(urls[i], 0, QString());
+            fetcher->addUrl(url);
+        }
+        fetcher->setSocketDescriptor(t);
+        fetcher->fetchQueue();
+    }
+}
 
-void MainWindow::on_actionGet_Leech_List_triggered() {}
+void MainWindow::crawlCompleted(int)
+{
+    ++m_completedCount;
+    const int inUse = fetchersInUse();
+    const quint32 percent = HarvestPlan::progressPercent(m_completedCount, inUse);
+    if (percent <= 100)
+        m_ui->crawlProgress->setValue(static_cast<int>(percent));
+    if (m_completedCount != static_cast<quint32>(inUse))
+        return;
 
-void MainWindow::on_btnClear_clicked() {}
+    m_extraction.start(QThread::InheritPriority);
+    for (int t = 0; t < inUse; ++t)
+        for (const CCrawlResult& result : m_fetchers[t]->results())
+            showPageSize(result);
+}
 
-void MainWindow::on_btnSave_clicked() {}
+void MainWindow::showPageSize(const CCrawlResult& result)
+{
+    QTableWidget* table = m_ui->tableUrls;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem* address = table->item(row, 1);
+        if (address && address->text() == result.url()) {
+            auto* cell = new QTableWidgetItem(formatByteSize(static_cast<quint32>(result.bytes())));
+            cell->setTextAlignment(Qt::AlignCenter);
+            table->setItem(row, 2, cell);
+            return;
+        }
+    }
+}
 
-void MainWindow::on_btnStart_clicked() {}
+void MainWindow::on_btnStop_clicked()
+{
+    m_extraction.closeOutput();
+    // Every fetcher reports its list as processed, so a harvest under way reaches its extraction.
+    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
+        fetcher->abort();
+        if (fetcher->isRunning())
+            fetcher->exit(0);
+        fetcher->clearQueue();
+    }
+    m_ui->cbThreads->setEnabled(true);
+    m_ui->btnStart->setEnabled(true);
+    m_ui->btnStop->setEnabled(false);
+    refreshOutputLists();
+}
 
-void MainWindow::on_btnStop_clicked() {}
-
-void MainWindow::on_btnRemoveDuplicates_clicked() {}
-
-void MainWindow::on_btnAdd_clicked() {}
+void MainWindow::refreshControls()
+{
+    m_ui->crawlProgress->setValue(0);
+    m_ui->lblUrls->setText(QStringLiteral("TC:"));
+    m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
+    m_ui->cbThreads->setEnabled(true);
+    m_ui->btnStart->setEnabled(true);
+    m_ui->btnStop->setEnabled(false);
+    m_ui->tabWidget->setCurrentIndex(1);
+    refreshOutputLists();
+}
 
 void MainWindow::on_cbThreads_currentIndexChanged(int)
 {
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
 }
+
+int MainWindow::fetchersInUse() const
+{
+    return m_ui->cbThreads->currentIndex() + 1;
+}
+
+QStringList MainWindow::urlList() const
+{
+    QStringList urls;
+    for (int row = 0; row < m_ui->tableUrls->rowCount(); ++row) {
+        const QTableWidgetItem* address = m_ui->tableUrls->item(row, 1);
+        urls << (address ? address->text() : QString());
+    }
+    return urls;
+}
+
+// Leech URL table ------------------------------------------------------------------------------------------
+
+void MainWindow::appendUrlRow(const QString& url)
+{
+    QTableWidget* table = m_ui->tableUrls;
+    auto* size = new QTableWidgetItem(QStringLiteral("         ") + formatByteSize(quint64(url.size()) * 8));
+    size->setTextAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+    const int row = table->rowCount();
+    table->insertRow(row);
+    table->setItem(row, 0, size);
+    table->setItem(row, 1, new QTableWidgetItem(url));
+}
+
+void MainWindow::setUrlTabTitle()
+{
+    m_ui->tabWidget->setTabText(0, QStringLiteral("Leech Urls (") + QString::number(m_ui->tableUrls->rowCount()) +
+                                       QLatin1Char(')'));
+}
+
+void MainWindow::on_btnAdd_clicked()
+{
+    const QString url = QInputDialog::getText(this, QStringLiteral("Add Url"), QStringLiteral("Please provide a URL"),
+                                              QLineEdit::Normal, QString(), nullptr, Qt::Dialog);
+    if (url.isEmpty() || !passesDomainCheck(url))
+        return;
+    appendUrlRow(url);
+    m_ui->tableUrls->resizeColumnsToContents();
+}
+
+void MainWindow::on_actionImport_Urls_triggered()
+{
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Import File..."));
+    if (fileName.isNull())
+        return;
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        for (QString line = stream.readLine(); !line.isNull(); line = stream.readLine())
+            if (passesDomainCheck(line))
+                appendUrlRow(line);
+    }
+    setUrlTabTitle();
+    m_ui->tableUrls->resizeColumnsToContents();
+    m_ui->tableUrls->resizeRowsToContents();
+}
+
+void MainWindow::on_actionGet_Leech_List_triggered()
+{
+    // Whatever the start-up download has brought so far; nothing is fetched again.
+    for (const QString& url : m_leechList->urlList())
+        if (passesDomainCheck(url))
+            appendUrlRow(url);
+    setUrlTabTitle();
+    m_ui->tableUrls->resizeColumnsToContents();
+    m_ui->tableUrls->resizeRowsToContents();
+}
+
+void MainWindow::on_btnRemoveDuplicates_clicked()
+{
+    m_ui->btnRemoveDuplicates->setEnabled(false);
+    QTableWidget* table = m_ui->tableUrls;
+    QSet<QStringList> seen;
+    for (int row = 0; row < table->rowCount();) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column) {
+            const QTableWidgetItem* item = table->item(row, column);
+            cells << (item ? item->text() : QString());
+        }
+        if (seen.contains(cells)) {
+            table->removeRow(row);
+        } else {
+            seen.insert(cells);
+            ++row;
+        }
+    }
+    m_ui->btnRemoveDuplicates->setEnabled(true);
+}
+
+void MainWindow::on_btnClear_clicked()
+{
+    const int rows = m_ui->tableUrls->rowCount();
+    if (rows == 0)
+        return;
+    if (!confirm(AppInfo::messageTitle,
+                 QStringLiteral("Confirm deletion of ") + QString::number(rows) + QStringLiteral(" URLs..."), true))
+        return;
+    removeAllRows(m_ui->tableUrls);
+    m_ui->tabWidget->setTabText(0, QStringLiteral("Leech Urls"));
+}
+
+void MainWindow::on_btnSave_clicked()
+{
+    const int rows = m_ui->tableUrls->rowCount();
+    if (rows == 0)
+        return;
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Sievra ") + AppInfo::version,
+                                                          QString(), QStringLiteral(".txt"));
+    if (fileName.isNull())
+        return;
+
+    QFile file(fileName);
+    // Claiming success for a list that never reached the disk would lose it: say so instead.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        inform(QMessageBox::Warning, QStringLiteral("Url list could not be saved to ") + fileName);
+        return;
+    }
+    for (const QString& url : urlList())
+        file.write((url + QLatin1Char('\n')).toLatin1());
+    file.flush();
+    const bool written = file.error() == QFileDevice::NoError;
+    file.close();
+    setUrlTabTitle();
+    if (written)
+        inform(QMessageBox::Information, QStringLiteral("Url list successfully saved."));
+    else
+        inform(QMessageBox::Warning, QStringLiteral("Url list could not be saved to ") + fileName);
+}
+
+bool MainWindow::confirm(const QString& title, const QString& text, bool withProgramIcon)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    if (withProgramIcon)
+        box.setWindowIcon(QIcon(AppInfo::programIcon));
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::inform(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, AppInfo::messageTitle, text, QMessageBox::Ok);
+    box.setWindowIcon(QIcon(AppInfo::programIcon));
+    box.exec();
+}
+
+// Extraction results and output lists come with their own work; until then these slots do nothing.
+
+void MainWindow::incrementProxyTally() {}
+
+void MainWindow::noProxyResults() {}
 
 void MainWindow::on_tableLists_doubleClicked(const QModelIndex&) {}
 

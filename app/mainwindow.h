@@ -4,6 +4,8 @@
 #include "qtlib/updatesys/updatequery.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QStringList>
 #include <QModelIndex>
 #include <QString>
 #include <QVector>
@@ -13,6 +15,7 @@ class MainWindow;
 }
 
 class AboutWindow;
+class CCrawlResult;
 class CConfig;
 class CLeechLinks;
 class CLeechList;
@@ -74,6 +77,16 @@ private:
     void createFetchers();
     void refreshOutputLists();
     static void removeAllRows(QTableWidget* table);
+
+    void startLinkCrawl();
+    void startHarvest();
+    void showPageSize(const CCrawlResult& result);
+    int fetchersInUse() const;
+    QStringList urlList() const;
+    void appendUrlRow(const QString& url);
+    void setUrlTabTitle();
+    static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
+    static void inform(QMessageBox::Icon icon, const QString& text);
 
     Ui::MainWindow* m_ui = nullptr;
     ConfigWindow* m_configWindow = nullptr;
