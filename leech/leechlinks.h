@@ -12,7 +12,13 @@
 class CLinkExtractor
 {
 public:
-    QStringList extractLinks(const QString& text, const QString& host) const;
+    // Links of the page as host and path without "http://", in page order, duplicates kept. The page's
+    // path only serves links relative to the page's folder.
+    QStringList extractLinks(const QString& text, const QString& host, const QString& path = QStringLiteral("/")) const;
+
+    // Whether the link names a file of a type not worth crawling (images, archives, programs, style sheets,
+    // scripts), judged by the extension of its last path segment.
+    bool isUnwantedFile(const QString& link) const;
 };
 
 // Follows the links of the user's pages down to the configured depth and reports every distinct link
@@ -25,6 +31,7 @@ public:
     CLeechLinks();
     ~CLeechLinks() override;
 
+    // A negative depth fetches only the user's pages, like 0.
     void setMaxDepth(int depth) { m_maxDepth = depth; }
     void addUrl(const QString& url);
     void startCrawl();
@@ -37,6 +44,8 @@ private slots:
     void processUrl();
 
 private:
+    void fetchFirst();
+
     QSet<QString> m_foundLinks;
     QVector<CLeechUrl> m_queue;
     CLinkExtractor m_extractor;

@@ -50,6 +50,12 @@ public slots:
     void processError();
 
 private:
+    // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
+    static QString pageText(const QString& reply, const QString& host);
+    QString pageFile(int page) const;
+    void finishUrl(bool retrieved);
+    void fetch(const CLeechUrl& url);
+
     QList<CLeechUrl> m_queue;
     CLeechUrl m_current;
     CLeechUrl m_next;

@@ -1,13 +1,22 @@
 #include "qtlib/web/websocket.h"
 
+#include "app/util/httpport.h"
+
+#include <QSignalBlocker>
 #include <QTcpSocket>
 
 namespace TXL::QtLib::Web {
 
+namespace {
+constexpr int longestTimeout = 25000;
+const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
+                                         "Firefox/3.5.2 (.NET CLR 3.5.30729)");
+} // namespace
+
 CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     : QThread(parent), m_socket(new QTcpSocket(this)), m_socketDescriptor(iSocketDescriptor)
 {
-    m_timer.setInterval(25000);
+    m_timer.setInterval(longestTimeout);
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
@@ -18,12 +27,28 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
 CWebSocket::~CWebSocket()
 {
     m_timer.stop();
+    m_fetching = false;
+    m_connectPending = false;
+    closeOwnConnection();
+    delete m_socket;
+    m_socket = nullptr;
+
+    // Owners end the idle loop themselves; this only spares a forgetful one the abort of a running QThread.
+    if (isRunning()) {
+        quit();
+        if (!wait(2000)) {
+            terminate();
+            wait();
+        }
+    }
 }
 
 void CWebSocket::setTimeout(int msecs)
 {
-    if (msecs <= 25000)
-        m_timer.setInterval(msecs);
+    if (msecs > longestTimeout)
+        return;
+    // A negative interval would never fire and leave a silent server waiting forever.
+    m_timer.setInterval(qMax(msecs, 0));
 }
 
 void CWebSocket::reset()
@@ -35,22 +60,127 @@ void CWebSocket::reset()
 
 void CWebSocket::startFetch()
 {
-    // Filled in with the fetching work.
+    startFetchOnPort(m_port);
 }
 
-void CWebSocket::onConnect() {}
+void CWebSocket::startFetchOnPort(int port)
+{
+    m_fetching = true;
+    m_connectPending = true;
+    m_connectPort = port;
+    // Owners start their next fetch from inside our outcome signals, which run inside the socket's own
+    // signals; the socket still tidies up after those return, so the new connection waits for the event loop.
+    QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
+}
 
-void CWebSocket::onDisconnect() {}
+void CWebSocket::cancelFetch()
+{
+    m_timer.stop();
+    m_fetching = false;
+    m_connectPending = false;
+    closeOwnConnection();
+}
 
-void CWebSocket::onDataArrival() {}
+void CWebSocket::openPendingConnection()
+{
+    if (!m_connectPending)
+        return;
+    m_connectPending = false;
+    closeOwnConnection();
+    // The host name itself, except in tests that serve named sites from loopback.
+    m_socket->connectToHost(HttpPort::connectHost(m_host), static_cast<quint16>(m_connectPort), QIODevice::ReadWrite);
+}
 
-void CWebSocket::onError(QAbstractSocket::SocketError) {}
+void CWebSocket::onConnect()
+{
+    if (!m_fetching)
+        return;
+    m_buffer = QLatin1String("");
+    m_timer.start();
+    m_socket->write(request());
+}
 
-void CWebSocket::onTimeout() {}
+void CWebSocket::onDisconnect()
+{
+    if (!m_fetching)
+        return;
+    readAvailable();
+    m_timer.stop();
+    m_fetching = false;
+    m_result = m_buffer;
+    m_bytesRetrieved += m_result.size();
+    if (m_socket->isOpen())
+        m_socket->close();
+    emit dataRetrieved();
+}
+
+void CWebSocket::onDataArrival()
+{
+    if (m_fetching)
+        readAvailable();
+}
+
+void CWebSocket::onError(QAbstractSocket::SocketError error)
+{
+    if (!m_fetching)
+        return;
+    m_timer.stop();
+    // The disconnection that follows completes the fetch.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    m_fetching = false;
+    closeOwnConnection();
+    emit dataRetrievalError();
+}
+
+void CWebSocket::onTimeout()
+{
+    if (!m_fetching)
+        return;
+    m_timer.stop();
+    m_fetching = false;
+    closeOwnConnection();
+    emit dataRetrievalError();
+}
 
 void CWebSocket::run()
 {
     exec();
+}
+
+QByteArray CWebSocket::request() const
+{
+    const QString crlf = QStringLiteral("\r\n");
+    QString text = QStringLiteral("GET ") + m_path + QStringLiteral(" HTTP/1.0") + crlf;
+    text += QStringLiteral("Host: ") + m_host + crlf;
+    text += QStringLiteral("User-Agent: ") + userAgent + crlf;
+    // Set-but-empty still sends the line; only an unset field leaves it out.
+    if (!m_referrer.isNull())
+        text += QStringLiteral("Referrer: ") + m_referrer + crlf;
+    if (!m_cookie.isNull())
+        text += QStringLiteral("Cookie: ") + m_cookie + crlf;
+    text += QStringLiteral("Connection: close") + crlf + crlf;
+    return text.toLatin1();
+}
+
+void CWebSocket::readAvailable()
+{
+    QByteArray bytes = m_socket->readAll();
+    // A zero byte ends the text of this read; what follows it in the same read is dropped.
+    const qsizetype end = bytes.indexOf('\0');
+    if (end >= 0)
+        bytes.truncate(end);
+    m_buffer += QString::fromLatin1(bytes);
+}
+
+void CWebSocket::closeOwnConnection()
+{
+    if (!m_socket || (m_socket->state() == QAbstractSocket::UnconnectedState && !m_socket->isOpen()))
+        return;
+    // Our own close must not look like the peer's: its disconnected() never reaches onDisconnect().
+    // abort(), not close(): a graceful close could leave the socket closing while the next fetch connects.
+    const QSignalBlocker blocker(m_socket);
+    m_socket->abort();
 }
 
 } // namespace TXL::QtLib::Web

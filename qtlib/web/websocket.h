@@ -34,7 +34,7 @@ public:
     QString data() const { return m_result; }
     int bytesRetrieved() const { return m_bytesRetrieved; }
 
-    // Values above 25000 ms are ignored.
+    // Values above 25000 ms are ignored; values below 0 count as 0, a time-out as soon as the connection is up.
     void setTimeout(int msecs);
     void reset();
     void startFetch();
@@ -55,7 +55,19 @@ protected:
     QTcpSocket* socket() const { return m_socket; }
     QTimer& timer() { return m_timer; }
 
+    // startFetch() on another port than the port field's.
+    void startFetchOnPort(int port);
+    // Ends the fetch in progress without an outcome: no signal, result and bytes retrieved unchanged.
+    void cancelFetch();
+
+private slots:
+    void openPendingConnection();
+
 private:
+    QByteArray request() const;
+    void readAvailable();
+    void closeOwnConnection();
+
     QString m_host;
     QString m_path;
     QString m_cookie;
@@ -67,6 +79,12 @@ private:
     QTcpSocket* m_socket = nullptr;
     QString m_result;
     int m_socketDescriptor = 0;
+
+    // True from the start of a fetch until its outcome or cancellation; a disconnection, error or time-out
+    // outside that span (as when we close the connection ourselves) completes nothing.
+    bool m_fetching = false;
+    bool m_connectPending = false;
+    int m_connectPort = 80;
 };
 
 } // namespace TXL::QtLib::Web

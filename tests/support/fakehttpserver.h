@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// One scripted answer of the fake web server.
+struct FakeReply
+{
+    enum class Ending
+    {
+        Close,   // close the connection once the last part is out
+        KeepOpen // leave it open: the client has to give up by itself
+    };
+
+    QList<QByteArray> parts; // written one after another, each in its own write
+    int pauseMs = 0;         // pause before every part after the first
+    Ending ending = Ending::Close;
+
+    // The bytes in one write, then close.
+    static FakeReply whole(const QByteArray& bytes);
+    // A 200 reply with a short header in front of the body.
+    static FakeReply page(const QByteArray& body);
+    // A 302 reply pointing at the location, then close.
+    static FakeReply redirect(const QByteArray& location);
+    // Several writes with a pause between them, then close.
+    static FakeReply inParts(const QList<QByteArray>& parts, int pauseMs);
+    // Close as soon as the request is in, without a byte of reply.
+    static FakeReply closeWithoutSending();
+    // Send the bytes and keep the connection open (a stall after part of a reply, or a whole reply that
+    // is never ended by a close).
+    static FakeReply keepOpenAfter(const QByteArray& bytes);
+};
+
+// What one connection sent.
+struct FakeRequest
+{
+    QByteArray bytes; // exactly as received, everything the connection sent
+    QString path;     // from the request line, once the head is complete
+    QString host;     // the "Host: " line's value
+    bool complete = false;
+};
+
+// A scriptable HTTP server on 127.0.0.1 at a free port. It waits for each request's head (up to the empty
+// line), records it and answers by host and path, by path alone, or with the default reply.
+class FakeHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FakeHttpServer(QObject* parent = nullptr);
+    ~FakeHttpServer() override;
+
+    bool listen();
+    quint16 port() const { return m_server.serverPort(); }
+
+    void setDefaultReply(const FakeReply& reply) { m_defaultReply = reply; }
+    void setReply(const QString& path, const FakeReply& reply);
+    void setReply(const QString& host, const QString& path, const FakeReply& reply);
+
+    // One record per accepted connection, in the order they were accepted.
+    QList<FakeRequest> requests() const { return m_requests; }
+    int requestCount(const QString& host, const QString& path) const;
+    int openConnections() const;
+    void clearRequests() { m_requests.clear(); }
+
+    // A loopback port nothing listens on (just freed), for refused connections.
+    static quint16 unusedPort();
+
+signals:
+    void requestReceived(const QString& path);
+
+private slots:
+    void acceptConnections();
+
+private:
+    void readRequest(QTcpSocket* socket, int index);
+    void sendPart(QTcpSocket* socket, const FakeReply& reply, int part);
+    FakeReply replyFor(const FakeRequest& request) const;
+    static QString routeKey(const QString& host, const QString& path);
+
+    QTcpServer m_server;
+    FakeReply m_defaultReply;
+    QHash<QString, FakeReply> m_routes;
+    QList<FakeRequest> m_requests;
+};
