@@ -108,27 +108,38 @@ void WebSocketTest::parse_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("path");
 
-    QTest::newRow("full url") << "http://www.example.com/proxy/list.html" << "www.example.com"
+    QTest::newRow("full url") << "http://www.example.com/proxy/list.html"
+                              << "www.example.com"
                               << "/proxy/list.html";
-    QTest::newRow("bare host") << "example.com" << "example.com"
+    QTest::newRow("bare host") << "example.com"
+                               << "example.com"
                                << "/";
-    QTest::newRow("host and path") << "example.com/a/b.htm" << "example.com"
+    QTest::newRow("host and path") << "example.com/a/b.htm"
+                                   << "example.com"
                                    << "/a/b.htm";
-    QTest::newRow("www. inside the path goes too") << "http://www.example.com/www.list/x" << "www.example.com"
+    QTest::newRow("www. inside the path goes too") << "http://www.example.com/www.list/x"
+                                                   << "www.example.com"
                                                    << "/list/x";
-    QTest::newRow("bare host with trailing slash") << "http://example.com/" << "example.com"
+    QTest::newRow("bare host with trailing slash") << "http://example.com/"
+                                                   << "example.com"
                                                    << "/";
-    QTest::newRow("query kept") << "http://www.example.com/list.php?page=2&c=us" << "www.example.com"
+    QTest::newRow("query kept") << "http://www.example.com/list.php?page=2&c=us"
+                                << "www.example.com"
                                 << "/list.php?page=2&c=us";
-    QTest::newRow("port stays in the host") << "http://example.com:8080/x" << "example.com:8080"
+    QTest::newRow("port stays in the host") << "http://example.com:8080/x"
+                                            << "example.com:8080"
                                             << "/x";
-    QTest::newRow("other scheme gives an unusable host") << "https://example.com/x" << "https:"
+    QTest::newRow("other scheme gives an unusable host") << "https://example.com/x"
+                                                         << "https:"
                                                          << "//example.com/x";
-    QTest::newRow("scheme matched case-sensitively") << "HTTP://www.example.com/x" << "HTTP:"
+    QTest::newRow("scheme matched case-sensitively") << "HTTP://www.example.com/x"
+                                                     << "HTTP:"
                                                      << "//example.com/x";
-    QTest::newRow("every copy of the host leaves the path") << "http://a.com/a.com/list" << "a.com"
+    QTest::newRow("every copy of the host leaves the path") << "http://a.com/a.com/list"
+                                                            << "a.com"
                                                             << "//list";
-    QTest::newRow("nothing but a path") << "/list.html" << ""
+    QTest::newRow("nothing but a path") << "/list.html"
+                                        << ""
                                         << "/list.html";
 }
 
@@ -175,17 +186,21 @@ void WebSocketTest::requestBytes_data()
         << "GET /list.html HTTP/1.0\r\nHost: www.example.com\r\n" + userAgentLine +
                "Referrer: \r\nCookie: \r\nConnection: close\r\n\r\n";
     QTest::newRow("both set")
-        << false << true << "www.bing.com/search?q=x" << "id=42; s=1" << "/list.html"
+        << false << true << "www.bing.com/search?q=x"
+        << "id=42; s=1"
+        << "/list.html"
         << "GET /list.html HTTP/1.0\r\nHost: www.example.com\r\n" + userAgentLine +
                "Referrer: www.bing.com/search?q=x\r\nCookie: id=42; s=1\r\nConnection: close\r\n\r\n";
-    QTest::newRow("set to empty on a fresh instance")
-        << false << true << "" << "" << "/"
-        << "GET / HTTP/1.0\r\nHost: www.example.com\r\n" + userAgentLine +
-               "Referrer: \r\nCookie: \r\nConnection: close\r\n\r\n";
+    QTest::newRow("set to empty on a fresh instance") << false << true << ""
+                                                      << ""
+                                                      << "/"
+                                                      << "GET / HTTP/1.0\r\nHost: www.example.com\r\n" + userAgentLine +
+                                                             "Referrer: \r\nCookie: \r\nConnection: close\r\n\r\n";
     QTest::newRow("path unescaped, Latin-1 kept, the rest as ?")
         << false << false << QString() << QString() << QStringLiteral("/a b%20/\u00fc\u20ac?x=1")
-        << "GET /a b%20/\xfc?" "?x=1 HTTP/1.0\r\nHost: www.example.com\r\n" + userAgentLine +
-               "Connection: close\r\n\r\n";
+        << "GET /a b%20/\xfc?"
+           "?x=1 HTTP/1.0\r\nHost: www.example.com\r\n" +
+               userAgentLine + "Connection: close\r\n\r\n";
 }
 
 void WebSocketTest::requestBytes()
@@ -279,12 +294,12 @@ void WebSocketTest::fetchOutcome_data()
     QTest::newRow("404 counted as retrieved")
         << FakeReply::whole("HTTP/1.0 404 Not Found\r\n\r\ngone") << true << "HTTP/1.0 404 Not Found\r\n\r\ngone";
     QTest::newRow("close without data") << FakeReply::closeWithoutSending() << true << "";
-    QTest::newRow("bytes read as Latin-1") << FakeReply::whole("\xe9t\xe9 \xff\x80") << true
-                                           << QStringLiteral("\u00e9t\u00e9 \u00ff\u0080");
+    QTest::newRow("bytes read as Latin-1")
+        << FakeReply::whole("\xe9t\xe9 \xff\x80") << true << QStringLiteral("\u00e9t\u00e9 \u00ff\u0080");
     QTest::newRow("stall after part of a reply")
         << FakeReply::keepOpenAfter("HTTP/1.0 200 OK\r\n\r\n1.2.3.") << false << QString::fromLatin1(firstReply);
-    QTest::newRow("whole reply but never a close")
-        << FakeReply::keepOpenAfter("HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\r\n") << false << QString::fromLatin1(firstReply);
+    QTest::newRow("whole reply but never a close") << FakeReply::keepOpenAfter("HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\r\n")
+                                                   << false << QString::fromLatin1(firstReply);
 }
 
 void WebSocketTest::fetchOutcome()

@@ -148,7 +148,8 @@ void FakeHttpServer::sendPart(QTcpSocket* socket, const FakeReply& reply, int pa
         socket->write(reply.parts.at(part));
         socket->flush();
         if (part + 1 < reply.parts.size()) {
-            QTimer::singleShot(reply.pauseMs, socket, [this, socket, reply, part] { sendPart(socket, reply, part + 1); });
+            QTimer::singleShot(reply.pauseMs, socket,
+                               [this, socket, reply, part] { sendPart(socket, reply, part + 1); });
             return;
         }
     }

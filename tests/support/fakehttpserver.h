@@ -12,8 +12,7 @@ class QTcpSocket;
 // One scripted answer of the fake web server.
 struct FakeReply
 {
-    enum class Ending
-    {
+    enum class Ending {
         Close,   // close the connection once the last part is out
         KeepOpen // leave it open: the client has to give up by itself
     };
