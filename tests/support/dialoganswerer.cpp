@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 DialogAnswerer::DialogAnswerer()
@@ -45,25 +48,39 @@ void DialogAnswerer::chooseFile(const QString& path, bool accept)
             pressEscapeButton(modal);
             return;
         }
-        if (accept) {
-            dialog->selectFile(path);
-            static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides accept() behind protected
-        } else {
+        if (!accept) {
             dialog->reject();
+            return;
         }
+        // Typed into the name field rather than selected: selectFile() can come to nothing while the
+        // dialog's file model is still loading the folder.
+        const QFileInfo info(path);
+        dialog->setDirectory(info.absolutePath());
+        if (auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            nameField->setText(info.fileName());
+        else
+            dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides accept() behind protected
     });
 }
 
 void DialogAnswerer::poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
+    if (!modal || !modal->isVisible() || m_answering.contains(modal))
         return;
     m_records.append(describe(modal));
-    if (m_answers.isEmpty())
-        pressEscapeButton(modal);
-    else
-        m_answers.takeFirst()(modal);
+    const Answer answer = m_answers.isEmpty() ? Answer(&DialogAnswerer::pressEscapeButton) : m_answers.takeFirst();
+    // Answered from the event loop, not from this timer slot: an answer may open a further modal dialog
+    // (a file dialog asking before it replaces a file), and this timer does not fire again while its slot runs.
+    m_answering.append(modal);
+    QPointer<QWidget> target(modal);
+    QTimer::singleShot(0, this, [this, target, answer] {
+        if (target)
+            answer(target);
+        m_answering.removeAll(target);
+        m_answering.removeAll(nullptr);
+    });
 }
 
 DialogRecord DialogAnswerer::describe(QWidget* modal)

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -57,4 +58,5 @@ private:
     QTimer m_timer;
     QList<Answer> m_answers;
     QList<DialogRecord> m_records;
+    QList<QPointer<QWidget>> m_answering;
 };
