@@ -85,7 +85,7 @@ void CUpdateQuery::showUpToDate()
 void CUpdateQuery::offerDownload(const QString& newVersion)
 {
     // A reply with nothing but line ends before the "|" names no version; the offer is made all the same.
-    const QString text = newVersion.isEmpty()
+    const QString text = newVersion.trimmed().isEmpty()
                              ? QStringLiteral("A new version is available")
                              : QStringLiteral("Version ") + newVersion + QStringLiteral(" is available");
     QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, text, QMessageBox::Yes | QMessageBox::No);
