@@ -12,7 +12,7 @@ class QTcpSocket;
 // sites (<root>/<host>/<path>) and a few hosts with behaviour of their own:
 //   update server   /4/proxyUrlList.txt from its folder, /lookup.php with or without a newer version
 //   geo-IP host     /en/?IP=<address>, a country page; served on its own address so it can go down
-//   slow host       /stall.html sends part of a page and never closes
+//   slow host       /stall.html: to a page fetcher, part of a page and never a close
 // GET /__control?<key>=<value> on any host changes that behaviour while the suite runs:
 //   lookup=newer|current, geo=down|up.
 class FakeWeb : public QObject
