@@ -17,6 +17,12 @@ namespace {
 
 const QByteArray userAgentLine = "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) "
                                  "Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\n";
+// The whole literal, zero bytes included.
+template <qsizetype N> QByteArray literal(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
 const QByteArray firstReply = "HTTP/1.0 200 OK\r\n\r\nfirst page 1.1.1.1:80";
 
 // Lets the tests see the time-out timer and the connection.
@@ -281,12 +287,12 @@ void WebSocketTest::fetchOutcome_data()
 
     // The pause must outlast the client's handling of the first read, so the second comes on its own.
     QTest::newRow("several reads, zero byte ends its read only")
-        << FakeReply::inParts({QByteArray("HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\0dropped 9.9.9.9:99", 50),
-                               "\n5.6.7.8:3128", "\n\r\n10.0.0.1:8080"},
+        << FakeReply::inParts({literal("HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\0dropped 9.9.9.9:99"), "\n5.6.7.8:3128",
+                               "\n\r\n10.0.0.1:8080"},
                               120)
         << true << "HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\n5.6.7.8:3128\n\r\n10.0.0.1:8080";
     QTest::newRow("zero byte first in a read")
-        << FakeReply::inParts({"HTTP/1.0 200 OK\r\n\r\n", QByteArray("\0all of this read", 17), "tail"}, 120) << true
+        << FakeReply::inParts({"HTTP/1.0 200 OK\r\n\r\n", literal("\0all of this read"), "tail"}, 120) << true
         << "HTTP/1.0 200 OK\r\n\r\ntail";
     QTest::newRow("302 counted as retrieved")
         << FakeReply::redirect("http://www.example.com/moved.html") << true
