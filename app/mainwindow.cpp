@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -28,6 +29,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QUrl>
 
@@ -108,12 +110,14 @@ MainWindow::~MainWindow()
 {
     removeAllRows(m_ui->tableUrls);
 
-    // A running extraction is stopped like Stop does and waited for, so its file is closed, named and
-    // its pages removed before the thread object goes.
+    // exit() alone does not end run(). A running extraction is stopped like Stop does and waited for, so its
+    // file is closed and named and its pages removed before the thread object goes. A run that has not opened
+    // its file yet does not take the request, so it is repeated until the run ends.
     if (m_extraction.isRunning()) {
-        m_extraction.closeOutput();
         m_extraction.exit(0);
-        m_extraction.wait();
+        m_extraction.closeOutput();
+        while (!m_extraction.wait(20))
+            m_extraction.closeOutput();
     }
 
     delete m_configWindow;
@@ -218,7 +222,12 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     QMainWindow::keyPressEvent(event);
-    // Deleting rows of either table comes with the table editing work.
+    if (event->key() == Qt::Key_Delete && m_ui->tableLists->hasFocus() && m_ui->tableLists->rowCount() > 0) {
+        deleteSelectedOutputFile();
+    }
+    // Delete on tableUrls (removing the selected URL) is the URL table's branch and goes here.
+
+    // Whatever the key, the output lists are read again.
     refreshOutputLists();
 }
 
@@ -542,12 +551,99 @@ void MainWindow::inform(QMessageBox::Icon icon, const QString& text)
     box.exec();
 }
 
-// Extraction results and output lists come with their own work; until then these slots do nothing.
+// Extraction results and output lists -------------------------------------------------------------------
 
-void MainWindow::incrementProxyTally() {}
+void MainWindow::incrementProxyTally()
+{
+    // The label is the only record of the count: "PE: " and the number.
+    const int count = m_ui->lblProxies->text().mid(4).toInt(nullptr, 10);
+    m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(count + 1));
+}
 
-void MainWindow::noProxyResults() {}
+void MainWindow::noProxyResults()
+{
+    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, QStringLiteral("No proxies found"),
+                    QMessageBox::Ok);
+    box.setWindowIcon(QIcon(AppInfo::programIcon));
+    box.exec();
+}
 
-void MainWindow::on_tableLists_doubleClicked(const QModelIndex&) {}
+void MainWindow::refreshOutputLists()
+{
+    QTableWidget* table = m_ui->tableLists;
+    removeAllRows(table);
 
-void MainWindow::refreshOutputLists() {}
+    static const QRegularExpression recognised(QRegularExpression::anchoredPattern(CLeechProxies::outputNamePattern),
+                                               QRegularExpression::CaseInsensitiveOption);
+    // Rows follow the order the file system lists the files in.
+    const QFileInfoList entries = QDir(UserFolders::outputFolder()).entryInfoList(QDir::Files, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (!recognised.match(name).hasMatch())
+            continue;
+
+        const QStringList fields = name.split(QLatin1Char('-'), Qt::SkipEmptyParts);
+        QString endField = fields.at(5);
+        endField.remove(QStringLiteral(".txt"), Qt::CaseSensitive);
+        const int end = endField.toInt(nullptr, 10);
+        const int start = fields.at(4).toInt(nullptr, 10);
+        const QString cells[] = {
+            QStringLiteral("     ") + name,
+            formatByteSize(static_cast<quint64>(entry.size())),
+            fields.at(0),
+            formatDuration(static_cast<quint32>(end - start)),
+            QDateTime::fromSecsSinceEpoch(end).toString(QStringLiteral("dd/MM/yyyy")),
+        };
+
+        const int row = table->rowCount();
+        table->insertRow(row);
+        for (int column = 0; column < 5; ++column) {
+            auto* item = new QTableWidgetItem(cells[column]);
+            item->setTextAlignment(Qt::AlignCenter);
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            table->setItem(row, column, item);
+        }
+    }
+    table->resizeColumnToContents(0);
+}
+
+void MainWindow::on_tableLists_doubleClicked(const QModelIndex&)
+{
+    QTableWidget* table = m_ui->tableLists;
+    if (!table->hasFocus() || table->rowCount() == 0)
+        return;
+    // Whichever cell was clicked, the row's file is opened: only the Filename cell holds its name.
+    const QTableWidgetItem* cell = table->item(table->currentRow(), 0);
+    if (!cell)
+        return;
+    const QString path = QDir(UserFolders::outputFolder()).filePath(cell->text().trimmed());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void MainWindow::deleteSelectedOutputFile()
+{
+    QTableWidget* table = m_ui->tableLists;
+    const QModelIndexList selected = table->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const QTableWidgetItem* cell = table->item(selected.first().row(), 0);
+    const QString fileName = cell ? cell->text().trimmed() : QString();
+
+    QMessageBox confirm(QMessageBox::Question, QStringLiteral("Confirm"),
+                        QStringLiteral("Delete: ") + fileName + QStringLiteral(" ..."),
+                        QMessageBox::Yes | QMessageBox::No);
+    confirm.setDefaultButton(QMessageBox::No);
+    if (confirm.exec() != QMessageBox::Yes)
+        return;
+
+    if (!QDir(UserFolders::outputFolder()).remove(fileName)) {
+        QMessageBox failed(QMessageBox::Question, AppInfo::messageTitle, QStringLiteral("File could not be removed"),
+                           QMessageBox::Yes);
+        // No is named as the default although the box has no such button; Yes is all the user can press.
+        failed.setDefaultButton(QMessageBox::No);
+        failed.setWindowIcon(QIcon(AppInfo::programIcon));
+        failed.exec();
+    }
+    // The row goes either way; the rebuild after the key brings back a file that stayed.
+    table->removeRow(table->currentRow());
+}

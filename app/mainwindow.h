@@ -76,6 +76,7 @@ private:
     void ensureFolder(const QString& folder);
     void createFetchers();
     void refreshOutputLists();
+    void deleteSelectedOutputFile();
     static void removeAllRows(QTableWidget* table);
 
     void startLinkCrawl();

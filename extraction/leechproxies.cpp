@@ -1,19 +1,144 @@
 #include "extraction/leechproxies.h"
 
+#include "app/util/textfiles.h"
+#include "extraction/proxyaddress.h"
+#include "settings/config.h"
+#include "settings/userfolders.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
+
+namespace {
+
+const QString proxyPattern = QStringLiteral("([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\:([0-9]{2,5})");
+
+bool isDotEntry(const QString& name)
+{
+    return name == QLatin1String(".") || name == QLatin1String("..");
+}
+
+} // namespace
+
+const QString CLeechProxies::outputNamePattern =
+    QStringLiteral("([0-9]{1,5})\\-([0-9]{4})\\-([0-9]{2})\\-([0-9]{2})\\-([0-9]{10})\\-([0-9]{10})\\.txt");
+
 CLeechProxies::CLeechProxies(QObject* parent) : QThread(parent) {}
 
 CLeechProxies::~CLeechProxies()
 {
+    // A run that has not opened its file yet does not take the request, so it is repeated until the run ends.
     closeOutput();
-    wait();
+    while (!wait(20))
+        closeOutput();
 }
 
 void CLeechProxies::closeOutput()
 {
-    // Filled in with the extraction work.
+    int writing = Writing;
+    m_outputState.compare_exchange_strong(writing, StopRequested);
+}
+
+bool CLeechProxies::outputWritable() const
+{
+    return m_outputState.load() == Writing && m_output.isOpen();
+}
+
+void CLeechProxies::finishOutput()
+{
+    if (m_output.isOpen()) {
+        m_output.flush();
+        m_output.close();
+    }
+    m_outputState.store(Closed);
 }
 
 void CLeechProxies::run()
 {
-    // Filled in with the extraction work.
+    const QString pageFolder = UserFolders::runFolder(static_cast<quint32>(m_runStamp));
+    const QDir pageDir(pageFolder);
+    // QDir's defaults: files and folders, hidden ones left out, "." and ".." included, sorted by name
+    // ignoring case. A name such as "-x" sorts before ".", so the dot entries are skipped by name.
+    const QStringList listing = pageDir.entryList();
+    if (listing.isEmpty())
+        return; // no page folder at all
+
+    m_matcher = QRegularExpression(proxyPattern, QRegularExpression::CaseInsensitiveOption);
+    m_matchPosition = 0;
+    m_colonPosition = 0;
+
+    const QString outputName =
+        QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(m_runStamp) + QLatin1Char('-') +
+        QString::number(QDateTime::currentDateTime().toSecsSinceEpoch()) + QStringLiteral(".txt");
+    const QDir outputDir(UserFolders::outputFolder());
+    m_outputPath = outputDir.filePath(outputName);
+    m_output.setFileName(m_outputPath);
+    if (m_output.open(QIODevice::WriteOnly))
+        m_outputState.store(Writing);
+
+    // Read once: a template changed during the run applies to the next one.
+    const QString format = m_config ? m_config->outputFormat() : QStringLiteral("A:P");
+
+    int lineCount = 0;
+    CProxyAddress record;
+
+    for (const QString& entry : listing) {
+        if (!outputWritable())
+            break;
+        if (isDotEntry(entry))
+            continue;
+        QString page = readTextFile(pageDir.filePath(entry));
+        if (page.isEmpty())
+            continue;
+
+        QRegularExpressionMatch match = m_matcher.match(page);
+        m_matchPosition = match.hasMatch() ? match.capturedStart() : -1;
+        m_capturedTexts = match.capturedTexts();
+        while (m_matchPosition != -1 && outputWritable()) {
+            const QString proxy = m_capturedTexts.at(0);
+            m_colonPosition = proxy.indexOf(QLatin1Char(':'));
+            const QString address = proxy.left(m_colonPosition);
+            const QString port = proxy.mid(m_colonPosition + 1);
+            record.setAddress(address);
+
+            if (outputWritable()) {
+                const QString line = formatProxyLine(format, address, port, record) + QStringLiteral("\r\n");
+                m_output.write(line.toLatin1());
+                ++lineCount;
+                emit signifyNewProxy();
+            }
+
+            // Writing a proxy removes all of it from the page, which may join its two sides into a new one;
+            // so the search starts over from the beginning.
+            page.replace(proxy, QString(), Qt::CaseSensitive);
+            match = m_matcher.match(page);
+            m_matchPosition = match.hasMatch() ? match.capturedStart() : -1;
+            m_capturedTexts = match.capturedTexts();
+        }
+    }
+
+    finishOutput();
+
+    if (lineCount == 0) {
+        // The pages stay for the next run of this program run.
+        QFile::remove(m_outputPath);
+        emit noProxyResults();
+        return;
+    }
+
+    const QString finalPath = outputDir.filePath(QString::number(lineCount) + QLatin1Char('-') + outputName);
+    QFile::rename(m_outputPath, finalPath);
+    emit harvestComplete();
+
+    // Only the pages listed at the start go; one stored since stays for the next run.
+    for (const QString& entry : listing) {
+        if (!isDotEntry(entry))
+            QFile::remove(pageDir.filePath(entry));
+    }
+
+    // The desktop is asked from the GUI thread, where this object lives.
+    QMetaObject::invokeMethod(
+        this, [finalPath] { QDesktopServices::openUrl(QUrl::fromLocalFile(finalPath)); }, Qt::QueuedConnection);
 }

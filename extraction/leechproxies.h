@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class CConfig;
 
 // Turns the stored pages of the program run into one output file of proxies, one line per proxy.
@@ -20,7 +22,11 @@ public:
     void setRunStamp(unsigned long runStamp) { m_runStamp = runStamp; }
     void setConfig(CConfig* config) { m_config = config; }
     // Called by Stop on the GUI thread: no line is written after it and the run ends at its next check.
+    // Only a file already open is closed; a run that has not opened its file yet is not affected.
     void closeOutput();
+
+    // The recognised final name of an output file: count, year, month, day, run stamp, start time.
+    static const QString outputNamePattern;
 
 signals:
     void signifyNewProxy();
@@ -31,6 +37,13 @@ protected:
     void run() override;
 
 private:
+    // Who may touch the output file: only the worker writes and closes it while a run goes on; Stop
+    // turns Writing into StopRequested and the worker closes the file itself at its next check.
+    enum OutputState { Closed, Writing, StopRequested };
+
+    bool outputWritable() const;
+    void finishOutput();
+
     unsigned long m_runStamp = 0;
     QStringList m_capturedTexts;
     QString m_outputPath;
@@ -39,4 +52,5 @@ private:
     int m_colonPosition = 0;
     QFile m_output;
     CConfig* m_config = nullptr;
+    std::atomic<int> m_outputState{Closed};
 };

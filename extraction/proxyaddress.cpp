@@ -101,8 +101,7 @@ QString CProxyAddress::padToOctet(const QString& digits)
     return result;
 }
 
-QString formatProxyLine(const QString& format, const QString& address, const QString& port,
-                        const CProxyAddress& record)
+QString formatProxyLine(const QString& format, const QString& address, const QString& port, const CProxyAddress& record)
 {
     // One replace-all per letter, in this order: what a step puts in is seen by the later steps only.
     QString line = format;

@@ -80,24 +80,42 @@ void ProxyAddressTest::classes_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("letter");
-    QTest::newRow("0") << "0" << "A";
-    QTest::newRow("000") << "000" << "A";
-    QTest::newRow("010 is ten") << "010" << "A";
-    QTest::newRow("127") << "127" << "A";
-    QTest::newRow("128") << "128" << "B";
-    QTest::newRow("191") << "191" << "B";
-    QTest::newRow("192") << "192" << "C";
-    QTest::newRow("223") << "223" << "C";
-    QTest::newRow("224") << "224" << "D";
-    QTest::newRow("239") << "239" << "D";
-    QTest::newRow("240") << "240" << "E";
-    QTest::newRow("255") << "255" << "E";
-    QTest::newRow("256") << "256" << "E";
-    QTest::newRow("999") << "999" << "E";
-    QTest::newRow("negative counts as A") << "-5" << "A";
-    QTest::newRow("not a number") << "x" << "E";
-    QTest::newRow("hex is not a number") << "0x10" << "E";
-    QTest::newRow("empty") << "" << "E";
+    QTest::newRow("0") << "0"
+                       << "A";
+    QTest::newRow("000") << "000"
+                         << "A";
+    QTest::newRow("010 is ten") << "010"
+                                << "A";
+    QTest::newRow("127") << "127"
+                         << "A";
+    QTest::newRow("128") << "128"
+                         << "B";
+    QTest::newRow("191") << "191"
+                         << "B";
+    QTest::newRow("192") << "192"
+                         << "C";
+    QTest::newRow("223") << "223"
+                         << "C";
+    QTest::newRow("224") << "224"
+                         << "D";
+    QTest::newRow("239") << "239"
+                         << "D";
+    QTest::newRow("240") << "240"
+                         << "E";
+    QTest::newRow("255") << "255"
+                         << "E";
+    QTest::newRow("256") << "256"
+                         << "E";
+    QTest::newRow("999") << "999"
+                         << "E";
+    QTest::newRow("negative counts as A") << "-5"
+                                          << "A";
+    QTest::newRow("not a number") << "x"
+                                  << "E";
+    QTest::newRow("hex is not a number") << "0x10"
+                                         << "E";
+    QTest::newRow("empty") << ""
+                           << "E";
 }
 
 void ProxyAddressTest::classes()
@@ -125,17 +143,28 @@ void ProxyAddressTest::binary_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("binary");
-    QTest::newRow("192.168.0.1") << "192.168.0.1" << "11000000 10101000 00000000 00000001";
-    QTest::newRow("all zero") << "0.0.0.0" << "00000000 00000000 00000000 00000000";
-    QTest::newRow("all one") << "1.1.1.1" << "00000001 00000001 00000001 00000001";
-    QTest::newRow("255 fills eight digits") << "255.254.128.127" << "11111111 11111110 10000000 01111111";
-    QTest::newRow("256 is nine digits, not cut") << "256.2.3.4" << "100000000 00000010 00000011 00000100";
-    QTest::newRow("999 is ten digits") << "999.1.1.1" << "1111100111 00000001 00000001 00000001";
-    QTest::newRow("010 is ten, not eight") << "010.001.000.007" << "00001010 00000001 00000000 00000111";
-    QTest::newRow("66.24.3.180") << "66.24.3.180" << "01000010 00011000 00000011 10110100";
-    QTest::newRow("last part not a number") << "1.2.3.x" << "NA";
-    QTest::newRow("middle part not a number") << "1.2a.3.4" << "NA";
-    QTest::newRow("blank inside a part") << "1.2 3.4.5" << "NA";
+    QTest::newRow("192.168.0.1") << "192.168.0.1"
+                                 << "11000000 10101000 00000000 00000001";
+    QTest::newRow("all zero") << "0.0.0.0"
+                              << "00000000 00000000 00000000 00000000";
+    QTest::newRow("all one") << "1.1.1.1"
+                             << "00000001 00000001 00000001 00000001";
+    QTest::newRow("255 fills eight digits") << "255.254.128.127"
+                                            << "11111111 11111110 10000000 01111111";
+    QTest::newRow("256 is nine digits, not cut") << "256.2.3.4"
+                                                 << "100000000 00000010 00000011 00000100";
+    QTest::newRow("999 is ten digits") << "999.1.1.1"
+                                       << "1111100111 00000001 00000001 00000001";
+    QTest::newRow("010 is ten, not eight") << "010.001.000.007"
+                                           << "00001010 00000001 00000000 00000111";
+    QTest::newRow("66.24.3.180") << "66.24.3.180"
+                                 << "01000010 00011000 00000011 10110100";
+    QTest::newRow("last part not a number") << "1.2.3.x"
+                                            << "NA";
+    QTest::newRow("middle part not a number") << "1.2a.3.4"
+                                              << "NA";
+    QTest::newRow("blank inside a part") << "1.2 3.4.5"
+                                         << "NA";
 }
 
 void ProxyAddressTest::binary()
@@ -158,18 +187,30 @@ void ProxyAddressTest::formatProxyLine_data()
     QTest::newRow("class and binary") << "A:P C B" << a << p
                                       << "66.24.3.180:8080 A 01000010 00011000 00000011 10110100";
     QTest::newRow("P of a word is a placeholder") << "Proxy A" << a << p << "8080roxy 66.24.3.180";
-    QTest::newRow("every letter of a word") << "CAPTAIN" << a << p
-                                            << "A66.24.3.1808080\t66.24.3.180IN";
+    QTest::newRow("every letter of a word") << "CAPTAIN" << a << p << "A66.24.3.1808080\t66.24.3.180IN";
     QTest::newRow("empty template") << "" << a << p << "";
     QTest::newRow("only T") << "T" << a << p << "\t";
     QTest::newRow("lower case letters stay") << "a:p b c t" << a << p << "a:p b c t";
-    QTest::newRow("leading zeros kept") << "A:P" << "001.002.003.004" << "00080" << "001.002.003.004:00080";
-    QTest::newRow("repeated placeholders") << "AA PP" << "1.2.3.4" << "80" << "1.2.3.41.2.3.4 8080";
+    QTest::newRow("leading zeros kept") << "A:P"
+                                        << "001.002.003.004"
+                                        << "00080"
+                                        << "001.002.003.004:00080";
+    QTest::newRow("repeated placeholders") << "AA PP"
+                                           << "1.2.3.4"
+                                           << "80"
+                                           << "1.2.3.41.2.3.4 8080";
     QTest::newRow("no placeholders") << "proxy;" << a << p << "proxy;";
     // What one step puts in is seen by the later steps, never by the same one.
-    QTest::newRow("address seen by later steps") << "A" << "P-B-C-T" << "80" << "80-NA-E-\t";
-    QTest::newRow("port not seen by the address step") << "P" << a << "A" << "A";
-    QTest::newRow("class of a non-number") << "C" << "x.1.1.1" << "80" << "E";
+    QTest::newRow("address seen by later steps") << "A"
+                                                 << "P-B-C-T"
+                                                 << "80"
+                                                 << "80-NA-E-\t";
+    QTest::newRow("port not seen by the address step") << "P" << a << "A"
+                                                       << "A";
+    QTest::newRow("class of a non-number") << "C"
+                                           << "x.1.1.1"
+                                           << "80"
+                                           << "E";
 }
 
 void ProxyAddressTest::formatProxyLine()
