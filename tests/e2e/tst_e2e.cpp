@@ -2,14 +2,28 @@
 // port 80 for the real host names of the sites, the update server and the geo-IP host.
 #include "app/mainwindow.h"
 #include "app/util/externalhosts.h"
+#include "app/util/formatting.h"
 #include "leech/leechlist.h"
+#include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"
 #include "tests/support/dialoganswerer.h"
+#include "tests/support/literalscan.h"
 #include "tests/support/testhome.h"
+#include "windows/iptocountry.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDate>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTcpSocket>
 #include <QtTest>
+#include <algorithm>
 
 namespace {
 
@@ -27,6 +41,46 @@ bool controlFakeWeb(const QString& setting)
     return false;
 }
 
+// The whole reply of a page as the web sends it, fetched with a plain socket of the suite's own.
+QByteArray fetchRaw(const QString& host, const QString& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(host, 80);
+    if (!socket.waitForConnected(3000))
+        return QByteArray();
+    socket.write("GET " + path.toLatin1() + " HTTP/1.0\r\nHost: " + host.toLatin1() + "\r\n\r\n");
+    QByteArray reply;
+    while (socket.waitForReadyRead(3000))
+        reply += socket.readAll();
+    return reply + socket.readAll();
+}
+
+QStringList tableColumn(QTableWidget* table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << (table->item(row, column) ? table->item(row, column)->text() : QString());
+    return texts;
+}
+
+QStringList outputFiles()
+{
+    return QDir(UserFolders::outputFolder()).entryList(QDir::Files, QDir::Name);
+}
+
+QStringList linesOf(const QString& fileName)
+{
+    QFile file(QDir(UserFolders::outputFolder()).filePath(fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray content = file.readAll();
+    QStringList lines = QString::fromLatin1(content).split(QStringLiteral("\r\n"));
+    if (!content.endsWith("\r\n"))
+        return {QStringLiteral("file does not end with CR LF")};
+    lines.removeLast();
+    return lines;
+}
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -40,6 +94,19 @@ private slots:
     void updates_newerVersion_data();
     void updates_newerVersion();
     void updates_current();
+    void singleCrawl_fromImportedList();
+    void multipleCrawl_addsFoundLinksAndHarvestsThem();
+    void stop_duringFetchingAfterLinkCrawl();
+    void getLeechList_addsTheUsableLines();
+    void ipToCountry_data();
+    void ipToCountry();
+
+private:
+    static QTableWidget* table(MainWindow& window, const char* name)
+    {
+        return window.findChild<QTableWidget*>(QString::fromLatin1(name));
+    }
+    static QTabWidget* tabs(MainWindow& window) { return window.findChild<QTabWidget*>(QStringLiteral("tabWidget")); }
 };
 
 void EndToEndTest::init()
@@ -108,6 +175,215 @@ void EndToEndTest::updates_current()
     QCOMPARE(dialogs.last().icon, QMessageBox::Question);
     QVERIFY(dialogs.last().hasWindowIcon);
     QVERIFY(desktop.urls().isEmpty());
+}
+
+void EndToEndTest::singleCrawl_fromImportedList()
+{
+    TestHome home;
+    DesktopCapture desktop;
+    DialogAnswerer dialogs;
+    const QStringList urls = {
+        "http://www.proxyfeed.com/index.html",
+        "http://www.rawproxies.net/fresh.txt",
+        "http://www.proxy-listen.de/liste.html",
+        "http://www.realproxies.org/proxies24-listPages-http.html",
+        "http://www.realproxies.org/maxiproxies-pageHtml-1.html",
+        "http://www.deadproxies.com/list.html",
+        "http://www.realproxies.org/proxyspy-data-proxy.txt",
+    };
+    const QString listPath = QDir(home.path()).filePath(QStringLiteral("my urls.txt"));
+    QFile list(listPath);
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write((urls.join(QStringLiteral("\n")) + QStringLiteral("\nhttps://www.secure.com/\n")).toLatin1());
+    list.close();
+
+    MainWindow window;
+    window.show();
+    dialogs.chooseFile(listPath);
+    window.findChild<QAction*>(QStringLiteral("actionImport_Urls"))->trigger();
+    QCOMPARE(tableColumn(table(window, "tableUrls"), 1), urls);
+    QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (7)"));
+    QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("cbThreads"))->currentText(), QStringLiteral("       5 threads"));
+    QVERIFY(window.findChild<QRadioButton*>(QStringLiteral("rbHarvestSingleLink"))->isChecked());
+
+    const uint before = QDateTime::currentSecsSinceEpoch();
+    window.findChild<QPushButton*>(QStringLiteral("btnStart"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(tabs(window)->currentIndex(), 1, 60000);
+
+    // Pages are stored per fetcher: fetchers 0 to 3 take one URL each, fetcher 4 the last three; the dead
+    // host leaves a gap. The expected lines come from the plain page scan over what the fetcher stores.
+    QStringList expected;
+    for (const QString& url : urls) {
+        const QString host = QUrl(url).host();
+        QByteArray reply = fetchRaw(host, QUrl(url).path());
+        if (host.contains(ExternalHosts::rewriteSiteMarker))
+            reply.replace("&host=", "\r\n").replace("&port=", ":").replace("&isSocks", "\r\n");
+        expected += LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(reply)));
+    }
+    QVERIFY(expected.contains(QStringLiteral("66.24.3.180:8080")));
+    QVERIFY(expected.contains(QStringLiteral("10.20.30.40:3128"))); // only there through the site rewrite
+
+    const QStringList files = outputFiles();
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(linesOf(files.first()), expected);
+    const QStringList fields = QString(files.first()).remove(QStringLiteral(".txt")).split(QLatin1Char('-'));
+    QCOMPARE(fields.size(), 6);
+    QCOMPARE(fields[0], QString::number(expected.size()));
+    QCOMPARE(fields[1] + fields[2] + fields[3], QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    QVERIFY(fields[5].toUInt() >= before);
+    QCOMPARE(desktop.urls(), QList<QUrl>{QUrl::fromLocalFile(QDir(UserFolders::outputFolder()).filePath(files.first()))});
+
+    // The Proxy Lists tab lists the new file; the Bytes column shows each page's whole reply.
+    QTableWidget* lists = table(window, "tableLists");
+    QCOMPARE(lists->rowCount(), 1);
+    QCOMPARE(lists->item(0, 0)->text(), QStringLiteral("     ") + files.first());
+    QCOMPARE(lists->item(0, 2)->text(), QString::number(expected.size()));
+    for (int row = 0; row < urls.size(); ++row) {
+        const QByteArray reply = fetchRaw(QUrl(urls[row]).host(), QUrl(urls[row]).path());
+        QCOMPARE(table(window, "tableUrls")->item(row, 2)->text(), formatByteSize(quint64(reply.size())));
+    }
+    QCOMPARE(table(window, "tableUrls")->item(5, 2)->text(), QStringLiteral("0 bytes"));
+    // The pages of the run are gone.
+    QVERIFY(QDir(UserFolders::dataFolder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size() == 1);
+    const QString runFolder = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).first();
+    QVERIFY(QDir(QDir(UserFolders::dataFolder()).filePath(runFolder)).entryList(QDir::Files).isEmpty());
+
+    const QString picture = qEnvironmentVariable("SIEVRA_E2E_PICTURE");
+    if (!picture.isEmpty())
+        window.grab().save(picture);
+}
+
+void EndToEndTest::multipleCrawl_addsFoundLinksAndHarvestsThem()
+{
+    TestHome home;
+    DesktopCapture desktop;
+    MainWindow window;
+    window.show();
+    QTableWidget* urls = table(window, "tableUrls");
+    urls->insertRow(0);
+    urls->setItem(0, 1, new QTableWidgetItem(QStringLiteral("http://www.proxyfeed.com/index.html")));
+    window.findChild<QRadioButton*>(QStringLiteral("rbHarvestFurther"))->setChecked(true);
+    window.findChild<QPushButton*>(QStringLiteral("btnStart"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(tabs(window)->currentIndex(), 1, 60000);
+
+    // Depth 1: the user's page and the pages it links to are fetched; links up to one level further are
+    // reported. Pictures, style sheets and other schemes are not followed.
+    QStringList found = tableColumn(urls, 1).mid(1);
+    std::sort(found.begin(), found.end());
+    QCOMPARE(found, QStringList({"www.proxyfeed.com/deeper.html", "www.proxyfeed.com/more.html",
+                                 "www.rawproxies.net/fresh.txt"}));
+    QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (4)"));
+    for (int row = 1; row < urls->rowCount(); ++row)
+        QCOMPARE(urls->item(row, 0)->text(),
+                 QStringLiteral("         ") + formatByteSize(quint64(urls->item(row, 1)->text().size()) * 8));
+
+    const QStringList files = outputFiles();
+    QCOMPARE(files.size(), 1);
+    QStringList lines = linesOf(files.first());
+    std::sort(lines.begin(), lines.end());
+    QCOMPARE(lines, QStringList({"10.0.0.99:9999", "172.16.5.5:8080", "172.16.5.6:3128", "192.0.2.44:8000",
+                                 "192.0.2.45:8888", "198.51.100.23:80", "203.0.113.7:3128", "66.24.3.180:8080",
+                                 "66.24.3.180:8080"}));
+    QVERIFY(files.first().startsWith(QStringLiteral("9-")));
+    QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnStart"))->isEnabled());
+    QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("btnStop"))->isEnabled());
+}
+
+void EndToEndTest::stop_duringFetchingAfterLinkCrawl()
+{
+    TestHome home;
+    DesktopCapture desktop;
+    MainWindow window;
+    window.show();
+    QTableWidget* urls = table(window, "tableUrls");
+    for (const char* url : {"http://www.slowproxies.com/stall.html", "http://www.proxyfeed.com/more.html"}) {
+        const int row = urls->rowCount();
+        urls->insertRow(row);
+        urls->setItem(row, 1, new QTableWidgetItem(QString::fromLatin1(url)));
+    }
+    window.findChild<QRadioButton*>(QStringLiteral("rbHarvestFurther"))->setChecked(true);
+    auto* startButton = window.findChild<QPushButton*>(QStringLiteral("btnStart"));
+    auto* stopButton = window.findChild<QPushButton*>(QStringLiteral("btnStop"));
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("crawlProgress"));
+    startButton->click();
+    QVERIFY(!startButton->isEnabled());
+    QVERIFY(stopButton->isEnabled());
+
+    // The crawl adds deeper.html; three fetchers then run and two finish while the slow page stalls.
+    QTRY_COMPARE_WITH_TIMEOUT(urls->rowCount(), 3, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 66, 30000);
+    QTest::qWait(200);
+    QCOMPARE(bar->value(), 66);
+    stopButton->click();
+    QVERIFY(startButton->isEnabled());
+    QVERIFY(!stopButton->isEnabled());
+    QVERIFY(window.findChild<QComboBox*>(QStringLiteral("cbThreads"))->isEnabled());
+
+    // The aborted fetchers' reports complete the count: the pages stored so far are extracted.
+    QTRY_COMPARE_WITH_TIMEOUT(tabs(window)->currentIndex(), 1, 30000);
+    const QStringList files = outputFiles();
+    QCOMPARE(files.size(), 1);
+    QStringList lines = linesOf(files.first());
+    std::sort(lines.begin(), lines.end());
+    QCOMPARE(lines, QStringList({"10.0.0.99:9999", "192.0.2.44:8000", "192.0.2.45:8888"}));
+    // The aborted fetchers' results were cleared, so no size was filled in.
+    for (int row = 0; row < urls->rowCount(); ++row)
+        QVERIFY(!urls->item(row, 2));
+}
+
+void EndToEndTest::getLeechList_addsTheUsableLines()
+{
+    TestHome home;
+    MainWindow window;
+    // The list was fetched in the background since start-up.
+    QTest::qWait(1000);
+    window.findChild<QAction*>(QStringLiteral("actionGet_Leech_List"))->trigger();
+    QCOMPARE(tableColumn(table(window, "tableUrls"), 1),
+             QStringList({"http://www.proxyfeed.com/index.html", "http://www.rawproxies.net/fresh.txt",
+                          "http://www.proxy-listen.de/liste.html",
+                          "http://www.realproxies.org/proxyspy-data-proxy.txt"}));
+    QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (4)"));
+}
+
+void EndToEndTest::ipToCountry_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("known address") << "8.8.8.8" << "geo=up" << "United States" << QString();
+    QTest::newRow("another address") << "81.169.145.1" << "geo=up" << "Germany" << QString();
+    QTest::newRow("malformed") << "8.8.8" << "geo=up" << "... ... ... ... ... ... ... ..."
+                               << "Please provide a legitimate IP address.";
+    QTest::newRow("server down") << "8.8.8.8" << "geo=down" << "... ... ... ... ... ... ... ..."
+                                 << "Remote server down or timeout, please try again later";
+}
+
+void EndToEndTest::ipToCountry()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, control);
+    QFETCH(QString, country);
+    QFETCH(QString, message);
+    QVERIFY(controlFakeWeb(control));
+    TestHome home;
+    DialogAnswerer dialogs;
+    MainWindow window;
+    window.findChild<QAction*>(QStringLiteral("actionIP_Country_Lookup"))->trigger();
+    auto* lookup = window.findChild<IPToCountry*>();
+    QVERIFY(lookup->isVisible());
+    lookup->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(address);
+    lookup->findChild<QPushButton*>(QStringLiteral("btnQuery"))->click();
+    auto* label = lookup->findChild<QLabel*>(QStringLiteral("lblCountry"));
+    if (message.isNull()) {
+        QTRY_COMPARE_WITH_TIMEOUT(label->text(), country, 10000);
+        QCOMPARE(dialogs.count(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.count(), 1, 10000);
+        QCOMPARE(dialogs.last().text, message);
+        QCOMPARE(dialogs.last().title, QStringLiteral("IP To Country"));
+        QCOMPARE(label->text(), country);
+    }
 }
 
 QTEST_MAIN(EndToEndTest)
