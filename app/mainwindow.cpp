@@ -222,10 +222,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     QMainWindow::keyPressEvent(event);
-    if (event->key() == Qt::Key_Delete && m_ui->tableLists->hasFocus() && m_ui->tableLists->rowCount() > 0) {
+    if (event->key() == Qt::Key_Delete && m_ui->tableLists->hasFocus() && m_ui->tableLists->rowCount() > 0)
         deleteSelectedOutputFile();
-    }
-    // Delete on tableUrls (removing the selected URL) is the URL table's branch and goes here.
+    else if (event->key() == Qt::Key_Delete && m_ui->tableUrls->hasFocus())
+        deleteSelectedUrl();
 
     // Whatever the key, the output lists are read again.
     refreshOutputLists();
@@ -493,6 +493,19 @@ void MainWindow::on_btnRemoveDuplicates_clicked()
         }
     }
     m_ui->btnRemoveDuplicates->setEnabled(true);
+}
+
+void MainWindow::deleteSelectedUrl()
+{
+    QTableWidget* table = m_ui->tableUrls;
+    const QModelIndexList selected = table->selectionModel()->selectedRows(1);
+    if (selected.isEmpty())
+        return;
+    const QString url = selected.first().data().toString().trimmed();
+    if (!confirm(QStringLiteral("Confirm"), QStringLiteral("Delete Url: ") + url + QStringLiteral(" ..."), false))
+        return;
+    table->removeRow(table->currentRow());
+    setUrlTabTitle();
 }
 
 void MainWindow::on_btnClear_clicked()

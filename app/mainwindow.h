@@ -86,6 +86,7 @@ private:
     QStringList urlList() const;
     void appendUrlRow(const QString& url);
     void setUrlTabTitle();
+    void deleteSelectedUrl();
     static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
     static void inform(QMessageBox::Icon icon, const QString& text);
 

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/util/domaincheck.h"
 #include "tests/support/dialoganswerer.h"
+#include "settings/userfolders.h"
 #include "tests/support/testhome.h"
 
 #include <QAction>
@@ -35,6 +36,8 @@ private slots:
     void save_toUnwritableFile_saysSo_data();
     void save_toUnwritableFile_saysSo();
     void import_skipsEmptyAndRejectedLines();
+    void deleteKey_removesSelectedUrlAfterAsking_data();
+    void deleteKey_removesSelectedUrlAfterAsking();
 
 private:
     static QStringList column(QTableWidget* table, int column);
@@ -339,6 +342,63 @@ void LeechUrlsTest::import_skipsEmptyAndRejectedLines()
     dialogs.chooseFile(path, false);
     window.findChild<QAction*>(QStringLiteral("actionImport_Urls"))->trigger();
     QCOMPARE(window.findChild<QTableWidget*>(QStringLiteral("tableUrls"))->rowCount(), 2);
+}
+
+void LeechUrlsTest::deleteKey_removesSelectedUrlAfterAsking_data()
+{
+    QTest::addColumn<int>("selectedRow"); // -1: none
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<QString>("tabTitle");
+    QTest::newRow("yes removes the row") << 1 << QMessageBox::Yes << QStringList{"www.a.com", "www.c.com"}
+                                         << "Leech Urls (2)";
+    QTest::newRow("no keeps it") << 1 << QMessageBox::No << QStringList{"www.a.com", " www.b.com ", "www.c.com"}
+                                 << "Leech Urls";
+    QTest::newRow("nothing selected") << -1 << QMessageBox::Yes
+                                      << QStringList{"www.a.com", " www.b.com ", "www.c.com"} << "Leech Urls";
+}
+
+void LeechUrlsTest::deleteKey_removesSelectedUrlAfterAsking()
+{
+    QFETCH(int, selectedRow);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QStringList, left);
+    QFETCH(QString, tabTitle);
+    TestHome home;
+    MainWindow window;
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableUrls"));
+    for (const char* url : {"www.a.com", " www.b.com ", "www.c.com"})
+        addRow(table, {"s", QString::fromLatin1(url)});
+    window.show();
+    QApplication::setActiveWindow(&window);
+    table->setFocus();
+    QTRY_VERIFY(table->hasFocus());
+    table->clearSelection();
+    if (selectedRow >= 0) {
+        table->setCurrentCell(selectedRow, 1);
+        table->selectRow(selectedRow);
+    }
+    // An output file put in place meanwhile shows up: every key press reads the output folder again.
+    QFile output(QDir(UserFolders::outputFolder()).filePath(QStringLiteral("3-2012-07-03-1341302400-1341306000.txt")));
+    QVERIFY(output.open(QIODevice::WriteOnly));
+    output.close();
+
+    DialogAnswerer dialogs;
+    dialogs.pressButton(answer);
+    QTest::keyClick(table, Qt::Key_Delete);
+    if (selectedRow < 0) {
+        QCOMPARE(dialogs.count(), 0);
+    } else {
+        QCOMPARE(dialogs.count(), 1);
+        QCOMPARE(dialogs.last().title, QStringLiteral("Confirm"));
+        QCOMPARE(dialogs.last().text, QStringLiteral("Delete Url: www.b.com ..."));
+        QCOMPARE(dialogs.last().buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(dialogs.last().defaultButton, QMessageBox::No);
+        QCOMPARE(dialogs.last().icon, QMessageBox::Question);
+    }
+    QCOMPARE(column(table, 1), left);
+    QCOMPARE(window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(0), tabTitle);
+    QCOMPARE(window.findChild<QTableWidget*>(QStringLiteral("tableLists"))->rowCount(), 1);
 }
 
 QTEST_MAIN(LeechUrlsTest)
