@@ -315,9 +315,13 @@ void MainWindow::startHarvest()
     m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
 
     const int rows = m_ui->tableUrls->rowCount();
-    // The list can have been emptied while a link crawl ran; there is nothing to fetch then.
-    if (rows == 0)
+    // The list can have been emptied while a link crawl ran: nothing to fetch, the controls come back.
+    if (rows == 0) {
+        m_ui->cbThreads->setEnabled(true);
+        m_ui->btnStart->setEnabled(true);
+        m_ui->btnStop->setEnabled(false);
         return;
+    }
     if (rows <= m_ui->cbThreads->currentIndex())
         m_ui->cbThreads->setCurrentIndex(rows - 1);
 
