@@ -5,7 +5,9 @@
 #include "tests/support/testhome.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -78,6 +80,8 @@ private slots:
     void deleteKey();
     void deleteKey_withoutSelectionOrFocus_asksNothing();
     void deleteKey_fileThatCannotBeRemoved_saysSoAndListsItAgain();
+
+    void closingWindowDuringExtraction_stopsItAndKeepsItsLines();
 
 private:
     void writeOutputFile(const QString& name, int size);
@@ -490,6 +494,58 @@ void OutputListsTest::deleteKey_fileThatCannotBeRemoved_saysSoAndListsItAgain()
     QVERIFY(QFileInfo(outputPath(sample)).isFile());
     QCOMPARE(m_table->rowCount(), 1);
     QCOMPARE(m_table->item(0, 0)->text().trimmed(), sample);
+}
+
+void OutputListsTest::closingWindowDuringExtraction_stopsItAndKeepsItsLines()
+{
+    openWindow();
+    // The fetchers made the run folder of the window's run stamp.
+    const QStringList runs = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(runs.size(), 1);
+    const QDir pages(QDir(UserFolders::dataFolder()).filePath(runs.first()));
+    QByteArray all;
+    for (int p = 0; p < 40; ++p) {
+        QByteArray page;
+        for (int i = 0; i < 2000; ++i) {
+            const QByteArray proxy =
+                QString::asprintf("%03d.%03d.%03d.%03d:%05d", 100 + p, i / 256, i % 256, 7, 10000 + i).toLatin1();
+            page += proxy + "\n\n";
+            all += proxy + "\r\n";
+        }
+        QFile file(pages.filePath(QString::asprintf("%03d-1.dat", p)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(page);
+    }
+
+    // One fetcher in use and its report in: the window starts its extraction.
+    m_window->findChild<QComboBox*>(QStringLiteral("cbThreads"))->setCurrentIndex(0);
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "crawlCompleted", Q_ARG(int, 0)));
+
+    // Close while lines are being written.
+    const QDir output(UserFolders::outputFolder());
+    QElapsedTimer waited;
+    waited.start();
+    auto written = [&output] {
+        const QFileInfoList files = output.entryInfoList(QDir::Files);
+        return files.size() == 1 && files.first().size() > 0;
+    };
+    while (!written() && waited.elapsed() < 60000)
+        QThread::msleep(1);
+    QVERIFY(written());
+    m_window.reset();
+
+    const QStringList names = output.entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+    const QStringList fields = names.first().split(QLatin1Char('-'));
+    QCOMPARE(fields.size(), 6);
+    const int count = fields.first().toInt();
+    QVERIFY(count > 0 && count < 40 * 2000);
+    QFile file(output.filePath(names.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QCOMPARE(int(content.count("\r\n")), count);
+    QVERIFY(all.startsWith(content));
+    QCOMPARE(pages.entryList(QDir::Files), QStringList());
 }
 
 QTEST_MAIN(OutputListsTest)
