@@ -55,6 +55,15 @@ void CLeechProxies::finishOutput()
     m_outputState.store(Closed);
 }
 
+void CLeechProxies::start(QThread::Priority priority)
+{
+    if (isRunning())
+        return;
+    if (m_config)
+        m_format = m_config->outputFormat();
+    QThread::start(priority);
+}
+
 void CLeechProxies::run()
 {
     const QString pageFolder = UserFolders::runFolder(static_cast<quint32>(m_runStamp));
@@ -78,8 +87,8 @@ void CLeechProxies::run()
     if (m_output.open(QIODevice::WriteOnly))
         m_outputState.store(Writing);
 
-    // Read once: a template changed during the run applies to the next one.
-    const QString format = m_config ? m_config->outputFormat() : QStringLiteral("A:P");
+    // Taken once, when the run was started: a template changed during the run applies to the next one.
+    const QString format = m_format;
 
     int lineCount = 0;
     CProxyAddress record;

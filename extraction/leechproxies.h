@@ -25,6 +25,10 @@ public:
     // Only a file already open is closed; a run that has not opened its file yet is not affected.
     void closeOutput();
 
+    // Starts a run. The template is copied here, on the thread that owns the settings, so the worker never
+    // reads them while the configuration window may be writing them.
+    void start(QThread::Priority priority = QThread::InheritPriority);
+
     // The recognised final name of an output file: count, year, month, day, run stamp, start time.
     static const QString outputNamePattern;
 
@@ -52,5 +56,6 @@ private:
     int m_colonPosition = 0;
     QFile m_output;
     CConfig* m_config = nullptr;
+    QString m_format = QStringLiteral("A:P");
     std::atomic<int> m_outputState{Closed};
 };
