@@ -3,8 +3,8 @@
 #include "app/harvestplan.h"
 #include "app/util/appinfo.h"
 #include "app/util/domaincheck.h"
-#include "app/util/formatting.h"
 #include "app/util/externalhosts.h"
+#include "app/util/formatting.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
@@ -18,19 +18,19 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QLineEdit>
-#include <QSet>
-#include <QTextStream>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QResizeEvent>
+#include <QSet>
+#include <QTextStream>
 #include <QUrl>
 
 namespace {
@@ -53,8 +53,7 @@ const HeaderColumn listColumns[] = {
     {"Compile", "compilet_icon.png", 100},  {"Date", "date_icon.png", 100},
 };
 
-template <std::size_t N>
-void installHeader(QTableWidget* table, const HeaderColumn (&columns)[N])
+template <std::size_t N> void installHeader(QTableWidget* table, const HeaderColumn (&columns)[N])
 {
     table->setColumnCount(static_cast<int>(N));
     for (std::size_t i = 0; i < N; ++i) {
@@ -89,8 +88,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     m_completedCount = 0;
     setWindowTitle(AppInfo::windowTitle);
 
-    connect(m_ui->tableUrls->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            &MainWindow::urlTableColumnClick);
+    connect(m_ui->tableUrls->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::urlTableColumnClick);
     connect(&m_extraction, &CLeechProxies::harvestComplete, this, &MainWindow::refreshControls);
     connect(&m_extraction, &CLeechProxies::noProxyResults, this, &MainWindow::noProxyResults);
 
@@ -181,7 +179,8 @@ void MainWindow::createFetchers()
     for (int i = 0; i < fetcherCount; ++i) {
         auto* fetcher = new CLeechSocket;
         fetcher->setDataFolder(m_runStamp);
-        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrieved, fetcher, &CLeechSocket::processData, Qt::DirectConnection);
+        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrieved, fetcher, &CLeechSocket::processData,
+                Qt::DirectConnection);
         connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrievalError, fetcher, &CLeechSocket::processError,
                 Qt::DirectConnection);
         connect(fetcher, &CLeechSocket::urlListProcessed, this, &MainWindow::crawlCompleted, Qt::QueuedConnection);
@@ -529,8 +528,8 @@ void MainWindow::on_btnSave_clicked()
     const int rows = m_ui->tableUrls->rowCount();
     if (rows == 0)
         return;
-    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Sievra ") + AppInfo::version,
-                                                          QString(), QStringLiteral(".txt"));
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Sievra ") + AppInfo::version, QString(),
+                                                          QStringLiteral(".txt"));
     if (fileName.isNull())
         return;
 
@@ -579,8 +578,7 @@ void MainWindow::incrementProxyTally()
 
 void MainWindow::noProxyResults()
 {
-    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, QStringLiteral("No proxies found"),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, QStringLiteral("No proxies found"), QMessageBox::Ok);
     box.setWindowIcon(QIcon(AppInfo::programIcon));
     box.exec();
 }

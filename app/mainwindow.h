@@ -5,9 +5,9 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QStringList>
 #include <QModelIndex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 namespace Ui {

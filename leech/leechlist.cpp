@@ -27,8 +27,7 @@ CLeechList::CLeechList(QObject* parent) : QObject(parent), m_socket(new QTcpSock
     m_busy = true;
     m_buffer.clear();
     // Nothing watches for errors: an unreachable server simply leaves the list empty.
-    m_socket->connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(),
-                            QIODevice::ReadWrite);
+    m_socket->connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(), QIODevice::ReadWrite);
 }
 
 CLeechList::~CLeechList()

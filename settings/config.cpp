@@ -64,9 +64,9 @@ QString CConfig::compose() const
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>") + crlf + marker + crlf +
            QStringLiteral("<config>") + crlf + QStringLiteral("<leeching>") + crlf + QStringLiteral("<timeout>") +
            QString::number(m_timeout) + QStringLiteral("</timeout>") + crlf + QStringLiteral("<depth>") +
-           QString::number(m_depth) + QStringLiteral("</depth>") + crlf + QStringLiteral("<output>") +
-           m_outputFormat + QStringLiteral("</output>") + crlf + QStringLiteral("</leeching>") + crlf +
-           QStringLiteral("</config>") + crlf + crlf;
+           QString::number(m_depth) + QStringLiteral("</depth>") + crlf + QStringLiteral("<output>") + m_outputFormat +
+           QStringLiteral("</output>") + crlf + QStringLiteral("</leeching>") + crlf + QStringLiteral("</config>") +
+           crlf + crlf;
 }
 
 void CConfig::save(const QString& path) const

@@ -7,11 +7,11 @@
 // so that a changed HOME (as in the tests) is honoured.
 namespace UserFolders {
 
-QString makerFolder();             // ~/.tarnix
-QString baseFolder();              // ~/.tarnix/sievra
-QString dataFolder();              // ~/.tarnix/sievra/data, the page store
-QString outputFolder();            // ~/.tarnix/sievra/output, the output lists
-QString configFile();              // ~/.tarnix/sievra/config.xml
+QString makerFolder();               // ~/.tarnix
+QString baseFolder();                // ~/.tarnix/sievra
+QString dataFolder();                // ~/.tarnix/sievra/data, the page store
+QString outputFolder();              // ~/.tarnix/sievra/output, the output lists
+QString configFile();                // ~/.tarnix/sievra/config.xml
 QString runFolder(quint32 runStamp); // ~/.tarnix/sievra/data/<runStamp>, the pages of one program run
 
 } // namespace UserFolders

@@ -172,8 +172,8 @@ void ConfigTest::load_fallbacks_data()
     QTest::newRow("template with < and & kept raw") << settingsText("2", "1", "<b>A</b>&P") << 2 << 1 << "<b>A</b>&P";
     QTest::newRow("template not trimmed") << settingsText("2", "1", " A P ") << 2 << 1 << " A P ";
     QTest::newRow("empty template") << settingsText("2", "1", "") << 2 << 1 << "";
-    QTest::newRow("missing marker")
-        << settingsText("3", "5", "C").remove(QStringLiteral("<!-- SIEVRA -->")) << 2 << 1 << "A:P";
+    QTest::newRow("missing marker") << settingsText("3", "5", "C").remove(QStringLiteral("<!-- SIEVRA -->")) << 2 << 1
+                                    << "A:P";
     QTest::newRow("marker in lower case")
         << settingsText("3", "5", "C").replace(QStringLiteral("SIEVRA"), QStringLiteral("sievra")) << 2 << 1 << "A:P";
     QTest::newRow("elements in another order, extra text")
@@ -181,8 +181,7 @@ void ConfigTest::load_fallbacks_data()
         << "B";
     QTest::newRow("one line, no line ends")
         << QStringLiteral("<!-- SIEVRA --><timeout>0</timeout><depth>2</depth><output>A</output>") << 0 << 2 << "A";
-    QTest::newRow("missing elements fall back")
-        << QStringLiteral("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
+    QTest::newRow("missing elements fall back") << QStringLiteral("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
     QTest::newRow("first of two elements counts")
         << QStringLiteral("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2 << 4 << "A:P";
 }
@@ -207,8 +206,7 @@ void ConfigTest::load_hostileFile_usesDefaults_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("plain xml, not scrambled")
-        << settingsText("3", "5", "C").toLatin1();
+    QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1();
     QTest::newRow("binary noise") << QByteArray("\x00\xff\x10\x80garbage\x00", 12);
     QTest::newRow("scrambled then cut short")
         << CSettingsCipher::scramble(settingsText("3", "5", "C")).left(40).toLatin1();

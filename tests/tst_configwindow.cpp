@@ -27,7 +27,10 @@ private:
     QComboBox* timeoutBox() const { return m_window->findChild<QComboBox*>(QStringLiteral("cbLeechTimeout")); }
     QComboBox* depthBox() const { return m_window->findChild<QComboBox*>(QStringLiteral("cbLeechDepth")); }
     QLineEdit* templateField() const { return m_window->findChild<QLineEdit*>(QStringLiteral("txtOutputFormat")); }
-    void pressSave() { QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("btnClose")), Qt::LeftButton); }
+    void pressSave()
+    {
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("btnClose")), Qt::LeftButton);
+    }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<CConfig> m_config;

@@ -178,8 +178,10 @@ void HarvestTest::singleCrawl_sharesUrlsAndShowsProgress()
 
 void HarvestTest::sizes_goToFirstRowOfEachUrl()
 {
-    m_server->setReply(QStringLiteral("www.site1.com"), QStringLiteral("/list1.html"), FakeReply::page(pageWithProxy(1)));
-    m_server->setReply(QStringLiteral("www.site2.com"), QStringLiteral("/list2.html"), FakeReply::page(pageWithProxy(2)));
+    m_server->setReply(QStringLiteral("www.site1.com"), QStringLiteral("/list1.html"),
+                       FakeReply::page(pageWithProxy(1)));
+    m_server->setReply(QStringLiteral("www.site2.com"), QStringLiteral("/list2.html"),
+                       FakeReply::page(pageWithProxy(2)));
     addUrlRow(urlOf(1));
     addUrlRow(urlOf(1));
     addUrlRow(urlOf(2));

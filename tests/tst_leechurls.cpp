@@ -1,8 +1,8 @@
 #include "app/harvestplan.h"
 #include "app/mainwindow.h"
 #include "app/util/domaincheck.h"
-#include "tests/support/dialoganswerer.h"
 #include "settings/userfolders.h"
+#include "tests/support/dialoganswerer.h"
 #include "tests/support/testhome.h"
 
 #include <QAction>
@@ -109,8 +109,8 @@ void LeechUrlsTest::blocks_data()
     QTest::newRow("3 over 3") << 3 << 3 << QList<int>{0, 1, 2} << QList<int>{1, 1, 1};
     QTest::newRow("1 over 1") << 1 << 1 << QList<int>{0} << QList<int>{1};
     QTest::newRow("10 over 4") << 10 << 4 << QList<int>{0, 2, 4, 6} << QList<int>{2, 2, 2, 4};
-    QTest::newRow("20 over 20") << 20 << 20 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
-                                                          16, 17, 18, 19}
+    QTest::newRow("20 over 20") << 20 << 20
+                                << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}
                                 << QList<int>(20, 1);
     QTest::newRow("nothing to share") << 0 << 3 << QList<int>{} << QList<int>{};
 }
@@ -155,8 +155,7 @@ void LeechUrlsTest::add_appendsRowForAcceptedUrl_data()
     QTest::addColumn<bool>("accept");
     QTest::addColumn<QString>("sizeCell");
     QTest::newRow("32 characters") << "http://www.example.com/list.htm" << true << "         248 bytes";
-    QTest::newRow("three labels, 32 characters") << "http://sub.proxies.com/lists.htm" << true
-                                                 << "         256 bytes";
+    QTest::newRow("three labels, 32 characters") << "http://sub.proxies.com/lists.htm" << true << "         256 bytes";
     QTest::newRow("no scheme") << "example.co.uk" << true << "         104 bytes";
     QTest::newRow("secure scheme") << "https://www.example.com/" << true << QString();
     QTest::newRow("address") << "http://10.0.0.1/list" << true << QString();
@@ -198,11 +197,11 @@ void LeechUrlsTest::removeDuplicates_keepsFirstOfEachGroup_data()
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QStringList>("kept");
     const QString a = QStringLiteral("a.com"), b = QStringLiteral("b.com"), c = QStringLiteral("c.com");
-    QTest::newRow("A B A A C") << QList<QStringList>{{"s", a, ""}, {"s", b, ""}, {"s", a, ""}, {"s", a, ""},
-                                                      {"s", c, ""}}
-                               << QStringList{a, b, c};
-    QTest::newRow("size makes rows differ") << QList<QStringList>{{"s", a, "1.00 kB"}, {"s", a, ""}, {"s", a, ""}}
-                                            << QStringList{a, a};
+    QTest::newRow("A B A A C")
+        << QList<QStringList>{{"s", a, ""}, {"s", b, ""}, {"s", a, ""}, {"s", a, ""}, {"s", c, ""}}
+        << QStringList{a, b, c};
+    QTest::newRow("size makes rows differ")
+        << QList<QStringList>{{"s", a, "1.00 kB"}, {"s", a, ""}, {"s", a, ""}} << QStringList{a, a};
     QTest::newRow("missing cell equals empty text")
         << QList<QStringList>{{"s", a, QString()}, {"s", a, ""}} << QStringList{a};
     QTest::newRow("case matters") << QList<QStringList>{{"s", a, ""}, {"s", "A.com", ""}} << QStringList{a, "A.com"};
@@ -354,8 +353,8 @@ void LeechUrlsTest::deleteKey_removesSelectedUrlAfterAsking_data()
                                          << "Leech Urls (2)";
     QTest::newRow("no keeps it") << 1 << QMessageBox::No << QStringList{"www.a.com", " www.b.com ", "www.c.com"}
                                  << "Leech Urls";
-    QTest::newRow("nothing selected") << -1 << QMessageBox::Yes
-                                      << QStringList{"www.a.com", " www.b.com ", "www.c.com"} << "Leech Urls";
+    QTest::newRow("nothing selected") << -1 << QMessageBox::Yes << QStringList{"www.a.com", " www.b.com ", "www.c.com"}
+                                      << "Leech Urls";
 }
 
 void LeechUrlsTest::deleteKey_removesSelectedUrlAfterAsking()

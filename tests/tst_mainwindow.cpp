@@ -167,8 +167,7 @@ void MainWindowTest::tableHeaders_data()
     QTest::addColumn<QList<int>>("widths");
     QTest::newRow("leech urls") << "tableUrls" << QStringList({"Url Size", "Url Address", "Bytes"})
                                 << QList<int>({100, 300, 100});
-    QTest::newRow("proxy lists") << "tableLists"
-                                 << QStringList({"Filename", "File Size", "Proxies", "Compile", "Date"})
+    QTest::newRow("proxy lists") << "tableLists" << QStringList({"Filename", "File Size", "Proxies", "Compile", "Date"})
                                  << QList<int>({200, 100, 100, 100, 100});
 }
 
@@ -222,9 +221,8 @@ void MainWindowTest::menus_inOrderWithIcons()
         }
     }
     QCOMPARE(titles, QStringList({"&File", "&Tools", "&Help"}));
-    QCOMPARE(entries, QStringList({"&Import Urls", "&Get Leech List", "-", "&Configure", "&Output Folder", "-",
-                                   "&Exit", "&Scanner", "IP to Country", "&Updates...", "&Learn More", "-",
-                                   "&About"}));
+    QCOMPARE(entries, QStringList({"&Import Urls", "&Get Leech List", "-", "&Configure", "&Output Folder", "-", "&Exit",
+                                   "&Scanner", "IP to Country", "&Updates...", "&Learn More", "-", "&About"}));
     QVERIFY(!child<QAction>(&window, "action_Scanner")->isEnabled());
     QCOMPARE(child<QAction>(&window, "actionImport_Urls")->toolTip(), QStringLiteral("Import &Urls"));
     QCOMPARE(child<QAction>(&window, "actionConfig")->toolTip(), QStringLiteral("Configure"));

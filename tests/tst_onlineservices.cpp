@@ -20,7 +20,8 @@ const QByteArray leechListRequest = "GET http://www.tarnix.net/4/proxyUrlList.tx
                                     "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/535.1 (KHTML, like "
                                     "Gecko) Chrome/13.0.782.112 Safari/535.1\r\n"
                                     "Connection: close\r\n\r\n";
-const QByteArray lookupRequest = "GET /lookup.php?id=4&vn=103 HTTP/1.0\r\nHost: tarnix.net\r\nConnection: close\r\n\r\n";
+const QByteArray lookupRequest =
+    "GET /lookup.php?id=4&vn=103 HTTP/1.0\r\nHost: tarnix.net\r\nConnection: close\r\n\r\n";
 const QString placeholder = QStringLiteral("... ... ... ... ... ... ... ...");
 } // namespace
 
@@ -76,15 +77,15 @@ void OnlineServicesTest::leechList_linesOfTheWholeReply_data()
     QTest::newRow("status, headers, empty line, two urls")
         << QList<QByteArray>{"HTTP/1.0 200 OK\nServer: x\nContent-Type: text/plain\nConnection: close\n\n"
                              "http://www.a.com/1\nhttp://www.b.com/2\n"}
-        << QStringList{"HTTP/1.0 200 OK", "Server: x", "Content-Type: text/plain", "Connection: close",
-                       "http://www.a.com/1", "http://www.b.com/2"};
+        << QStringList{"HTTP/1.0 200 OK",   "Server: x",          "Content-Type: text/plain",
+                       "Connection: close", "http://www.a.com/1", "http://www.b.com/2"};
     QTest::newRow("CR kept at line ends") << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\nwww.a.com\r\nwww.b.com"}
                                           << QStringList{"HTTP/1.0 200 OK\r", "\r", "www.a.com\r", "www.b.com"};
     QTest::newRow("NUL drops the rest of its read only")
         << QList<QByteArray>{QByteArray("www.a.com\nwww.b", 15) + QByteArray("\0lost\nlost\n", 11), "\nwww.c.com\n"}
         << QStringList{"www.a.com", "www.b", "www.c.com"};
-    QTest::newRow("line split across reads") << QList<QByteArray>{"www.exa", "mple.com\nwww.b.com"}
-                                             << QStringList{"www.example.com", "www.b.com"};
+    QTest::newRow("line split across reads")
+        << QList<QByteArray>{"www.exa", "mple.com\nwww.b.com"} << QStringList{"www.example.com", "www.b.com"};
     QTest::newRow("nothing sent") << QList<QByteArray>{} << QStringList{};
 }
 
@@ -132,8 +133,9 @@ void OnlineServicesTest::update_reply_data()
                                                             << "Download now?";
     QTest::newRow("text after the bar ignored") << head + "1.05|9.99|\nmore" << true << "Version 1.05 is available"
                                                 << "Download now?";
-    QTest::newRow("bar in a header counts") << QByteArray("HTTP/1.0 200 OK\r\nX-Tag: beta|\r\n\r\nnone") << true
-                                            << "Version X-Tag: beta is available" << "Download now?";
+    QTest::newRow("bar in a header counts")
+        << QByteArray("HTTP/1.0 200 OK\r\nX-Tag: beta|\r\n\r\nnone") << true << "Version X-Tag: beta is available"
+        << "Download now?";
     QTest::newRow("only line ends before the bar") << QByteArray("\n\r\n|1.2") << true << "A new version is available"
                                                    << "Download now?";
     QTest::newRow("no bar, asked from the menu") << head + "current" << true << latest << "";
@@ -204,8 +206,10 @@ void OnlineServicesTest::country_cutFromPage_data()
     QTest::newRow("first of two markers") << head + "<a>Germany</a> <img src='/flags/de.gif'><a>France</a> <img "
                                                     "src='/flags/fr.gif'>"
                                           << "Germany";
-    QTest::newRow("no marker") << head + "<a>Germany</a><img src=\"/flags/de.gif\">" << "";
-    QTest::newRow("double quotes are not the marker") << head + "<a>Spain</a> <img src=\"/flags/es.gif\">" << "";
+    QTest::newRow("no marker") << head + "<a>Germany</a><img src=\"/flags/de.gif\">"
+                               << "";
+    QTest::newRow("double quotes are not the marker") << head + "<a>Spain</a> <img src=\"/flags/es.gif\">"
+                                                      << "";
     QTest::newRow("no tag before the marker") << QByteArray("Italy</a> <img src='/flags/it.gif'>") << "";
     QTest::newRow("nested markup") << head + "<b><a href='x'>\n\tJapan\n</a> <img src='/flags/jp.gif'></b>"
                                    << "Japan";

@@ -4,10 +4,9 @@
 
 bool looksLikeDomain(const QString& host)
 {
-    static const QRegularExpression domain(
-        QRegularExpression::anchoredPattern(
-            QStringLiteral("(www\\.)?(([^\\.]+)\\.)?([^\\.]+)\\.[a-z]{2,4}(\\.[a-z]{2,4})?")),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression domain(QRegularExpression::anchoredPattern(QStringLiteral(
+                                               "(www\\.)?(([^\\.]+)\\.)?([^\\.]+)\\.[a-z]{2,4}(\\.[a-z]{2,4})?")),
+                                           QRegularExpression::CaseInsensitiveOption);
     return !host.isEmpty() && domain.match(host).hasMatch();
 }
 

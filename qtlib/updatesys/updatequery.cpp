@@ -29,8 +29,7 @@ void CUpdateQuery::query(const QString& productId, const QString& version)
     // A check still waiting for its answer gives way to the new one.
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
-    m_socket.connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(),
-                           QIODevice::ReadWrite);
+    m_socket.connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(), QIODevice::ReadWrite);
 }
 
 void CUpdateQuery::onConnect()

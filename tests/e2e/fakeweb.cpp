@@ -124,8 +124,8 @@ QByteArray FakeWeb::updateServerReply(const QString& path) const
 {
     if (path == QLatin1String("/lookup.php")) {
         // A newer version is named by the body's text in front of "|".
-        const QByteArray body = m_newerVersion ? QByteArray("1.10|http://www.tarnix.net/sievra/download.html")
-                                               : QByteArray("current");
+        const QByteArray body =
+            m_newerVersion ? QByteArray("1.10|http://www.tarnix.net/sievra/download.html") : QByteArray("current");
         return httpReply("200 OK", "text/plain", body);
     }
     return siteReply(QStringLiteral("www.tarnix.net"), path);
@@ -140,8 +140,8 @@ QByteArray FakeWeb::geoReply(const QString& query) const
         {QStringLiteral("1.2.3.4"), QStringLiteral("Australia")},
     };
     const QString country = countries.value(address, QStringLiteral("Unknown"));
-    const QByteArray body = "<html><body><table><tr><td>Country:</td><td><a href='/en/country'> " +
-                            country.toLatin1() + " </a> <img src='/flags/xx.gif'></td></tr></table></body></html>";
+    const QByteArray body = "<html><body><table><tr><td>Country:</td><td><a href='/en/country'> " + country.toLatin1() +
+                            " </a> <img src='/flags/xx.gif'></td></tr></table></body></html>";
     return httpReply("200 OK", "text/html", body);
 }
 

@@ -203,7 +203,8 @@ void EndToEndTest::singleCrawl_fromImportedList()
     window.findChild<QAction*>(QStringLiteral("actionImport_Urls"))->trigger();
     QCOMPARE(tableColumn(table(window, "tableUrls"), 1), urls);
     QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (7)"));
-    QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("cbThreads"))->currentText(), QStringLiteral("       5 threads"));
+    QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("cbThreads"))->currentText(),
+             QStringLiteral("       5 threads"));
     QVERIFY(window.findChild<QRadioButton*>(QStringLiteral("rbHarvestSingleLink"))->isChecked());
 
     const uint before = QDateTime::currentSecsSinceEpoch();
@@ -231,7 +232,8 @@ void EndToEndTest::singleCrawl_fromImportedList()
     QCOMPARE(fields[0], QString::number(expected.size()));
     QCOMPARE(fields[1] + fields[2] + fields[3], QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
     QVERIFY(fields[5].toUInt() >= before);
-    QCOMPARE(desktop.urls(), QList<QUrl>{QUrl::fromLocalFile(QDir(UserFolders::outputFolder()).filePath(files.first()))});
+    QCOMPARE(desktop.urls(),
+             QList<QUrl>{QUrl::fromLocalFile(QDir(UserFolders::outputFolder()).filePath(files.first()))});
 
     // The Proxy Lists tab lists the new file; the Bytes column shows each page's whole reply.
     QTableWidget* lists = table(window, "tableLists");
@@ -281,9 +283,9 @@ void EndToEndTest::multipleCrawl_addsFoundLinksAndHarvestsThem()
     QCOMPARE(files.size(), 1);
     QStringList lines = linesOf(files.first());
     std::sort(lines.begin(), lines.end());
-    QCOMPARE(lines, QStringList({"10.0.0.99:9999", "172.16.5.5:8080", "172.16.5.6:3128", "192.0.2.44:8000",
-                                 "192.0.2.45:8888", "198.51.100.23:80", "203.0.113.7:3128", "66.24.3.180:8080",
-                                 "66.24.3.180:8080"}));
+    QCOMPARE(lines,
+             QStringList({"10.0.0.99:9999", "172.16.5.5:8080", "172.16.5.6:3128", "192.0.2.44:8000", "192.0.2.45:8888",
+                          "198.51.100.23:80", "203.0.113.7:3128", "66.24.3.180:8080", "66.24.3.180:8080"}));
     QVERIFY(files.first().startsWith(QStringLiteral("9-")));
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnStart"))->isEnabled());
     QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("btnStop"))->isEnabled());
@@ -338,10 +340,10 @@ void EndToEndTest::getLeechList_addsTheUsableLines()
     // The list was fetched in the background since start-up.
     QTest::qWait(1000);
     window.findChild<QAction*>(QStringLiteral("actionGet_Leech_List"))->trigger();
-    QCOMPARE(tableColumn(table(window, "tableUrls"), 1),
-             QStringList({"http://www.proxyfeed.com/index.html", "http://www.rawproxies.net/fresh.txt",
-                          "http://www.proxy-listen.de/liste.html",
-                          "http://www.realproxies.org/proxyspy-data-proxy.txt"}));
+    QCOMPARE(
+        tableColumn(table(window, "tableUrls"), 1),
+        QStringList({"http://www.proxyfeed.com/index.html", "http://www.rawproxies.net/fresh.txt",
+                     "http://www.proxy-listen.de/liste.html", "http://www.realproxies.org/proxyspy-data-proxy.txt"}));
     QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (4)"));
 }
 
@@ -351,11 +353,19 @@ void EndToEndTest::ipToCountry_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("country");
     QTest::addColumn<QString>("message");
-    QTest::newRow("known address") << "8.8.8.8" << "geo=up" << "United States" << QString();
-    QTest::newRow("another address") << "81.169.145.1" << "geo=up" << "Germany" << QString();
-    QTest::newRow("malformed") << "8.8.8" << "geo=up" << "... ... ... ... ... ... ... ..."
+    QTest::newRow("known address") << "8.8.8.8"
+                                   << "geo=up"
+                                   << "United States" << QString();
+    QTest::newRow("another address") << "81.169.145.1"
+                                     << "geo=up"
+                                     << "Germany" << QString();
+    QTest::newRow("malformed") << "8.8.8"
+                               << "geo=up"
+                               << "... ... ... ... ... ... ... ..."
                                << "Please provide a legitimate IP address.";
-    QTest::newRow("server down") << "8.8.8.8" << "geo=down" << "... ... ... ... ... ... ... ..."
+    QTest::newRow("server down") << "8.8.8.8"
+                                 << "geo=down"
+                                 << "... ... ... ... ... ... ... ..."
                                  << "Remote server down or timeout, please try again later";
 }
 
