@@ -2,6 +2,7 @@
 
 #include "app/util/externalhosts.h"
 #include "app/util/httpport.h"
+#include "app/util/latin1read.h"
 
 #include <QTcpSocket>
 
@@ -45,12 +46,7 @@ void CLeechList::onConnect()
 
 void CLeechList::onDataArrival()
 {
-    // A NUL byte ends the text of the read it arrives in.
-    QByteArray bytes = m_socket->readAll();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    m_buffer += QString::fromLatin1(bytes);
+    m_buffer += latin1TextOfRead(m_socket->readAll());
 }
 
 void CLeechList::onDisconnect()

@@ -3,6 +3,7 @@
 #include "app/util/appinfo.h"
 #include "app/util/externalhosts.h"
 #include "app/util/httpport.h"
+#include "app/util/latin1read.h"
 
 #include <QDesktopServices>
 #include <QIcon>
@@ -46,11 +47,7 @@ void CUpdateQuery::onConnect()
 
 void CUpdateQuery::onDataArrival()
 {
-    QByteArray bytes = m_socket.readAll();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    m_buffer += QString::fromLatin1(bytes);
+    m_buffer += latin1TextOfRead(m_socket.readAll());
 }
 
 void CUpdateQuery::onDisconnect()

@@ -1,6 +1,7 @@
 #include "qtlib/web/websocket.h"
 
 #include "app/util/httpport.h"
+#include "app/util/latin1read.h"
 
 #include <QSignalBlocker>
 #include <QTcpSocket>
@@ -165,12 +166,7 @@ QByteArray CWebSocket::request() const
 
 void CWebSocket::readAvailable()
 {
-    QByteArray bytes = m_socket->readAll();
-    // A zero byte ends the text of this read; what follows it in the same read is dropped.
-    const qsizetype end = bytes.indexOf('\0');
-    if (end >= 0)
-        bytes.truncate(end);
-    m_buffer += QString::fromLatin1(bytes);
+    m_buffer += latin1TextOfRead(m_socket->readAll());
 }
 
 void CWebSocket::closeOwnConnection()
