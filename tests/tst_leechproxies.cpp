@@ -108,6 +108,8 @@ private:
     void prepare(CLeechProxies& extraction);
     void runToEnd(CLeechProxies& extraction);
     void finishRun(CLeechProxies& extraction);
+    void runAndCompareWithLiteralScan(const QList<QByteArray>& pagesInNameOrder, const QString& format,
+                                      int moreLinesThan);
     void watch(CLeechProxies& extraction);
     // Writes large pages of distinct, well separated proxies, so the lines of a full run are known in order.
     QByteArray writeLargePageSet(int pages, int proxiesPerPage);
@@ -471,6 +473,24 @@ void LeechProxiesTest::twoRuns_sameStampNewStartAndTemplateReadPerRun()
     QVERIFY(b.at(5) > a.at(5));
 }
 
+// Runs over the stored pages and checks the one output file, name and content, against the literal scan of
+// the same pages in name order.
+void LeechProxiesTest::runAndCompareWithLiteralScan(const QList<QByteArray>& pagesInNameOrder, const QString& format,
+                                                    int moreLinesThan)
+{
+    CLeechProxies extraction;
+    prepare(extraction);
+    runToEnd(extraction);
+
+    const QByteArray expected = literalOutput(pagesInNameOrder, format);
+    QVERIFY(expected.count("\r\n") > moreLinesThan);
+    const QStringList names = outputNames();
+    QCOMPARE(names.size(), 1);
+    const QByteArray actual = outputContent(names.first());
+    QVERIFY2(actual == expected, firstDifference(actual, expected).constData());
+    QVERIFY(names.first().startsWith(QString::number(expected.count("\r\n")) + QLatin1Char('-')));
+}
+
 void LeechProxiesTest::randomPages_matchLiteralScan()
 {
     // Pages built from proxies that contain each other, stray digits and separators, without gaps, so
@@ -491,17 +511,7 @@ void LeechProxiesTest::randomPages_matchLiteralScan()
     }
     m_config->setOutputFormat("A|P|C|B");
 
-    CLeechProxies extraction;
-    prepare(extraction);
-    runToEnd(extraction);
-
-    const QByteArray expected = literalOutput(pages, "A|P|C|B");
-    QVERIFY(expected.count("\r\n") > 300);
-    const QStringList names = outputNames();
-    QCOMPARE(names.size(), 1);
-    const QByteArray actual = outputContent(names.first());
-    QVERIFY2(actual == expected, firstDifference(actual, expected).constData());
-    QVERIFY(names.first().startsWith(QString::number(expected.count("\r\n")) + QLatin1Char('-')));
+    runAndCompareWithLiteralScan(pages, "A|P|C|B", 300);
 }
 
 void LeechProxiesTest::realPages_matchLiteralScan()
@@ -525,16 +535,7 @@ void LeechProxiesTest::realPages_matchLiteralScan()
     for (int i = 1; i < files.size(); i += 2)
         inNameOrder << pages.at(i);
 
-    CLeechProxies extraction;
-    prepare(extraction);
-    runToEnd(extraction);
-
-    const QByteArray expected = literalOutput(inNameOrder, "A:P");
-    QVERIFY(expected.count("\r\n") > 50);
-    const QStringList names = outputNames();
-    QCOMPARE(names.size(), 1);
-    const QByteArray actual = outputContent(names.first());
-    QVERIFY2(actual == expected, firstDifference(actual, expected).constData());
+    runAndCompareWithLiteralScan(inNameOrder, "A:P", 50);
 }
 
 void LeechProxiesTest::stopAfterThreeLines_keepsExactlyThose()
