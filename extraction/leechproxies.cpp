@@ -1,7 +1,7 @@
 #include "extraction/leechproxies.h"
 
-#include "app/util/textfiles.h"
-#include "extraction/proxyaddress.h"
+#include "extraction/linetemplate.h"
+#include "extraction/pagescanner.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
@@ -13,11 +13,20 @@
 
 namespace {
 
-const QString proxyPattern = QStringLiteral("([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\:([0-9]{2,5})");
-
 bool isDotEntry(const QString& name)
 {
     return name == QLatin1String(".") || name == QLatin1String("..");
+}
+
+// A stored page as bytes. Pages hold ASCII only; in any other file every byte that is not a digit, dot or
+// colon parts proxies just as the character a text reading would make of it. A folder or a file that cannot be
+// read counts as an empty page.
+QByteArray readPage(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
 }
 
 } // namespace
@@ -74,10 +83,6 @@ void CLeechProxies::run()
     if (listing.isEmpty())
         return; // no page folder at all
 
-    m_matcher = QRegularExpression(proxyPattern, QRegularExpression::CaseInsensitiveOption);
-    m_matchPosition = 0;
-    m_colonPosition = 0;
-
     const QString outputName =
         QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(m_runStamp) + QLatin1Char('-') +
         QString::number(QDateTime::currentDateTime().toSecsSinceEpoch()) + QStringLiteral(".txt");
@@ -88,44 +93,30 @@ void CLeechProxies::run()
         m_outputState.store(Writing);
 
     // Taken once, when the run was started: a template changed during the run applies to the next one.
-    const QString format = m_format;
+    const LineTemplate lineTemplate(m_format);
 
     int lineCount = 0;
-    CProxyAddress record;
+    QByteArray line;
+    PageScanner scanner;
+    const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
+        if (!outputWritable())
+            return false;
+        line.clear();
+        lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
+        line += "\r\n";
+        m_output.write(line);
+        ++lineCount;
+        emit signifyNewProxy();
+        return true;
+    };
 
     for (const QString& entry : listing) {
         if (!outputWritable())
             break;
         if (isDotEntry(entry))
             continue;
-        QString page = readTextFile(pageDir.filePath(entry));
-        if (page.isEmpty())
-            continue;
-
-        QRegularExpressionMatch match = m_matcher.match(page);
-        m_matchPosition = match.hasMatch() ? match.capturedStart() : -1;
-        m_capturedTexts = match.capturedTexts();
-        while (m_matchPosition != -1 && outputWritable()) {
-            const QString proxy = m_capturedTexts.at(0);
-            m_colonPosition = proxy.indexOf(QLatin1Char(':'));
-            const QString address = proxy.left(m_colonPosition);
-            const QString port = proxy.mid(m_colonPosition + 1);
-            record.setAddress(address);
-
-            if (outputWritable()) {
-                const QString line = formatProxyLine(format, address, port, record) + QStringLiteral("\r\n");
-                m_output.write(line.toLatin1());
-                ++lineCount;
-                emit signifyNewProxy();
-            }
-
-            // Writing a proxy removes all of it from the page, which may join its two sides into a new one;
-            // so the search starts over from the beginning.
-            page.replace(proxy, QString(), Qt::CaseSensitive);
-            match = m_matcher.match(page);
-            m_matchPosition = match.hasMatch() ? match.capturedStart() : -1;
-            m_capturedTexts = match.capturedTexts();
-        }
+        QByteArray page = readPage(pageDir.filePath(entry));
+        scanner.scan(page, writeLine);
     }
 
     finishOutput();

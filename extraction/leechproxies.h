@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -49,11 +48,7 @@ private:
     void finishOutput();
 
     unsigned long m_runStamp = 0;
-    QStringList m_capturedTexts;
     QString m_outputPath;
-    QRegularExpression m_matcher;
-    int m_matchPosition = 0;
-    int m_colonPosition = 0;
     QFile m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");

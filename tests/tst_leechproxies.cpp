@@ -1,4 +1,5 @@
 #include "extraction/leechproxies.h"
+#include "extraction/pagescanner.h"
 #include "extraction/proxyaddress.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
@@ -92,6 +93,8 @@ private slots:
     void folderAndHiddenEntries_areNeitherReadNorRemoved();
     void pageStoredDuringRun_stays();
     void twoRuns_sameStampNewStartAndTemplateReadPerRun();
+    void scanner_matchesLiteralScan_data();
+    void scanner_matchesLiteralScan();
     void randomPages_matchLiteralScan();
     void realPages_matchLiteralScan();
     void stopAfterThreeLines_keepsExactlyThose();
@@ -489,6 +492,50 @@ void LeechProxiesTest::runAndCompareWithLiteralScan(const QList<QByteArray>& pag
     const QByteArray actual = outputContent(names.first());
     QVERIFY2(actual == expected, firstDifference(actual, expected).constData());
     QVERIFY(names.first().startsWith(QString::number(expected.count("\r\n")) + QLatin1Char('-')));
+}
+
+void LeechProxiesTest::scanner_matchesLiteralScan_data()
+{
+    // Each page is drawn from pieces; small alphabets make removals cut and join texts in every way.
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<int>("longestPage");
+    QTest::newRow("characters") << QStringList{"1", "2", "1", "0", ".", ".", ":", "\n"} << 80;
+    QTest::newRow("digit runs") << QStringList{"1", "12", "123", "1234", "00", ".", ".", ":", ":12345"} << 60;
+    QTest::newRow("contained proxies") << QStringList{"1.2.3.4:80",  "11.2.3.4:8080",
+                                                      "1.2.3.4:808", "2.3.4:80",
+                                                      "1.2.3.44:80", "1",
+                                                      "8",           ".",
+                                                      ":",           "\n"}
+                                       << 40;
+    QTest::newRow("self-overlapping") << QStringList{"11.2.3.4:11", ".2.3.4:11", "11", "1", ".", ":", "1.1.1.1:11"}
+                                      << 40;
+    QTest::newRow("long ports and zeros")
+        << QStringList{"0.0.0.0:00", "000.0.00.0:", "123456", "0", ".0", ":0", "999.999.999.999:99999"} << 30;
+    QTest::newRow("joins far left") << QStringList{"1.2.3.4:", "12.3.4.5:", "5.6.7.8:99999", "5.6.7.8:9", "12",
+                                                   "1",        "."}
+                                    << 30;
+}
+
+void LeechProxiesTest::scanner_matchesLiteralScan()
+{
+    QFETCH(QStringList, pieces);
+    QFETCH(int, longestPage);
+    QRandomGenerator random(20120703);
+    PageScanner scanner;
+    for (int round = 0; round < 4000; ++round) {
+        QByteArray page;
+        const int count = int(random.bounded(1, longestPage));
+        for (int i = 0; i < count; ++i)
+            page += pieces.at(int(random.bounded(pieces.size()))).toLatin1();
+        const QStringList expected = LiteralScan::scanPage(QString::fromLatin1(page));
+        QStringList found;
+        QByteArray scanned = page;
+        scanner.scan(scanned, [&](const char* proxy, int length, int colon) {
+            found << QString::fromLatin1(proxy, length);
+            return proxy[colon] == ':';
+        });
+        QVERIFY2(found == expected, page.constData());
+    }
 }
 
 void LeechProxiesTest::randomPages_matchLiteralScan()

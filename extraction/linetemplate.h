@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// The user's output line template, read once per run: gives the same line as formatProxyLine() for a proxy
+// found in a page, already as the 8-bit text the output file gets, without a string replace per letter.
+class LineTemplate
+{
+public:
+    explicit LineTemplate(const QString& format);
+
+    // Appends the line of one proxy, line end not included. The address is four groups of one to three
+    // digits joined by dots, as the extraction finds them.
+    void appendLine(QByteArray& line, const char* address, int addressLength, const char* port, int portLength) const;
+
+private:
+    enum class Field { Text, Address, Port, Binary, Class };
+    struct Piece
+    {
+        Field field;
+        QByteArray text;
+    };
+
+    void appendBinary(QByteArray& line, const char* address, int addressLength) const;
+    static int firstGroupValue(const char* address);
+
+    std::vector<Piece> m_pieces;
+    // Binary form and class of every group value a match can hold (0 to 999), taken from CProxyAddress.
+    std::vector<QByteArray> m_binary;
+    QByteArray m_class;
+};

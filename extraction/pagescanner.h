@@ -1,0 +1,37 @@
+#pragma once
+
+#include "extraction/writtenproxies.h"
+
+#include <QByteArray>
+
+#include <functional>
+
+// Finds the proxies of one stored page in the order the extraction writes them. The rule it follows: take
+// the leftmost "a.b.c.d:port" text (each digit group as long as it may be), write it, remove every copy of
+// it from the page, and search the shortened page again from its start. Removals can join the text on both
+// sides into a new proxy, and that one is then found like any other.
+//
+// Doing that literally costs the page length for every proxy. This does the same work in one pass:
+// - a proxy never holds anything but digits, dots and one colon, so a page falls into independent runs
+//   of those characters ("tokens") that removals never merge;
+// - everything left of a found proxy has no match and never gets one, so the search goes on at most one
+//   proxy's length to the left of the last one instead of at the page's start;
+// - a token further on is only touched by the removals made before the search reaches it, so those are
+//   replayed on it, in their order, when the search gets there, instead of being applied to the whole page.
+class PageScanner
+{
+public:
+    // Gets each proxy (the text points into the page and is only valid during the call) and the index of its
+    // colon. Returning false ends the scan.
+    using Sink = std::function<bool(const char* text, int length, int colon)>;
+
+    // Scans one page in place (its content is used up); false when the sink ended the scan.
+    bool scan(QByteArray& page, const Sink& sink);
+
+private:
+    qsizetype catchUp(char* token, qsizetype size);
+    bool scanToken(char* token, qsizetype size, const Sink& sink);
+
+    WrittenProxies m_written;
+    quint32 m_writes = 0;
+};
