@@ -1,5 +1,7 @@
+#include "extraction/linetemplate.h"
 #include "extraction/proxyaddress.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -211,6 +213,12 @@ void ProxyAddressTest::formatProxyLine_data()
                                            << "x.1.1.1"
                                            << "80"
                                            << "E";
+    QTest::newRow("widest groups") << "CTBTA:P"
+                                   << "999.256.007.0"
+                                   << "99999"
+                                   << "E\t1111100111 100000000 00000111 00000000\t999.256.007.0:99999";
+    QTest::newRow("beyond Latin-1") << QString::fromUtf8("A \u20ac \U0001F600 \u00e9") << a << p
+                                    << QString::fromUtf8("66.24.3.180 \u20ac \U0001F600 \u00e9");
 }
 
 void ProxyAddressTest::formatProxyLine()
@@ -220,6 +228,18 @@ void ProxyAddressTest::formatProxyLine()
     QFETCH(QString, port);
     QFETCH(QString, line);
     QCOMPARE(::formatProxyLine(format, address, port, recordFor(address)), line);
+
+    // The extraction's compiled template gives the same bytes for every address it can find.
+    if (!QRegularExpression(QRegularExpression::anchoredPattern("[0-9]{1,3}(\\.[0-9]{1,3}){3}"))
+             .match(address)
+             .hasMatch())
+        return;
+    QByteArray compiled;
+    const QByteArray addressBytes = address.toLatin1();
+    const QByteArray portBytes = port.toLatin1();
+    LineTemplate(format).appendLine(compiled, addressBytes.constData(), int(addressBytes.size()), portBytes.constData(),
+                                    int(portBytes.size()));
+    QCOMPARE(compiled, line.toLatin1());
 }
 
 QTEST_APPLESS_MAIN(ProxyAddressTest)
