@@ -45,6 +45,15 @@ QByteArray proxyPage(quint32 firstIndex, int proxies, QRandomGenerator& random)
     return page;
 }
 
+// The same without line breaks: "a.b.c.d:port:a.b.c.d:port..." is one long run of proxy characters.
+QByteArray gluedPage(quint32 firstIndex, int proxies, QRandomGenerator& random)
+{
+    QByteArray page;
+    for (int i = 0; i < proxies; ++i)
+        page += proxyLine(firstIndex + quint32(i), random) + ':';
+    return page;
+}
+
 // Digit, dot and colon runs that hold no proxy: no stretch between two colons has three dots.
 QByteArray noisePage(qsizetype bytes, QRandomGenerator& random)
 {
@@ -178,6 +187,7 @@ int main(int argc, char* argv[])
     cases.append({QStringLiteral("noise 10 MB"), {noisePage(10'000'000, random)}});
     cases.append({QStringLiteral("noise 50 MB"), {noisePage(50'000'000, random)}});
     cases.append({QStringLiteral("1,000,000 proxies"), {proxyPage(1'000'000, 1'000'000, random)}});
+    cases.append({QStringLiteral("100,000 in one run"), {gluedPage(5'000'000, 100'000, random)}});
     Case small{QStringLiteral("10,000 small pages"), {}};
     for (int i = 0; i < 10'000; ++i)
         small.pages << proxyPage(quint32(3'000'000 + i * 20), 20, random) + noisePage(1500, random);

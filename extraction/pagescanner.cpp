@@ -1,116 +1,15 @@
 #include "extraction/pagescanner.h"
 
+#include "extraction/proxytext.h"
+
 #include <algorithm>
 #include <cstring>
+#include <queue>
+#include <utility>
 
 namespace {
 
-// "999.999.999.999:99999": a match never reaches further back than this from the end of a removal.
-constexpr qsizetype longestProxy = 21;
-constexpr qsizetype shortestProxy = 10;
-
-inline bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-inline bool isProxyCharacter(char c)
-{
-    return isDigit(c) || c == '.' || c == ':';
-}
-
-// Every "a.b.c.d:port" text packs into one number: a group of one to three digits (leading zeros count) is
-// one of 1110 codes, a port of two to five digits one of 111100.
-constexpr quint64 groupCodes = 1110;
-constexpr quint64 portCodes = 111100;
-
-quint64 digitCode(const char* digits, qsizetype count)
-{
-    static constexpr quint64 firstCodeOfLength[] = {0, 0, 10, 110, 1110, 11110};
-    quint64 value = 0;
-    for (qsizetype i = 0; i < count; ++i)
-        value = value * 10 + quint64(digits[i] - '0');
-    return firstCodeOfLength[count] + value;
-}
-
-// What surrounds one colon when it can end the address part of a proxy: three dots with one to three digits
-// between them and the colon, digits before the first dot, at least two digits after the colon. The proxy
-// texts through this colon differ only in how many digits they take before the first dot and after the
-// colon; the regular expression's match takes as many of both as it may.
-struct Skeleton
-{
-    qsizetype firstDot = 0;
-    qsizetype colon = 0;
-    qsizetype leadDigits = 0; // digits before the first dot, at most 3
-    qsizetype portDigits = 0; // digits after the colon, at most 5
-    quint64 innerCode = 0;    // the three groups between the first dot and the colon
-
-    qsizetype matchStart() const { return firstDot - leadDigits; }
-    qsizetype matchLength() const { return colon + 1 + portDigits - matchStart(); }
-
-    quint64 key(const char* text, qsizetype lead, qsizetype port) const
-    {
-        const quint64 first = digitCode(text + firstDot - lead, lead);
-        const quint64 address = first * groupCodes * groupCodes * groupCodes + innerCode;
-        return address * portCodes + digitCode(text + colon + 1, port);
-    }
-};
-
-// Digits directly in front of `end`, counting no further than `most + 1`.
-qsizetype digitsBefore(const char* text, qsizetype end, qsizetype most)
-{
-    qsizetype count = 0;
-    while (count <= most && end - count > 0 && isDigit(text[end - count - 1]))
-        ++count;
-    return count;
-}
-
-bool skeletonAt(const char* text, qsizetype size, qsizetype colon, Skeleton& skeleton)
-{
-    qsizetype port = 0;
-    while (port < 5 && colon + 1 + port < size && isDigit(text[colon + 1 + port]))
-        ++port;
-    if (port < 2)
-        return false;
-
-    quint64 inner = 0;
-    quint64 scale = 1;
-    qsizetype end = colon;
-    for (int group = 0; group < 3; ++group) {
-        const qsizetype digits = digitsBefore(text, end, 3);
-        if (digits == 0 || digits > 3 || end - digits == 0 || text[end - digits - 1] != '.')
-            return false;
-        inner += digitCode(text + end - digits, digits) * scale;
-        scale *= groupCodes;
-        end -= digits + 1;
-    }
-    const qsizetype lead = std::min<qsizetype>(digitsBefore(text, end, 3), 3);
-    if (lead == 0)
-        return false;
-
-    skeleton.firstDot = end;
-    skeleton.colon = colon;
-    skeleton.leadDigits = lead;
-    skeleton.portDigits = port;
-    skeleton.innerCode = inner;
-    return true;
-}
-
-// The first colon at or after `from` that ends the address part of a proxy. Proxies are ordered by their
-// colons (none holds two), so this gives the leftmost match.
-bool nextSkeleton(const char* text, qsizetype size, qsizetype from, Skeleton& skeleton)
-{
-    while (from < size) {
-        const void* found = std::memchr(text + from, ':', size_t(size - from));
-        if (!found)
-            return false;
-        const qsizetype colon = static_cast<const char*>(found) - text;
-        if (skeletonAt(text, size, colon, skeleton))
-            return true;
-        from = colon + 1;
-    }
-    return false;
-}
+using namespace ProxyText;
 
 // Removes every copy of `piece` from `from` on, left to right without overlaps, as a replace-all does.
 qsizetype removeEvery(char* text, qsizetype size, qsizetype from, const char* piece, qsizetype length)
@@ -148,14 +47,31 @@ bool PageScanner::scan(QByteArray& page, const Sink& sink)
         qsizetype end = skeleton.colon + 1;
         while (end < size && isProxyCharacter(text[end]))
             ++end;
-        qsizetype tokenSize = end - begin;
-        if (!m_written.isEmpty())
-            tokenSize = catchUp(text + begin, tokenSize);
-        if (!scanToken(text + begin, tokenSize, sink))
+        if (!scanToken(text + begin, end - begin, sink))
             return false;
         from = end;
     }
     return true;
+}
+
+// The earliest write after `after` of a proxy text through this colon, 0 when none; its text goes to `piece`.
+quint32 PageScanner::earliestWrite(const char* text, const Skeleton& skeleton, quint32 after, char* piece,
+                                   qsizetype& pieceLength) const
+{
+    if (!m_written.mayHoldFamily(skeleton.innerCode))
+        return 0;
+    quint32 earliest = 0;
+    for (qsizetype lead = 1; lead <= skeleton.leadDigits; ++lead) {
+        for (qsizetype port = 2; port <= skeleton.portDigits; ++port) {
+            const quint32 write = m_written.writeAfter(skeleton.key(text, lead, port), after);
+            if (write != 0 && (earliest == 0 || write < earliest)) {
+                earliest = write;
+                pieceLength = skeleton.colon + 1 + port - (skeleton.firstDot - lead);
+                std::memcpy(piece, text + skeleton.firstDot - lead, size_t(pieceLength));
+            }
+        }
+    }
+    return earliest;
 }
 
 // Applies the removals made so far, in their order, to a token the search has not reached before. A removal
@@ -170,17 +86,13 @@ qsizetype PageScanner::catchUp(char* token, qsizetype size)
         qsizetype pieceLength = 0;
         Skeleton skeleton;
         for (qsizetype from = 0; nextSkeleton(token, size, from, skeleton); from = skeleton.colon + 1) {
-            if (!m_written.mayHoldFamily(skeleton.innerCode))
-                continue;
-            for (qsizetype lead = 1; lead <= skeleton.leadDigits; ++lead) {
-                for (qsizetype port = 2; port <= skeleton.portDigits; ++port) {
-                    const quint32 write = m_written.writeAfter(skeleton.key(token, lead, port), lastWrite);
-                    if (write != 0 && (nextWrite == 0 || write < nextWrite)) {
-                        nextWrite = write;
-                        pieceLength = skeleton.colon + 1 + port - (skeleton.firstDot - lead);
-                        std::memcpy(piece, token + skeleton.firstDot - lead, size_t(pieceLength));
-                    }
-                }
+            char candidate[longestProxy];
+            qsizetype candidateLength = 0;
+            const quint32 write = earliestWrite(token, skeleton, lastWrite, candidate, candidateLength);
+            if (write != 0 && (nextWrite == 0 || write < nextWrite)) {
+                nextWrite = write;
+                pieceLength = candidateLength;
+                std::memcpy(piece, candidate, size_t(pieceLength));
             }
         }
         if (nextWrite == 0)
@@ -192,6 +104,10 @@ qsizetype PageScanner::catchUp(char* token, qsizetype size)
 
 bool PageScanner::scanToken(char* token, qsizetype size, const Sink& sink)
 {
+    if (size > m_longToken && size < LongToken::tooLong)
+        return scanLongToken(token, size, sink);
+    if (!m_written.isEmpty())
+        size = catchUp(token, size);
     Skeleton skeleton;
     qsizetype from = 0;
     while (size >= shortestProxy && nextSkeleton(token, size, from, skeleton)) {
@@ -204,8 +120,82 @@ bool PageScanner::scanToken(char* token, qsizetype size, const Sink& sink)
         char piece[longestProxy];
         std::memcpy(piece, token + start, size_t(length));
         size = removeEvery(token, size, start, piece, length);
-        // Only a match that runs across the join can start left of the removed text.
-        from = std::max<qsizetype>(0, start - (longestProxy - 1));
+        // Only a match that runs across the join can start left of the removed text, and its colon is the
+        // character just before it: with a port digit or more before the join, that port ran into the removed
+        // proxy's digits and was already a match, left of this one.
+        from = std::max<qsizetype>(0, start - 1);
     }
     return true;
+}
+
+// The same replay for a long token. Which removal comes next is kept in a queue of colons by the earliest
+// write each could take; an entry is checked when it comes up, as removals since may have changed its colon.
+void PageScanner::catchUpLong(LongToken& token)
+{
+    using Entry = std::pair<quint32, qsizetype>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+    LongToken::Window window;
+    char piece[longestProxy];
+    qsizetype pieceLength = 0;
+    const auto enqueue = [&](qsizetype colon, quint32 after) {
+        if (!token.isRemoved(colon) && token.windowAt(colon, window)) {
+            const quint32 write = earliestWrite(window.text, window.skeleton, after, piece, pieceLength);
+            if (write != 0)
+                queue.emplace(write, colon);
+        }
+    };
+    for (const qsizetype colon : token.proxyColons())
+        enqueue(colon, 0);
+
+    quint32 lastWrite = 0;
+    std::vector<qsizetype> changed;
+    while (!queue.empty()) {
+        const auto [queued, colon] = queue.top();
+        queue.pop();
+        if (token.isRemoved(colon) || !token.windowAt(colon, window))
+            continue;
+        const quint32 write = earliestWrite(window.text, window.skeleton, lastWrite, piece, pieceLength);
+        if (write == 0)
+            continue;
+        // Entries only ever rise, so one still right is the earliest of all.
+        if (write != queued) {
+            queue.emplace(write, colon);
+            continue;
+        }
+        lastWrite = write;
+        changed.clear();
+        token.removeEvery(piece, pieceLength, changed);
+        for (const qsizetype joined : changed)
+            enqueue(joined, lastWrite);
+    }
+}
+
+bool PageScanner::scanLongToken(char* text, qsizetype size, const Sink& sink)
+{
+    LongToken token(text, size);
+    if (!m_written.isEmpty())
+        catchUpLong(token);
+    LongToken::Window window;
+    std::vector<qsizetype> changed;
+    qsizetype position = token.next(-1);
+    for (;;) {
+        while (position < size && !(token.isColon(position) && token.windowAt(position, window)))
+            position = token.next(position);
+        if (position >= size)
+            return true;
+        const Skeleton& skeleton = window.skeleton;
+        const qsizetype start = skeleton.matchStart();
+        const qsizetype length = skeleton.matchLength();
+        if (!sink(window.text + start, int(length), int(skeleton.colon - start)))
+            return false;
+        m_written.add(skeleton.key(window.text, skeleton.leadDigits, skeleton.portDigits), skeleton.innerCode,
+                      ++m_writes);
+        char piece[longestProxy];
+        std::memcpy(piece, window.text + start, size_t(length));
+        // The search goes on at the character before the removed text, as for a short token.
+        const qsizetype resume = token.previous(window.at[start]);
+        changed.clear();
+        token.removeEvery(piece, length, changed);
+        position = resume >= 0 ? resume : token.next(-1);
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extraction/longtoken.h"
 #include "extraction/writtenproxies.h"
 
 #include <QByteArray>
@@ -17,10 +18,15 @@
 // - everything left of a found proxy has no match and never gets one, so the search goes on at most one
 //   proxy's length to the left of the last one instead of at the page's start;
 // - a token further on is only touched by the removals made before the search reaches it, so those are
-//   replayed on it, in their order, when the search gets there, instead of being applied to the whole page.
+//   replayed on it, in their order, when the search gets there, instead of being applied to the whole page;
+// - within a long token, the copies of a written proxy are found through an index, not by a search.
 class PageScanner
 {
 public:
+    // Tokens longer than `longToken` are worked through with marked removals and an index (LongToken), the
+    // others are closed up after each removal, which is faster while they are short.
+    explicit PageScanner(qsizetype longToken = 2048) : m_longToken(longToken) {}
+
     // Gets each proxy (the text points into the page and is only valid during the call) and the index of its
     // colon. Returning false ends the scan.
     using Sink = std::function<bool(const char* text, int length, int colon)>;
@@ -31,6 +37,12 @@ public:
 private:
     qsizetype catchUp(char* token, qsizetype size);
     bool scanToken(char* token, qsizetype size, const Sink& sink);
+    void catchUpLong(LongToken& token);
+    bool scanLongToken(char* token, qsizetype size, const Sink& sink);
+    quint32 earliestWrite(const char* text, const ProxyText::Skeleton& skeleton, quint32 after, char* piece,
+                          qsizetype& pieceLength) const;
+
+    qsizetype m_longToken;
 
     WrittenProxies m_written;
     quint32 m_writes = 0;
