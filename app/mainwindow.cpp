@@ -91,6 +91,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     connect(m_ui->tableUrls->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::urlTableColumnClick);
     connect(&m_extraction, &CLeechProxies::harvestComplete, this, &MainWindow::refreshControls);
     connect(&m_extraction, &CLeechProxies::noProxyResults, this, &MainWindow::noProxyResults);
+    connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &MainWindow::outputWriteFailed);
 
     refreshOutputLists();
     m_ui->tableLists->verticalHeader()->hide();
@@ -581,6 +582,12 @@ void MainWindow::noProxyResults()
     QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, QStringLiteral("No proxies found"), QMessageBox::Ok);
     box.setWindowIcon(QIcon(AppInfo::programIcon));
     box.exec();
+}
+
+// The controls stay as after "No proxies found": the pages are kept and the next Start reads them again.
+void MainWindow::outputWriteFailed(const QString& strMessage)
+{
+    inform(QMessageBox::Warning, strMessage);
 }
 
 void MainWindow::refreshOutputLists()

@@ -49,6 +49,7 @@ private slots:
     void refreshControls();
     void incrementProxyTally();
     void noProxyResults();
+    void outputWriteFailed(const QString& strMessage);
     void linkLeechingComplete();
     void newLeechUrlFound(const QString& strLink);
     void on_action_Exit_triggered();

@@ -1,5 +1,6 @@
 #include "extraction/leechproxies.h"
 
+#include "extraction/claimedpages.h"
 #include "extraction/linetemplate.h"
 #include "extraction/pagescanner.h"
 #include "settings/config.h"
@@ -11,12 +12,9 @@
 #include <QDir>
 #include <QUrl>
 
-namespace {
+#include <unistd.h>
 
-bool isDotEntry(const QString& name)
-{
-    return name == QLatin1String(".") || name == QLatin1String("..");
-}
+namespace {
 
 // A stored page as bytes. Pages hold ASCII only; in any other file every byte that is not a digit, dot or
 // colon parts proxies just as the character a text reading would make of it. A folder or a file that cannot be
@@ -52,16 +50,21 @@ void CLeechProxies::closeOutput()
 
 bool CLeechProxies::outputWritable() const
 {
-    return m_outputState.load() == Writing && m_output.isOpen();
+    return m_outputState.load() == Writing && m_output.isOpen() && m_writeFailure.isEmpty();
 }
 
-void CLeechProxies::finishOutput()
+bool CLeechProxies::finishOutput()
 {
+    bool complete = m_output.isOpen() && m_writeFailure.isEmpty();
     if (m_output.isOpen()) {
-        m_output.flush();
+        // On disk before any page goes: the pages are removed only once the proxies are safe.
+        complete = m_output.flush() && ::fsync(m_output.handle()) == 0 && complete;
+        if (!complete && m_writeFailure.isEmpty())
+            m_writeFailure = m_output.errorString();
         m_output.close();
     }
     m_outputState.store(Closed);
+    return complete;
 }
 
 void CLeechProxies::start(QThread::Priority priority)
@@ -76,25 +79,65 @@ void CLeechProxies::start(QThread::Priority priority)
 void CLeechProxies::run()
 {
     const QString pageFolder = UserFolders::runFolder(static_cast<quint32>(m_runStamp));
-    const QDir pageDir(pageFolder);
     // QDir's defaults: files and folders, hidden ones left out, "." and ".." included, sorted by name
     // ignoring case. A name such as "-x" sorts before ".", so the dot entries are skipped by name.
-    const QStringList listing = pageDir.entryList();
+    const QStringList listing = QDir(pageFolder).entryList();
     if (listing.isEmpty())
         return; // no page folder at all
+    ClaimedPages pages(pageFolder, listing);
 
     const QString outputName =
         QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(m_runStamp) + QLatin1Char('-') +
         QString::number(QDateTime::currentDateTime().toSecsSinceEpoch()) + QStringLiteral(".txt");
     const QDir outputDir(UserFolders::outputFolder());
     m_outputPath = outputDir.filePath(outputName);
+    m_writeFailure.clear();
     m_output.setFileName(m_outputPath);
-    if (m_output.open(QIODevice::WriteOnly))
+    const bool opened = m_output.open(QIODevice::WriteOnly);
+    if (opened)
         m_outputState.store(Writing);
 
+    const int lineCount = writeProxies(pages.paths());
+    const bool complete = finishOutput();
+
+    if (!opened || (lineCount > 0 && !complete)) {
+        // A cut file is no list: it goes, and every page stays to be read again by the next Start.
+        QFile::remove(m_outputPath);
+        pages.giveBack();
+        emit outputWriteFailed(opened ? QStringLiteral("Writing the output file failed:\n%1\n%2\nThe fetched pages are "
+                                                       "kept and read again by the next Start.")
+                                            .arg(m_outputPath, m_writeFailure)
+                                      : QStringLiteral("The output file could not be created:\n%1\n%2\nThe fetched "
+                                                       "pages are kept and read again by the next Start.")
+                                            .arg(m_outputPath, m_output.errorString()));
+        if (!opened)
+            emit noProxyResults();
+        return;
+    }
+
+    if (lineCount == 0) {
+        // The pages stay for the next run of this program run.
+        QFile::remove(m_outputPath);
+        pages.giveBack();
+        emit noProxyResults();
+        return;
+    }
+
+    const QString finalPath = outputDir.filePath(QString::number(lineCount) + QLatin1Char('-') + outputName);
+    QFile::rename(m_outputPath, finalPath);
+    emit harvestComplete();
+    // Only the pages listed at the start go; one stored since stays for the next run.
+    pages.remove();
+
+    // The desktop is asked from the GUI thread, where this object lives.
+    QMetaObject::invokeMethod(
+        this, [finalPath] { QDesktopServices::openUrl(QUrl::fromLocalFile(finalPath)); }, Qt::QueuedConnection);
+}
+
+int CLeechProxies::writeProxies(const QStringList& pagePaths)
+{
     // Taken once, when the run was started: a template changed during the run applies to the next one.
     const LineTemplate lineTemplate(m_format);
-
     int lineCount = 0;
     QByteArray line;
     PageScanner scanner;
@@ -104,41 +147,19 @@ void CLeechProxies::run()
         line.clear();
         lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
         line += "\r\n";
-        m_output.write(line);
+        if (m_output.write(line) != line.size() || m_output.error() != QFileDevice::NoError) {
+            m_writeFailure = m_output.errorString();
+            return false;
+        }
         ++lineCount;
         emit signifyNewProxy();
         return true;
     };
-
-    for (const QString& entry : listing) {
+    for (const QString& path : pagePaths) {
         if (!outputWritable())
             break;
-        if (isDotEntry(entry))
-            continue;
-        QByteArray page = readPage(pageDir.filePath(entry));
+        QByteArray page = readPage(path);
         scanner.scan(page, writeLine);
     }
-
-    finishOutput();
-
-    if (lineCount == 0) {
-        // The pages stay for the next run of this program run.
-        QFile::remove(m_outputPath);
-        emit noProxyResults();
-        return;
-    }
-
-    const QString finalPath = outputDir.filePath(QString::number(lineCount) + QLatin1Char('-') + outputName);
-    QFile::rename(m_outputPath, finalPath);
-    emit harvestComplete();
-
-    // Only the pages listed at the start go; one stored since stays for the next run.
-    for (const QString& entry : listing) {
-        if (!isDotEntry(entry))
-            QFile::remove(pageDir.filePath(entry));
-    }
-
-    // The desktop is asked from the GUI thread, where this object lives.
-    QMetaObject::invokeMethod(
-        this, [finalPath] { QDesktopServices::openUrl(QUrl::fromLocalFile(finalPath)); }, Qt::QueuedConnection);
+    return lineCount;
 }

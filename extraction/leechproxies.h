@@ -35,6 +35,8 @@ signals:
     void signifyNewProxy();
     void harvestComplete();
     void noProxyResults();
+    // The output file could not be created or written to the end; the pages stay.
+    void outputWriteFailed(const QString& strMessage);
 
 protected:
     void run() override;
@@ -45,10 +47,12 @@ private:
     enum OutputState { Closed, Writing, StopRequested };
 
     bool outputWritable() const;
-    void finishOutput();
+    int writeProxies(const QStringList& pagePaths);
+    bool finishOutput();
 
     unsigned long m_runStamp = 0;
     QString m_outputPath;
+    QString m_writeFailure;
     QFile m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");

@@ -87,11 +87,13 @@ private slots:
     void noPageFolder_nothingHappens();
     void emptyPageFolder_noticeAndNoFileLeft();
     void pagesWithoutProxies_stayForTheNextRun();
-    void outputFolderMissing_noticeAndPagesStay();
     void finishedRun_namedCountedOpenedAndPagesGone();
     void entriesSortedBeforeTheDotEntries_areRead();
     void folderAndHiddenEntries_areNeitherReadNorRemoved();
+    void pageStoredDuringRun_stays_data();
     void pageStoredDuringRun_stays();
+    void outputNotWritten_toldAndNoPageLost_data();
+    void outputNotWritten_toldAndNoPageLost();
     void twoRuns_sameStampNewStartAndTemplateReadPerRun();
     void scanner_matchesLiteralScan_data();
     void scanner_matchesLiteralScan();
@@ -121,6 +123,7 @@ private:
     std::unique_ptr<CConfig> m_config;
     std::unique_ptr<DesktopCapture> m_desktop;
     QStringList m_signals; // in the order they reached the GUI thread
+    QString m_failure;
     std::atomic<bool> m_runEnded{false};
 };
 
@@ -175,6 +178,10 @@ void LeechProxiesTest::watch(CLeechProxies& extraction)
     connect(&extraction, &CLeechProxies::signifyNewProxy, this, [this] { m_signals << "new"; });
     connect(&extraction, &CLeechProxies::harvestComplete, this, [this] { m_signals << "complete"; });
     connect(&extraction, &CLeechProxies::noProxyResults, this, [this] { m_signals << "none"; });
+    connect(&extraction, &CLeechProxies::outputWriteFailed, this, [this](const QString& message) {
+        m_signals << "failed";
+        m_failure = message;
+    });
 }
 
 void LeechProxiesTest::prepare(CLeechProxies& extraction)
@@ -339,20 +346,6 @@ void LeechProxiesTest::pagesWithoutProxies_stayForTheNextRun()
     QCOMPARE(pageNames(), QStringList());
 }
 
-void LeechProxiesTest::outputFolderMissing_noticeAndPagesStay()
-{
-    writePage("0-1.dat", "1.2.3.4:80");
-    QVERIFY(QDir(UserFolders::outputFolder()).removeRecursively());
-    CLeechProxies extraction;
-    prepare(extraction);
-    watch(extraction);
-    runToEnd(extraction);
-
-    QCOMPARE(m_signals, QStringList{"none"});
-    QVERIFY(!QDir(UserFolders::outputFolder()).exists());
-    QCOMPARE(pageNames(), QStringList{"0-1.dat"});
-}
-
 void LeechProxiesTest::finishedRun_namedCountedOpenedAndPagesGone()
 {
     writePage("0-1.dat", "1.2.3.4:80\n\n5.6.7.8:3128\n1.2.3.4:80\n");
@@ -420,19 +413,28 @@ void LeechProxiesTest::folderAndHiddenEntries_areNeitherReadNorRemoved()
     QCOMPARE(pageNames(), QStringList({".hidden.dat", "0-0.dat"}));
 }
 
+void LeechProxiesTest::pageStoredDuringRun_stays_data()
+{
+    QTest::addColumn<QString>("late");
+    QTest::newRow("new name") << "0-3.dat";
+    // A harvest started again during the extraction stores its pages under the names just read.
+    QTest::newRow("name of a page read") << "0-1.dat";
+}
+
 void LeechProxiesTest::pageStoredDuringRun_stays()
 {
+    QFETCH(QString, late);
     writePage("0-1.dat", "1.2.3.4:80");
     writePage("0-2.dat", "5.6.7.8:80");
     CLeechProxies extraction;
     prepare(extraction);
     // Runs in the worker after its first line, so the new page comes after the listing.
-    const QString late = QDir(pageFolder()).filePath("0-3.dat");
+    const QString path = QDir(pageFolder()).filePath(late);
     connect(
         &extraction, &CLeechProxies::signifyNewProxy, &extraction,
-        [late] {
-            QFile page(late);
-            if (!page.exists() && page.open(QIODevice::WriteOnly))
+        [path] {
+            QFile page(path);
+            if (page.size() != 10 && page.open(QIODevice::WriteOnly))
                 page.write("9.9.9.9:99");
         },
         Qt::DirectConnection);
@@ -441,7 +443,54 @@ void LeechProxiesTest::pageStoredDuringRun_stays()
     const QStringList names = outputNames();
     QCOMPARE(names.size(), 1);
     QCOMPARE(outputContent(names.first()), QByteArray("1.2.3.4:80\r\n5.6.7.8:80\r\n"));
-    QCOMPARE(pageNames(), QStringList{"0-3.dat"});
+    QCOMPARE(pageNames(), QStringList{late});
+    QFile page(path);
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QCOMPARE(page.readAll(), QByteArray("9.9.9.9:99"));
+}
+
+void LeechProxiesTest::outputNotWritten_toldAndNoPageLost_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::addColumn<QStringList>("ending");
+    QTest::addColumn<QString>("message");
+    // The notice of a run without an output file stays; the reason comes first.
+    QTest::newRow("output folder missing")
+        << false << QStringList{"failed", "none"} << "The output file could not be created:\n";
+    QTest::newRow("disk full") << true << QStringList{"failed"} << "Writing the output file failed:\n";
+}
+
+void LeechProxiesTest::outputNotWritten_toldAndNoPageLost()
+{
+    QFETCH(bool, diskFull);
+    QFETCH(QStringList, ending);
+    QFETCH(QString, message);
+    const QByteArray lines = writeLargePageSet(3, 2000);
+    const QStringList pages = pageNames();
+    QDir output(UserFolders::outputFolder());
+    if (diskFull) {
+        // The file the run opens, under any start time of the next minute, is the full device.
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd-");
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (qint64 start = now; start < now + 60; ++start)
+            QVERIFY(QFile::link("/dev/full", output.filePath(day + QString("%1-%2.txt").arg(runStamp).arg(start))));
+    } else {
+        QVERIFY(output.removeRecursively());
+    }
+    CLeechProxies extraction;
+    prepare(extraction);
+    watch(extraction);
+    runToEnd(extraction);
+
+    m_signals.removeAll("new");
+    QCOMPARE(m_signals, ending);
+    QVERIFY2(m_failure.startsWith(message), qPrintable(m_failure));
+    QVERIFY2(m_failure.endsWith("\nThe fetched pages are kept and read again by the next Start."),
+             qPrintable(m_failure));
+    QCOMPARE(pageNames(), pages);
+    const QStringList listed = output.entryList(QStringList{"*.txt"}, QDir::Files | QDir::System);
+    QCOMPARE(listed.size(), diskFull ? 59 : 0);
+    QVERIFY(lines.size() > 0);
 }
 
 void LeechProxiesTest::twoRuns_sameStampNewStartAndTemplateReadPerRun()
