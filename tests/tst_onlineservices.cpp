@@ -140,6 +140,8 @@ void OnlineServicesTest::update_reply_data()
         << "Download now?";
     QTest::newRow("only line ends before the bar") << QByteArray("\n\r\n|1.2") << true << "A new version is available"
                                                    << "Download now?";
+    QTest::newRow("only blanks before the bar") << head + "   |" << true << "Version     is available"
+                                                << "Download now?";
     QTest::newRow("no bar, asked from the menu") << head + "current" << true << latest << "";
     QTest::newRow("no bar, not asked") << head + "current" << false << QString() << "";
     QTest::newRow("closed without a byte") << QByteArray() << true << latest << "";

@@ -93,10 +93,10 @@ void CUpdateQuery::showUpToDate()
 
 void CUpdateQuery::offerDownload(const QString& newVersion)
 {
-    // A reply with nothing but line ends before the "|" names no version; the offer is made all the same.
-    const QString text = newVersion.trimmed().isEmpty()
-                             ? QStringLiteral("A new version is available")
-                             : QStringLiteral("Version ") + newVersion + QStringLiteral(" is available");
+    // A last line of nothing but line ends names no version; the offer is made all the same. Blanks are text.
+    const bool named = !QString(newVersion).remove(QLatin1Char('\r')).isEmpty();
+    const QString text = named ? QStringLiteral("Version ") + newVersion + QStringLiteral(" is available")
+                               : QStringLiteral("A new version is available");
     QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, text, QMessageBox::Yes | QMessageBox::No);
     box.setWindowIcon(QIcon(AppInfo::programIcon));
     box.setInformativeText(QStringLiteral("Download now?"));
