@@ -457,6 +457,7 @@ void MainWindow::on_actionImport_Urls_triggered()
     QFile file(fileName);
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QTextStream stream(&file);
+        stream.setEncoding(QStringConverter::Utf8); // as Save writes it
         for (QString line = stream.readLine(); !line.isNull(); line = stream.readLine())
             if (passesDomainCheck(line))
                 appendUrlRow(line);
@@ -539,8 +540,9 @@ void MainWindow::on_btnSave_clicked()
         inform(QMessageBox::Warning, QStringLiteral("Url list could not be saved to ") + fileName);
         return;
     }
+    // UTF-8, as Import reads it: a list must come back unchanged, whatever its URLs hold.
     for (const QString& url : urlList())
-        file.write((url + QLatin1Char('\n')).toLatin1());
+        file.write((url + QLatin1Char('\n')).toUtf8());
     file.flush();
     const bool written = file.error() == QFileDevice::NoError;
     file.close();
