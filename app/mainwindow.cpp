@@ -26,6 +26,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QResizeEvent>
@@ -81,8 +82,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     m_extraction.setConfig(m_settings);
     connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::incrementProxyTally);
 
-    // The fetchers make their run folders below the data folder, so the folders come first.
+    // The fetchers make their run folders below the data folder, so the folders come first. The run folder is
+    // claimed before it exists, so that another start never takes it for a leftover.
     setUpFolders();
+    m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
+    UserFolders::removeLeftoverRunFolders(m_runStamp);
     createFetchers();
 
     m_completedCount = 0;
