@@ -26,6 +26,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QResizeEvent>
@@ -81,8 +82,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     m_extraction.setConfig(m_settings);
     connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::incrementProxyTally);
 
-    // The fetchers make their run folders below the data folder, so the folders come first.
+    // The fetchers make their run folders below the data folder, so the folders come first. The run folder is
+    // claimed before it exists, so that another start never takes it for a leftover.
     setUpFolders();
+    m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
+    UserFolders::removeLeftoverRunFolders(m_runStamp);
     createFetchers();
 
     m_completedCount = 0;
@@ -458,6 +462,7 @@ void MainWindow::on_actionImport_Urls_triggered()
     QFile file(fileName);
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QTextStream stream(&file);
+        stream.setEncoding(QStringConverter::Utf8); // as Save writes it
         for (QString line = stream.readLine(); !line.isNull(); line = stream.readLine())
             if (passesDomainCheck(line))
                 appendUrlRow(line);
@@ -540,8 +545,9 @@ void MainWindow::on_btnSave_clicked()
         inform(QMessageBox::Warning, QStringLiteral("Url list could not be saved to ") + fileName);
         return;
     }
+    // UTF-8, as Import reads it: a list must come back unchanged, whatever its URLs hold.
     for (const QString& url : urlList())
-        file.write((url + QLatin1Char('\n')).toLatin1());
+        file.write((url + QLatin1Char('\n')).toUtf8());
     file.flush();
     const bool written = file.error() == QFileDevice::NoError;
     file.close();

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <memory>
 
 namespace Ui {
 class MainWindow;
@@ -22,6 +23,7 @@ class CLeechList;
 class CLeechSocket;
 class ConfigWindow;
 class IPToCountry;
+class QLockFile;
 class QTableWidget;
 
 // The program's one window: the leech URL table with the harvest controls, and the output lists.
@@ -102,5 +104,6 @@ private:
     CLeechLinks* m_linkCrawler = nullptr;
     quint32 m_completedCount = 0;
     quint32 m_runStamp = 0;
+    std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     bool m_startupFailed = false;
 };

@@ -22,7 +22,7 @@ public:
     void setOutputFormat(const QString& format) { m_outputFormat = format; }
 
     // The fetch time-out in milliseconds for a time-out choice.
-    static int timeoutMilliseconds(int timeoutIndex) { return 10000 + 5000 * timeoutIndex; }
+    static int timeoutMilliseconds(int timeoutIndex);
 
 private:
     void load(const QString& path);

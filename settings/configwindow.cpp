@@ -23,8 +23,11 @@ void ConfigWindow::setConfig(CConfig* config)
 {
     m_config = config;
     // A value outside the offered choices (a hand-edited file) leaves its list without a selection.
-    m_ui->cbLeechTimeout->setCurrentIndex(config->timeout() < m_ui->cbLeechTimeout->count() ? config->timeout() : -1);
-    m_ui->cbLeechDepth->setCurrentIndex(config->depth() - 1 < m_ui->cbLeechDepth->count() ? config->depth() - 1 : -1);
+    // Compared before any arithmetic: the stored numbers can be anything a hand-edited file held.
+    const int timeout = config->timeout();
+    const int depth = config->depth();
+    m_ui->cbLeechTimeout->setCurrentIndex(timeout >= 0 && timeout < m_ui->cbLeechTimeout->count() ? timeout : -1);
+    m_ui->cbLeechDepth->setCurrentIndex(depth >= 1 && depth <= m_ui->cbLeechDepth->count() ? depth - 1 : -1);
     m_ui->txtOutputFormat->setText(config->outputFormat());
 }
 

@@ -56,6 +56,7 @@ private slots:
     void load_hostileFile_usesDefaults_data();
     void load_hostileFile_usesDefaults();
     void save_withoutBaseFolder_writesNothing();
+    void timeoutMilliseconds_farIndexNeverShort();
 };
 
 void ConfigTest::cipher_roundTrip_data()
@@ -167,6 +168,8 @@ void ConfigTest::load_fallbacks_data()
     QTest::newRow("timeout zero is the ten-second choice") << settingsText("0", "1", "A:P") << 0 << 1 << "A:P";
     QTest::newRow("timeout not a number") << settingsText("soon", "3", "A:P") << 2 << 3 << "A:P";
     QTest::newRow("timeout -3 kept") << settingsText("-3", "1", "A:P") << -3 << 1 << "A:P";
+    QTest::newRow("timeout beyond any choice") << settingsText("500000", "1", "A:P") << 2 << 1 << "A:P";
+    QTest::newRow("depth beyond any choice") << settingsText("1", "-2147483648", "A:P") << 1 << 1 << "A:P";
     QTest::newRow("depth zero") << settingsText("1", "0", "A:P") << 1 << 1 << "A:P";
     QTest::newRow("depth not a number") << settingsText("1", "deep", "A:P") << 1 << 1 << "A:P";
     QTest::newRow("template with < and & kept raw") << settingsText("2", "1", "<b>A</b>&P") << 2 << 1 << "<b>A</b>&P";
@@ -210,6 +213,8 @@ void ConfigTest::load_hostileFile_usesDefaults_data()
     QTest::newRow("binary noise") << QByteArray("\x00\xff\x10\x80garbage\x00", 12);
     QTest::newRow("scrambled then cut short")
         << CSettingsCipher::scramble(settingsText("3", "5", "C")).left(40).toLatin1();
+    QTest::newRow("larger than any file of ours")
+        << CSettingsCipher::scramble(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))).toLatin1();
     QTest::newRow("scrambled text repeated") << CSettingsCipher::scramble(QStringLiteral("x")).toLatin1().repeated(3);
 }
 
@@ -235,6 +240,14 @@ void ConfigTest::save_withoutBaseFolder_writesNothing()
     }
     QVERIFY(!QFile::exists(UserFolders::configFile()));
     QVERIFY(!QDir(UserFolders::baseFolder()).exists());
+}
+
+void ConfigTest::timeoutMilliseconds_farIndexNeverShort()
+{
+    // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
+    QVERIFY(CConfig::timeoutMilliseconds(500000) > 25000);
+    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
+    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
 }
 
 QTEST_GUILESS_MAIN(ConfigTest)

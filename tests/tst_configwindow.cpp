@@ -81,6 +81,7 @@ void ConfigWindowTest::setConfig_selectsStoredChoices_data()
     QTest::newRow("twenty-five seconds, five nodes") << 3 << 5 << 3 << 4;
     QTest::newRow("outside the choices") << 7 << 9 << -1 << -1;
     QTest::newRow("negative values") << -3 << -1 << -1 << -1;
+    QTest::newRow("farthest values") << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -1 << -1;
 }
 
 void ConfigWindowTest::setConfig_selectsStoredChoices()

@@ -271,7 +271,8 @@ void LeechUrlsTest::save_thenImport_givesTheSameUrls()
     TestHome home;
     MainWindow window;
     auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableUrls"));
-    const QStringList urls = {"http://www.one.com/a.html", "two.co.uk", "http://sub.three.net/x?y=1"};
+    const QStringList urls = {"http://www.one.com/a.html", "two.co.uk", "http://sub.three.net/x?y=1",
+                              "http://www.caf\u00e9.com/liste-\u20ac.html"};
     for (const QString& url : urls)
         addRow(table, {"s", url});
 
@@ -287,14 +288,15 @@ void LeechUrlsTest::save_thenImport_givesTheSameUrls()
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("http://www.one.com/a.html\ntwo.co.uk\nhttp://sub.three.net/x?y=1\n"));
+    QCOMPARE(file.readAll(), QByteArray("http://www.one.com/a.html\ntwo.co.uk\nhttp://sub.three.net/x?y=1\n"
+                                        "http://www.caf\xc3\xa9.com/liste-\xe2\x82\xac.html\n"));
     file.close();
-    QCOMPARE(window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(0), QStringLiteral("Leech Urls (3)"));
+    QCOMPARE(window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(0), QStringLiteral("Leech Urls (4)"));
 
     dialogs.chooseFile(path);
     window.findChild<QAction*>(QStringLiteral("actionImport_Urls"))->trigger();
     QCOMPARE(column(table, 1), urls + urls);
-    QCOMPARE(window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(0), QStringLiteral("Leech Urls (6)"));
+    QCOMPARE(window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(0), QStringLiteral("Leech Urls (8)"));
 }
 
 void LeechUrlsTest::save_toUnwritableFile_saysSo_data()

@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -35,6 +36,8 @@ class MainWindowTest : public QObject
 private slots:
     void cleanup();
     void firstStart_createsTheFoldersSilently();
+    void start_removesLeftoverRunFolders_data();
+    void start_removesLeftoverRunFolders();
     void folderThatCannotBeMade_showsMessage_data();
     void folderThatCannotBeMade_showsMessage();
     void startsInItsInitialState();
@@ -74,9 +77,54 @@ void MainWindowTest::firstStart_createsTheFoldersSilently()
                                   UserFolders::outputFolder()})
         QVERIFY2(QDir(folder).exists(), qPrintable(folder));
     // The fetchers found the data folder in place and made the run folder in it.
-    QCOMPARE(QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    const QStringList runs = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(runs.size(), 1);
+    // Claimed, so that a second program started now leaves its pages alone.
+    QLockFile claim(QDir(UserFolders::dataFolder()).filePath(runs.first() + QStringLiteral(".lock")));
+    claim.setStaleLockTime(0);
+    QVERIFY(!claim.tryLock(0));
     QCOMPARE(dialogs.count(), 0);
     QVERIFY(!window.startupFailed());
+}
+
+void MainWindowTest::start_removesLeftoverRunFolders_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QByteArray>("lock"); // "held": by a running program; other text: a lock file left behind
+    QTest::addColumn<bool>("kept");
+    const QStringList pages = {"0-0.dat", "12-3.dat"};
+    QTest::newRow("pages of a closed run") << "1000" << pages << QByteArray() << false;
+    QTest::newRow("empty run folder") << "1000" << QStringList() << QByteArray() << false;
+    QTest::newRow("lock left by a crashed run") << "1000" << pages << QByteArray("2147483646\nsievra\n\n") << false;
+    QTest::newRow("pages of a running program") << "1000" << pages << QByteArray("held") << true;
+    QTest::newRow("a file that is no page") << "1000" << QStringList{"0-0.dat", "notes.txt"} << QByteArray() << true;
+    QTest::newRow("folder not named by a run stamp") << "01000" << pages << QByteArray() << true;
+}
+
+void MainWindowTest::start_removesLeftoverRunFolders()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, files);
+    QFETCH(QByteArray, lock);
+    QFETCH(bool, kept);
+    TestHome home;
+    const QString run = QDir(home.path()).filePath(QStringLiteral(".tarnix/sievra/data/") + folder);
+    QVERIFY(QDir().mkpath(run));
+    for (const QString& name : files) {
+        QFile file(QDir(run).filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QLockFile running(run + QStringLiteral(".lock"));
+    QFile leftLock(run + QStringLiteral(".lock"));
+    if (lock == "held")
+        QVERIFY(running.tryLock(0));
+    else if (!lock.isEmpty())
+        QVERIFY(leftLock.open(QIODevice::WriteOnly) && leftLock.write(lock) == lock.size() && leftLock.flush());
+
+    MainWindow window;
+    QCOMPARE(QDir(run).exists(), kept);
+    QCOMPARE(QDir(run).entryList(QDir::Files).size(), kept ? files.size() : 0);
 }
 
 void MainWindowTest::folderThatCannotBeMade_showsMessage_data()

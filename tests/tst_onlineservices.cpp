@@ -39,6 +39,8 @@ private slots:
     void update_reply_data();
     void update_reply();
     void update_yesOpensDownloadPage();
+    void update_givenUpWhileWaiting_data();
+    void update_givenUpWhileWaiting();
     void country_cutFromPage_data();
     void country_cutFromPage();
     void country_addressTest_data();
@@ -138,6 +140,8 @@ void OnlineServicesTest::update_reply_data()
         << "Download now?";
     QTest::newRow("only line ends before the bar") << QByteArray("\n\r\n|1.2") << true << "A new version is available"
                                                    << "Download now?";
+    QTest::newRow("only blanks before the bar") << head + "   |" << true << "Version     is available"
+                                                << "Download now?";
     QTest::newRow("no bar, asked from the menu") << head + "current" << true << latest << "";
     QTest::newRow("no bar, not asked") << head + "current" << false << QString() << "";
     QTest::newRow("closed without a byte") << QByteArray() << true << latest << "";
@@ -188,6 +192,50 @@ void OnlineServicesTest::update_yesOpensDownloadPage()
     CUpdateQuery query;
     query.query(QStringLiteral("4"), QStringLiteral("1.03"));
     QTRY_COMPARE(desktop.urls(), QList<QUrl>{QUrl(ExternalHosts::downloadPage)});
+}
+
+void OnlineServicesTest::update_givenUpWhileWaiting_data()
+{
+    QTest::addColumn<QByteArray>("sentBeforeStall");
+    QTest::addColumn<bool>("askAgain"); // false: the client goes, as at exit
+    QTest::addColumn<QStringList>("texts");
+    const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n";
+    QTest::newRow("exit, nothing sent") << QByteArray() << false << QStringList();
+    QTest::newRow("exit, status and header sent") << head << false << QStringList();
+    QTest::newRow("asked again, nothing sent") << QByteArray() << true << QStringList{"Version 1.20 is available"};
+    QTest::newRow("asked again, header sent") << head << true << QStringList{"Version 1.20 is available"};
+}
+
+void OnlineServicesTest::update_givenUpWhileWaiting()
+{
+    QFETCH(QByteArray, sentBeforeStall);
+    QFETCH(bool, askAgain);
+    QFETCH(QStringList, texts);
+    m_server->setDefaultReply(FakeReply::keepOpenAfter(sentBeforeStall));
+    DialogAnswerer dialogs;
+    DesktopCapture desktop;
+    dialogs.pressButton(QMessageBox::No);
+    auto* query = new CUpdateQuery;
+    query->setShowIfCurrent(true);
+    query->query(QStringLiteral("4"), QStringLiteral("1.03"));
+    QTRY_VERIFY(m_server->requests().value(0).complete);
+    QTest::qWait(100); // lets the stalled reply's first bytes in
+    if (askAgain) {
+        m_server->setDefaultReply(FakeReply::whole("HTTP/1.0 200 OK\r\n\r\n1.20|"));
+        query->query(QStringLiteral("4"), QStringLiteral("1.03"));
+        QTRY_COMPARE(m_server->requests().size(), 2);
+    } else {
+        delete query;
+        query = nullptr;
+    }
+    QTRY_COMPARE(m_server->openConnections(), 0);
+    QTRY_COMPARE(dialogs.count(), texts.size());
+    QTest::qWait(100); // a late box would still be counted
+    QStringList shown;
+    for (const DialogRecord& box : dialogs.records())
+        shown << box.text;
+    QCOMPARE(shown, texts);
+    delete query;
 }
 
 void OnlineServicesTest::query(IPToCountry& window, const QString& address)

@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QUrl>
 
@@ -20,16 +21,28 @@ CUpdateQuery::CUpdateQuery()
     connect(&m_socket, &QTcpSocket::readyRead, this, &CUpdateQuery::onDataArrival);
 }
 
+CUpdateQuery::~CUpdateQuery()
+{
+    // The socket outlives the other members: its close must not run the answer handler on them.
+    dropConnection();
+}
+
+void CUpdateQuery::dropConnection()
+{
+    // Our own close is no answer from the server: it must not tell the user anything.
+    const QSignalBlocker quiet(m_socket);
+    m_socket.abort();
+}
+
 void CUpdateQuery::query(const QString& productId, const QString& version)
 {
     if (!productId.isEmpty())
         m_productId = productId;
     if (!version.isEmpty())
         m_version = version;
-    m_buffer.clear();
     // A check still waiting for its answer gives way to the new one.
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
-        m_socket.abort();
+    dropConnection();
+    m_buffer.clear();
     m_socket.connectToHost(HttpPort::connectHost(ExternalHosts::updateServer), HttpPort::port(), QIODevice::ReadWrite);
 }
 
@@ -80,10 +93,10 @@ void CUpdateQuery::showUpToDate()
 
 void CUpdateQuery::offerDownload(const QString& newVersion)
 {
-    // A reply with nothing but line ends before the "|" names no version; the offer is made all the same.
-    const QString text = newVersion.trimmed().isEmpty()
-                             ? QStringLiteral("A new version is available")
-                             : QStringLiteral("Version ") + newVersion + QStringLiteral(" is available");
+    // A last line of nothing but line ends names no version; the offer is made all the same. Blanks are text.
+    const bool named = !QString(newVersion).remove(QLatin1Char('\r')).isEmpty();
+    const QString text = named ? QStringLiteral("Version ") + newVersion + QStringLiteral(" is available")
+                               : QStringLiteral("A new version is available");
     QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, text, QMessageBox::Yes | QMessageBox::No);
     box.setWindowIcon(QIcon(AppInfo::programIcon));
     box.setInformativeText(QStringLiteral("Download now?"));

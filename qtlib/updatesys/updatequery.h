@@ -13,6 +13,7 @@ class CUpdateQuery : public QObject
 
 public:
     CUpdateQuery();
+    ~CUpdateQuery() override;
 
     void setShowIfCurrent(bool show) { m_showIfCurrent = show; }
     void query(const QString& productId, const QString& version);
@@ -23,6 +24,7 @@ private slots:
     void onDataArrival();
 
 private:
+    void dropConnection();
     static QString newVersionIn(const QString& reply);
     static void showUpToDate();
     static void offerDownload(const QString& newVersion);

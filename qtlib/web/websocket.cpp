@@ -18,6 +18,7 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     : QThread(parent), m_socket(new QTcpSocket(this)), m_socketDescriptor(iSocketDescriptor)
 {
     m_timer.setInterval(longestTimeout);
+    m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
