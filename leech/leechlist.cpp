@@ -4,6 +4,7 @@
 #include "app/util/httpport.h"
 #include "app/util/latin1read.h"
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
 
 namespace {
@@ -22,6 +23,7 @@ QString leechListRequest()
 
 CLeechList::CLeechList(QObject* parent) : QObject(parent), m_socket(new QTcpSocket(this))
 {
+    m_socket->setProxy(QNetworkProxy::NoProxy); // the server is reached directly, as every fetch is
     connect(m_socket, &QTcpSocket::connected, this, &CLeechList::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CLeechList::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CLeechList::onDataArrival);

@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QMessageBox>
+#include <QNetworkProxy>
 #include <QSignalBlocker>
 #include <QStringList>
 #include <QUrl>
@@ -16,6 +17,7 @@ namespace TXL::QtLib::UpdateSys {
 
 CUpdateQuery::CUpdateQuery()
 {
+    m_socket.setProxy(QNetworkProxy::NoProxy); // the server is reached directly, as every fetch is
     connect(&m_socket, &QTcpSocket::connected, this, &CUpdateQuery::onConnect);
     connect(&m_socket, &QTcpSocket::disconnected, this, &CUpdateQuery::onDisconnect);
     connect(&m_socket, &QTcpSocket::readyRead, this, &CUpdateQuery::onDataArrival);

@@ -3,6 +3,7 @@
 #include "app/util/httpport.h"
 #include "app/util/latin1read.h"
 
+#include <QNetworkProxy>
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
@@ -19,6 +20,8 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
 {
     m_timer.setInterval(longestTimeout);
     m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
+    // Pages are fetched directly; asking the system for a proxy would start a lookup thread for nothing.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);

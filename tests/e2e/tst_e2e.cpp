@@ -16,6 +16,7 @@
 #include <QDate>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkProxy>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +32,7 @@ namespace {
 bool controlFakeWeb(const QString& setting)
 {
     QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
     socket.connectToHost(QStringLiteral("www.tarnix.net"), 80);
     if (!socket.waitForConnected(3000))
         return false;
@@ -45,6 +47,7 @@ bool controlFakeWeb(const QString& setting)
 QByteArray fetchRaw(const QString& host, const QString& path)
 {
     QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
     socket.connectToHost(host, 80);
     if (!socket.waitForConnected(3000))
         return QByteArray();
