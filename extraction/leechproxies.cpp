@@ -40,6 +40,7 @@ CLeechProxies::~CLeechProxies()
     closeOutput();
     while (!wait(20))
         closeOutput();
+    const QMutexLocker runLock(&m_runLock);
 }
 
 void CLeechProxies::closeOutput()
@@ -71,6 +72,7 @@ void CLeechProxies::start(QThread::Priority priority)
 {
     if (isRunning())
         return;
+    const QMutexLocker runLock(&m_runLock);
     if (m_config)
         m_format = m_config->outputFormat();
     QThread::start(priority);
@@ -78,6 +80,7 @@ void CLeechProxies::start(QThread::Priority priority)
 
 void CLeechProxies::run()
 {
+    const QMutexLocker runLock(&m_runLock);
     const QString pageFolder = UserFolders::runFolder(static_cast<quint32>(m_runStamp));
     // QDir's defaults: files and folders, hidden ones left out, "." and ".." included, sorted by name
     // ignoring case. A name such as "-x" sorts before ".", so the dot entries are skipped by name.
@@ -129,9 +132,12 @@ void CLeechProxies::run()
     // Only the pages listed at the start go; one stored since stays for the next run.
     pages.remove();
 
-    // The desktop is asked from the GUI thread, where this object lives.
-    QMetaObject::invokeMethod(
-        this, [finalPath] { QDesktopServices::openUrl(QUrl::fromLocalFile(finalPath)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "openOutput", Qt::QueuedConnection, Q_ARG(QString, finalPath));
+}
+
+void CLeechProxies::openOutput(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 int CLeechProxies::writeProxies(const QStringList& pagePaths)

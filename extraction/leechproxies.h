@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -41,6 +42,10 @@ signals:
 protected:
     void run() override;
 
+private slots:
+    // Queued from the worker: the desktop is asked from the GUI thread, where this object lives.
+    void openOutput(const QString& path);
+
 private:
     // Who may touch the output file: only the worker writes and closes it while a run goes on; Stop
     // turns Writing into StopRequested and the worker closes the file itself at its next check.
@@ -57,4 +62,8 @@ private:
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
     std::atomic<int> m_outputState{Closed};
+    // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
+    // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a
+    // lock inside Qt that the thread sanitizer cannot see.
+    QMutex m_runLock;
 };

@@ -22,6 +22,9 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
     // Pages are fetched directly; asking the system for a proxy would start a lookup thread for nothing.
     m_socket->setProxy(QNetworkProxy::NoProxy);
+    // Named here, the new thread takes this name instead of calling our metaObject() to name itself: no call
+    // into this object from a thread that never otherwise touches it.
+    setObjectName(QStringLiteral("web fetch"));
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
