@@ -1,5 +1,7 @@
 #include "extraction/claimedpages.h"
 
+#include "settings/userfolders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,7 @@
 
 ClaimedPages::ClaimedPages(const QString& runFolder, const QStringList& listing) : m_runFolder(runFolder)
 {
-    QTemporaryDir claim(QDir(runFolder).filePath(QStringLiteral(".extracting-XXXXXX")));
+    QTemporaryDir claim(QDir(runFolder).filePath(UserFolders::claimFolderTemplate));
     claim.setAutoRemove(false);
     if (claim.isValid())
         m_claimFolder = claim.path();

@@ -5,6 +5,8 @@
 #include <QLockFile>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace UserFolders {
 
 QString makerFolder()
@@ -47,17 +49,27 @@ std::unique_ptr<QLockFile> tryLockRunFolder(const QString& folder)
     return lock->tryLock(0) ? std::move(lock) : nullptr;
 }
 
-bool holdsOnlyPages(const QDir& folder)
+QFileInfoList entriesOf(const QDir& folder)
+{
+    return folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+bool isPage(const QFileInfo& entry)
 {
     static const QRegularExpression pageName(
         QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+-[0-9]+\\.dat")));
-    const QFileInfoList entries =
-        folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (!entry.isFile() || entry.isSymLink() || !pageName.match(entry.fileName()).hasMatch())
-            return false;
-    }
-    return true;
+    return entry.isFile() && !entry.isSymLink() && pageName.match(entry.fileName()).hasMatch();
+}
+
+// The folder an extraction moved its pages into and, ended by a crash, never emptied: pages all the same.
+bool isLeftoverClaim(const QFileInfo& entry)
+{
+    static const QRegularExpression claimName(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(claimFolderTemplate.chopped(6)) + QStringLiteral("[A-Za-z0-9]{6}")));
+    if (!entry.isDir() || entry.isSymLink() || !claimName.match(entry.fileName()).hasMatch())
+        return false;
+    const QFileInfoList inside = entriesOf(QDir(entry.filePath()));
+    return std::all_of(inside.begin(), inside.end(), isPage);
 }
 
 } // namespace
@@ -81,10 +93,20 @@ void removeLeftoverRunFolders(quint32 ownRunStamp)
         if (!lock)
             continue; // a running program's pages
         QDir run(data.filePath(name));
-        if (!holdsOnlyPages(run))
+        const QFileInfoList entries = entriesOf(run);
+        if (!std::all_of(entries.begin(), entries.end(),
+                         [](const QFileInfo& entry) { return isPage(entry) || isLeftoverClaim(entry); }))
             continue;
-        for (const QString& page : run.entryList(QDir::Files | QDir::Hidden | QDir::System))
-            run.remove(page);
+        for (const QFileInfo& entry : entries) {
+            if (entry.isDir()) {
+                QDir claim(entry.filePath());
+                for (const QString& page : claim.entryList(QDir::Files | QDir::Hidden | QDir::System))
+                    claim.remove(page);
+                run.rmdir(entry.fileName());
+            } else {
+                run.remove(entry.fileName());
+            }
+        }
         data.rmdir(name);
     }
 }

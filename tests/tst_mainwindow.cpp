@@ -99,6 +99,10 @@ void MainWindowTest::start_removesLeftoverRunFolders_data()
     QTest::newRow("lock left by a crashed run") << "1000" << pages << QByteArray("2147483646\nsievra\n\n") << false;
     QTest::newRow("pages of a running program") << "1000" << pages << QByteArray("held") << true;
     QTest::newRow("a file that is no page") << "1000" << QStringList{"0-0.dat", "notes.txt"} << QByteArray() << true;
+    QTest::newRow("claim folder of an extraction")
+        << "1000" << QStringList{"0-0.dat", ".extracting-aB3dE9/12-3.dat"} << QByteArray() << false;
+    QTest::newRow("claim folder with no page")
+        << "1000" << QStringList{".extracting-aB3dE9/notes.txt"} << QByteArray() << true;
     QTest::newRow("folder not named by a run stamp") << "01000" << pages << QByteArray() << true;
 }
 
@@ -112,6 +116,7 @@ void MainWindowTest::start_removesLeftoverRunFolders()
     const QString run = QDir(home.path()).filePath(QStringLiteral(".tarnix/sievra/data/") + folder);
     QVERIFY(QDir().mkpath(run));
     for (const QString& name : files) {
+        QVERIFY(QDir(run).mkpath(QFileInfo(name).path()));
         QFile file(QDir(run).filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
@@ -124,7 +129,8 @@ void MainWindowTest::start_removesLeftoverRunFolders()
 
     MainWindow window;
     QCOMPARE(QDir(run).exists(), kept);
-    QCOMPARE(QDir(run).entryList(QDir::Files).size(), kept ? files.size() : 0);
+    for (const QString& name : files)
+        QCOMPARE(QFile::exists(QDir(run).filePath(name)), kept);
 }
 
 void MainWindowTest::folderThatCannotBeMade_showsMessage_data()
