@@ -5,6 +5,7 @@ fakeweb=$1
 suite=$2
 sites=$3
 hosts=$4
+shift 4
 
 ip link set lo up
 mount --bind "$hosts" /etc/hosts
@@ -20,4 +21,4 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
-QT_QPA_PLATFORM=offscreen "$suite"
+QT_QPA_PLATFORM=offscreen "$suite" "$@"
