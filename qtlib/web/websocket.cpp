@@ -6,6 +6,8 @@
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace TXL::QtLib::Web {
 
 namespace {
@@ -55,7 +57,9 @@ void CWebSocket::setTimeout(int msecs)
 
 void CWebSocket::reset()
 {
-    m_host = m_path = m_cookie = m_referrer = m_buffer = m_result = QLatin1String("");
+    m_host = m_path = m_cookie = m_referrer = QLatin1String("");
+    // Empty but set, like the text fields; assigning rather than clearing also gives the memory back.
+    m_buffer = m_result = QByteArray("");
     m_bytesRetrieved = 0;
     m_port = 80;
 }
@@ -73,6 +77,11 @@ void CWebSocket::startFetchOnPort(int port)
     // Owners start their next fetch from inside our outcome signals, which run inside the socket's own
     // signals; the socket still tidies up after those return, so the new connection waits for the event loop.
     QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
+}
+
+QByteArray CWebSocket::takeResult()
+{
+    return std::exchange(m_result, QByteArray(""));
 }
 
 void CWebSocket::cancelFetch()
@@ -97,7 +106,7 @@ void CWebSocket::onConnect()
 {
     if (!m_fetching)
         return;
-    m_buffer = QLatin1String("");
+    m_buffer = QByteArray("");
     m_timer.start();
     m_socket->write(request());
 }
@@ -109,7 +118,8 @@ void CWebSocket::onDisconnect()
     readAvailable();
     m_timer.stop();
     m_fetching = false;
-    m_result = m_buffer;
+    // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
+    m_result = std::exchange(m_buffer, QByteArray(""));
     m_bytesRetrieved += m_result.size();
     if (m_socket->isOpen())
         m_socket->close();
@@ -167,7 +177,7 @@ QByteArray CWebSocket::request() const
 
 void CWebSocket::readAvailable()
 {
-    m_buffer += latin1TextOfRead(m_socket->readAll());
+    m_buffer += latin1BytesOfRead(m_socket->readAll());
 }
 
 void CWebSocket::closeOwnConnection()
