@@ -90,6 +90,7 @@ void CWebSocket::cancelFetch()
     m_fetching = false;
     m_connectPending = false;
     closeOwnConnection();
+    dropPartialReply();
 }
 
 void CWebSocket::openPendingConnection()
@@ -142,6 +143,7 @@ void CWebSocket::onError(QAbstractSocket::SocketError error)
         return;
     m_fetching = false;
     closeOwnConnection();
+    dropPartialReply();
     emit dataRetrievalError();
 }
 
@@ -152,6 +154,7 @@ void CWebSocket::onTimeout()
     m_timer.stop();
     m_fetching = false;
     closeOwnConnection();
+    dropPartialReply();
     emit dataRetrievalError();
 }
 
@@ -178,6 +181,12 @@ QByteArray CWebSocket::request() const
 void CWebSocket::readAvailable()
 {
     m_buffer += latin1BytesOfRead(m_socket->readAll());
+}
+
+void CWebSocket::dropPartialReply()
+{
+    // The next fetch would discard it anyway; a large part of a page need not stay in memory until then.
+    m_buffer = QByteArray("");
 }
 
 void CWebSocket::closeOwnConnection()

@@ -71,6 +71,7 @@ private:
     QByteArray request() const;
     void readAvailable();
     void closeOwnConnection();
+    void dropPartialReply();
 
     QString m_host;
     QString m_path;
