@@ -80,7 +80,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
 
     m_extraction.setRunStamp(m_runStamp);
     m_extraction.setConfig(m_settings);
-    connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::incrementProxyTally);
+    // Counted where it is emitted: one queued call per line would flood the window on a page of thousands.
+    connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::countProxy, Qt::DirectConnection);
 
     // The fetchers make their run folders below the data folder, so the folders come first. The run folder is
     // claimed before it exists, so that another start never takes it for a leftover.
@@ -576,11 +577,23 @@ void MainWindow::inform(QMessageBox::Icon icon, const QString& text)
 
 // Extraction results and output lists -------------------------------------------------------------------
 
-void MainWindow::incrementProxyTally()
+void MainWindow::incrementProxyTally(int count)
 {
     // The label is the only record of the count: "PE: " and the number.
-    const int count = m_ui->lblProxies->text().mid(4).toInt(nullptr, 10);
-    m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(count + 1));
+    const int shown = m_ui->lblProxies->text().mid(4).toInt(nullptr, 10);
+    m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(shown + count));
+}
+
+void MainWindow::countProxy()
+{
+    // On the extraction thread. Only the first line after the label caught up posts a call; later ones join
+    // the count that call takes. A line that finds the count above zero is taken by a call posted before
+    // it, so every line's call is in the window's queue before the end signal the extraction emits after
+    // its last line, and the queue delivers in order: the label is complete when the run's end is handled.
+    if (m_unshownProxies.fetch_add(1) == 0) {
+        QMetaObject::invokeMethod(
+            this, [this] { incrementProxyTally(m_unshownProxies.exchange(0)); }, Qt::QueuedConnection);
+    }
 }
 
 void MainWindow::noProxyResults()

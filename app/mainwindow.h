@@ -11,6 +11,8 @@
 #include <QVector>
 #include <memory>
 
+#include <atomic>
+
 namespace Ui {
 class MainWindow;
 }
@@ -49,7 +51,7 @@ private slots:
     void crawlCompleted(int iSocketDescriptor);
     void urlTableColumnClick(int column);
     void refreshControls();
-    void incrementProxyTally();
+    void incrementProxyTally(int count = 1);
     void noProxyResults();
     void outputWriteFailed(const QString& strMessage);
     void linkLeechingComplete();
@@ -92,6 +94,7 @@ private:
     void deleteSelectedUrl();
     static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
     static void inform(QMessageBox::Icon icon, const QString& text);
+    void countProxy();
 
     Ui::MainWindow* m_ui = nullptr;
     ConfigWindow* m_configWindow = nullptr;
@@ -106,4 +109,6 @@ private:
     quint32 m_runStamp = 0;
     std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     bool m_startupFailed = false;
+    // Lines the extraction has written that the counter does not show yet.
+    std::atomic<int> m_unshownProxies{0};
 };
