@@ -6,6 +6,3 @@
 // The text of one read from a web server: one character per byte (Latin-1), where a zero byte ends the text
 // of that read and the bytes behind it are dropped.
 QString latin1TextOfRead(QByteArray bytes);
-
-// The same text left as its bytes, for readers that keep large replies.
-QByteArray latin1BytesOfRead(QByteArray bytes);

@@ -1,7 +1,6 @@
 #include "qtlib/web/websocket.h"
 
 #include "app/util/httpport.h"
-#include "app/util/latin1read.h"
 
 #include <QSignalBlocker>
 #include <QTcpSocket>
@@ -12,6 +11,7 @@ namespace TXL::QtLib::Web {
 
 namespace {
 constexpr int longestTimeout = 25000;
+constexpr qint64 readChunk = 256 * 1024;
 const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
                                          "Firefox/3.5.2 (.NET CLR 3.5.30729)");
 } // namespace
@@ -21,6 +21,9 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
 {
     m_timer.setInterval(longestTimeout);
     m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
+    // A loopback or fast peer can have tens of megabytes waiting; taken in one go, twenty such sockets hold
+    // up the event loop they share for a long moment. Smaller reads let the loop turn in between.
+    m_socket->setReadBufferSize(readChunk);
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
@@ -180,7 +183,17 @@ QByteArray CWebSocket::request() const
 
 void CWebSocket::readAvailable()
 {
-    m_buffer += latin1BytesOfRead(m_socket->readAll());
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
+        return;
+    // Read straight onto the end of the reply: the buffer grows in place, where appending a separate read
+    // would copy the whole reply into a new block each time it outgrows its capacity.
+    const qsizetype start = m_buffer.size();
+    m_buffer.resize(start + available);
+    const qsizetype got = qMax<qint64>(m_socket->read(m_buffer.data() + start, available), 0);
+    // A zero byte ends the text of this read; the bytes behind it are dropped.
+    const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
+    m_buffer.truncate(start + (end >= 0 ? end : got));
 }
 
 void CWebSocket::dropPartialReply()
