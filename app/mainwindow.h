@@ -8,6 +8,7 @@
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 #include <memory>
 
@@ -95,6 +96,7 @@ private:
     static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
     static void inform(QMessageBox::Icon icon, const QString& text);
     void countProxy();
+    void showUnshownProxies();
 
     Ui::MainWindow* m_ui = nullptr;
     ConfigWindow* m_configWindow = nullptr;
@@ -111,4 +113,5 @@ private:
     bool m_startupFailed = false;
     // Lines the extraction has written that the counter does not show yet.
     std::atomic<int> m_unshownProxies{0};
+    QTimer m_tallyTimer;
 };
