@@ -3,7 +3,6 @@
 #include "app/util/externalhosts.h"
 
 #include <QFile>
-#include <QMutexLocker>
 #include <QThreadPool>
 
 #include <utility>
@@ -46,33 +45,44 @@ CPageWriter::~CPageWriter()
 void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, std::function<void()> stored)
 {
     {
-        const QMutexLocker locker(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back({path, reply, host, std::move(stored)});
         ++m_pending;
     }
     // The application's pool has one worker per core: twenty writers of their own would only compete with
     // the window's thread, and the fetchers' own threads are ended by Stop.
-    QThreadPool::globalInstance()->start([this, path, reply, host, stored = std::move(stored)] {
-        storePage(path, reply, host);
-        const QMutexLocker locker(&m_mutex);
-        // Still counted while the owner is told, so an owner that waits for us is not gone yet.
-        if (stored)
-            stored();
-        --m_pending;
-        m_done.wakeAll();
-    });
+    QThreadPool::globalInstance()->start([this] { writeNext(); });
+}
+
+void CPageWriter::writeNext()
+{
+    Page page;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        page = std::move(m_waiting.front());
+        m_waiting.pop_front();
+    }
+    storePage(page.path, page.reply, page.host);
+    // The reply is given back before the fetcher hears of it and perhaps starts its next page.
+    page.reply = QByteArray();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    // Still counted while the owner is told, so an owner that waits for us is not gone yet.
+    if (page.stored)
+        page.stored();
+    --m_pending;
+    m_done.notify_all();
 }
 
 int CPageWriter::pending() const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_pending;
 }
 
 void CPageWriter::waitForDone()
 {
-    QMutexLocker locker(&m_mutex);
-    while (m_pending > 0)
-        m_done.wait(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait(lock, [this] { return m_pending == 0; });
 }
 
 QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
-#include <QWaitCondition>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 // Reduces replies to page files on the application's worker threads, so a large page never holds up the
 // window or the fetches that share its event loop. One writer per page fetcher: it knows how many of that
@@ -31,7 +32,20 @@ public:
     static bool storePage(const QString& path, const QByteArray& reply, const QString& host);
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_done;
+    struct Page
+    {
+        QString path;
+        QByteArray reply;
+        QString host;
+        std::function<void()> stored;
+    };
+
+    void writeNext();
+
+    // Standard locks rather than Qt's: ThreadSanitizer sees through them, so a sanitizer run can tell our
+    // hand-over of a page to a worker from a race.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::deque<Page> m_waiting;
     int m_pending = 0;
 };
