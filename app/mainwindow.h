@@ -8,8 +8,11 @@
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 #include <memory>
+
+#include <atomic>
 
 namespace Ui {
 class MainWindow;
@@ -49,7 +52,7 @@ private slots:
     void crawlCompleted(int iSocketDescriptor);
     void urlTableColumnClick(int column);
     void refreshControls();
-    void incrementProxyTally();
+    void incrementProxyTally(int count = 1);
     void noProxyResults();
     void outputWriteFailed(const QString& strMessage);
     void linkLeechingComplete();
@@ -92,6 +95,8 @@ private:
     void deleteSelectedUrl();
     static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
     static void inform(QMessageBox::Icon icon, const QString& text);
+    void countProxy();
+    void showUnshownProxies();
 
     Ui::MainWindow* m_ui = nullptr;
     ConfigWindow* m_configWindow = nullptr;
@@ -106,4 +111,7 @@ private:
     quint32 m_runStamp = 0;
     std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     bool m_startupFailed = false;
+    // Lines the extraction has written that the counter does not show yet.
+    std::atomic<int> m_unshownProxies{0};
+    QTimer m_tallyTimer;
 };

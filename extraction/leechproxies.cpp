@@ -107,14 +107,15 @@ void CLeechProxies::run()
         // A cut file is no list: it goes, and every page stays to be read again by the next Start.
         QFile::remove(m_outputPath);
         pages.giveBack();
+        // The notice first: the window shows the reason on top of it, so the reason is read first.
+        if (!opened)
+            emit noProxyResults();
         emit outputWriteFailed(opened ? QStringLiteral("Writing the output file failed:\n%1\n%2\nThe fetched pages are "
                                                        "kept and read again by the next Start.")
                                             .arg(m_outputPath, m_writeFailure)
                                       : QStringLiteral("The output file could not be created:\n%1\n%2\nThe fetched "
                                                        "pages are kept and read again by the next Start.")
                                             .arg(m_outputPath, m_output.errorString()));
-        if (!opened)
-            emit noProxyResults();
         return;
     }
 

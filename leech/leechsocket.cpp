@@ -1,15 +1,18 @@
 #include "leech/leechsocket.h"
 
-#include "app/util/externalhosts.h"
 #include "app/util/httpport.h"
-#include "app/util/textfiles.h"
 #include "settings/userfolders.h"
 
 #include <QDir>
 #include <QMessageBox>
-#include <QRegularExpression>
 
 CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0) {}
+
+CLeechSocket::~CLeechSocket()
+{
+    // The writes tell this object when they are done; it must outlive them.
+    m_writer.waitForDone();
+}
 
 void CLeechSocket::setDataFolder(uint runStamp)
 {
@@ -27,6 +30,10 @@ void CLeechSocket::setDataFolder(uint runStamp)
 
 void CLeechSocket::clearQueue()
 {
+    // A page of an earlier list may still be on its way to a file name the next list uses again.
+    m_writer.waitForDone();
+    m_fetchWaiting = false;
+    m_reportWaiting = false;
     m_queue.clear();
     m_results.clear();
     m_pageCounter = 0;
@@ -48,22 +55,11 @@ void CLeechSocket::fetchQueue()
 void CLeechSocket::abort()
 {
     cancelFetch();
+    m_fetchWaiting = false;
+    m_reportWaiting = false;
+    // The report may start the extraction, which must find the pages that were already in.
+    m_writer.waitForDone();
     emit urlListProcessed(socketDescriptor());
-}
-
-QString CLeechSocket::pageText(const QString& reply, const QString& host)
-{
-    QString text = reply;
-    // That site's links carry address and port as query parameters; this turns each into "address:port".
-    if (host.contains(ExternalHosts::rewriteSiteMarker)) {
-        text.replace(QStringLiteral("&host="), QStringLiteral("\r\n"));
-        text.replace(QStringLiteral("&port="), QStringLiteral(":"));
-        text.replace(QStringLiteral("&isSocks"), QStringLiteral("\r\n"));
-    }
-    // One line feed per character, so the text keeps its length.
-    static const QRegularExpression notAddressCharacter(QStringLiteral("[^\\d\\.\\:]"));
-    text.replace(notAddressCharacter, QStringLiteral("\n"));
-    return text;
 }
 
 QString CLeechSocket::pageFile(int page) const
@@ -75,11 +71,27 @@ QString CLeechSocket::pageFile(int page) const
 
 void CLeechSocket::processData()
 {
-    m_pageText = pageText(data(), host());
-    // An empty page writes no file; a file that cannot be written is skipped like a failed fetch.
-    writeTextFile(pageFile(m_pageCounter), m_pageText);
+    // The reply goes to the writer whole; nothing of the page stays here once it is stored. An empty page
+    // writes no file; a file that cannot be written is skipped like a failed fetch.
+    const QByteArray reply = takeResult();
+    if (!reply.isEmpty()) {
+        m_writer.write(pageFile(m_pageCounter), reply, host(),
+                       [this] { QMetaObject::invokeMethod(this, &CLeechSocket::pageStored, Qt::QueuedConnection); });
+    }
     ++m_pageCounter;
     finishUrl(true);
+}
+
+void CLeechSocket::pageStored()
+{
+    if (m_fetchWaiting && writerFree()) {
+        m_fetchWaiting = false;
+        fetch(m_queue.first());
+    }
+    if (m_reportWaiting && m_writer.pending() == 0) {
+        m_reportWaiting = false;
+        emit urlListProcessed(socketDescriptor());
+    }
 }
 
 void CLeechSocket::processError()
@@ -103,10 +115,17 @@ void CLeechSocket::finishUrl(bool retrieved)
     m_results.append(CCrawlResult(socketDescriptor(), bytes, m_current.url()));
     m_queue.removeFirst();
     if (m_queue.isEmpty()) {
-        emit urlListProcessed(socketDescriptor());
+        // Only once every page of the list is on disk: the last report starts the extraction.
+        if (m_writer.pending() == 0)
+            emit urlListProcessed(socketDescriptor());
+        else
+            m_reportWaiting = true;
         return;
     }
-    fetch(m_queue.first());
+    if (writerFree())
+        fetch(m_queue.first());
+    else
+        m_fetchWaiting = true;
 }
 
 void CLeechSocket::fetch(const CLeechUrl& url)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "leech/leechurl.h"
+#include "leech/pagewriter.h"
 #include "qtlib/web/websocket.h"
 
 #include <QList>
@@ -34,6 +35,7 @@ class CLeechSocket : public TXL::QtLib::Web::CWebSocket
 
 public:
     explicit CLeechSocket(QObject* parent = nullptr);
+    ~CLeechSocket() override;
 
     void setDataFolder(uint runStamp);
     void clearQueue();
@@ -50,11 +52,13 @@ public slots:
     void processError();
 
 private:
-    // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
-    static QString pageText(const QString& reply, const QString& host);
+    void pageStored();
     QString pageFile(int page) const;
     void finishUrl(bool retrieved);
     void fetch(const CLeechUrl& url);
+    // The next fetch overlaps the write of the page before it, but not of two: a run of large pages would
+    // otherwise pile up in memory faster than it reaches the disk.
+    bool writerFree() const { return m_writer.pending() < 2; }
 
     QList<CLeechUrl> m_queue;
     CLeechUrl m_current;
@@ -63,5 +67,9 @@ private:
     uint m_runStamp = 0;
     int m_previousTotal = 0;
     QList<CCrawlResult> m_results;
-    QString m_pageText;
+    CPageWriter m_writer;
+    // The queue's first record waits for a page write before its fetch starts.
+    bool m_fetchWaiting = false;
+    // The queue ran empty; the report waits until every page of the list is on disk.
+    bool m_reportWaiting = false;
 };

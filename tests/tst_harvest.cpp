@@ -138,6 +138,14 @@ void HarvestTest::singleCrawl_sharesUrlsAndShowsProgress()
     auto* tabs = m_window->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
     auto* startButton = m_window->findChild<QPushButton*>(QStringLiteral("btnStart"));
     auto* stopButton = m_window->findChild<QPushButton*>(QStringLiteral("btnStop"));
+    auto* tally = m_window->findChild<QLabel*>(QStringLiteral("lblProxies"));
+    // The controls come back with the bar set to 0, just before the counter is reset.
+    QString tallyAtEnd;
+    QObject watcher;
+    connect(bar, &QProgressBar::valueChanged, &watcher, [&](int value) {
+        if (value == 0)
+            tallyAtEnd = tally->text();
+    });
 
     start();
     QCOMPARE(threads->currentIndex(), threadIndexAfter);
@@ -152,6 +160,7 @@ void HarvestTest::singleCrawl_sharesUrlsAndShowsProgress()
         values << call.first().toInt();
     QCOMPARE(values, progress);
     QCOMPARE(pageRequests(), urls);
+    QCOMPARE(tallyAtEnd, QStringLiteral("PE: %1").arg(urls));
 
     // One output file with one line per page, in page-file order, which is URL order here.
     const QStringList files = outputFiles();

@@ -457,7 +457,7 @@ void LeechProxiesTest::outputNotWritten_toldAndNoPageLost_data()
     QTest::addColumn<bool>("diskFull");
     QTest::addColumn<QStringList>("ending");
     QTest::addColumn<QString>("message");
-    // The notice of a run without an output file stays; the reason comes first.
+    // The notice of a run without an output file stays; the reason follows it.
     QTest::newRow("output folder missing")
         << false << QStringList{"failed", "none"} << "The output file could not be created:\n";
     QTest::newRow("disk full") << true << QStringList{"failed"} << "Writing the output file failed:\n";

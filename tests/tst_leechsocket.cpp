@@ -207,6 +207,9 @@ void LeechSocketTest::storedPage_data()
         << QByteArray("\n\n\n\n5.6.7.8\n\n\n\n\n\n\n\n\n\n:3128\n\n\n\n\n\n");
     QTest::newRow("existing line ends stay one each")
         << "www.alpha.com" << QByteArray("1.1.1.1:1\r\n2.2.2.2:2\n") << QByteArray("1.1.1.1:1\n\n2.2.2.2:2\n");
+    QTest::newRow("page of megabytes, whole on disk at the report")
+        << "www.alpha.com" << QByteArray("<td>1.2.3.4:80</td>").repeated(400000)
+        << QByteArray("\n\n\n\n1.2.3.4:80\n\n\n\n\n").repeated(400000);
 }
 
 void LeechSocketTest::storedPage()
@@ -229,23 +232,33 @@ void LeechSocketTest::storedPage()
 void LeechSocketTest::abort_data()
 {
     QTest::addColumn<int>("when");
-    // 0: idle fetcher; 1: before the connection opens; 2: with part of a reply in
+    // 0: idle fetcher; 1: before the connection opens; 2: with part of a reply in; 3: as a page came in
     QTest::newRow("idle fetcher") << 0;
     QTest::newRow("right after the start") << 1;
     QTest::newRow("during a fetch") << 2;
+    QTest::newRow("page received, its file still being written") << 3;
 }
 
 void LeechSocketTest::abort()
 {
     QFETCH(int, when);
 
-    m_server->setReply(QStringLiteral("/slow.html"),
-                       FakeReply::inParts({okHead + "1.2.3.4:80\n", "5.6.7.8:8080\n"}, 400));
+    // Large enough that its page file is not written in an instant.
+    const QByteArray slowTail = "5.6.7.8:8080\n" + QByteArray(8 << 20, 'x');
+    m_server->setReply(QStringLiteral("/slow.html"), FakeReply::inParts({okHead + "1.2.3.4:80\n", slowTail}, 400));
     m_server->setReply(QStringLiteral("/next.html"), FakeReply::whole(okHead + "9.9.9.9:99"));
     auto fetcher = makeFetcher();
     QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
     QSignalSpy requested(m_server, &FakeHttpServer::requestReceived);
+    qsizetype storedAtReport = -1;
+    connect(fetcher.get(), &CLeechSocket::urlListProcessed, this, [&] { storedAtReport = pageBytes(4, 0).size(); });
+    const auto stop = [&] {
+        fetcher->abort();
+        fetcher->clearQueue();
+    };
 
+    if (when == 3)
+        connect(fetcher.get(), &CWebSocket::dataRetrieved, this, stop);
     if (when > 0) {
         startRun(*fetcher, 4, {QStringLiteral("www.alpha.com/slow.html"), QStringLiteral("www.alpha.com/next.html")});
         if (when == 2) {
@@ -253,17 +266,21 @@ void LeechSocketTest::abort()
             QTest::qWait(150);
         }
     }
-    fetcher->abort();
-    fetcher->clearQueue();
+    if (when == 3)
+        QVERIFY(processed.wait(5000));
+    else
+        stop();
     QCOMPARE(processed.count(), 1);
     QCOMPARE(processed.first().first().toInt(), when > 0 ? 4 : 0);
+    // A page already in is stored whole before the report.
+    QCOMPARE(storedAtReport, when == 3 ? okHead.size() + 11 + slowTail.size() : 0);
 
     // Nothing that was on its way completes later, and the fetcher does not move on.
     QTest::qWait(800);
     QCOMPARE(processed.count(), 1);
-    QCOMPARE(requested.count(), when == 2 ? 1 : 0);
-    QCOMPARE(m_server->requests().size(), when == 2 ? 1 : 0);
-    QVERIFY(!fileExists(pagePath(4, 0)));
+    QCOMPARE(requested.count(), when >= 2 ? 1 : 0);
+    QCOMPARE(m_server->requests().size(), when >= 2 ? 1 : 0);
+    QCOMPARE(fileExists(pagePath(4, 0)), when == 3);
     QVERIFY(!fileExists(pagePath(4, 1)));
     QVERIFY(fetcher->results().isEmpty());
 

@@ -1,16 +1,18 @@
 #include "qtlib/web/websocket.h"
 
 #include "app/util/httpport.h"
-#include "app/util/latin1read.h"
 
 #include <QNetworkProxy>
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace TXL::QtLib::Web {
 
 namespace {
 constexpr int longestTimeout = 25000;
+constexpr qint64 readChunk = 256 * 1024;
 const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
                                          "Firefox/3.5.2 (.NET CLR 3.5.30729)");
 } // namespace
@@ -25,6 +27,9 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     // Named here, the new thread takes this name instead of calling our metaObject() to name itself: no call
     // into this object from a thread that never otherwise touches it.
     setObjectName(QStringLiteral("web fetch"));
+    // A loopback or fast peer can have tens of megabytes waiting; taken in one go, twenty such sockets hold
+    // up the event loop they share for a long moment. Smaller reads let the loop turn in between.
+    m_socket->setReadBufferSize(readChunk);
     connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
     connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
     connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
@@ -61,7 +66,9 @@ void CWebSocket::setTimeout(int msecs)
 
 void CWebSocket::reset()
 {
-    m_host = m_path = m_cookie = m_referrer = m_buffer = m_result = QLatin1String("");
+    m_host = m_path = m_cookie = m_referrer = QLatin1String("");
+    // Empty but set, like the text fields; assigning rather than clearing also gives the memory back.
+    m_buffer = m_result = QByteArray("");
     m_bytesRetrieved = 0;
     m_port = 80;
 }
@@ -81,12 +88,18 @@ void CWebSocket::startFetchOnPort(int port)
     QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
 }
 
+QByteArray CWebSocket::takeResult()
+{
+    return std::exchange(m_result, QByteArray(""));
+}
+
 void CWebSocket::cancelFetch()
 {
     m_timer.stop();
     m_fetching = false;
     m_connectPending = false;
     closeOwnConnection();
+    dropPartialReply();
 }
 
 void CWebSocket::openPendingConnection()
@@ -103,7 +116,7 @@ void CWebSocket::onConnect()
 {
     if (!m_fetching)
         return;
-    m_buffer = QLatin1String("");
+    m_buffer = QByteArray("");
     m_timer.start();
     m_socket->write(request());
 }
@@ -115,7 +128,8 @@ void CWebSocket::onDisconnect()
     readAvailable();
     m_timer.stop();
     m_fetching = false;
-    m_result = m_buffer;
+    // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
+    m_result = std::exchange(m_buffer, QByteArray(""));
     m_bytesRetrieved += m_result.size();
     if (m_socket->isOpen())
         m_socket->close();
@@ -138,6 +152,7 @@ void CWebSocket::onError(QAbstractSocket::SocketError error)
         return;
     m_fetching = false;
     closeOwnConnection();
+    dropPartialReply();
     emit dataRetrievalError();
 }
 
@@ -148,6 +163,7 @@ void CWebSocket::onTimeout()
     m_timer.stop();
     m_fetching = false;
     closeOwnConnection();
+    dropPartialReply();
     emit dataRetrievalError();
 }
 
@@ -173,7 +189,23 @@ QByteArray CWebSocket::request() const
 
 void CWebSocket::readAvailable()
 {
-    m_buffer += latin1TextOfRead(m_socket->readAll());
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
+        return;
+    // Read straight onto the end of the reply: the buffer grows in place, where appending a separate read
+    // would copy the whole reply into a new block each time it outgrows its capacity.
+    const qsizetype start = m_buffer.size();
+    m_buffer.resize(start + available);
+    const qsizetype got = qMax<qint64>(m_socket->read(m_buffer.data() + start, available), 0);
+    // A zero byte ends the text of this read; the bytes behind it are dropped.
+    const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
+    m_buffer.truncate(start + (end >= 0 ? end : got));
+}
+
+void CWebSocket::dropPartialReply()
+{
+    // The next fetch would discard it anyway; a large part of a page need not stay in memory until then.
+    m_buffer = QByteArray("");
 }
 
 void CWebSocket::closeOwnConnection()

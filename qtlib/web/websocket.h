@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QByteArray>
 #include <QString>
 #include <QThread>
 #include <QTimer>
@@ -31,7 +32,8 @@ public:
     void setPort(int port) { m_port = port; }
     int socketDescriptor() const { return m_socketDescriptor; }
     void setSocketDescriptor(int iSocketDescriptor) { m_socketDescriptor = iSocketDescriptor; }
-    QString data() const { return m_result; }
+    // The reply as text, one character per byte; kept as those bytes, half the size of the text.
+    QString data() const { return QString::fromLatin1(m_result); }
     int bytesRetrieved() const { return m_bytesRetrieved; }
 
     // Values above 25000 ms are ignored; values below 0 count as 0, a time-out as soon as the connection is up.
@@ -59,6 +61,8 @@ protected:
     void startFetchOnPort(int port);
     // Ends the fetch in progress without an outcome: no signal, result and bytes retrieved unchanged.
     void cancelFetch();
+    // Hands the last reply over and keeps an empty result, for owners that keep nothing of a finished page.
+    QByteArray takeResult();
 
 private slots:
     void openPendingConnection();
@@ -67,17 +71,18 @@ private:
     QByteArray request() const;
     void readAvailable();
     void closeOwnConnection();
+    void dropPartialReply();
 
     QString m_host;
     QString m_path;
     QString m_cookie;
     QString m_referrer;
-    QString m_buffer;
+    QByteArray m_buffer;
     int m_port = 80;
     int m_bytesRetrieved = 0;
     QTimer m_timer;
     QTcpSocket* m_socket = nullptr;
-    QString m_result;
+    QByteArray m_result;
     int m_socketDescriptor = 0;
 
     // True from the start of a fetch until its outcome or cancellation; a disconnection, error or time-out

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrlQuery>
 
 namespace {
@@ -10,6 +11,7 @@ namespace {
 const QString updateHost = QStringLiteral("tarnix.net");
 const QString geoHost = QStringLiteral("www.geoiptool.com");
 const QString slowHost = QStringLiteral("www.slowproxies.com");
+const QString faultyHost = QStringLiteral("www.faultyproxies.com");
 
 QByteArray httpReply(const QByteArray& status, const QByteArray& type, const QByteArray& body)
 {
@@ -113,11 +115,79 @@ void FakeWeb::answer(QTcpSocket* socket, const QString& host, const QString& tar
             m_stalled.append(socket);
             return;
         }
+    } else if (host == faultyHost) {
+        if (!answerFaulty(socket, path))
+            return;
+        socket->disconnectFromHost();
+        return;
     } else {
         reply = siteReply(host, path);
     }
     socket->write(reply);
     socket->disconnectFromHost();
+}
+
+QList<QByteArray> FakeWeb::manyProxies(int first, int count)
+{
+    QList<QByteArray> proxies;
+    for (int i = first; i < first + count; ++i)
+        proxies << QByteArray::number(10 + i / 65536 % 200) + '.' + QByteArray::number(i / 256 % 256) + '.' +
+                       QByteArray::number(i % 256) + ".7:" + QByteArray::number(1000 + i % 60000);
+    return proxies;
+}
+
+QByteArray FakeWeb::faultyBody(const QString& path)
+{
+    static QHash<QString, QByteArray> bodies;
+    if (!bodies.contains(path)) {
+        QByteArray body;
+        if (path == QLatin1String("/huge.html")) {
+            // 50 MB: a table of 400,000 proxies padded with markup.
+            const QByteArray padding = QByteArray(100, ' ');
+            for (const QByteArray& proxy : manyProxies(0, 400000))
+                body += "<tr><td>" + proxy + "</td></tr>" + padding;
+        } else if (path == QLatin1String("/many.html")) {
+            for (const QByteArray& proxy : manyProxies(500000, 20000))
+                body += proxy + "<br>\n";
+        } else if (path == QLatin1String("/binary.html")) {
+            // Proxies, then every byte value, zero included, then more proxies behind it.
+            body = "10.66.0.1:8080\n10.66.0.2:3128\n";
+            for (int b = 0; b < 256; ++b)
+                body += char(b);
+            body += "10.66.0.3:80\n";
+        }
+        bodies.insert(path, body);
+    }
+    return bodies.value(path);
+}
+
+// The faulty site: every page fails in its own way. False when the socket is left as it is.
+bool FakeWeb::answerFaulty(QTcpSocket* socket, const QString& path)
+{
+    if (path == QLatin1String("/silent.html")) {
+        m_stalled.append(socket); // reads the request, answers nothing, never closes
+        return false;
+    }
+    if (path == QLatin1String("/drip.html")) {
+        // One byte a second, for longer than any fetch waits.
+        auto* timer = new QTimer(socket);
+        const QByteArray page = httpReply("200 OK", "text/html", "<p>10.77.0.1:8080</p>" + QByteArray(100, ' '));
+        connect(timer, &QTimer::timeout, socket, [socket, page, sent = 0]() mutable {
+            if (sent < page.size())
+                socket->write(page.mid(sent++, 1));
+        });
+        timer->start(1000);
+        return false;
+    }
+    if (path == QLatin1String("/reset.html")) {
+        socket->write("HTTP/1.0 200 OK\r\nContent-Ty");
+        socket->flush();
+        QTimer::singleShot(100, socket, [socket] { socket->abort(); });
+        return false;
+    }
+    const QByteArray body = faultyBody(path);
+    socket->write(body.isEmpty() ? notFound() : httpReply("200 OK", "text/html", body));
+    return true;
 }
 
 QByteArray FakeWeb::updateServerReply(const QString& path) const

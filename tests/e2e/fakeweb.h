@@ -13,6 +13,9 @@ class QTcpSocket;
 //   update server   /4/proxyUrlList.txt from its folder, /lookup.php with or without a newer version
 //   geo-IP host     /en/?IP=<address>, a country page; served on its own address so it can go down
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
+//   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
+//                   connection in the headers, /huge.html is 50 MB, /binary.html holds every byte value,
+//                   /many.html holds 20,000 proxies
 // GET /__control?<key>=<value> on any host changes that behaviour while the suite runs:
 //   lookup=newer|current, geo=down|up.
 class FakeWeb : public QObject
@@ -24,6 +27,10 @@ public:
 
     // Listens on port 80 (or the given port) of the main address and of the geo-IP address.
     bool listen(const QHostAddress& main, const QHostAddress& geo, quint16 port);
+
+    // The bodies of the faulty host's pages, for the suite to know what they hold.
+    static QByteArray faultyBody(const QString& path);
+    static QList<QByteArray> manyProxies(int first, int count);
     QString errorText() const { return m_error; }
 
 private slots:
@@ -37,6 +44,7 @@ private:
     QByteArray geoReply(const QString& query) const;
     QByteArray siteReply(const QString& host, const QString& path) const;
     QByteArray control(const QString& query);
+    bool answerFaulty(QTcpSocket* socket, const QString& path);
 
     QString m_siteRoot;
     QTcpServer m_main;

@@ -5,6 +5,7 @@ fakeweb=$1
 suite=$2
 sites=$3
 hosts=$4
+shift 4
 
 ip link set lo up
 mount --bind "$hosts" /etc/hosts
@@ -21,7 +22,7 @@ for _ in $(seq 100); do
 done
 
 status=0
-QT_QPA_PLATFORM=offscreen "$suite" || status=$?
+QT_QPA_PLATFORM=offscreen "$suite" "$@" || status=$?
 # In a sanitizer build the fake web is checked too; it never exits by itself, so its reports are only in its log.
 if grep -q "Sanitizer" "$log"; then
     echo "fake web:"

@@ -1,0 +1,113 @@
+#include "leech/pagewriter.h"
+
+#include "app/util/externalhosts.h"
+
+#include <QFile>
+#include <QThreadPool>
+
+#include <utility>
+
+namespace {
+
+// Pages are written in pieces of this size, so a reply is never held twice over in full.
+constexpr qsizetype pieceSize = 1 << 20;
+
+// Every byte that is not a digit, "." or ":" becomes one line feed, so the text keeps its length. Plain
+// comparisons rather than a table, so the compiler can do many bytes at a time.
+void reduce(const char* from, qsizetype size, char* to)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(from[i]);
+        const bool keep = static_cast<unsigned char>(c - '0') <= ':' - '0' || c == '.';
+        to[i] = keep ? static_cast<char>(c) : '\n';
+    }
+}
+
+// That site's links carry address and port as query parameters; this turns each into "address:port".
+QByteArray rewritten(const QByteArray& reply, const QString& host)
+{
+    if (!host.contains(ExternalHosts::rewriteSiteMarker))
+        return reply;
+    QByteArray text = reply;
+    text.replace("&host=", "\r\n");
+    text.replace("&port=", ":");
+    text.replace("&isSocks", "\r\n");
+    return text;
+}
+
+} // namespace
+
+CPageWriter::~CPageWriter()
+{
+    waitForDone();
+}
+
+void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, std::function<void()> stored)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back({path, reply, host, std::move(stored)});
+        ++m_pending;
+    }
+    // The application's pool has one worker per core: twenty writers of their own would only compete with
+    // the window's thread, and the fetchers' own threads are ended by Stop.
+    QThreadPool::globalInstance()->start([this] { writeNext(); });
+}
+
+void CPageWriter::writeNext()
+{
+    Page page;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        page = std::move(m_waiting.front());
+        m_waiting.pop_front();
+    }
+    storePage(page.path, page.reply, page.host);
+    // The reply is given back before the fetcher hears of it and perhaps starts its next page.
+    page.reply = QByteArray();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    // Still counted while the owner is told, so an owner that waits for us is not gone yet.
+    if (page.stored)
+        page.stored();
+    --m_pending;
+    m_done.notify_all();
+}
+
+int CPageWriter::pending() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pending;
+}
+
+void CPageWriter::waitForDone()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait(lock, [this] { return m_pending == 0; });
+}
+
+QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)
+{
+    const QByteArray text = rewritten(reply, host);
+    QByteArray page(text.size(), Qt::Uninitialized);
+    reduce(text.constData(), text.size(), page.data());
+    return page;
+}
+
+bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host)
+{
+    if (reply.isEmpty())
+        return false;
+    const QByteArray text = rewritten(reply, host);
+    QFile file(path);
+    // Text mode as the page files always had; on this platform it writes line feeds unchanged.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text | QIODevice::Unbuffered))
+        return false;
+    QByteArray piece(qMin(pieceSize, text.size()), Qt::Uninitialized);
+    for (qsizetype at = 0; at < text.size(); at += pieceSize) {
+        const qsizetype size = qMin(pieceSize, text.size() - at);
+        reduce(text.constData() + at, size, piece.data());
+        if (file.write(piece.constData(), size) != size)
+            return false;
+    }
+    return true;
+}

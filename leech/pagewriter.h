@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+// Reduces replies to page files on the application's worker threads, so a large page never holds up the
+// window or the fetches that share its event loop. One writer per page fetcher: it knows how many of that
+// fetcher's pages are still on their way to disk.
+class CPageWriter
+{
+public:
+    CPageWriter() = default;
+    ~CPageWriter();
+    CPageWriter(const CPageWriter&) = delete;
+    CPageWriter& operator=(const CPageWriter&) = delete;
+
+    // Stores the reduced reply as the file at path on a worker thread. `stored` runs on that worker after
+    // the file is closed, while pending() still counts the page; an empty reply writes no file.
+    void write(const QString& path, const QByteArray& reply, const QString& host, std::function<void()> stored);
+    int pending() const;
+    void waitForDone();
+
+    // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
+    static QByteArray pageText(const QByteArray& reply, const QString& host);
+    // Writes pageText(reply, host) to the file, replacing it; false when it could not be opened or the reply
+    // is empty (nothing is written then).
+    static bool storePage(const QString& path, const QByteArray& reply, const QString& host);
+
+private:
+    struct Page
+    {
+        QString path;
+        QByteArray reply;
+        QString host;
+        std::function<void()> stored;
+    };
+
+    void writeNext();
+
+    // Standard locks rather than Qt's: ThreadSanitizer sees through them, so a sanitizer run can tell our
+    // hand-over of a page to a worker from a race.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::deque<Page> m_waiting;
+    int m_pending = 0;
+};

@@ -1,0 +1,260 @@
+// Fault suite: the real window harvests from servers that misbehave, onto disks that fill up or refuse
+// writes, and is stopped or closed at random moments. Runs inside the end-to-end namespace (run-e2e.sh),
+// as root, so it can mount small file systems over the per-user folders.
+#include "app/mainwindow.h"
+#include "settings/config.h"
+#include "settings/userfolders.h"
+#include "tests/e2e/fakeweb.h"
+#include "tests/support/desktopcapture.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/literalscan.h"
+#include "tests/support/testhome.h"
+
+#include <QComboBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList asStrings(const QList<QByteArray>& proxies)
+{
+    QStringList texts;
+    for (const QByteArray& proxy : proxies)
+        texts << QString::fromLatin1(proxy);
+    return texts;
+}
+
+// The lines of an output file; a last line without its CR LF shows as such.
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<cannot open>")};
+    QStringList lines = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.last().isEmpty())
+        lines.last() = QStringLiteral("<cut line>");
+    else
+        lines.removeLast();
+    return lines;
+}
+
+// Every file of the output folder is a complete list under its final name, holding the lines it counts.
+void checkOutputFiles(int* listed = nullptr)
+{
+    const QDir output(UserFolders::outputFolder());
+    // The count may have more than the five digits the Proxy Lists tab recognises.
+    const QRegularExpression finalName(QRegularExpression::anchoredPattern(
+        QStringLiteral("([0-9]+)\\-([0-9]{4})\\-([0-9]{2})\\-([0-9]{2})\\-([0-9]{10})\\-([0-9]{10})\\.txt")));
+    const QStringList files = output.entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : files) {
+        const QRegularExpressionMatch match = finalName.match(name);
+        QVERIFY2(match.hasMatch(), qPrintable(QStringLiteral("not a final name: ") + name));
+        const QStringList lines = linesOf(output.filePath(name));
+        QVERIFY2(!lines.contains(QStringLiteral("<cut line>")), qPrintable(name));
+        QCOMPARE(lines.size(), match.captured(1).toInt());
+    }
+    if (listed)
+        *listed = int(files.size());
+}
+
+bool run(const QString& program, const QStringList& arguments)
+{
+    return QProcess::execute(program, arguments) == 0;
+}
+
+} // namespace
+
+class FaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void misbehavingServers_harvestKeepsEveryGoodPage();
+    void outputFolderFullOrReadOnly_toldAndPagesKept_data();
+    void outputFolderFullOrReadOnly_toldAndPagesKept();
+    void stopAtRandomMoments_everyFileComplete();
+    void windowClosedMidHarvest_everyFileComplete();
+
+private:
+    MainWindow& openWindow(const QStringList& urls, int threads);
+    void start() { m_window->findChild<QPushButton*>(QStringLiteral("btnStart"))->click(); }
+    void stop() { m_window->findChild<QPushButton*>(QStringLiteral("btnStop"))->click(); }
+    QTabWidget* tabs() { return m_window->findChild<QTabWidget*>(QStringLiteral("tabWidget")); }
+    QString runFolder() const;
+    void unmountAll();
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<DesktopCapture> m_desktop;
+    std::unique_ptr<DialogAnswerer> m_dialogs;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_mounts;
+};
+
+void FaultsTest::init()
+{
+    m_home = std::make_unique<TestHome>();
+    m_desktop = std::make_unique<DesktopCapture>();
+    m_dialogs = std::make_unique<DialogAnswerer>();
+    // The shortest time-out, 10 s, so the servers that never finish fail soon.
+    QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+    CConfig config;
+    config.setTimeout(0);
+}
+
+void FaultsTest::cleanup()
+{
+    DialogAnswerer::closeLeftoverModals();
+    m_window.reset();
+    unmountAll();
+    m_dialogs.reset();
+    m_desktop.reset();
+    m_home.reset();
+}
+
+void FaultsTest::unmountAll()
+{
+    while (!m_mounts.isEmpty())
+        run(QStringLiteral("umount"), {m_mounts.takeLast()});
+}
+
+QString FaultsTest::runFolder() const
+{
+    const QDir data(UserFolders::dataFolder());
+    return data.filePath(data.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0));
+}
+
+MainWindow& FaultsTest::openWindow(const QStringList& urls, int threads)
+{
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    auto* table = m_window->findChild<QTableWidget*>(QStringLiteral("tableUrls"));
+    for (const QString& url : urls) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        table->setItem(row, 1, new QTableWidgetItem(url));
+    }
+    m_window->findChild<QComboBox*>(QStringLiteral("cbThreads"))->setCurrentIndex(threads - 1);
+    return *m_window;
+}
+
+void FaultsTest::misbehavingServers_harvestKeepsEveryGoodPage()
+{
+    // One fetcher a page, so every fault meets a fetcher of its own while the others go on.
+    const QStringList urls = {
+        "http://www.proxyfeed.com/index.html",       "http://www.faultyproxies.com/silent.html",
+        "http://www.faultyproxies.com/drip.html",    "http://www.faultyproxies.com/reset.html",
+        "http://www.faultyproxies.com/huge.html",    "http://www.faultyproxies.com/binary.html",
+        "http://www.deadproxies.com/list.html",      "http://www.nowhere-proxies.invalid/list.html",
+        "http://www.faultyproxies.com/many.html",
+    };
+    openWindow(urls, 20);
+    start();
+    // Everything ends within the 10 s time-out and the extraction of the big page; no hang.
+    QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 40000);
+
+    QFile good(QFINDTESTDATA("sites/www.proxyfeed.com/index.html"));
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    QStringList expected = LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(good.readAll())));
+    QVERIFY(!expected.isEmpty());
+    expected += asStrings(FakeWeb::manyProxies(0, 400000));
+    expected += QStringList{"10.66.0.1:8080", "10.66.0.2:3128"};
+    const QStringList afterBinary = asStrings(FakeWeb::manyProxies(500000, 20000));
+
+    int files = 0;
+    checkOutputFiles(&files);
+    QCOMPARE(files, 1);
+    const QDir output(UserFolders::outputFolder());
+    QStringList lines = linesOf(output.filePath(output.entryList(QDir::Files).first()));
+    // A zero byte ends the text of its read, so what follows it in the same read is dropped: the line
+    // behind it is there or not, depending on how the reply was read.
+    lines.removeOne(QStringLiteral("10.66.0.3:80"));
+    QCOMPARE(lines.size(), expected.size() + afterBinary.size());
+    QCOMPARE(lines.mid(0, expected.size()), expected);
+    QCOMPARE(lines.mid(expected.size()), afterBinary);
+    QCOMPARE(m_dialogs->count(), 0);
+}
+
+void FaultsTest::outputFolderFullOrReadOnly_toldAndPagesKept_data()
+{
+    QTest::addColumn<QStringList>("mount");
+    QTest::addColumn<QStringList>("told");
+    QTest::newRow("full") << QStringList{"-t", "tmpfs", "-o", "size=16k", "tmpfs"}
+                          << QStringList{"Writing the output file failed:\n"};
+    QTest::newRow("read-only") << QStringList{"-o", "bind,ro"}
+                               << QStringList{"The output file could not be created:\n", "No proxies found"};
+}
+
+void FaultsTest::outputFolderFullOrReadOnly_toldAndPagesKept()
+{
+    QFETCH(QStringList, mount);
+    QFETCH(QStringList, told);
+    openWindow({"http://www.faultyproxies.com/many.html"}, 1);
+    const QString output = UserFolders::outputFolder();
+    if (mount.first() == QLatin1String("-o"))
+        mount << output; // bind the folder onto itself
+    QVERIFY(run(QStringLiteral("mount"), mount << output));
+    m_mounts << output;
+
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs->count(), told.size(), 30000);
+    for (int i = 0; i < told.size(); ++i)
+        QVERIFY2(m_dialogs->records().at(i).text.startsWith(told.at(i)), qPrintable(m_dialogs->records().at(i).text));
+    QVERIFY(m_dialogs->records().first().text.contains(output));
+    QVERIFY(QDir(output).entryList(QDir::Files).isEmpty());
+    QCOMPARE(QDir(runFolder()).entryList(QDir::Files), QStringList{"0-0.dat"});
+
+    // With room again, the next Start writes them all.
+    unmountAll();
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 30000);
+    const QStringList files = QDir(output).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(linesOf(QDir(output).filePath(files.first())), asStrings(FakeWeb::manyProxies(500000, 20000)));
+}
+
+void FaultsTest::stopAtRandomMoments_everyFileComplete()
+{
+    QStringList urls;
+    for (int i = 0; i < 6; ++i)
+        urls << "http://www.faultyproxies.com/many.html";
+    urls << "http://www.faultyproxies.com/huge.html";
+    openWindow(urls, 7);
+    QRandomGenerator random(20121206);
+    for (int round = 0; round < 50; ++round) {
+        start();
+        QTest::qWait(int(random.bounded(800)));
+        stop();
+        QTest::qWait(int(random.bounded(300)));
+    }
+    // Let the last extraction end, then every list written must be whole.
+    QTest::qWait(3000);
+    int files = 0;
+    checkOutputFiles(&files);
+    QVERIFY(files > 0);
+}
+
+void FaultsTest::windowClosedMidHarvest_everyFileComplete()
+{
+    QRandomGenerator random(20121207);
+    for (int round = 0; round < 5; ++round) {
+        openWindow({"http://www.faultyproxies.com/many.html", "http://www.faultyproxies.com/huge.html",
+                    "http://www.faultyproxies.com/silent.html"},
+                   3);
+        start();
+        QTest::qWait(int(random.bounded(2500)));
+        m_window.reset();
+        checkOutputFiles();
+    }
+}
+
+QTEST_MAIN(FaultsTest)
+#include "tst_faults.moc"
