@@ -459,7 +459,7 @@ void LeechProxiesTest::outputNotWritten_toldAndNoPageLost_data()
     QTest::addColumn<QString>("message");
     // The notice of a run without an output file stays; the reason follows it.
     QTest::newRow("output folder missing")
-        << false << QStringList{"failed", "none"} << "The output file could not be created:\n";
+        << false << QStringList{"none", "failed"} << "The output file could not be created:\n";
     QTest::newRow("disk full") << true << QStringList{"failed"} << "Writing the output file failed:\n";
 }
 
