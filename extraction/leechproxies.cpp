@@ -89,9 +89,13 @@ void CLeechProxies::run()
         return; // no page folder at all
     ClaimedPages pages(pageFolder, listing);
 
-    const QString outputName =
-        QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(m_runStamp) + QLatin1Char('-') +
-        QString::number(QDateTime::currentDateTime().toSecsSinceEpoch()) + QStringLiteral(".txt");
+    // The names carry the start second. A run started within the second of the one before takes the next
+    // second: with the same count its list would get the same final name, and a rename never replaces a file.
+    const qint64 started = qMax(QDateTime::currentSecsSinceEpoch(), m_lastStart + 1);
+    m_lastStart = started;
+    const QString outputName = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) +
+                               QString::number(m_runStamp) + QLatin1Char('-') + QString::number(started) +
+                               QStringLiteral(".txt");
     const QDir outputDir(UserFolders::outputFolder());
     m_outputPath = outputDir.filePath(outputName);
     m_writeFailure.clear();
