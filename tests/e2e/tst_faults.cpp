@@ -11,7 +11,6 @@
 #include "tests/support/testhome.h"
 
 #include <QComboBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTabWidget>
@@ -19,6 +18,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -64,9 +64,13 @@ void checkOutputFiles(int* listed = nullptr)
         *listed = int(files.size());
 }
 
-bool run(const QString& program, const QStringList& arguments)
+// Through the shell, not QProcess: that starts its child with clone(CLONE_VM | CLONE_VFORK), and the child, running
+// on this process's memory, puts ThreadSanitizer's record of this process out of step (false reports after it).
+bool run(const QString& program, QStringList arguments)
 {
-    return QProcess::execute(program, arguments) == 0;
+    for (QString& argument : arguments)
+        argument = QLatin1Char('\'') + argument.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+    return std::system(qPrintable(program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')))) == 0;
 }
 
 } // namespace
@@ -150,10 +154,10 @@ void FaultsTest::misbehavingServers_harvestKeepsEveryGoodPage()
 {
     // One fetcher a page, so every fault meets a fetcher of its own while the others go on.
     const QStringList urls = {
-        "http://www.proxyfeed.com/index.html",       "http://www.faultyproxies.com/silent.html",
-        "http://www.faultyproxies.com/drip.html",    "http://www.faultyproxies.com/reset.html",
-        "http://www.faultyproxies.com/huge.html",    "http://www.faultyproxies.com/binary.html",
-        "http://www.deadproxies.com/list.html",      "http://www.nowhere-proxies.invalid/list.html",
+        "http://www.proxyfeed.com/index.html",    "http://www.faultyproxies.com/silent.html",
+        "http://www.faultyproxies.com/drip.html", "http://www.faultyproxies.com/reset.html",
+        "http://www.faultyproxies.com/huge.html", "http://www.faultyproxies.com/binary.html",
+        "http://www.deadproxies.com/list.html",   "http://www.nowhere-proxies.invalid/list.html",
         "http://www.faultyproxies.com/many.html",
     };
     openWindow(urls, 20);
@@ -228,18 +232,25 @@ void FaultsTest::stopAtRandomMoments_everyFileComplete()
         urls << "http://www.faultyproxies.com/many.html";
     urls << "http://www.faultyproxies.com/huge.html";
     openWindow(urls, 7);
+    // The moments are spread over what a whole harvest takes on this build: a sanitizer build is many times slower,
+    // and fixed times there stopped every round before its first page was stored.
+    QElapsedTimer whole;
+    whole.start();
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 120000);
+    const int span = int(whole.elapsed());
     QRandomGenerator random(20121206);
     for (int round = 0; round < 50; ++round) {
         start();
-        QTest::qWait(int(random.bounded(800)));
+        QTest::qWait(int(random.bounded(span)));
         stop();
-        QTest::qWait(int(random.bounded(300)));
+        QTest::qWait(int(random.bounded(span / 3)));
     }
-    // Let the last extraction end, then every list written must be whole.
-    QTest::qWait(3000);
+    // Let the last extraction end, then every list written must be whole; the stopped rounds wrote some too.
+    QTest::qWait(3 * span);
     int files = 0;
     checkOutputFiles(&files);
-    QVERIFY(files > 0);
+    QVERIFY(files > 1);
 }
 
 void FaultsTest::windowClosedMidHarvest_everyFileComplete()
