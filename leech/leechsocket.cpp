@@ -76,7 +76,7 @@ void CLeechSocket::processData()
     const QByteArray reply = takeResult();
     if (!reply.isEmpty()) {
         m_writer.write(pageFile(m_pageCounter), reply, host(),
-                       [this] { QMetaObject::invokeMethod(this, &CLeechSocket::pageStored, Qt::QueuedConnection); });
+                       [this] { QMetaObject::invokeMethod(this, "pageStored", Qt::QueuedConnection); });
     }
     ++m_pageCounter;
     finishUrl(true);

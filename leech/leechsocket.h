@@ -51,8 +51,12 @@ public slots:
     void processData();
     void processError();
 
-private:
+private slots:
+    // Queued by name from the writer's worker: Qt builds the call itself, so nothing of ours is made on the worker
+    // and freed on this object's thread through Qt's event queue, which the thread sanitizer cannot follow.
     void pageStored();
+
+private:
     QString pageFile(int page) const;
     void finishUrl(bool retrieved);
     void fetch(const CLeechUrl& url);
