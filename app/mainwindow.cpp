@@ -85,7 +85,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::countProxy, Qt::DirectConnection);
     m_tallyTimer.setInterval(40);
     connect(&m_tallyTimer, &QTimer::timeout, this, &MainWindow::showUnshownProxies);
-    connect(&m_extraction, &QThread::finished, &m_tallyTimer, &QTimer::stop);
 
     // The fetchers make their run folders below the data folder, so the folders come first. The run folder is
     // claimed before it exists, so that another start never takes it for a leftover.
@@ -602,6 +601,11 @@ void MainWindow::countProxy()
 
 void MainWindow::showUnshownProxies()
 {
+    // A finished run has counted all its lines, so this catch-up is the timer's last. Checked here rather than
+    // on QThread::finished: a queued connection there has Qt's finishing thread call into our objects after
+    // run(), ordered before their deletion only by QThread::wait(), which the thread sanitizer cannot see.
+    if (m_extraction.isFinished())
+        m_tallyTimer.stop();
     const int count = m_unshownProxies.exchange(0);
     if (count != 0)
         incrementProxyTally(count);
