@@ -86,9 +86,17 @@ void CLeechProxies::run()
         return; // no page folder at all
     ClaimedPages pages(pageFolder, listing);
 
-    const QString outputName =
-        QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(m_runStamp) + QLatin1Char('-') +
-        QString::number(QDateTime::currentDateTime().toSecsSinceEpoch()) + QStringLiteral(".txt");
+    // The start time names the file, in whole seconds: a run started in the same second as the one before
+    // would take its name, and could not take its final name either. It waits for the next second instead.
+    qint64 startTime = QDateTime::currentSecsSinceEpoch();
+    while (startTime <= m_lastStartTime) {
+        QThread::msleep(20);
+        startTime = QDateTime::currentSecsSinceEpoch();
+    }
+    m_lastStartTime = startTime;
+    const QString outputName = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) +
+                               QString::number(m_runStamp) + QLatin1Char('-') + QString::number(startTime) +
+                               QStringLiteral(".txt");
     const QDir outputDir(UserFolders::outputFolder());
     m_outputPath = outputDir.filePath(outputName);
     m_writeFailure.clear();

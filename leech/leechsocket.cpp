@@ -75,15 +75,21 @@ void CLeechSocket::processData()
     // writes no file; a file that cannot be written is skipped like a failed fetch.
     const QByteArray reply = takeResult();
     if (!reply.isEmpty()) {
-        m_writer.write(pageFile(m_pageCounter), reply, host(),
-                       [this] { QMetaObject::invokeMethod(this, &CLeechSocket::pageStored, Qt::QueuedConnection); });
+        const QString path = pageFile(m_pageCounter);
+        m_writer.write(path, reply, host(), [this, path](const QString& failure) {
+            QMetaObject::invokeMethod(
+                this, [this, path, failure] { pageStored(path, failure); }, Qt::QueuedConnection);
+        });
     }
     ++m_pageCounter;
     finishUrl(true);
 }
 
-void CLeechSocket::pageStored()
+void CLeechSocket::pageStored(const QString& path, const QString& failure)
 {
+    // The fetcher goes on as with any page; the window tells the user what is missing.
+    if (!failure.isEmpty())
+        emit pageNotStored(path, failure);
     if (m_fetchWaiting && writerFree()) {
         m_fetchWaiting = false;
         fetch(m_queue.first());

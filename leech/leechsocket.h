@@ -46,13 +46,15 @@ public:
 
 signals:
     void urlListProcessed(int iSocketDescriptor);
+    // A page could not be stored (a full or read-only page store); its proxies are missing from the harvest.
+    void pageNotStored(const QString& strPath, const QString& strReason);
 
 public slots:
     void processData();
     void processError();
 
 private:
-    void pageStored();
+    void pageStored(const QString& path, const QString& failure);
     QString pageFile(int page) const;
     void finishUrl(bool retrieved);
     void fetch(const CLeechUrl& url);
