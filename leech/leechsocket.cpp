@@ -1,6 +1,6 @@
 #include "leech/leechsocket.h"
 
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 #include "settings/userfolders.h"
 
 #include <QDir>

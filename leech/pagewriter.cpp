@@ -1,6 +1,6 @@
 #include "leech/pagewriter.h"
 
-#include "app/util/externalhosts.h"
+#include "util/externalhosts.h"
 
 #include <QDir>
 #include <QFile>

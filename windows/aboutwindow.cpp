@@ -1,6 +1,6 @@
 #include "windows/aboutwindow.h"
 
-#include "app/util/textfiles.h"
+#include "util/textfiles.h"
 #include "ui_aboutwindow.h"
 
 #include <QCoreApplication>
