@@ -1,10 +1,10 @@
 #include "app/mainwindow.h"
 
 #include "app/harvestplan.h"
-#include "app/util/appinfo.h"
-#include "app/util/domaincheck.h"
-#include "app/util/externalhosts.h"
-#include "app/util/formatting.h"
+#include "util/appinfo.h"
+#include "util/domaincheck.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
@@ -193,6 +193,7 @@ void MainWindow::createFetchers()
         connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrievalError, fetcher, &CLeechSocket::processError,
                 Qt::DirectConnection);
         connect(fetcher, &CLeechSocket::urlListProcessed, this, &MainWindow::crawlCompleted, Qt::QueuedConnection);
+        connect(fetcher, &CLeechSocket::pageNotStored, this, &MainWindow::pageNotStored);
         m_fetchers.append(fetcher);
         fetcher->start(QThread::InheritPriority);
     }
@@ -336,6 +337,7 @@ void MainWindow::startHarvest()
     const QStringList urls = urlList();
     const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(rows, fetchersInUse());
     m_completedCount = 0;
+    m_unstoredPages.clear();
     for (int t = 0; t < blocks.size(); ++t) {
         CLeechSocket* fetcher = m_fetchers[t];
         fetcher->reset();
@@ -366,6 +368,26 @@ void MainWindow::crawlCompleted(int)
     for (int t = 0; t < inUse; ++t)
         for (const CCrawlResult& result : m_fetchers[t]->results())
             showPageSize(result);
+    tellUnstoredPages();
+}
+
+void MainWindow::pageNotStored(const QString& strPath, const QString& strReason)
+{
+    m_unstoredPages << strPath;
+    m_unstoredReason = strReason;
+}
+
+// Told once a harvest's pages are all in, while its extraction runs over those that were stored.
+void MainWindow::tellUnstoredPages()
+{
+    if (m_unstoredPages.isEmpty())
+        return;
+    const QString text = QStringLiteral("%1 of the pages fetched could not be stored in\n%2\n%3\nTheir proxies are "
+                                        "missing from this harvest.")
+                             .arg(m_unstoredPages.size())
+                             .arg(QFileInfo(m_unstoredPages.first()).absolutePath(), m_unstoredReason);
+    m_unstoredPages.clear();
+    inform(QMessageBox::Warning, text);
 }
 
 void MainWindow::showPageSize(const CCrawlResult& result)

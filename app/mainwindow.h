@@ -55,6 +55,7 @@ private slots:
     void incrementProxyTally(int count = 1);
     void noProxyResults();
     void outputWriteFailed(const QString& strMessage);
+    void pageNotStored(const QString& strPath, const QString& strReason);
     void linkLeechingComplete();
     void newLeechUrlFound(const QString& strLink);
     void on_action_Exit_triggered();
@@ -88,6 +89,7 @@ private:
     void startLinkCrawl();
     void startHarvest();
     void showPageSize(const CCrawlResult& result);
+    void tellUnstoredPages();
     int fetchersInUse() const;
     QStringList urlList() const;
     void appendUrlRow(const QString& url);
@@ -108,6 +110,8 @@ private:
     CLeechProxies m_extraction;
     CLeechLinks* m_linkCrawler = nullptr;
     quint32 m_completedCount = 0;
+    QStringList m_unstoredPages; // of the harvest under way
+    QString m_unstoredReason;
     quint32 m_runStamp = 0;
     std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     bool m_startupFailed = false;

@@ -2,7 +2,7 @@
 // 50 MB page from a loopback server while a 2 ms timer measures the longest stall of the event loop; then
 // peak and after-run resident memory. Also the reduction's throughput against a plain memcpy of the same
 // bytes (the floor) and against one regular-expression replacement per character. Asserts nothing.
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 #include "bench/benchsupport.h"
 #include "bench/pageserver.h"
 #include "leech/leechsocket.h"

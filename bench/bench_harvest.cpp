@@ -3,7 +3,7 @@
 // written. The baseline, timed in the same run over the same URLs and pages: twenty curl processes fetching
 // them, piped to ripgrep printing every match of the proxy pattern. Asserts nothing.
 #include "app/mainwindow.h"
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 #include "bench/pageserver.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"

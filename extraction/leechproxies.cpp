@@ -89,12 +89,16 @@ void CLeechProxies::run()
         return; // no page folder at all
     ClaimedPages pages(pageFolder, listing);
 
-    // The names carry the start second. A run started within the second of the one before takes the next
-    // second: with the same count its list would get the same final name, and a rename never replaces a file.
-    const qint64 started = qMax(QDateTime::currentSecsSinceEpoch(), m_lastStart + 1);
-    m_lastStart = started;
+    // The start time names the file, in whole seconds: a run started in the same second as the one before
+    // would take its name, and could not take its final name either. It waits for the next second instead.
+    qint64 startTime = QDateTime::currentSecsSinceEpoch();
+    while (startTime <= m_lastStartTime) {
+        QThread::msleep(20);
+        startTime = QDateTime::currentSecsSinceEpoch();
+    }
+    m_lastStartTime = startTime;
     const QString outputName = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) +
-                               QString::number(m_runStamp) + QLatin1Char('-') + QString::number(started) +
+                               QString::number(m_runStamp) + QLatin1Char('-') + QString::number(startTime) +
                                QStringLiteral(".txt");
     const QDir outputDir(UserFolders::outputFolder());
     m_outputPath = outputDir.filePath(outputName);

@@ -58,10 +58,10 @@ private:
     unsigned long m_runStamp = 0;
     QString m_outputPath;
     QString m_writeFailure;
+    qint64 m_lastStartTime = 0; // read and written by the worker only
     QFile m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
-    qint64 m_lastStart = 0; // the start second in the previous run's names
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
     // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a

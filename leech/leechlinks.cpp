@@ -1,6 +1,6 @@
 #include "leech/leechlinks.h"
 
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 
 #include <QMetaMethod>
 #include <QRegularExpression>

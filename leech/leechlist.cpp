@@ -1,8 +1,8 @@
 #include "leech/leechlist.h"
 
-#include "app/util/externalhosts.h"
-#include "app/util/httpport.h"
-#include "app/util/latin1read.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
+#include "util/latin1read.h"
 
 #include <QNetworkProxy>
 #include <QTcpSocket>

@@ -1,7 +1,7 @@
 #include "leech/leechsocket.h"
 
-#include "app/util/httpport.h"
 #include "settings/userfolders.h"
+#include "util/httpport.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -75,15 +75,21 @@ void CLeechSocket::processData()
     // writes no file; a file that cannot be written is skipped like a failed fetch.
     const QByteArray reply = takeResult();
     if (!reply.isEmpty()) {
-        m_writer.write(pageFile(m_pageCounter), reply, host(),
-                       [this] { QMetaObject::invokeMethod(this, "pageStored", Qt::QueuedConnection); });
+        const QString path = pageFile(m_pageCounter);
+        m_writer.write(path, reply, host(), [this, path](const QString& failure) {
+            QMetaObject::invokeMethod(this, "pageStored", Qt::QueuedConnection, Q_ARG(QString, path),
+                                      Q_ARG(QString, failure));
+        });
     }
     ++m_pageCounter;
     finishUrl(true);
 }
 
-void CLeechSocket::pageStored()
+void CLeechSocket::pageStored(const QString& path, const QString& failure)
 {
+    // The fetcher goes on as with any page; the window tells the user what is missing.
+    if (!failure.isEmpty())
+        emit pageNotStored(path, failure);
     if (m_fetchWaiting && writerFree()) {
         m_fetchWaiting = false;
         fetch(m_queue.first());

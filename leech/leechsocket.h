@@ -46,15 +46,18 @@ public:
 
 signals:
     void urlListProcessed(int iSocketDescriptor);
+    // A page could not be stored (a full or read-only page store); its proxies are missing from the harvest.
+    void pageNotStored(const QString& strPath, const QString& strReason);
 
 public slots:
     void processData();
     void processError();
 
 private slots:
-    // Queued by name from the writer's worker: Qt builds the call itself, so nothing of ours is made on the worker
-    // and freed on this object's thread through Qt's event queue, which the thread sanitizer cannot follow.
-    void pageStored();
+    // Queued by name from the writer's worker: Qt copies the arguments into the call itself, so nothing of ours is
+    // made on the worker and freed on this object's thread through Qt's event queue, which the thread sanitizer
+    // cannot follow.
+    void pageStored(const QString& path, const QString& failure);
 
 private:
     QString pageFile(int page) const;

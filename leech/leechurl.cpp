@@ -1,6 +1,6 @@
 #include "leech/leechurl.h"
 
-#include "app/util/externalhosts.h"
+#include "util/externalhosts.h"
 
 CLeechUrl::CLeechUrl() : m_referrer(ExternalHosts::searchReferrer) {}
 

@@ -1,11 +1,16 @@
 #include "leech/pagewriter.h"
 
-#include "app/util/externalhosts.h"
+#include "util/externalhosts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThreadPool>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -48,7 +53,7 @@ CPageWriter::~CPageWriter()
     waitForDone();
 }
 
-void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, std::function<void()> stored)
+void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -72,13 +77,14 @@ void CPageWriter::writeNext()
         page = std::move(m_waiting.front());
         m_waiting.pop_front();
     }
-    storePage(page.path, page.reply, page.host);
+    QString failure;
+    storePage(page.path, page.reply, page.host, &failure);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
     page.reply = QByteArray();
     const std::lock_guard<std::mutex> lock(m_mutex);
     // Still counted while the owner is told, so an owner that waits for us is not gone yet.
     if (page.stored)
-        page.stored();
+        page.stored(failure);
     --m_pending;
     m_done.notify_all();
 }
@@ -103,21 +109,37 @@ QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)
     return page;
 }
 
-bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host)
+bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure)
 {
     if (reply.isEmpty())
         return false;
     const QByteArray text = rewritten(reply, host);
-    QFile file(path);
+    const QFileInfo target(path);
+    const QString partial = target.dir().filePath(QLatin1Char('.') + target.fileName() + QStringLiteral(".part"));
+    QFile file(partial);
+    const auto fail = [&] {
+        if (failure)
+            *failure = file.errorString();
+        file.remove();
+        return false;
+    };
     // Text mode as the page files always had; on this platform it writes line feeds unchanged.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text | QIODevice::Unbuffered))
-        return false;
+        return fail();
     QByteArray piece(qMin(pieceSize, text.size()), Qt::Uninitialized);
     for (qsizetype at = 0; at < text.size(); at += pieceSize) {
         const qsizetype size = qMin(pieceSize, text.size() - at);
         reduce(text.constData() + at, size, piece.data());
         if (file.write(piece.constData(), size) != size)
-            return false;
+            return fail();
+    }
+    file.close();
+    // rename() replaces a page of the same name in one step, as a page of a new harvest must.
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) != 0) {
+        if (failure)
+            *failure = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(partial);
+        return false;
     }
     return true;
 }

@@ -20,16 +20,20 @@ public:
     CPageWriter& operator=(const CPageWriter&) = delete;
 
     // Stores the reduced reply as the file at path on a worker thread. `stored` runs on that worker after
-    // the file is closed, while pending() still counts the page; an empty reply writes no file.
-    void write(const QString& path, const QByteArray& reply, const QString& host, std::function<void()> stored);
+    // the file is in place (or could not be written: it then gets the reason), while pending() still counts
+    // the page; an empty reply writes no file.
+    using Stored = std::function<void(const QString& failure)>;
+    void write(const QString& path, const QByteArray& reply, const QString& host, Stored stored);
     int pending() const;
     void waitForDone();
 
     // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
     static QByteArray pageText(const QByteArray& reply, const QString& host);
-    // Writes pageText(reply, host) to the file, replacing it; false when it could not be opened or the reply
-    // is empty (nothing is written then).
-    static bool storePage(const QString& path, const QByteArray& reply, const QString& host);
+    // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is
+    // written then) or the page could not be stored, with the reason in `failure`. The page is written under
+    // a hidden name and only then given its own, so nobody ever reads half a page.
+    static bool storePage(const QString& path, const QByteArray& reply, const QString& host,
+                          QString* failure = nullptr);
 
 private:
     struct Page
@@ -37,7 +41,7 @@ private:
         QString path;
         QByteArray reply;
         QString host;
-        std::function<void()> stored;
+        Stored stored;
     };
 
     void writeNext();

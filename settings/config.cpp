@@ -1,6 +1,6 @@
 #include "settings/config.h"
 
-#include "app/util/textfiles.h"
+#include "util/textfiles.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
 

@@ -1,5 +1,5 @@
-#include "app/util/formatting.h"
-#include "app/util/textfiles.h"
+#include "util/formatting.h"
+#include "util/textfiles.h"
 #include "tests/support/testhome.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
-#include "app/util/formatting.h"
-#include "app/util/httpport.h"
+#include "util/formatting.h"
+#include "util/httpport.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"
 #include "tests/support/dialoganswerer.h"

@@ -1,4 +1,4 @@
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 #include "leech/leechlinks.h"
 #include "tests/support/fakehttpserver.h"
 

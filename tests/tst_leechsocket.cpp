@@ -1,5 +1,5 @@
-#include "app/util/httpport.h"
-#include "app/util/textfiles.h"
+#include "util/httpport.h"
+#include "util/textfiles.h"
 #include "leech/leechsocket.h"
 #include "leech/leechurl.h"
 #include "settings/userfolders.h"

@@ -1,6 +1,6 @@
 #include "app/harvestplan.h"
 #include "app/mainwindow.h"
-#include "app/util/domaincheck.h"
+#include "util/domaincheck.h"
 #include "settings/userfolders.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/testhome.h"

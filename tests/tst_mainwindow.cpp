@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "app/util/externalhosts.h"
+#include "util/externalhosts.h"
 #include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"

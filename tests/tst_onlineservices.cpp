@@ -1,5 +1,5 @@
-#include "app/util/externalhosts.h"
-#include "app/util/httpport.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
 #include "leech/leechlist.h"
 #include "qtlib/updatesys/updatequery.h"
 #include "tests/support/desktopcapture.h"

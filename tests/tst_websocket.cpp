@@ -1,5 +1,5 @@
-#include "app/util/externalhosts.h"
-#include "app/util/httpport.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
 #include "leech/leechurl.h"
 #include "qtlib/web/websocket.h"
 #include "tests/support/fakehttpserver.h"

@@ -1,6 +1,6 @@
 #include "windows/aboutwindow.h"
 
-#include "app/util/textfiles.h"
+#include "util/textfiles.h"
 #include "ui_aboutwindow.h"
 
 #include <QCoreApplication>
@@ -10,8 +10,11 @@ AboutWindow::AboutWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Ab
 {
     m_ui->setupUi(this);
     setWindowTitle(QStringLiteral("About Sievra"));
-    // A missing change log leaves the box empty.
-    const QString changeLog = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("changelog.txt"));
+    // Beside the program in a build, with the program's data once installed; a missing log leaves the box empty.
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    QString changeLog = programFolder.filePath(QStringLiteral("changelog.txt"));
+    if (!fileExists(changeLog))
+        changeLog = programFolder.filePath(QStringLiteral("../share/sievra/changelog.txt"));
     m_ui->txtChangeLog->setText(readTextFile(changeLog));
 }
 

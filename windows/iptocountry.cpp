@@ -1,7 +1,7 @@
 #include "windows/iptocountry.h"
 
-#include "app/util/externalhosts.h"
-#include "app/util/httpport.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
 #include "qtlib/web/websocket.h"
 #include "ui_iptocountry.h"
 

@@ -1,9 +1,9 @@
 #include "qtlib/updatesys/updatequery.h"
 
-#include "app/util/appinfo.h"
-#include "app/util/externalhosts.h"
-#include "app/util/httpport.h"
-#include "app/util/latin1read.h"
+#include "util/appinfo.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
+#include "util/latin1read.h"
 
 #include <QDesktopServices>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "qtlib/web/websocket.h"
 
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 
 #include <QNetworkProxy>
 #include <QSignalBlocker>

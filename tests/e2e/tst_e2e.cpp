@@ -1,8 +1,8 @@
 // End-to-end suite: runs inside a private network namespace (see run-e2e.sh) where the fake web answers on
 // port 80 for the real host names of the sites, the update server and the geo-IP host.
 #include "app/mainwindow.h"
-#include "app/util/externalhosts.h"
-#include "app/util/formatting.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
 #include "leech/leechlist.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"

@@ -1,4 +1,4 @@
-#include "app/util/formatting.h"
+#include "util/formatting.h"
 
 #include <QStringList>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/util/domaincheck.h"
+#include "util/domaincheck.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "app/util/latin1read.h"
+#include "util/latin1read.h"
 
 QString latin1TextOfRead(QByteArray bytes)
 {

@@ -1,4 +1,4 @@
-#include "app/util/httpport.h"
+#include "util/httpport.h"
 
 namespace {
 int currentPort = 80;

@@ -1,4 +1,4 @@
-#include "app/util/textfiles.h"
+#include "util/textfiles.h"
 
 #include <QFile>
 #include <QFileInfo>
