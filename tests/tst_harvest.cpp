@@ -81,7 +81,6 @@ void HarvestTest::record(CHarvestEngine& engine)
     connect(&engine, &CHarvestEngine::harvestStarting, this, [this] { m_events << "starting"; });
     connect(&engine, &CHarvestEngine::threadsLimited, this,
             [this](int threads) { m_events << QStringLiteral("limited %1").arg(threads); });
-    connect(&engine, &CHarvestEngine::nothingToFetch, this, [this] { m_events << "nothing"; });
     connect(&engine, &CHarvestEngine::reportCounted, this, [this](quint32 completed, int inUse) {
         m_events << QStringLiteral("report %1/%2").arg(completed).arg(inUse);
     });
