@@ -8,7 +8,6 @@
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 namespace Ui {
 class MainWindow;
@@ -23,7 +22,8 @@ class IPToCountry;
 class QTableWidget;
 
 // The program's one window: the leech URL table with the harvest controls, and the output lists.
-// It owns every long-lived object of the program and creates them all in its constructor.
+// It owns every long-lived object of the program and creates them all in its constructor; the harvest itself
+// runs in its CHarvestEngine, and the window shows what the engine reports.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
