@@ -77,7 +77,6 @@ int CCommandLine::run(const QStringList& arguments)
         showProgress();
     });
     connect(m_engine.get(), &CHarvestEngine::outputWritten, this, [this](const QString& path) { m_outputPath = path; });
-    connect(m_engine.get(), &CHarvestEngine::noProxyResults, this, [this] { m_noProxies = true; });
     connect(m_engine.get(), &CHarvestEngine::outputWriteFailed, this,
             [this](const QString& message) { m_failure = message; });
     connect(m_engine.get(), &CHarvestEngine::pagesNotStored, this, [](const QStringList& paths, const QString& reason) {

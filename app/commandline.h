@@ -45,5 +45,4 @@ private:
     QString m_shown; // the progress last shown
     QString m_outputPath;
     QString m_failure;
-    bool m_noProxies = false;
 };
