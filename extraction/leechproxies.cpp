@@ -8,9 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
-#include <QUrl>
 
 #include <unistd.h>
 
@@ -137,10 +135,7 @@ void CLeechProxies::run()
     emit harvestComplete();
     // Only the pages listed at the start go; one stored since stays for the next run.
     pages.remove();
-
-    // The desktop is asked from the GUI thread, where this object lives.
-    QMetaObject::invokeMethod(
-        this, [finalPath] { QDesktopServices::openUrl(QUrl::fromLocalFile(finalPath)); }, Qt::QueuedConnection);
+    emit outputWritten(finalPath);
 }
 
 int CLeechProxies::writeProxies(const QStringList& pagePaths)

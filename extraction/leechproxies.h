@@ -34,6 +34,9 @@ public:
 signals:
     void signifyNewProxy();
     void harvestComplete();
+    // After harvestComplete, with the file's final path, once the run's pages are gone. Whether the
+    // desktop opens it is the receiver's choice.
+    void outputWritten(const QString& path);
     void noProxyResults();
     // The output file could not be created or written to the end; the pages stay.
     void outputWriteFailed(const QString& strMessage);

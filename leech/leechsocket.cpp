@@ -1,7 +1,7 @@
 #include "leech/leechsocket.h"
 
-#include "util/httpport.h"
 #include "settings/userfolders.h"
+#include "util/httpport.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -120,6 +120,7 @@ void CLeechSocket::finishUrl(bool retrieved)
     }
     m_results.append(CCrawlResult(socketDescriptor(), bytes, m_current.url()));
     m_queue.removeFirst();
+    emit urlFinished();
     if (m_queue.isEmpty()) {
         // Only once every page of the list is on disk: the last report starts the extraction.
         if (m_writer.pending() == 0)
