@@ -1,17 +1,16 @@
 #include "app/mainwindow.h"
 
-#include "app/harvestplan.h"
-#include "util/appinfo.h"
-#include "util/domaincheck.h"
-#include "util/externalhosts.h"
-#include "util/formatting.h"
-#include "leech/leechlinks.h"
+#include "harvest/harvestplan.h"
 #include "leech/leechlist.h"
-#include "leech/leechsocket.h"
 #include "settings/config.h"
 #include "settings/configwindow.h"
 #include "settings/userfolders.h"
 #include "ui_mainwindow.h"
+#include "util/appinfo.h"
+#include "util/domaincheck.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
+#include "util/urllistfile.h"
 #include "windows/aboutwindow.h"
 #include "windows/iptocountry.h"
 
@@ -26,12 +25,10 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QResizeEvent>
 #include <QSet>
-#include <QTextStream>
 #include <QUrl>
 
 namespace {
@@ -76,30 +73,30 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
 
     m_leechList = new CLeechList(this);
     m_settings = new CConfig;
-    m_runStamp = static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
 
-    m_extraction.setRunStamp(m_runStamp);
-    m_extraction.setConfig(m_settings);
-    // Counted where it is emitted and shown a few times a second while the extraction runs: one queued call
-    // per line would flood the window on a run of many thousands.
-    connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &MainWindow::countProxy, Qt::DirectConnection);
-    m_tallyTimer.setInterval(40);
-    connect(&m_tallyTimer, &QTimer::timeout, this, &MainWindow::showUnshownProxies);
-
-    // The fetchers make their run folders below the data folder, so the folders come first. The run folder is
-    // claimed before it exists, so that another start never takes it for a leftover.
+    // The fetchers make their run folders below the data folder, so the folders come first.
     setUpFolders();
-    m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
-    UserFolders::removeLeftoverRunFolders(m_runStamp);
-    createFetchers();
+    m_engine = new CHarvestEngine(m_settings, this);
+    m_engine->setThreads(m_ui->cbThreads->currentIndex() + 1);
+    m_engine->setUrlSource([this] { return urlList(); });
 
-    m_completedCount = 0;
     setWindowTitle(AppInfo::windowTitle);
 
     connect(m_ui->tableUrls->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::urlTableColumnClick);
-    connect(&m_extraction, &CLeechProxies::harvestComplete, this, &MainWindow::refreshControls);
-    connect(&m_extraction, &CLeechProxies::noProxyResults, this, &MainWindow::noProxyResults);
-    connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &MainWindow::outputWriteFailed);
+    connect(m_engine, &CHarvestEngine::harvestStarting, this, &MainWindow::harvestStarting);
+    connect(m_engine, &CHarvestEngine::nothingToFetch, this, &MainWindow::nothingToFetch);
+    connect(m_engine, &CHarvestEngine::threadsLimited, this,
+            [this](int threads) { m_ui->cbThreads->setCurrentIndex(threads - 1); });
+    connect(m_engine, &CHarvestEngine::reportCounted, this, &MainWindow::reportCounted);
+    connect(m_engine, &CHarvestEngine::pagesFetched, this, &MainWindow::showPageSizes);
+    connect(m_engine, &CHarvestEngine::pagesNotStored, this, &MainWindow::pagesNotStored);
+    connect(m_engine, &CHarvestEngine::proxiesFound, this, &MainWindow::incrementProxyTally);
+    connect(m_engine, &CHarvestEngine::harvestComplete, this, &MainWindow::refreshControls);
+    connect(m_engine, &CHarvestEngine::outputWritten, this,
+            [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+    connect(m_engine, &CHarvestEngine::noProxyResults, this, &MainWindow::noProxyResults);
+    connect(m_engine, &CHarvestEngine::outputWriteFailed, this, &MainWindow::outputWriteFailed);
+    connect(m_engine, &CHarvestEngine::newLeechUrl, this, &MainWindow::newLeechUrlFound);
 
     refreshOutputLists();
     m_ui->tableLists->verticalHeader()->hide();
@@ -107,39 +104,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     m_configWindow = new ConfigWindow(this);
     m_configWindow->setConfig(m_settings);
     m_ipToCountry = new IPToCountry(this);
-
-    m_linkCrawler = new CLeechLinks;
-    connect(m_linkCrawler, &CLeechLinks::linkLeechingComplete, this, &MainWindow::linkLeechingComplete);
-    connect(m_linkCrawler, &CLeechLinks::newLeechUrl, this, &MainWindow::newLeechUrlFound);
 }
 
 MainWindow::~MainWindow()
 {
     removeAllRows(m_ui->tableUrls);
 
-    // exit() alone does not end run(). A running extraction is stopped like Stop does and waited for, so its
-    // file is closed and named and its pages removed before the thread object goes. A run that has not opened
-    // its file yet does not take the request, so it is repeated until the run ends.
-    if (m_extraction.isRunning()) {
-        m_extraction.exit(0);
-        m_extraction.closeOutput();
-        while (!m_extraction.wait(20))
-            m_extraction.closeOutput();
-    }
+    // Waits for a running extraction, which closes and names its file.
+    delete m_engine;
 
     delete m_configWindow;
     delete m_ipToCountry;
     delete m_leechList;
     delete m_settings; // writes the settings file
-    delete m_linkCrawler;
-
-    // The fetchers' threads only run an idle event loop, so asking them to leave it and waiting is enough.
-    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
-        fetcher->exit(0);
-        fetcher->wait();
-        delete fetcher;
-    }
-    m_fetchers.clear();
 
     delete m_ui;
 }
@@ -181,22 +158,6 @@ void MainWindow::ensureFolder(const QString& folder)
     box.exec();
     m_startupFailed = true;
     close();
-}
-
-void MainWindow::createFetchers()
-{
-    for (int i = 0; i < fetcherCount; ++i) {
-        auto* fetcher = new CLeechSocket;
-        fetcher->setDataFolder(m_runStamp);
-        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrieved, fetcher, &CLeechSocket::processData,
-                Qt::DirectConnection);
-        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrievalError, fetcher, &CLeechSocket::processError,
-                Qt::DirectConnection);
-        connect(fetcher, &CLeechSocket::urlListProcessed, this, &MainWindow::crawlCompleted, Qt::QueuedConnection);
-        connect(fetcher, &CLeechSocket::pageNotStored, this, &MainWindow::pageNotStored);
-        m_fetchers.append(fetcher);
-        fetcher->start(QThread::InheritPriority);
-    }
 }
 
 void MainWindow::removeAllRows(QTableWidget* table)
@@ -289,21 +250,14 @@ void MainWindow::on_btnStart_clicked()
 {
     if (m_ui->tableUrls->rowCount() == 0)
         return;
-    if (m_ui->rbHarvestFurther->isChecked())
-        startLinkCrawl();
-    else
-        startHarvest();
-}
-
-void MainWindow::startLinkCrawl()
-{
-    m_linkCrawler->setMaxDepth(m_settings->depth());
-    for (const QString& url : urlList())
-        m_linkCrawler->addUrl(url);
-    m_linkCrawler->startCrawl();
-    m_ui->cbThreads->setEnabled(false);
-    m_ui->btnStart->setEnabled(false);
-    m_ui->btnStop->setEnabled(true);
+    if (m_ui->rbHarvestFurther->isChecked()) {
+        m_engine->start(CHarvestEngine::MultipleCrawl);
+        m_ui->cbThreads->setEnabled(false);
+        m_ui->btnStart->setEnabled(false);
+        m_ui->btnStop->setEnabled(true);
+    } else {
+        m_engine->start(CHarvestEngine::SingleCrawl);
+    }
 }
 
 void MainWindow::newLeechUrlFound(const QString& strLink)
@@ -313,107 +267,55 @@ void MainWindow::newLeechUrlFound(const QString& strLink)
     m_ui->tableUrls->resizeColumnsToContents();
 }
 
-void MainWindow::linkLeechingComplete()
-{
-    startHarvest();
-}
-
-void MainWindow::startHarvest()
+void MainWindow::harvestStarting()
 {
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
     m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
-
-    const int rows = m_ui->tableUrls->rowCount();
-    // The list can have been emptied while a link crawl ran: nothing to fetch, the controls come back.
-    if (rows == 0) {
-        m_ui->cbThreads->setEnabled(true);
-        m_ui->btnStart->setEnabled(true);
-        m_ui->btnStop->setEnabled(false);
-        return;
-    }
-    if (rows <= m_ui->cbThreads->currentIndex())
-        m_ui->cbThreads->setCurrentIndex(rows - 1);
-
-    const QStringList urls = urlList();
-    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(rows, fetchersInUse());
-    m_completedCount = 0;
-    m_unstoredPages.clear();
-    for (int t = 0; t < blocks.size(); ++t) {
-        CLeechSocket* fetcher = m_fetchers[t];
-        fetcher->reset();
-        fetcher->clearQueue();
-        fetcher->setTimeout(CConfig::timeoutMilliseconds(m_settings->timeout()));
-        for (int i = blocks[t].first; i < blocks[t].first + blocks[t].count; ++i) {
-            CLeechUrl url;
-            url.parse(urls[i], 0, QString());
-            fetcher->addUrl(url);
-        }
-        fetcher->setSocketDescriptor(t);
-        fetcher->fetchQueue();
-    }
 }
 
-void MainWindow::crawlCompleted(int)
+void MainWindow::nothingToFetch()
 {
-    ++m_completedCount;
-    const int inUse = fetchersInUse();
-    const quint32 percent = HarvestPlan::progressPercent(m_completedCount, inUse);
+    m_ui->cbThreads->setEnabled(true);
+    m_ui->btnStart->setEnabled(true);
+    m_ui->btnStop->setEnabled(false);
+}
+
+void MainWindow::reportCounted(quint32 completed, int inUse)
+{
+    const quint32 percent = HarvestPlan::progressPercent(completed, inUse);
     if (percent <= 100)
         m_ui->crawlProgress->setValue(static_cast<int>(percent));
-    if (m_completedCount != static_cast<quint32>(inUse))
-        return;
-
-    m_extraction.start(QThread::InheritPriority);
-    m_tallyTimer.start();
-    for (int t = 0; t < inUse; ++t)
-        for (const CCrawlResult& result : m_fetchers[t]->results())
-            showPageSize(result);
-    tellUnstoredPages();
-}
-
-void MainWindow::pageNotStored(const QString& strPath, const QString& strReason)
-{
-    m_unstoredPages << strPath;
-    m_unstoredReason = strReason;
 }
 
 // Told once a harvest's pages are all in, while its extraction runs over those that were stored.
-void MainWindow::tellUnstoredPages()
+void MainWindow::pagesNotStored(const QStringList& paths, const QString& strReason)
 {
-    if (m_unstoredPages.isEmpty())
-        return;
     const QString text = QStringLiteral("%1 of the pages fetched could not be stored in\n%2\n%3\nTheir proxies are "
                                         "missing from this harvest.")
-                             .arg(m_unstoredPages.size())
-                             .arg(QFileInfo(m_unstoredPages.first()).absolutePath(), m_unstoredReason);
-    m_unstoredPages.clear();
+                             .arg(paths.size())
+                             .arg(QFileInfo(paths.first()).absolutePath(), strReason);
     inform(QMessageBox::Warning, text);
 }
 
-void MainWindow::showPageSize(const CCrawlResult& result)
+void MainWindow::showPageSizes(const QList<CCrawlResult>& results)
 {
     QTableWidget* table = m_ui->tableUrls;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QTableWidgetItem* address = table->item(row, 1);
-        if (address && address->text() == result.url()) {
-            auto* cell = new QTableWidgetItem(formatByteSize(static_cast<quint32>(result.bytes())));
-            cell->setTextAlignment(Qt::AlignCenter);
-            table->setItem(row, 2, cell);
-            return;
+    for (const CCrawlResult& result : results) {
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem* address = table->item(row, 1);
+            if (address && address->text() == result.url()) {
+                auto* cell = new QTableWidgetItem(formatByteSize(static_cast<quint32>(result.bytes())));
+                cell->setTextAlignment(Qt::AlignCenter);
+                table->setItem(row, 2, cell);
+                break;
+            }
         }
     }
 }
 
 void MainWindow::on_btnStop_clicked()
 {
-    m_extraction.closeOutput();
-    // Every fetcher reports its list as processed, so a harvest under way reaches its extraction.
-    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
-        fetcher->abort();
-        if (fetcher->isRunning())
-            fetcher->exit(0);
-        fetcher->clearQueue();
-    }
+    m_engine->stop();
     m_ui->cbThreads->setEnabled(true);
     m_ui->btnStart->setEnabled(true);
     m_ui->btnStop->setEnabled(false);
@@ -422,9 +324,7 @@ void MainWindow::on_btnStop_clicked()
 
 void MainWindow::refreshControls()
 {
-    // The extraction counted its last line before it reported its end, so the counter shows every line of
-    // the run before anything else of the end happens.
-    showUnshownProxies();
+    // The engine reported the run's last lines just before, so the counter showed every line of the run.
     m_ui->crawlProgress->setValue(0);
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
     m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
@@ -435,14 +335,12 @@ void MainWindow::refreshControls()
     refreshOutputLists();
 }
 
-void MainWindow::on_cbThreads_currentIndexChanged(int)
+void MainWindow::on_cbThreads_currentIndexChanged(int index)
 {
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
-}
-
-int MainWindow::fetchersInUse() const
-{
-    return m_ui->cbThreads->currentIndex() + 1;
+    // The selector is filled before the engine exists.
+    if (m_engine)
+        m_engine->setThreads(index + 1);
 }
 
 QStringList MainWindow::urlList() const
@@ -489,14 +387,10 @@ void MainWindow::on_actionImport_Urls_triggered()
     const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Import File..."));
     if (fileName.isNull())
         return;
-    QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        stream.setEncoding(QStringConverter::Utf8); // as Save writes it
-        for (QString line = stream.readLine(); !line.isNull(); line = stream.readLine())
-            if (passesDomainCheck(line))
-                appendUrlRow(line);
-    }
+    QStringList urls;
+    readUrlListFile(fileName, &urls);
+    for (const QString& url : std::as_const(urls))
+        appendUrlRow(url);
     setUrlTabTitle();
     m_ui->tableUrls->resizeColumnsToContents();
     m_ui->tableUrls->resizeRowsToContents();
@@ -611,26 +505,6 @@ void MainWindow::incrementProxyTally(int count)
     // The label is the only record of the count: "PE: " and the number.
     const int shown = m_ui->lblProxies->text().mid(4).toInt(nullptr, 10);
     m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(shown + count));
-}
-
-void MainWindow::countProxy()
-{
-    // On the extraction thread: only a count. A call posted to the window per line, or even per line that
-    // finds the window caught up, cost a quarter of the extraction's time on a run of 150,000 lines, since
-    // an idle window catches up after nearly every line.
-    m_unshownProxies.fetch_add(1, std::memory_order_relaxed);
-}
-
-void MainWindow::showUnshownProxies()
-{
-    // A finished run has counted all its lines, so this catch-up is the timer's last. Checked here rather than
-    // on QThread::finished: a queued connection there has Qt's finishing thread call into our objects after
-    // run(), ordered before their deletion only by QThread::wait(), which the thread sanitizer cannot see.
-    if (m_extraction.isFinished())
-        m_tallyTimer.stop();
-    const int count = m_unshownProxies.exchange(0);
-    if (count != 0)
-        incrementProxyTally(count);
 }
 
 void MainWindow::noProxyResults()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "extraction/leechproxies.h"
+#include "harvest/harvestengine.h"
 #include "qtlib/updatesys/updatequery.h"
 
 #include <QMainWindow>
@@ -8,11 +8,6 @@
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
-#include <QVector>
-#include <memory>
-
-#include <atomic>
 
 namespace Ui {
 class MainWindow;
@@ -21,22 +16,20 @@ class MainWindow;
 class AboutWindow;
 class CCrawlResult;
 class CConfig;
-class CLeechLinks;
 class CLeechList;
-class CLeechSocket;
 class ConfigWindow;
 class IPToCountry;
-class QLockFile;
 class QTableWidget;
 
 // The program's one window: the leech URL table with the harvest controls, and the output lists.
-// It owns every long-lived object of the program and creates them all in its constructor.
+// It owns every long-lived object of the program and creates them all in its constructor; the harvest itself
+// runs in its CHarvestEngine, and the window shows what the engine reports.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    static constexpr int fetcherCount = 20;
+    static constexpr int fetcherCount = CHarvestEngine::fetcherCount;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -49,14 +42,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private slots:
-    void crawlCompleted(int iSocketDescriptor);
+    void reportCounted(quint32 completed, int inUse);
     void urlTableColumnClick(int column);
     void refreshControls();
     void incrementProxyTally(int count = 1);
     void noProxyResults();
     void outputWriteFailed(const QString& strMessage);
-    void pageNotStored(const QString& strPath, const QString& strReason);
-    void linkLeechingComplete();
+    void pagesNotStored(const QStringList& paths, const QString& strReason);
+    void harvestStarting();
+    void nothingToFetch();
     void newLeechUrlFound(const QString& strLink);
     void on_action_Exit_triggered();
     void on_actionImport_Urls_triggered();
@@ -81,41 +75,24 @@ private:
     void fillThreadSelector();
     void setUpFolders();
     void ensureFolder(const QString& folder);
-    void createFetchers();
     void refreshOutputLists();
     void deleteSelectedOutputFile();
     static void removeAllRows(QTableWidget* table);
 
-    void startLinkCrawl();
-    void startHarvest();
-    void showPageSize(const CCrawlResult& result);
-    void tellUnstoredPages();
-    int fetchersInUse() const;
+    void showPageSizes(const QList<CCrawlResult>& results);
     QStringList urlList() const;
     void appendUrlRow(const QString& url);
     void setUrlTabTitle();
     void deleteSelectedUrl();
     static bool confirm(const QString& title, const QString& text, bool withProgramIcon);
     static void inform(QMessageBox::Icon icon, const QString& text);
-    void countProxy();
-    void showUnshownProxies();
 
     Ui::MainWindow* m_ui = nullptr;
     ConfigWindow* m_configWindow = nullptr;
     IPToCountry* m_ipToCountry = nullptr;
     CLeechList* m_leechList = nullptr;
-    QVector<CLeechSocket*> m_fetchers;
     TXL::QtLib::UpdateSys::CUpdateQuery m_updateQuery;
     CConfig* m_settings = nullptr;
-    CLeechProxies m_extraction;
-    CLeechLinks* m_linkCrawler = nullptr;
-    quint32 m_completedCount = 0;
-    QStringList m_unstoredPages; // of the harvest under way
-    QString m_unstoredReason;
-    quint32 m_runStamp = 0;
-    std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
+    CHarvestEngine* m_engine = nullptr;
     bool m_startupFailed = false;
-    // Lines the extraction has written that the counter does not show yet.
-    std::atomic<int> m_unshownProxies{0};
-    QTimer m_tallyTimer;
 };

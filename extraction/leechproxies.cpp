@@ -8,9 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
-#include <QUrl>
 
 #include <unistd.h>
 
@@ -140,13 +138,7 @@ void CLeechProxies::run()
     emit harvestComplete();
     // Only the pages listed at the start go; one stored since stays for the next run.
     pages.remove();
-
-    QMetaObject::invokeMethod(this, "openOutput", Qt::QueuedConnection, Q_ARG(QString, finalPath));
-}
-
-void CLeechProxies::openOutput(const QString& path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    emit outputWritten(finalPath);
 }
 
 int CLeechProxies::writeProxies(const QStringList& pagePaths)

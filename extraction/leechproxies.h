@@ -35,16 +35,15 @@ public:
 signals:
     void signifyNewProxy();
     void harvestComplete();
+    // After harvestComplete, with the file's final path, once the run's pages are gone. Whether the
+    // desktop opens it is the receiver's choice.
+    void outputWritten(const QString& path);
     void noProxyResults();
     // The output file could not be created or written to the end; the pages stay.
     void outputWriteFailed(const QString& strMessage);
 
 protected:
     void run() override;
-
-private slots:
-    // Queued from the worker: the desktop is asked from the GUI thread, where this object lives.
-    void openOutput(const QString& path);
 
 private:
     // Who may touch the output file: only the worker writes and closes it while a run goes on; Stop

@@ -120,6 +120,7 @@ void CLeechSocket::finishUrl(bool retrieved)
     }
     m_results.append(CCrawlResult(socketDescriptor(), bytes, m_current.url()));
     m_queue.removeFirst();
+    emit urlFinished();
     if (m_queue.isEmpty()) {
         // Only once every page of the list is on disk: the last report starts the extraction.
         if (m_writer.pending() == 0)

@@ -46,6 +46,8 @@ public:
 
 signals:
     void urlListProcessed(int iSocketDescriptor);
+    // One URL of the queue is done, fetched or not.
+    void urlFinished();
     // A page could not be stored (a full or read-only page store); its proxies are missing from the harvest.
     void pageNotStored(const QString& strPath, const QString& strReason);
 

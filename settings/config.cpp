@@ -1,8 +1,8 @@
 #include "settings/config.h"
 
-#include "util/textfiles.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
+#include "util/textfiles.h"
 
 #include <QFile>
 #include <limits>
@@ -58,7 +58,8 @@ CConfig::CConfig()
 
 CConfig::~CConfig()
 {
-    save(UserFolders::configFile());
+    if (m_saveOnExit)
+        save(UserFolders::configFile());
 }
 
 void CConfig::load(const QString& path)

@@ -21,6 +21,9 @@ public:
     void setDepth(int depth) { m_depth = depth; }
     void setOutputFormat(const QString& format) { m_outputFormat = format; }
 
+    // A run from the command line changes values for itself only: the file then stays as it was.
+    void setSaveOnExit(bool save) { m_saveOnExit = save; }
+
     // The fetch time-out in milliseconds for a time-out choice.
     static int timeoutMilliseconds(int timeoutIndex);
 
@@ -32,4 +35,5 @@ private:
     int m_timeout = 2;
     int m_depth = 1;
     QString m_outputFormat = QStringLiteral("A:P");
+    bool m_saveOnExit = true;
 };

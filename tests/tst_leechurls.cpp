@@ -1,9 +1,9 @@
-#include "app/harvestplan.h"
 #include "app/mainwindow.h"
-#include "util/domaincheck.h"
+#include "harvest/harvestplan.h"
 #include "settings/userfolders.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/testhome.h"
+#include "util/domaincheck.h"
 
 #include <QAction>
 #include <QFile>

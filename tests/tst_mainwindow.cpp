@@ -1,11 +1,12 @@
 #include "app/mainwindow.h"
-#include "util/externalhosts.h"
 #include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/testhome.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
 #include "windows/aboutwindow.h"
 #include "windows/iptocountry.h"
 
@@ -52,6 +53,7 @@ private slots:
     void about_showsChangeLogBesideExecutable();
     void menuActions_openTheirTargets();
     void settings_writtenAtExitOnly();
+    void harvest_showsWhatTheEngineReports();
 
 private:
     template <typename T> static T* child(QObject* parent, const char* name)
@@ -445,6 +447,56 @@ void MainWindowTest::settings_writtenAtExitOnly()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = CSettingsCipher::unscramble(QString::fromLatin1(file.readAll()));
     QVERIFY(text.contains(QStringLiteral("<timeout>3</timeout>\r\n<depth>3</depth>\r\n<output>A C</output>")));
+}
+
+void MainWindowTest::harvest_showsWhatTheEngineReports()
+{
+    TestHome home;
+    MainWindow window;
+    auto* engine = window.findChild<CHarvestEngine*>();
+    QVERIFY(engine);
+    auto* table = child<QTableWidget>(&window, "tableUrls");
+    const QString first = QStringLiteral("http://www.one.com/a.html");
+    const QString second = QStringLiteral("http://www.two.com/b.html");
+    for (const QString& url : {first, first, second}) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        table->setItem(row, 1, new QTableWidgetItem(url));
+    }
+    auto* threads = child<QComboBox>(&window, "cbThreads");
+    auto* bar = child<QProgressBar>(&window, "crawlProgress");
+    auto* tally = child<QLabel>(&window, "lblProxies");
+    QSignalSpy barValues(bar, &QProgressBar::valueChanged);
+
+    emit engine->harvestStarting();
+    QCOMPARE(tally->text(), QStringLiteral("PE: 0"));
+    // The selector is the engine's thread count, both ways.
+    emit engine->threadsLimited(3);
+    QCOMPARE(threads->currentIndex(), 2);
+    threads->setCurrentIndex(1);
+    QCOMPARE(engine->threads(), 2);
+    for (quint32 completed = 1; completed <= 3; ++completed)
+        emit engine->reportCounted(completed, 2);
+    QCOMPARE(barValues.size(), 2);
+    QCOMPARE(bar->value(), 100); // a report beyond the fetchers in use leaves the bar
+
+    // A URL listed twice: its sizes go to its first row, the later one in place of the earlier.
+    emit engine->pagesFetched({CCrawlResult(0, 1500, first), CCrawlResult(1, 10, first), CCrawlResult(2, 0, second)});
+    QCOMPARE(table->item(0, 2)->text(), formatByteSize(10));
+    QCOMPARE(table->item(0, 2)->textAlignment(), int(Qt::AlignCenter));
+    QVERIFY(!table->item(1, 2));
+    QCOMPARE(table->item(2, 2)->text(), QStringLiteral("0 bytes"));
+
+    emit engine->proxiesFound(5);
+    QCOMPARE(tally->text(), QStringLiteral("PE: 5"));
+    // A single crawl leaves the controls as they are.
+    QVERIFY(child<QPushButton>(&window, "btnStart")->isEnabled());
+    QVERIFY(!child<QPushButton>(&window, "btnStop")->isEnabled());
+
+    emit engine->harvestComplete();
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(tally->text(), QStringLiteral("PE: 0"));
+    QCOMPARE(child<QTabWidget>(&window, "tabWidget")->currentIndex(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -517,9 +517,9 @@ void OutputListsTest::closingWindowDuringExtraction_stopsItAndKeepsItsLines()
         file.write(page);
     }
 
-    // One fetcher in use and its report in: the window starts its extraction.
+    // One fetcher in use and its report in: the window's engine starts its extraction.
     m_window->findChild<QComboBox*>(QStringLiteral("cbThreads"))->setCurrentIndex(0);
-    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "crawlCompleted", Q_ARG(int, 0)));
+    QVERIFY(QMetaObject::invokeMethod(m_window->findChild<CHarvestEngine*>(), "crawlCompleted", Q_ARG(int, 0)));
 
     // Close while lines are being written.
     const QDir output(UserFolders::outputFolder());

@@ -1,14 +1,14 @@
 // End-to-end suite: runs inside a private network namespace (see run-e2e.sh) where the fake web answers on
 // port 80 for the real host names of the sites, the update server and the geo-IP host.
 #include "app/mainwindow.h"
-#include "util/externalhosts.h"
-#include "util/formatting.h"
 #include "leech/leechlist.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/literalscan.h"
 #include "tests/support/testhome.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
 #include "windows/iptocountry.h"
 
 #include <QAction>
@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,6 +26,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -57,6 +59,36 @@ QByteArray fetchRaw(const QString& host, const QString& path)
         reply += socket.readAll();
     return reply + socket.readAll();
 }
+
+// The lines a harvest of these pages writes with the default template, in page order: the plain page scan
+// over what a fetcher stores of each reply.
+QStringList scannedLines(const QStringList& urls)
+{
+    QStringList lines;
+    for (const QString& url : urls) {
+        const QString host = QUrl(url).host();
+        QByteArray reply = fetchRaw(host, QUrl(url).path());
+        if (host.contains(ExternalHosts::rewriteSiteMarker))
+            reply.replace("&host=", "\r\n").replace("&port=", ":").replace("&isSocks", "\r\n");
+        lines += LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(reply)));
+    }
+    return lines;
+}
+
+const QStringList singleCrawlUrls = {
+    "http://www.proxyfeed.com/index.html",
+    "http://www.rawproxies.net/fresh.txt",
+    "http://www.proxy-listen.de/liste.html",
+    "http://www.realproxies.org/proxies24-listPages-http.html",
+    "http://www.realproxies.org/maxiproxies-pageHtml-1.html",
+    "http://www.deadproxies.com/list.html",
+    "http://www.realproxies.org/proxyspy-data-proxy.txt",
+};
+
+// What a harvest of proxyfeed.com's index page with links followed one level writes, in any order.
+const QStringList crawledLines = {"10.0.0.99:9999",   "172.16.5.5:8080",  "172.16.5.6:3128",
+                                  "192.0.2.44:8000",  "192.0.2.45:8888",  "198.51.100.23:80",
+                                  "203.0.113.7:3128", "66.24.3.180:8080", "66.24.3.180:8080"};
 
 QStringList tableColumn(QTableWidget* table, int column)
 {
@@ -101,6 +133,8 @@ private slots:
     void multipleCrawl_addsFoundLinksAndHarvestsThem();
     void stop_duringFetchingAfterLinkCrawl();
     void getLeechList_addsTheUsableLines();
+    void commandLine_data();
+    void commandLine();
     void ipToCountry_data();
     void ipToCountry();
 
@@ -185,15 +219,7 @@ void EndToEndTest::singleCrawl_fromImportedList()
     TestHome home;
     DesktopCapture desktop;
     DialogAnswerer dialogs;
-    const QStringList urls = {
-        "http://www.proxyfeed.com/index.html",
-        "http://www.rawproxies.net/fresh.txt",
-        "http://www.proxy-listen.de/liste.html",
-        "http://www.realproxies.org/proxies24-listPages-http.html",
-        "http://www.realproxies.org/maxiproxies-pageHtml-1.html",
-        "http://www.deadproxies.com/list.html",
-        "http://www.realproxies.org/proxyspy-data-proxy.txt",
-    };
+    const QStringList urls = singleCrawlUrls;
     const QString listPath = QDir(home.path()).filePath(QStringLiteral("my urls.txt"));
     QFile list(listPath);
     QVERIFY(list.open(QIODevice::WriteOnly));
@@ -215,15 +241,8 @@ void EndToEndTest::singleCrawl_fromImportedList()
     QTRY_COMPARE_WITH_TIMEOUT(tabs(window)->currentIndex(), 1, 60000);
 
     // Pages are stored per fetcher: fetchers 0 to 3 take one URL each, fetcher 4 the last three; the dead
-    // host leaves a gap. The expected lines come from the plain page scan over what the fetcher stores.
-    QStringList expected;
-    for (const QString& url : urls) {
-        const QString host = QUrl(url).host();
-        QByteArray reply = fetchRaw(host, QUrl(url).path());
-        if (host.contains(ExternalHosts::rewriteSiteMarker))
-            reply.replace("&host=", "\r\n").replace("&port=", ":").replace("&isSocks", "\r\n");
-        expected += LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(reply)));
-    }
+    // host leaves a gap.
+    const QStringList expected = scannedLines(urls);
     QVERIFY(expected.contains(QStringLiteral("66.24.3.180:8080")));
     QVERIFY(expected.contains(QStringLiteral("10.20.30.40:3128"))); // only there through the site rewrite
 
@@ -288,9 +307,7 @@ void EndToEndTest::multipleCrawl_addsFoundLinksAndHarvestsThem()
     QCOMPARE(files.size(), 1);
     QStringList lines = linesOf(files.first());
     std::sort(lines.begin(), lines.end());
-    QCOMPARE(lines,
-             QStringList({"10.0.0.99:9999", "172.16.5.5:8080", "172.16.5.6:3128", "192.0.2.44:8000", "192.0.2.45:8888",
-                          "198.51.100.23:80", "203.0.113.7:3128", "66.24.3.180:8080", "66.24.3.180:8080"}));
+    QCOMPARE(lines, crawledLines);
     QVERIFY(files.first().startsWith(QStringLiteral("9-")));
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnStart"))->isEnabled());
     QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("btnStop"))->isEnabled());
@@ -399,6 +416,101 @@ void EndToEndTest::ipToCountry()
         QCOMPARE(dialogs.last().title, QStringLiteral("IP To Country"));
         QCOMPARE(label->text(), country);
     }
+}
+
+void EndToEndTest::commandLine_data()
+{
+    QTest::addColumn<QStringList>("urls"); // the list file's lines; none: no file at all
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("interrupt"); // SIGINT once the first page is in
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("lines"); // of the output file
+    QTest::addColumn<bool>("inOrder");
+    QTest::addColumn<QString>("message"); // the last line on standard error: the progress, or why it failed
+
+    const QString missing = QStringLiteral("sievra: cannot read %1: No such file or directory");
+    const QString progress = QStringLiteral("pages %1 of %2, proxies %3");
+    const QStringList singleLines = scannedLines(singleCrawlUrls);
+    const QStringList interruptedLines = scannedLines({"http://www.proxyfeed.com/more.html"});
+    QTest::newRow("the window's single crawl")
+        << (singleCrawlUrls + QStringList{"https://www.secure.com/"}) << QStringList() << false << 0 << singleLines
+        << true << progress.arg(7).arg(7).arg(singleLines.size());
+    QTest::newRow("depth 1 follows links")
+        << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "1"} << false << 0
+        << crawledLines << false << progress.arg(4).arg(4).arg(crawledLines.size());
+    QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false << 2
+                                << QStringList() << true << "sievra: no proxies found.";
+    QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << true << missing;
+    QTest::newRow("threads out of range")
+        << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--threads", "21"} << false << 1
+        << QStringList() << true << "sievra: --threads must be 1 to 20, not \"21\".";
+    // The stalled page never comes and is not waited for; the lines of the page that did are kept.
+    QTest::newRow("SIGINT mid-harvest") << QStringList{"http://www.proxyfeed.com/more.html",
+                                                       "http://www.slowproxies.com/stall.html"}
+                                        << QStringList{"--threads", "2"} << true << 0 << interruptedLines << true
+                                        << progress.arg(1).arg(2).arg(interruptedLines.size());
+}
+
+void EndToEndTest::commandLine()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(QStringList, options);
+    QFETCH(bool, interrupt);
+    QFETCH(int, status);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, inOrder);
+    QFETCH(QString, message);
+    TestHome home;
+    const QString listPath = QDir(home.path()).filePath(QStringLiteral("list.txt"));
+    if (!urls.isEmpty()) {
+        QFile list(listPath);
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write((urls.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1());
+    }
+
+    QProcess program;
+    // No display of any kind: a window, even an offscreen one, would make it fail.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(SIEVRA_BINARY), QStringList{"--harvest", listPath} + options);
+    QVERIFY(program.waitForStarted());
+    QByteArray errorText;
+    if (interrupt) {
+        program.setReadChannel(QProcess::StandardError);
+        while (!errorText.contains("pages 1 of 2") && program.waitForReadyRead(30000))
+            errorText += program.readAll();
+        QVERIFY2(errorText.contains("pages 1 of 2"), errorText.constData());
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGINT), 0);
+    }
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), status);
+    errorText += program.readAllStandardError();
+    const QStringList errors = QString::fromLocal8Bit(errorText).split(QLatin1Char('\n'));
+    QCOMPARE(errors.value(errors.size() - 2), message.contains(QLatin1String("%1")) ? message.arg(listPath) : message);
+    // The command line never writes the settings file.
+    QVERIFY(!QFile::exists(UserFolders::configFile()));
+
+    const QStringList files = outputFiles();
+    QCOMPARE(files.size(), lines.isEmpty() ? 0 : 1);
+    if (lines.isEmpty()) {
+        QCOMPARE(program.readAllStandardOutput(), QByteArray());
+        return;
+    }
+    const QString path = QDir(UserFolders::outputFolder()).filePath(files.first());
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), path + QLatin1Char('\n'));
+    const QStringList fields = QString(files.first()).remove(QStringLiteral(".txt")).split(QLatin1Char('-'));
+    QCOMPARE(fields.size(), 6);
+    QCOMPARE(fields[0], QString::number(lines.size()));
+    QCOMPARE(fields[1] + fields[2] + fields[3], QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    QStringList written = linesOf(files.first());
+    if (!inOrder) {
+        std::sort(written.begin(), written.end());
+        std::sort(lines.begin(), lines.end());
+    }
+    QCOMPARE(written, lines);
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -1,4 +1,4 @@
-#include "app/harvestplan.h"
+#include "harvest/harvestplan.h"
 
 namespace HarvestPlan {
 

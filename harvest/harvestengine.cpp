@@ -1,0 +1,194 @@
+#include "harvest/harvestengine.h"
+
+#include "harvest/harvestplan.h"
+#include "leech/leechlinks.h"
+#include "leech/leechsocket.h"
+#include "settings/config.h"
+#include "settings/userfolders.h"
+
+#include <QDateTime>
+#include <QLockFile>
+
+CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(parent), m_config(config)
+{
+    m_runStamp = static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
+    m_extraction.setRunStamp(m_runStamp);
+    m_extraction.setConfig(m_config);
+    // Counted where it is emitted and reported a few times a second while the extraction runs: one queued
+    // call per line would flood the receiver on a run of many thousands.
+    connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &CHarvestEngine::countProxy, Qt::DirectConnection);
+    m_tallyTimer.setInterval(40);
+    connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::showUnshownProxies);
+    connect(&m_extraction, &QThread::finished, &m_tallyTimer, &QTimer::stop);
+    connect(&m_extraction, &QThread::finished, this, &CHarvestEngine::extractionFinished);
+
+    // The run folder is claimed before it exists, so that another start never takes it for a leftover.
+    m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
+    UserFolders::removeLeftoverRunFolders(m_runStamp);
+    createFetchers();
+
+    // The extraction counted its last line before it reported its end, so the count is whole before the end
+    // is told.
+    connect(&m_extraction, &CLeechProxies::harvestComplete, this, [this] {
+        showUnshownProxies();
+        emit harvestComplete();
+    });
+    connect(&m_extraction, &CLeechProxies::outputWritten, this, &CHarvestEngine::outputWritten);
+    connect(&m_extraction, &CLeechProxies::noProxyResults, this, &CHarvestEngine::noProxyResults);
+    connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &CHarvestEngine::outputWriteFailed);
+
+    m_linkCrawler = new CLeechLinks;
+    connect(m_linkCrawler, &CLeechLinks::linkLeechingComplete, this, &CHarvestEngine::crawlerDone);
+    connect(m_linkCrawler, &CLeechLinks::newLeechUrl, this, &CHarvestEngine::crawlerFoundUrl);
+}
+
+CHarvestEngine::~CHarvestEngine()
+{
+    // exit() alone does not end run(). A running extraction is stopped like Stop does and waited for, so its
+    // file is closed and named and its pages removed before the thread object goes. A run that has not opened
+    // its file yet does not take the request, so it is repeated until the run ends.
+    if (m_extraction.isRunning()) {
+        m_extraction.exit(0);
+        m_extraction.closeOutput();
+        while (!m_extraction.wait(20))
+            m_extraction.closeOutput();
+    }
+
+    delete m_linkCrawler;
+
+    // The fetchers' threads only run an idle event loop, so asking them to leave it and waiting is enough.
+    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
+        fetcher->exit(0);
+        fetcher->wait();
+        delete fetcher;
+    }
+    m_fetchers.clear();
+}
+
+void CHarvestEngine::createFetchers()
+{
+    for (int i = 0; i < fetcherCount; ++i) {
+        auto* fetcher = new CLeechSocket;
+        fetcher->setDataFolder(m_runStamp);
+        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrieved, fetcher, &CLeechSocket::processData,
+                Qt::DirectConnection);
+        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrievalError, fetcher, &CLeechSocket::processError,
+                Qt::DirectConnection);
+        connect(fetcher, &CLeechSocket::urlListProcessed, this, &CHarvestEngine::crawlCompleted, Qt::QueuedConnection);
+        connect(fetcher, &CLeechSocket::pageNotStored, this, [this](const QString& path, const QString& reason) {
+            m_unstoredPages << path;
+            m_unstoredReason = reason;
+        });
+        connect(fetcher, &CLeechSocket::urlFinished, this,
+                [this] { emit urlFinished(++m_finishedUrls, m_harvestUrls); });
+        m_fetchers.append(fetcher);
+        fetcher->start(QThread::InheritPriority);
+    }
+}
+
+void CHarvestEngine::start(Crawl crawl)
+{
+    if (crawl == SingleCrawl) {
+        startHarvest();
+        return;
+    }
+    m_linkCrawler->setMaxDepth(m_config->depth());
+    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
+        m_linkCrawler->addUrl(url);
+    m_linkCrawler->startCrawl();
+}
+
+void CHarvestEngine::crawlerFoundUrl(const QString& link)
+{
+    m_urls << link;
+    emit newLeechUrl(link);
+}
+
+void CHarvestEngine::crawlerDone()
+{
+    emit linkLeechingComplete();
+    startHarvest();
+}
+
+void CHarvestEngine::startHarvest()
+{
+    emit harvestStarting();
+    const QStringList urls = m_urlSource ? m_urlSource() : m_urls;
+    // The list can have been emptied while a link crawl ran: nothing to fetch.
+    if (urls.isEmpty()) {
+        emit nothingToFetch();
+        return;
+    }
+    if (urls.size() < m_threads) {
+        m_threads = urls.size();
+        emit threadsLimited(m_threads);
+    }
+
+    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(urls.size(), m_threads);
+    m_completedCount = 0;
+    m_finishedUrls = 0;
+    m_harvestUrls = urls.size();
+    m_unstoredPages.clear();
+    for (int t = 0; t < blocks.size(); ++t) {
+        CLeechSocket* fetcher = m_fetchers[t];
+        fetcher->reset();
+        fetcher->clearQueue();
+        fetcher->setTimeout(CConfig::timeoutMilliseconds(m_config->timeout()));
+        for (int i = blocks[t].first; i < blocks[t].first + blocks[t].count; ++i) {
+            CLeechUrl url;
+            url.parse(urls[i], 0, QString());
+            fetcher->addUrl(url);
+        }
+        fetcher->setSocketDescriptor(t);
+        fetcher->fetchQueue();
+    }
+}
+
+void CHarvestEngine::crawlCompleted(int)
+{
+    ++m_completedCount;
+    const int inUse = m_threads;
+    emit reportCounted(m_completedCount, inUse);
+    if (m_completedCount != static_cast<quint32>(inUse))
+        return;
+
+    m_extraction.start(QThread::InheritPriority);
+    m_tallyTimer.start();
+    QList<CCrawlResult> results;
+    for (int t = 0; t < inUse; ++t)
+        results += m_fetchers[t]->results();
+    emit pagesFetched(results);
+
+    // Told once a harvest's pages are all in, while its extraction runs over those that were stored.
+    if (!m_unstoredPages.isEmpty()) {
+        const QStringList paths = m_unstoredPages;
+        m_unstoredPages.clear();
+        emit pagesNotStored(paths, m_unstoredReason);
+    }
+}
+
+void CHarvestEngine::stop()
+{
+    m_extraction.closeOutput();
+    // Every fetcher reports its list as processed, so a harvest under way reaches its extraction.
+    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
+        fetcher->abort();
+        if (fetcher->isRunning())
+            fetcher->exit(0);
+        fetcher->clearQueue();
+    }
+}
+
+void CHarvestEngine::countProxy()
+{
+    // On the extraction thread: only a count. A call posted per line, or even per line that finds the
+    // receiver caught up, cost a quarter of the extraction's time on a run of 150,000 lines.
+    m_unshownProxies.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CHarvestEngine::showUnshownProxies()
+{
+    const int count = m_unshownProxies.exchange(0);
+    if (count != 0)
+        emit proxiesFound(count);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "extraction/leechproxies.h"
+#include "leech/leechsocket.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class CConfig;
+class CLeechLinks;
+class QLockFile;
+
+// Runs whole harvests: shares the URL list among the page fetchers, follows links first on a Multiple Crawl,
+// starts the extraction once every fetcher has reported and counts its lines. It shows nothing itself; the
+// window and the command line show what it reports.
+class CHarvestEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int fetcherCount = 20;
+    enum Crawl { SingleCrawl, MultipleCrawl };
+
+    // The per-user folders must be in place: the fetchers make this run's page folder below the data folder.
+    explicit CHarvestEngine(CConfig* config, QObject* parent = nullptr);
+    ~CHarvestEngine() override;
+
+    quint32 runStamp() const { return m_runStamp; }
+
+    // Read each time a harvest starts. Without a source, the list given to setUrls and every link the
+    // crawler found since.
+    void setUrlSource(std::function<QStringList()> source) { m_urlSource = std::move(source); }
+    void setUrls(const QStringList& urls) { m_urls = urls; }
+
+    // Fetchers in use, 1 to 20; read at every step that needs it, so a change during a harvest counts.
+    void setThreads(int threads) { m_threads = qBound(1, threads, int(fetcherCount)); }
+    int threads() const { return m_threads; }
+
+    void start(Crawl crawl);
+    // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
+    void stop();
+
+signals:
+    void harvestStarting();
+    // The list is shorter than the fetchers in use: no more fetchers than URLs.
+    void threadsLimited(int threads);
+    void nothingToFetch();
+    void urlFinished(int finished, int total);
+    void reportCounted(quint32 completed, int inUse);
+    // The size of every page of the harvest, once all fetchers have reported.
+    void pagesFetched(const QList<CCrawlResult>& results);
+    void pagesNotStored(const QStringList& paths, const QString& reason);
+    void proxiesFound(int count);
+    void harvestComplete();
+    void outputWritten(const QString& path);
+    void noProxyResults();
+    void outputWriteFailed(const QString& strMessage);
+    // The extraction thread has ended, after anything it reported.
+    void extractionFinished();
+    void newLeechUrl(const QString& strLink);
+    void linkLeechingComplete();
+
+private slots:
+    void crawlCompleted(int iSocketDescriptor);
+
+private:
+    void createFetchers();
+    void startHarvest();
+    void countProxy();
+    void showUnshownProxies();
+    void crawlerFoundUrl(const QString& link);
+    void crawlerDone();
+
+    CConfig* m_config = nullptr;
+    quint32 m_runStamp = 0;
+    std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
+    QVector<CLeechSocket*> m_fetchers;
+    CLeechProxies m_extraction;
+    CLeechLinks* m_linkCrawler = nullptr;
+    std::function<QStringList()> m_urlSource;
+    QStringList m_urls;
+    int m_threads = 5;
+    quint32 m_completedCount = 0;
+    int m_finishedUrls = 0;
+    int m_harvestUrls = 0;
+    QStringList m_unstoredPages; // of the harvest under way
+    QString m_unstoredReason;
+    // Lines the extraction has written that were not reported yet.
+    std::atomic<int> m_unshownProxies{0};
+    QTimer m_tallyTimer;
+};
