@@ -18,9 +18,7 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(paren
     // call per line would flood the receiver on a run of many thousands.
     connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &CHarvestEngine::countProxy, Qt::DirectConnection);
     m_tallyTimer.setInterval(40);
-    connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::showUnshownProxies);
-    connect(&m_extraction, &QThread::finished, &m_tallyTimer, &QTimer::stop);
-    connect(&m_extraction, &QThread::finished, this, &CHarvestEngine::extractionFinished);
+    connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::tallyTick);
 
     // The run folder is claimed before it exists, so that another start never takes it for a leftover.
     m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
@@ -184,6 +182,20 @@ void CHarvestEngine::countProxy()
     // On the extraction thread: only a count. A call posted per line, or even per line that finds the
     // receiver caught up, cost a quarter of the extraction's time on a run of 150,000 lines.
     m_unshownProxies.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CHarvestEngine::tallyTick()
+{
+    // The end is seen here rather than through QThread::finished: Qt emits that on the finishing thread after
+    // run() and, for a queued connection, calls into our objects there, ordered before their deletion only by
+    // QThread::wait(), which the thread sanitizer cannot see.
+    const bool ended = m_extraction.isFinished();
+    showUnshownProxies();
+    if (!ended)
+        return;
+    m_tallyTimer.stop();
+    // Queued, so it comes after whatever the run queued before it ended.
+    QMetaObject::invokeMethod(this, &CHarvestEngine::extractionFinished, Qt::QueuedConnection);
 }
 
 void CHarvestEngine::showUnshownProxies()

@@ -75,6 +75,7 @@ private:
     void createFetchers();
     void startHarvest();
     void countProxy();
+    void tallyTick();
     void showUnshownProxies();
     void crawlerFoundUrl(const QString& link);
     void crawlerDone();
