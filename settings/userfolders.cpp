@@ -54,10 +54,11 @@ QFileInfoList entriesOf(const QDir& folder)
     return folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
+// A page, or one a writer had not finished: it writes under a hidden name first (".0-1.dat.part").
 bool isPage(const QFileInfo& entry)
 {
     static const QRegularExpression pageName(
-        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+-[0-9]+\\.dat")));
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+-[0-9]+\\.dat|\\.[0-9]+-[0-9]+\\.dat\\.part")));
     return entry.isFile() && !entry.isSymLink() && pageName.match(entry.fileName()).hasMatch();
 }
 

@@ -101,6 +101,7 @@ void MainWindowTest::start_removesLeftoverRunFolders_data()
     QTest::newRow("lock left by a crashed run") << "1000" << pages << QByteArray("2147483646\nsievra\n\n") << false;
     QTest::newRow("pages of a running program") << "1000" << pages << QByteArray("held") << true;
     QTest::newRow("a file that is no page") << "1000" << QStringList{"0-0.dat", "notes.txt"} << QByteArray() << true;
+    QTest::newRow("page half written") << "1000" << QStringList{"0-0.dat", ".0-1.dat.part"} << QByteArray() << false;
     QTest::newRow("claim folder of an extraction")
         << "1000" << QStringList{"0-0.dat", ".extracting-aB3dE9/12-3.dat"} << QByteArray() << false;
     QTest::newRow("claim folder with no page")
