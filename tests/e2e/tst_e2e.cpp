@@ -254,7 +254,7 @@ void EndToEndTest::singleCrawl_fromImportedList()
     QCOMPARE(fields[0], QString::number(expected.size()));
     QCOMPARE(fields[1] + fields[2] + fields[3], QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
     QVERIFY(fields[5].toUInt() >= before);
-    // The list is opened from a call the extraction queues as its last act.
+    // The list is opened on the report the extraction queues as its last act.
     QTRY_COMPARE(desktop.urls(),
                  QList<QUrl>{QUrl::fromLocalFile(QDir(UserFolders::outputFolder()).filePath(files.first()))});
 
