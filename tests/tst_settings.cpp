@@ -1,0 +1,309 @@
+#include "settings/config.h"
+#include "settings/configwindow.h"
+#include "settings/settingscipher.h"
+#include "settings/userfolders.h"
+#include "tests/support/testhome.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <limits>
+
+namespace {
+
+QString settingsText(const QString& timeout, const QString& depth, const QString& output)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<!-- SIEVRA -->\r\n<config>\r\n<leeching>\r\n"
+                          "<timeout>%1</timeout>\r\n<depth>%2</depth>\r\n<output>%3</output>\r\n</leeching>\r\n"
+                          "</config>\r\n\r\n")
+        .arg(timeout, depth, output);
+}
+
+QByteArray stored(const QString& plain)
+{
+    return CSettingsCipher::scramble(plain).toLatin1();
+}
+
+QByteArray readSettingsFile()
+{
+    QFile file(UserFolders::configFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct SettingsWindow
+{
+    explicit SettingsWindow(CConfig* config) { window.setConfig(config); }
+    QComboBox* timeout() { return window.findChild<QComboBox*>(QStringLiteral("cbLeechTimeout")); }
+    QComboBox* depth() { return window.findChild<QComboBox*>(QStringLiteral("cbLeechDepth")); }
+    QLineEdit* format() { return window.findChild<QLineEdit*>(QStringLiteral("txtOutputFormat")); }
+    void save() { QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("btnClose")), Qt::LeftButton); }
+    ConfigWindow window;
+};
+
+QStringList itemTexts(QComboBox* box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+} // namespace
+
+// The settings file and the Configuration window.
+class SettingsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup() { m_home.reset(); }
+    void firstRun_usesDefaultsAndWritesTheTenLines();
+    void load_data();
+    void load();
+    void saveThenLoad_data();
+    void saveThenLoad();
+    void fileOnDisk_holdsNoPlainText();
+    void save_withoutBaseFolder_writesNothing();
+    void timeoutMilliseconds_farIndexNeverShort();
+    void window_choicesAndDefaults();
+    void window_showsStoredChoices_saveKeepsUnselected_data();
+    void window_showsStoredChoices_saveKeepsUnselected();
+    void window_save_storesIndexesAndUpperCaseTemplate_data();
+    void window_save_storesIndexesAndUpperCaseTemplate();
+    void window_closeWithoutSave_keepsEntriesForLaterSave();
+
+private:
+    std::unique_ptr<TestHome> m_home;
+};
+
+void SettingsTest::init()
+{
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+}
+
+void SettingsTest::firstRun_usesDefaultsAndWritesTheTenLines()
+{
+    {
+        CConfig config;
+        QCOMPARE(config.timeout(), 2);
+        QCOMPARE(config.depth(), 1);
+        QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+        QVERIFY(!QFile::exists(UserFolders::configFile()));
+    }
+    QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(readSettingsFile())), settingsText("2", "1", "A:P"));
+}
+
+void SettingsTest::load_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("format");
+
+    QTest::newRow("values as written") << stored(settingsText("3", "4", "A;P")) << 3 << 4 << "A;P";
+    QTest::newRow("timeout zero, the ten-second choice") << stored(settingsText("0", "1", "A:P")) << 0 << 1 << "A:P";
+    QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
+    QTest::newRow("stray values kept") << stored(settingsText("-3", "-1000", "A:P")) << -3 << -1000 << "A:P";
+    QTest::newRow("farthest value kept") << stored(settingsText("1000", "2", "A:P")) << 1000 << 2 << "A:P";
+    QTest::newRow("beyond any choice") << stored(settingsText("1001", "-1001", "A:P")) << 2 << 1 << "A:P";
+    QTest::newRow("depth zero") << stored(settingsText("1", "0", "A:P")) << 1 << 1 << "A:P";
+    QTest::newRow("depth not a number") << stored(settingsText("1", "deep", "A:P")) << 1 << 1 << "A:P";
+    QTest::newRow("template raw, not trimmed") << stored(settingsText("2", "1", " <b>A</b>&P ")) << 2 << 1
+                                               << " <b>A</b>&P ";
+    QTest::newRow("empty template") << stored(settingsText("2", "1", "")) << 2 << 1 << "";
+    QTest::newRow("marker in lower case") << stored(settingsText("3", "5", "C").replace("SIEVRA", "sievra")) << 2 << 1
+                                          << "A:P";
+    QTest::newRow("elements in another order, extra text")
+        << stored("junk<output>B</output>\n\n<!-- SIEVRA -->xx<depth>3</depth> <timeout>1</timeout>") << 1 << 3 << "B";
+    QTest::newRow("missing elements fall back") << stored("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
+    QTest::newRow("first of two elements counts") << stored("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2
+                                                  << 4 << "A:P";
+    // Files that are not ours leave the defaults.
+    QTest::newRow("empty file") << QByteArray() << 2 << 1 << "A:P";
+    QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1() << 2 << 1 << "A:P";
+    QTest::newRow("binary noise") << QByteArray("\x00\xff\x10\x80garbage\x00", 12) << 2 << 1 << "A:P";
+    QTest::newRow("scrambled then cut short") << stored(settingsText("3", "5", "C")).left(40) << 2 << 1 << "A:P";
+    QTest::newRow("larger than any file of ours")
+        << stored(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))) << 2 << 1 << "A:P";
+}
+
+void SettingsTest::load()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, timeout);
+    QFETCH(int, depth);
+    QFETCH(QString, format);
+    QFile file(UserFolders::configFile());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+
+    CConfig config;
+    QCOMPARE(config.timeout(), timeout);
+    QCOMPARE(config.depth(), depth);
+    QCOMPARE(config.outputFormat(), format);
+}
+
+void SettingsTest::saveThenLoad_data()
+{
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("ten seconds, five nodes") << 0 << 5 << QStringLiteral("A:P C B");
+    QTest::newRow("markup characters kept raw") << 3 << 1 << QStringLiteral("<A>&amp;P&");
+    QTest::newRow("empty template") << 1 << 3 << QString();
+    QTest::newRow("outside latin-1, control characters") << 2 << 2 << QStringLiteral("Pr\u00f6xy \u20ac\t\x01");
+}
+
+void SettingsTest::saveThenLoad()
+{
+    QFETCH(int, timeout);
+    QFETCH(int, depth);
+    QFETCH(QString, format);
+    {
+        CConfig config;
+        config.setTimeout(timeout);
+        config.setDepth(depth);
+        config.setOutputFormat(format);
+    }
+    CConfig reread;
+    QCOMPARE(reread.timeout(), timeout);
+    QCOMPARE(reread.depth(), depth);
+    QCOMPARE(reread.outputFormat(), format);
+}
+
+void SettingsTest::fileOnDisk_holdsNoPlainText()
+{
+    {
+        CConfig config;
+        config.setOutputFormat(QStringLiteral("A:P secret"));
+    }
+    const QByteArray raw = readSettingsFile();
+    QVERIFY(!raw.isEmpty());
+    for (const char* word : {"SIEVRA", "config", "timeout", "output", "secret", "<", "xml"})
+        QVERIFY2(!raw.contains(word), word);
+    // The first stage alone would leave the character codes readable ("60,33,45,45" for "<!--").
+    QVERIFY(!raw.contains("60,"));
+}
+
+void SettingsTest::save_withoutBaseFolder_writesNothing()
+{
+    QVERIFY(QDir(UserFolders::baseFolder()).removeRecursively());
+    {
+        CConfig config;
+        config.setDepth(3);
+    }
+    QVERIFY(!QFile::exists(UserFolders::configFile()));
+    QVERIFY(!QDir(UserFolders::baseFolder()).exists());
+}
+
+void SettingsTest::timeoutMilliseconds_farIndexNeverShort()
+{
+    QCOMPARE(CConfig::timeoutMilliseconds(0), 10000);
+    QCOMPARE(CConfig::timeoutMilliseconds(3), 25000);
+    // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
+    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
+    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
+}
+
+void SettingsTest::window_choicesAndDefaults()
+{
+    CConfig config;
+    SettingsWindow form(&config);
+    QCOMPARE(itemTexts(form.timeout()), QStringList({"10 secs", "15 secs", "20 secs", "25 secs"}));
+    QCOMPARE(itemTexts(form.depth()), QStringList({"1 node", "2 nodes", "3 nodes", "4 nodes", "5 nodes"}));
+    QCOMPARE(form.timeout()->currentText(), QStringLiteral("20 secs"));
+    QCOMPARE(form.depth()->currentText(), QStringLiteral("1 node"));
+    QCOMPARE(form.format()->text(), QStringLiteral("A:P"));
+    QCOMPARE(form.format()->toolTip(), QStringLiteral("A = Address; P = Port, B = Binary, C = Class"));
+    QCOMPARE(form.window.windowTitle(), QStringLiteral("Configuration"));
+    QCOMPARE(form.window.minimumSize(), QSize(268, 250));
+    QCOMPARE(form.window.maximumSize(), QSize(268, 250));
+}
+
+void SettingsTest::window_showsStoredChoices_saveKeepsUnselected_data()
+{
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("timeoutIndex");
+    QTest::addColumn<int>("depthIndex");
+    QTest::newRow("first choices") << 0 << 1 << 0 << 0;
+    QTest::newRow("last choices") << 3 << 5 << 3 << 4;
+    QTest::newRow("just beyond the choices") << 4 << 6 << -1 << -1;
+    QTest::newRow("just below the choices") << -1 << 0 << -1 << -1;
+    QTest::newRow("farthest values") << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -1 << -1;
+}
+
+void SettingsTest::window_showsStoredChoices_saveKeepsUnselected()
+{
+    QFETCH(int, timeout);
+    QFETCH(int, depth);
+    QFETCH(int, timeoutIndex);
+    QFETCH(int, depthIndex);
+    CConfig config;
+    config.setTimeout(timeout);
+    config.setDepth(depth);
+    config.setOutputFormat(QStringLiteral("C B"));
+    SettingsWindow form(&config);
+    QCOMPARE(form.timeout()->currentIndex(), timeoutIndex);
+    QCOMPARE(form.depth()->currentIndex(), depthIndex);
+    QCOMPARE(form.format()->text(), QStringLiteral("C B"));
+    // Save with a list left without a selection keeps the value the settings hold.
+    form.save();
+    QCOMPARE(config.timeout(), timeout);
+    QCOMPARE(config.depth(), depth);
+}
+
+void SettingsTest::window_save_storesIndexesAndUpperCaseTemplate_data()
+{
+    QTest::addColumn<int>("timeoutIndex");
+    QTest::addColumn<int>("depthIndex");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("10 secs, 5 nodes") << 0 << 4 << "A:P" << "A:P";
+    QTest::newRow("lower case template") << 1 << 1 << "a:p c\tt" << "A:P C\tT";
+    QTest::newRow("empty template") << 3 << 0 << "" << "";
+}
+
+void SettingsTest::window_save_storesIndexesAndUpperCaseTemplate()
+{
+    QFETCH(int, timeoutIndex);
+    QFETCH(int, depthIndex);
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    CConfig config;
+    SettingsWindow form(&config);
+    form.window.show();
+    form.timeout()->setCurrentIndex(timeoutIndex);
+    form.depth()->setCurrentIndex(depthIndex);
+    form.format()->setText(typed);
+    form.save();
+    QCOMPARE(config.timeout(), timeoutIndex);
+    QCOMPARE(config.depth(), depthIndex + 1);
+    QCOMPARE(config.outputFormat(), stored);
+    QCOMPARE(form.format()->text(), stored);
+    QVERIFY(!form.window.isVisible());
+}
+
+void SettingsTest::window_closeWithoutSave_keepsEntriesForLaterSave()
+{
+    CConfig config;
+    SettingsWindow form(&config);
+    form.window.show();
+    form.depth()->setCurrentIndex(3);
+    form.format()->setText(QStringLiteral("b"));
+    form.window.close();
+    QCOMPARE(config.depth(), 1);
+    QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+    // Shown again, the fields are not refilled: the unsaved entries are still there for a later Save.
+    form.window.show();
+    QCOMPARE(form.depth()->currentIndex(), 3);
+    form.save();
+    QCOMPARE(config.depth(), 4);
+    QCOMPARE(config.outputFormat(), QStringLiteral("B"));
+}
+
+QTEST_MAIN(SettingsTest)
+#include "tst_settings.moc"
