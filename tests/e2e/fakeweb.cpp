@@ -35,8 +35,11 @@ QString withoutWww(QString host)
 
 FakeWeb::FakeWeb(const QString& siteRoot, QObject* parent) : QObject(parent), m_siteRoot(siteRoot)
 {
-    connect(&m_main, &QTcpServer::newConnection, this, &FakeWeb::acceptMain);
-    connect(&m_geo, &QTcpServer::newConnection, this, &FakeWeb::acceptGeo);
+    for (QTcpServer* server : {&m_main, &m_geo})
+        connect(server, &QTcpServer::newConnection, this, [this, server] {
+            while (QTcpSocket* socket = server->nextPendingConnection())
+                serve(socket);
+        });
 }
 
 bool FakeWeb::listen(const QHostAddress& main, const QHostAddress& geo, quint16 port)
@@ -52,18 +55,6 @@ bool FakeWeb::listen(const QHostAddress& main, const QHostAddress& geo, quint16 
         return false;
     }
     return true;
-}
-
-void FakeWeb::acceptMain()
-{
-    while (QTcpSocket* socket = m_main.nextPendingConnection())
-        serve(socket);
-}
-
-void FakeWeb::acceptGeo()
-{
-    while (QTcpSocket* socket = m_geo.nextPendingConnection())
-        serve(socket);
 }
 
 void FakeWeb::serve(QTcpSocket* socket)
@@ -127,12 +118,15 @@ void FakeWeb::answer(QTcpSocket* socket, const QString& host, const QString& tar
     socket->disconnectFromHost();
 }
 
-QList<QByteArray> FakeWeb::manyProxies(int first, int count)
+QStringList FakeWeb::manyProxies(int first, int count)
 {
-    QList<QByteArray> proxies;
+    QStringList proxies;
     for (int i = first; i < first + count; ++i)
-        proxies << QByteArray::number(10 + i / 65536 % 200) + '.' + QByteArray::number(i / 256 % 256) + '.' +
-                       QByteArray::number(i % 256) + ".7:" + QByteArray::number(1000 + i % 60000);
+        proxies << QStringLiteral("%1.%2.%3.7:%4")
+                       .arg(10 + i / 65536 % 200)
+                       .arg(i / 256 % 256)
+                       .arg(i % 256)
+                       .arg(1000 + i % 60000);
     return proxies;
 }
 
@@ -144,11 +138,11 @@ QByteArray FakeWeb::faultyBody(const QString& path)
         if (path == QLatin1String("/huge.html")) {
             // 50 MB: a table of 400,000 proxies padded with markup.
             const QByteArray padding = QByteArray(100, ' ');
-            for (const QByteArray& proxy : manyProxies(0, 400000))
-                body += "<tr><td>" + proxy + "</td></tr>" + padding;
+            for (const QString& proxy : manyProxies(0, 400000))
+                body += "<tr><td>" + proxy.toLatin1() + "</td></tr>" + padding;
         } else if (path == QLatin1String("/many.html")) {
-            for (const QByteArray& proxy : manyProxies(500000, 20000))
-                body += proxy + "<br>\n";
+            for (const QString& proxy : manyProxies(500000, 20000))
+                body += proxy.toLatin1() + "<br>\n";
         } else if (path == QLatin1String("/binary.html")) {
             // Proxies, then every byte value, zero included, then more proxies behind it.
             body = "10.66.0.1:8080\n10.66.0.2:3128\n";

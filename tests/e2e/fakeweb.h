@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 
 class QTcpSocket;
@@ -30,12 +31,8 @@ public:
 
     // The bodies of the faulty host's pages, for the suite to know what they hold.
     static QByteArray faultyBody(const QString& path);
-    static QList<QByteArray> manyProxies(int first, int count);
+    static QStringList manyProxies(int first, int count);
     QString errorText() const { return m_error; }
-
-private slots:
-    void acceptMain();
-    void acceptGeo();
 
 private:
     void serve(QTcpSocket* socket);

@@ -23,14 +23,6 @@
 
 namespace {
 
-QStringList asStrings(const QList<QByteArray>& proxies)
-{
-    QStringList texts;
-    for (const QByteArray& proxy : proxies)
-        texts << QString::fromLatin1(proxy);
-    return texts;
-}
-
 // The lines of an output file; a last line without its CR LF shows as such.
 QStringList linesOf(const QString& path)
 {
@@ -169,9 +161,9 @@ void FaultsTest::misbehavingServers_harvestKeepsEveryGoodPage()
     QVERIFY(good.open(QIODevice::ReadOnly));
     QStringList expected = LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(good.readAll())));
     QVERIFY(!expected.isEmpty());
-    expected += asStrings(FakeWeb::manyProxies(0, 400000));
+    expected += FakeWeb::manyProxies(0, 400000);
     expected += QStringList{"10.66.0.1:8080", "10.66.0.2:3128"};
-    const QStringList afterBinary = asStrings(FakeWeb::manyProxies(500000, 20000));
+    const QStringList afterBinary = FakeWeb::manyProxies(500000, 20000);
 
     int files = 0;
     checkOutputFiles(&files);
@@ -235,7 +227,7 @@ void FaultsTest::diskFullOrReadOnly_toldAndNothingLostSilently()
     QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 30000);
     const QStringList files = QDir(output).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
-    QCOMPARE(linesOf(QDir(output).filePath(files.first())), asStrings(FakeWeb::manyProxies(500000, 20000)));
+    QCOMPARE(linesOf(QDir(output).filePath(files.first())), FakeWeb::manyProxies(500000, 20000));
 }
 
 void FaultsTest::stopAtRandomMoments_everyFileComplete()

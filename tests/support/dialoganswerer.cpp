@@ -86,7 +86,6 @@ void DialogAnswerer::poll()
 DialogRecord DialogAnswerer::describe(QWidget* modal)
 {
     DialogRecord record;
-    record.className = QString::fromLatin1(modal->metaObject()->className());
     record.title = modal->windowTitle();
     record.hasWindowIcon = !modal->windowIcon().isNull();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {

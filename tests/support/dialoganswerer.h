@@ -11,7 +11,6 @@
 // What a modal dialog showed when it was answered.
 struct DialogRecord
 {
-    QString className;
     QString title;
     QString text;
     QString informativeText;
