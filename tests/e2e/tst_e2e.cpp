@@ -413,12 +413,12 @@ void EndToEndTest::commandLine_data()
     const QString progress = QStringLiteral("pages %1 of %2, proxies %3");
     const QStringList singleLines = scannedLines(singleCrawlUrls);
     const QStringList interruptedLines = scannedLines({"http://www.proxyfeed.com/more.html"});
-    QTest::newRow("the window's single crawl")
-        << (singleCrawlUrls + QStringList{"https://www.secure.com/"}) << QStringList() << false << 0 << singleLines
-        << true << progress.arg(7).arg(7).arg(singleLines.size());
-    QTest::newRow("depth 1 follows links")
-        << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "1"} << false << 0
-        << crawledLines << false << progress.arg(4).arg(4).arg(crawledLines.size());
+    QTest::newRow("the window's single crawl, 20 threads")
+        << (singleCrawlUrls + QStringList{"https://www.secure.com/"}) << QStringList{"--threads", "20"} << false << 0
+        << singleLines << true << progress.arg(7).arg(7).arg(singleLines.size());
+    QTest::newRow("depth 1 follows links, template upper-cased")
+        << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "1", "--template", "a:p"}
+        << false << 0 << crawledLines << false << progress.arg(4).arg(4).arg(crawledLines.size());
     QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false << 2
                                 << QStringList() << true << "sievra: no proxies found.";
     QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << true << missing;
