@@ -9,13 +9,10 @@
 // text, search again from the start. Faster scans are checked against this one.
 namespace LiteralScan {
 
-// Length of the proxy text starting at `start`, or 0 when none starts there.
-int proxyLengthAt(const QString& text, int start);
-
 // The proxy texts of one page in the order they are written.
 QStringList scanPage(QString page);
 
 // What the page fetcher stores of a reply: every byte but digits, '.' and ':' becomes a line break.
-QByteArray reduceLikeFetcher(const QByteArray& reply);
+QByteArray reduceLikeFetcher(QByteArray reply);
 
 } // namespace LiteralScan
