@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QHash>
-#include <QList>
-#include <QObject>
-#include <QString>
-#include <QStringList>
-#include <QTcpServer>
+#include "tests/support/fakehttpserver.h"
 
-class QTcpSocket;
+#include <QStringList>
+
+class QUrlQuery;
 
 // The fake web of the end-to-end suite: answers HTTP/1.0 requests by host name and path, from a folder of
 // sites (<root>/<host>/<path>) and a few hosts with behaviour of their own:
@@ -19,36 +16,29 @@ class QTcpSocket;
 //                   /many.html holds 20,000 proxies
 // GET /__control?<key>=<value> on any host changes that behaviour while the suite runs:
 //   lookup=newer|current, geo=down|up.
-class FakeWeb : public QObject
+class FakeWeb : public FakeHttpServer
 {
     Q_OBJECT
 
 public:
-    explicit FakeWeb(const QString& siteRoot, QObject* parent = nullptr);
+    explicit FakeWeb(const QString& siteRoot);
 
-    // Listens on port 80 (or the given port) of the main address and of the geo-IP address.
+    // Listens on the port of the main address and of the geo-IP address.
     bool listen(const QHostAddress& main, const QHostAddress& geo, quint16 port);
 
-    // The bodies of the faulty host's pages, for the suite to know what they hold.
-    static QByteArray faultyBody(const QString& path);
+    // What the faulty host's /many.html and /huge.html hold, for the suites to know what they expect.
     static QStringList manyProxies(int first, int count);
-    QString errorText() const { return m_error; }
+
+protected:
+    FakeReply replyFor(const FakeRequest& request) override;
 
 private:
-    void serve(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const QString& host, const QString& target);
-    QByteArray updateServerReply(const QString& path) const;
-    QByteArray geoReply(const QString& query) const;
-    QByteArray siteReply(const QString& host, const QString& path) const;
-    QByteArray control(const QString& query);
-    bool answerFaulty(QTcpSocket* socket, const QString& path);
+    void serveSites(const QString& siteRoot);
+    void serveFaultyHost();
+    void setNewerVersion(bool newer);
+    FakeReply control(const QUrlQuery& items);
 
-    QString m_siteRoot;
-    QTcpServer m_main;
-    QTcpServer m_geo;
+    FakeHttpServer m_geo;
     QHostAddress m_geoAddress;
     quint16 m_port = 80;
-    bool m_newerVersion = true;
-    QList<QTcpSocket*> m_stalled;
-    QString m_error;
 };
