@@ -4,43 +4,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-FakeReply FakeReply::whole(const QByteArray& bytes)
-{
-    FakeReply reply;
-    reply.parts = {bytes};
-    return reply;
-}
-
-FakeReply FakeReply::page(const QByteArray& body)
-{
-    return whole("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body);
-}
-
-FakeReply FakeReply::redirect(const QByteArray& location)
-{
-    return whole("HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n");
-}
-
-FakeReply FakeReply::inParts(const QList<QByteArray>& parts, int pauseMs)
-{
-    FakeReply reply;
-    reply.parts = parts;
-    reply.pauseMs = pauseMs;
-    return reply;
-}
-
-FakeReply FakeReply::closeWithoutSending()
-{
-    return FakeReply();
-}
-
-FakeReply FakeReply::keepOpenAfter(const QByteArray& bytes)
-{
-    FakeReply reply = whole(bytes);
-    reply.ending = Ending::KeepOpen;
-    return reply;
-}
-
 FakeHttpServer::FakeHttpServer(QObject* parent) : QObject(parent)
 {
     m_defaultReply = FakeReply::whole("HTTP/1.0 404 Not Found\r\n\r\n");
@@ -63,24 +26,9 @@ bool FakeHttpServer::listen()
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-void FakeHttpServer::setReply(const QString& path, const FakeReply& reply)
-{
-    m_routes.insert(routeKey(QString(), path), reply);
-}
-
 void FakeHttpServer::setReply(const QString& host, const QString& path, const FakeReply& reply)
 {
     m_routes.insert(routeKey(host, path), reply);
-}
-
-int FakeHttpServer::requestCount(const QString& host, const QString& path) const
-{
-    int count = 0;
-    for (const FakeRequest& request : m_requests) {
-        if (request.complete && request.path == path && request.host.compare(host, Qt::CaseInsensitive) == 0)
-            ++count;
-    }
-    return count;
 }
 
 int FakeHttpServer::openConnections() const
@@ -119,12 +67,8 @@ void FakeHttpServer::acceptConnections()
 
 void FakeHttpServer::readRequest(QTcpSocket* socket, int index)
 {
-    const QByteArray bytes = socket->readAll();
-    // A test may have cleared the records while this connection was open.
-    if (index >= m_requests.size())
-        return;
     FakeRequest& request = m_requests[index];
-    request.bytes += bytes;
+    request.bytes += socket->readAll();
     if (request.complete || !request.bytes.contains("\r\n\r\n"))
         return;
 
@@ -136,7 +80,6 @@ void FakeHttpServer::readRequest(QTcpSocket* socket, int index)
         if (line.toLower().startsWith("host:"))
             request.host = QString::fromLatin1(line.mid(5).trimmed());
     }
-    emit requestReceived(request.path);
     sendPart(socket, replyFor(request), 0);
 }
 
@@ -159,13 +102,8 @@ void FakeHttpServer::sendPart(QTcpSocket* socket, const FakeReply& reply, int pa
 
 FakeReply FakeHttpServer::replyFor(const FakeRequest& request) const
 {
-    const auto forHost = m_routes.constFind(routeKey(request.host, request.path));
-    if (forHost != m_routes.constEnd())
-        return forHost.value();
-    const auto forPath = m_routes.constFind(routeKey(QString(), request.path));
-    if (forPath != m_routes.constEnd())
-        return forPath.value();
-    return m_defaultReply;
+    return m_routes.value(routeKey(request.host, request.path),
+                          m_routes.value(routeKey(QString(), request.path), m_defaultReply));
 }
 
 QString FakeHttpServer::routeKey(const QString& host, const QString& path)

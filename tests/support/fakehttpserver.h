@@ -22,18 +22,19 @@ struct FakeReply
     Ending ending = Ending::Close;
 
     // The bytes in one write, then close.
-    static FakeReply whole(const QByteArray& bytes);
+    static FakeReply whole(const QByteArray& bytes) { return {{bytes}}; }
     // A 200 reply with a short header in front of the body.
-    static FakeReply page(const QByteArray& body);
-    // A 302 reply pointing at the location, then close.
-    static FakeReply redirect(const QByteArray& location);
+    static FakeReply page(const QByteArray& body)
+    {
+        return whole("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body);
+    }
     // Several writes with a pause between them, then close.
-    static FakeReply inParts(const QList<QByteArray>& parts, int pauseMs);
+    static FakeReply inParts(const QList<QByteArray>& parts, int pauseMs) { return {parts, pauseMs}; }
     // Close as soon as the request is in, without a byte of reply.
-    static FakeReply closeWithoutSending();
+    static FakeReply closeWithoutSending() { return {}; }
     // Send the bytes and keep the connection open (a stall after part of a reply, or a whole reply that
     // is never ended by a close).
-    static FakeReply keepOpenAfter(const QByteArray& bytes);
+    static FakeReply keepOpenAfter(const QByteArray& bytes) { return {{bytes}, 0, Ending::KeepOpen}; }
 };
 
 // What one connection sent.
@@ -59,20 +60,15 @@ public:
     quint16 port() const { return m_server.serverPort(); }
 
     void setDefaultReply(const FakeReply& reply) { m_defaultReply = reply; }
-    void setReply(const QString& path, const FakeReply& reply);
+    void setReply(const QString& path, const FakeReply& reply) { setReply(QString(), path, reply); }
     void setReply(const QString& host, const QString& path, const FakeReply& reply);
 
     // One record per accepted connection, in the order they were accepted.
     QList<FakeRequest> requests() const { return m_requests; }
-    int requestCount(const QString& host, const QString& path) const;
     int openConnections() const;
-    void clearRequests() { m_requests.clear(); }
 
     // A loopback port nothing listens on (just freed), for refused connections.
     static quint16 unusedPort();
-
-signals:
-    void requestReceived(const QString& path);
 
 private slots:
     void acceptConnections();
