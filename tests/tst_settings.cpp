@@ -69,9 +69,7 @@ private slots:
     void window_choicesAndDefaults();
     void window_showsStoredChoices_saveKeepsUnselected_data();
     void window_showsStoredChoices_saveKeepsUnselected();
-    void window_save_storesIndexesAndUpperCaseTemplate_data();
-    void window_save_storesIndexesAndUpperCaseTemplate();
-    void window_closeWithoutSave_keepsEntriesForLaterSave();
+    void window_savesOnSaveOnly_upperCasingTheTemplate();
 
 private:
     std::unique_ptr<TestHome> m_home;
@@ -239,56 +237,27 @@ void SettingsTest::window_showsStoredChoices_saveKeepsUnselected()
     QCOMPARE(config.depth(), depth);
 }
 
-void SettingsTest::window_save_storesIndexesAndUpperCaseTemplate_data()
-{
-    QTest::addColumn<int>("timeoutIndex");
-    QTest::addColumn<int>("depthIndex");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("10 secs, 5 nodes") << 0 << 4 << "A:P"
-                                      << "A:P";
-    QTest::newRow("lower case template") << 1 << 1 << "a:p c\tt"
-                                         << "A:P C\tT";
-    QTest::newRow("empty template") << 3 << 0 << ""
-                                    << "";
-}
-
-void SettingsTest::window_save_storesIndexesAndUpperCaseTemplate()
-{
-    QFETCH(int, timeoutIndex);
-    QFETCH(int, depthIndex);
-    QFETCH(QString, typed);
-    QFETCH(QString, stored);
-    CConfig config;
-    SettingsWindow form(&config);
-    form.window.show();
-    form.timeout()->setCurrentIndex(timeoutIndex);
-    form.depth()->setCurrentIndex(depthIndex);
-    form.format()->setText(typed);
-    form.save();
-    QCOMPARE(config.timeout(), timeoutIndex);
-    QCOMPARE(config.depth(), depthIndex + 1);
-    QCOMPARE(config.outputFormat(), stored);
-    QCOMPARE(form.format()->text(), stored);
-    QVERIFY(!form.window.isVisible());
-}
-
-void SettingsTest::window_closeWithoutSave_keepsEntriesForLaterSave()
+void SettingsTest::window_savesOnSaveOnly_upperCasingTheTemplate()
 {
     CConfig config;
     SettingsWindow form(&config);
     form.window.show();
-    form.depth()->setCurrentIndex(3);
-    form.format()->setText(QStringLiteral("b"));
+    form.timeout()->setCurrentIndex(0);
+    form.depth()->setCurrentIndex(4);
+    form.format()->setText(QStringLiteral("a:p c\tt"));
     form.window.close();
+    QCOMPARE(config.timeout(), 2);
     QCOMPARE(config.depth(), 1);
     QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
     // Shown again, the fields are not refilled: the unsaved entries are still there for a later Save.
     form.window.show();
-    QCOMPARE(form.depth()->currentIndex(), 3);
+    QCOMPARE(form.depth()->currentIndex(), 4);
     form.save();
-    QCOMPARE(config.depth(), 4);
-    QCOMPARE(config.outputFormat(), QStringLiteral("B"));
+    QCOMPARE(config.timeout(), 0);
+    QCOMPARE(config.depth(), 5);
+    QCOMPARE(config.outputFormat(), QStringLiteral("A:P C\tT"));
+    QCOMPARE(form.format()->text(), QStringLiteral("A:P C\tT"));
+    QVERIFY(!form.window.isVisible());
 }
 
 QTEST_MAIN(SettingsTest)
