@@ -16,25 +16,30 @@ DialogAnswerer::DialogAnswerer()
     m_timer.start();
 }
 
-void DialogAnswerer::pressButton(QMessageBox::StandardButton button)
+// Queues an answer for a dialog of the expected kind; any other kind is escaped.
+template <typename Dialog, typename Act> void DialogAnswerer::expect(Act act)
 {
-    m_answers.append([button](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box && box->button(button))
-            box->button(button)->click();
+    m_answers.append([act](QWidget* modal) {
+        if (auto* dialog = qobject_cast<Dialog*>(modal))
+            act(dialog);
         else
             pressEscapeButton(modal);
     });
 }
 
+void DialogAnswerer::pressButton(QMessageBox::StandardButton button)
+{
+    expect<QMessageBox>([button](QMessageBox* box) {
+        if (box->button(button))
+            box->button(button)->click();
+        else
+            pressEscapeButton(box);
+    });
+}
+
 void DialogAnswerer::enterText(const QString& text, bool accept)
 {
-    m_answers.append([text, accept](QWidget* modal) {
-        auto* dialog = qobject_cast<QInputDialog*>(modal);
-        if (!dialog) {
-            pressEscapeButton(modal);
-            return;
-        }
+    expect<QInputDialog>([text, accept](QInputDialog* dialog) {
         dialog->setTextValue(text);
         accept ? dialog->accept() : dialog->reject();
     });
@@ -42,16 +47,9 @@ void DialogAnswerer::enterText(const QString& text, bool accept)
 
 void DialogAnswerer::chooseFile(const QString& path, bool accept)
 {
-    m_answers.append([path, accept](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) {
-            pressEscapeButton(modal);
-            return;
-        }
-        if (!accept) {
-            dialog->reject();
-            return;
-        }
+    expect<QFileDialog>([path, accept](QFileDialog* dialog) {
+        if (!accept)
+            return dialog->reject();
         // Typed into the name field rather than selected: selectFile() can come to nothing while the
         // dialog's file model is still loading the folder.
         const QFileInfo info(path);
