@@ -1,0 +1,741 @@
+#include "app/mainwindow.h"
+#include "settings/configwindow.h"
+#include "settings/settingscipher.h"
+#include "settings/userfolders.h"
+#include "tests/support/desktopcapture.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/testhome.h"
+#include "util/domaincheck.h"
+#include "util/externalhosts.h"
+#include "util/formatting.h"
+#include "windows/aboutwindow.h"
+#include "windows/iptocountry.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+#include <time.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString sample = u"37-2012-07-03-1341302400-1341306000.txt"_s;
+const QString other = u"2-2012-07-03-1341302400-1341309600.txt"_s;
+
+QString outputPath(const QString& name)
+{
+    return QDir(UserFolders::outputFolder()).filePath(name);
+}
+
+// Sparse: a file of gigabytes costs nothing.
+void writeOutputFile(const QString& name, qint64 size)
+{
+    QFile file(outputPath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+}
+
+// The boxes of the window all ask a question.
+void checkBox(const DialogRecord& box, const QString& title, const QString& text, QMessageBox::StandardButtons buttons,
+              bool windowIcon)
+{
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, QMessageBox::Question);
+    QCOMPARE(box.buttons, buttons);
+    QCOMPARE(box.hasWindowIcon, windowIcon);
+}
+
+} // namespace
+
+// The main window: its folders at start, its state and layout, its menus, the leech URL table, the Proxy
+// Lists table of output files, and how it shows what the harvest engine reports.
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Eleven hours behind UTC, so a date in UTC or of the start time shows as another day.
+        qputenv("TZ", "<-11>11");
+        tzset();
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        m_dialogs = std::make_unique<DialogAnswerer>();
+        m_desktop = std::make_unique<DesktopCapture>();
+    }
+
+    void cleanup()
+    {
+        DialogAnswerer::closeLeftoverModals();
+        m_window.reset();
+        m_desktop.reset();
+        m_dialogs.reset();
+        m_home.reset();
+    }
+
+    void firstStart_makesTheFoldersSilentlyAndShowsTheInitialState()
+    {
+        openWindow();
+        for (const QString& folder : {UserFolders::makerFolder(), UserFolders::baseFolder(), UserFolders::dataFolder(),
+                                      UserFolders::outputFolder()})
+            QVERIFY2(QDir(folder).exists(), qPrintable(folder));
+        // The fetchers found the data folder in place and made the run folder in it.
+        const QStringList runs = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(runs.size(), 1);
+        // Claimed, so that a second program started now leaves its pages alone.
+        QLockFile claim(QDir(UserFolders::dataFolder()).filePath(runs.first() + ".lock"));
+        claim.setStaleLockTime(0);
+        QVERIFY(!claim.tryLock(0));
+        QCOMPARE(m_dialogs->count(), 0);
+        QVERIFY(!m_window->startupFailed());
+
+        QCOMPARE(m_window->windowTitle(), u"Sievra"_s);
+        QCOMPARE(m_window->size(), QSize(777, 468));
+        auto* tabs = child<QTabWidget>("tabWidget");
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(tabs->tabText(0), u"Leech Urls"_s);
+        QCOMPARE(tabs->tabText(1), u"Proxy Lists"_s);
+        QVERIFY(child<QRadioButton>("rbHarvestSingleLink")->isChecked());
+        QVERIFY(child<QPushButton>("btnStart")->isEnabled());
+        QVERIFY(!child<QPushButton>("btnStop")->isEnabled());
+        QCOMPARE(child<QPushButton>("btnStart")->text(), u" &Start"_s);
+        QCOMPARE(child<QPushButton>("btnStop")->text(), u" Sto&p"_s);
+        QCOMPARE(child<QLabel>("lblUrls")->text(), u"TC:"_s);
+        QCOMPARE(child<QLabel>("lblProxies")->text(), u"PE:  0"_s);
+        QCOMPARE(child<QPushButton>("btnClear")->toolTip(), u"Remove All"_s);
+        QCOMPARE(child<QPushButton>("btnSave")->toolTip(), u"Save Url List"_s);
+        QCOMPARE(child<QPushButton>("btnRemoveDuplicates")->toolTip(), u"Remove Duplicates"_s);
+
+        auto* threads = child<QComboBox>("cbThreads");
+        QCOMPARE(threads->toolTip(), u"N Socket Threads"_s);
+        QCOMPARE(threads->count(), 20);
+        QCOMPARE(threads->itemText(0), u"       1 thread"_s);
+        QCOMPARE(threads->itemText(19), u"       20 threads"_s);
+        QCOMPARE(threads->currentText(), u"       5 threads"_s);
+        threads->addItem(u"one more"_s);
+        QCOMPARE(threads->count(), 20);
+
+        QStringList entries;
+        for (QAction* menuAction : m_window->menuBar()->actions()) {
+            entries << menuAction->text();
+            for (QAction* action : menuAction->menu()->actions())
+                entries << (action->isSeparator() ? u"-"_s : action->text());
+        }
+        QCOMPARE(entries, QStringList({"&File", "&Import Urls", "&Get Leech List", "-", "&Configure", "&Output Folder",
+                                       "-", "&Exit", "&Tools", "&Scanner", "IP to Country", "&Help", "&Updates...",
+                                       "&Learn More", "-", "&About"}));
+        QVERIFY(!child<QAction>("action_Scanner")->isEnabled());
+
+        // Both tables: header texts and widths, and how they may be used.
+        struct Header
+        {
+            const char* table;
+            QStringList texts;
+            QList<int> widths;
+        };
+        for (const auto& [name, texts, widths] :
+             {Header{"tableUrls", {"Url Size", "Url Address", "Bytes"}, {100, 300, 100}},
+              Header{
+                  "tableLists", {"Filename", "File Size", "Proxies", "Compile", "Date"}, {200, 100, 100, 100, 100}}}) {
+            auto* table = child<QTableWidget>(name);
+            QCOMPARE(table->columnCount(), texts.size());
+            for (int column = 0; column < texts.size(); ++column) {
+                QTableWidgetItem* item = table->horizontalHeaderItem(column);
+                QCOMPARE(item->text(), texts[column]);
+                QVERIFY(!item->icon().isNull());
+                QCOMPARE(item->textAlignment(), int(Qt::AlignVCenter));
+                QCOMPARE(item->sizeHint(), QSize(widths[column], 32));
+            }
+            QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+            QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
+            QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+            QCOMPARE(table->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
+            QVERIFY(!table->showGrid());
+            QVERIFY(table->verticalHeader()->isHidden());
+            QVERIFY(!table->isSortingEnabled());
+        }
+    }
+
+    void start_removesLeftoverRunFolders_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QByteArray>("lock"); // "held": by a running program; other text: a lock file left behind
+        QTest::addColumn<bool>("kept");
+        const QStringList pages = {"0-0.dat", "12-3.dat"};
+        QTest::newRow("pages of a closed run") << "1000" << pages << QByteArray() << false;
+        QTest::newRow("empty run folder") << "1000" << QStringList() << QByteArray() << false;
+        QTest::newRow("lock left by a crashed run") << "1000" << pages << "2147483646\nsievra\n\n"_ba << false;
+        QTest::newRow("pages of a running program") << "1000" << pages << "held"_ba << true;
+        QTest::newRow("a file that is no page")
+            << "1000" << QStringList{"0-0.dat", "notes.txt"} << QByteArray() << true;
+        QTest::newRow("page half written")
+            << "1000" << QStringList{"0-0.dat", ".0-1.dat.part"} << QByteArray() << false;
+        QTest::newRow("claim folder of an extraction")
+            << "1000" << QStringList{"0-0.dat", ".extracting-aB3dE9/12-3.dat"} << QByteArray() << false;
+        QTest::newRow("claim folder with no page")
+            << "1000" << QStringList{".extracting-aB3dE9/notes.txt"} << QByteArray() << true;
+        QTest::newRow("folder not named by a run stamp") << "01000" << pages << QByteArray() << true;
+    }
+
+    void start_removesLeftoverRunFolders()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, files);
+        QFETCH(QByteArray, lock);
+        QFETCH(bool, kept);
+        const QString run = QDir(m_home->path()).filePath(".tarnix/sievra/data/" + folder);
+        QVERIFY(QDir().mkpath(run));
+        for (const QString& name : files) {
+            QVERIFY(QDir(run).mkpath(QFileInfo(name).path()));
+            QFile file(QDir(run).filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QLockFile running(run + ".lock");
+        QFile leftLock(run + ".lock");
+        if (lock == "held")
+            QVERIFY(running.tryLock(0));
+        else if (!lock.isEmpty())
+            QVERIFY(leftLock.open(QIODevice::WriteOnly) && leftLock.write(lock) == lock.size() && leftLock.flush());
+
+        openWindow();
+        QCOMPARE(QDir(run).exists(), kept);
+        for (const QString& name : files)
+            QCOMPARE(QFile::exists(QDir(run).filePath(name)), kept);
+    }
+
+    void folderThatCannotBeMade_showsMessage_data()
+    {
+        QTest::addColumn<QString>("blockedPath");
+        QTest::addColumn<int>("messages");
+        // A plain file where a folder belongs makes its creation fail, and that of every folder below it.
+        QTest::newRow("maker folder") << ".tarnix" << 4;
+        QTest::newRow("output folder only") << ".tarnix/sievra/output" << 1;
+    }
+
+    void folderThatCannotBeMade_showsMessage()
+    {
+        QFETCH(QString, blockedPath);
+        QFETCH(int, messages);
+        const QString blocked = QDir(m_home->path()).filePath(blockedPath);
+        QVERIFY(QDir().mkpath(QFileInfo(blocked).path()));
+        QFile file(blocked);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        openWindow();
+        const QList<DialogRecord> records = m_dialogs->records();
+        // Later messages come from the fetchers that could not make their run folder under a missing data folder.
+        QVERIFY(records.size() >= messages);
+        for (int i = 0; i < messages; ++i) {
+            QCOMPARE(records[i].title, u"Sievra v1.03"_s);
+            QCOMPARE(records[i].text, u"Error establishing data directory, please restart the application"_s);
+            QCOMPARE(records[i].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        }
+        QVERIFY(m_window->startupFailed());
+    }
+
+    void relayout_followsEveryResize_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRect>("tabs");
+        QTest::addColumn<QRect>("urls");
+        QTest::addColumn<QRect>("lists");
+        QTest::addColumn<int>("boxTop");
+        QTest::newRow("initial") << QSize(777, 468) << QRect(10, 10, 761, 416) << QRect(10, 8, 736, 306)
+                                 << QRect(10, 8, 736, 376) << 321;
+        QTest::newRow("larger") << QSize(1024, 700) << QRect(10, 10, 1008, 648) << QRect(10, 8, 983, 538)
+                                << QRect(10, 8, 983, 608) << 553;
+        // A negative height is kept (Qt draws it as an empty rectangle) and the boxes follow it upwards.
+        QTest::newRow("tiny") << QSize(100, 100) << QRect(10, 10, 84, 48) << QRect(10, 8, 59, -62)
+                              << QRect(10, 8, 59, 8) << -47;
+    }
+
+    void relayout_followsEveryResize()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QRect, tabs);
+        QFETCH(QRect, urls);
+        QFETCH(QRect, lists);
+        QFETCH(int, boxTop);
+        openWindow();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        // Go through another size first, so each row checks a real change.
+        m_window->resize(size + QSize(37, 23));
+        QTRY_COMPARE(m_window->size(), size + QSize(37, 23));
+        m_window->resize(size);
+        QTRY_COMPARE(m_window->size(), size);
+
+        QCOMPARE(child<QTabWidget>("tabWidget")->geometry(), tabs);
+        QCOMPARE(child<QTableWidget>("tableUrls")->geometry(), urls);
+        QCOMPARE(child<QTableWidget>("tableLists")->geometry(), lists);
+        const char* const boxes[] = {"gbScanOption", "gbSockets", "gbLeechListOptions", "gbProgramActions", "gbStatus"};
+        const int lefts[] = {10, 150, 290, 440, 610};
+        const int widths[] = {131, 131, 141, 161, 101};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(child<QGroupBox>(boxes[i])->geometry(), QRect(lefts[i], boxTop, widths[i], 61));
+    }
+
+    void about_eachUseOpensAnotherWindow_showingTheChangeLog()
+    {
+        const QString changeLog = QDir(QCoreApplication::applicationDirPath()).filePath(u"changelog.txt"_s);
+        QFile::remove(changeLog);
+        openWindow();
+        auto* about = child<QAction>("action_About");
+        about->trigger();
+        QFile file(changeLog);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Sievra 1.03\n- first entry\n") > 0);
+        file.close();
+        about->trigger();
+        QFile::remove(changeLog);
+        const QList<AboutWindow*> windows = m_window->findChildren<AboutWindow*>();
+        QCOMPARE(windows.size(), 2);
+        QCOMPARE(child<QTextEdit>("txtChangeLog", windows[0])->toPlainText(), QString());
+        QCOMPARE(child<QTextEdit>("txtChangeLog", windows[1])->toPlainText(), u"Sievra 1.03\n- first entry\n"_s);
+        for (AboutWindow* each : windows) {
+            QVERIFY(each->isVisible());
+            QCOMPARE(each->windowTitle(), u"About Sievra"_s);
+            QCOMPARE(child<QLabel>("lblTitle", each)->text(), u"Sievra 1.03"_s);
+            QCOMPARE(child<QLabel>("lblVersion", each)->text(), u"Version 1.03"_s);
+            QCOMPARE(each->maximumSize(), QSize(344, 290));
+            QVERIFY(child<QTextEdit>("txtChangeLog", each)->isReadOnly());
+        }
+        // Closing only hides: the windows stay until the main window goes.
+        child<QPushButton>("btnClose", windows.first())->click();
+        QVERIFY(!windows.first()->isVisible());
+        QCOMPARE(m_window->findChildren<AboutWindow*>().size(), 2);
+    }
+
+    void menuActions_openTheirTargets_settingsWrittenAtExitOnly()
+    {
+        openWindow();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        child<QAction>("action_Learn_More")->trigger();
+        child<QAction>("actionOutput_Folder")->trigger();
+        QCOMPARE(m_desktop->urls(),
+                 QList<QUrl>({QUrl(ExternalHosts::guidePage), QUrl::fromLocalFile(UserFolders::outputFolder() + "/")}));
+        QVERIFY(QDir(m_desktop->urls().at(1).toLocalFile()).exists());
+        child<QAction>("actionIP_Country_Lookup")->trigger();
+        QVERIFY(m_window->findChild<IPToCountry*>()->isVisible());
+        // The scanner entry is there but does nothing.
+        child<QAction>("action_Scanner")->trigger();
+        QCOMPARE(m_desktop->urls().size(), 2);
+
+        auto* config = m_window->findChild<ConfigWindow*>();
+        child<QAction>("actionConfig")->trigger();
+        QVERIFY(config->isVisible());
+        child<QComboBox>("cbLeechTimeout", config)->setCurrentIndex(3);
+        child<QComboBox>("cbLeechDepth", config)->setCurrentIndex(2);
+        child<QLineEdit>("txtOutputFormat", config)->setText(u"a c"_s);
+        child<QPushButton>("btnClose", config)->click();
+        child<QAction>("action_Exit")->trigger();
+        QVERIFY(!m_window->isVisible());
+        QCoreApplication::processEvents();
+        QVERIFY(!QFile::exists(UserFolders::configFile()));
+        m_window.reset();
+        QFile file(UserFolders::configFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = CSettingsCipher::unscramble(QString::fromLatin1(file.readAll()));
+        QVERIFY(text.contains(u"<timeout>3</timeout>\r\n<depth>3</depth>\r\n<output>A C</output>"_s));
+    }
+
+    void harvest_showsWhatTheEngineReports()
+    {
+        openWindow();
+        auto* engine = m_window->findChild<CHarvestEngine*>();
+        QVERIFY(engine);
+        auto* table = child<QTableWidget>("tableUrls");
+        const QString first = u"http://www.one.com/a.html"_s;
+        const QString second = u"http://www.two.com/b.html"_s;
+        addUrlRows({{QString(), first}, {QString(), first}, {QString(), second}});
+        auto* threads = child<QComboBox>("cbThreads");
+        auto* bar = child<QProgressBar>("crawlProgress");
+        auto* tally = child<QLabel>("lblProxies");
+        QSignalSpy barValues(bar, &QProgressBar::valueChanged);
+
+        // The form's text has two blanks before its 0.
+        emit engine->proxiesFound(41);
+        QCOMPARE(tally->text(), u"PE: 41"_s);
+        emit engine->harvestStarting();
+        QCOMPARE(tally->text(), u"PE: 0"_s);
+        // The selector is the engine's thread count, both ways.
+        emit engine->threadsLimited(3);
+        QCOMPARE(threads->currentIndex(), 2);
+        threads->setCurrentIndex(1);
+        QCOMPARE(engine->threads(), 2);
+        for (quint32 completed = 1; completed <= 3; ++completed)
+            emit engine->reportCounted(completed, 2);
+        QCOMPARE(barValues.size(), 2);
+        QCOMPARE(bar->value(), 100); // a report beyond the fetchers in use leaves the bar
+
+        // A URL listed twice: its sizes go to its first row, the later one in place of the earlier.
+        emit engine->pagesFetched(
+            {CCrawlResult(0, 1500, first), CCrawlResult(1, 10, first), CCrawlResult(2, 0, second)});
+        QCOMPARE(table->item(0, 2)->text(), formatByteSize(10));
+        QCOMPARE(table->item(0, 2)->textAlignment(), int(Qt::AlignCenter));
+        QVERIFY(!table->item(1, 2));
+        QCOMPARE(table->item(2, 2)->text(), u"0 bytes"_s);
+
+        emit engine->proxiesFound(5);
+        emit engine->proxiesFound(37);
+        QCOMPARE(tally->text(), u"PE: 42"_s);
+        // A single crawl leaves the controls as they are.
+        QVERIFY(child<QPushButton>("btnStart")->isEnabled());
+        QVERIFY(!child<QPushButton>("btnStop")->isEnabled());
+        emit engine->noProxyResults();
+        checkBox(m_dialogs->last(), "Sievra v1.03", "No proxies found", QMessageBox::Ok, true);
+
+        emit engine->harvestComplete();
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(tally->text(), u"PE: 0"_s);
+        QCOMPARE(child<QTabWidget>("tabWidget")->currentIndex(), 1);
+    }
+
+    void domainCheck_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("www and two short top labels, no scheme") << "www.example.co.uk/x" << true;
+        QTest::newRow("upper-case host") << "http://WWW.EXAMPLE.COM/" << true;
+        QTest::newRow("four-letter top label") << "http://example.info" << true;
+        QTest::newRow("trailing CR") << "http://www.example.com/list\r" << true;
+        QTest::newRow("five-letter top label") << "http://example.money" << false;
+        QTest::newRow("one-letter top label") << "http://example.x" << false;
+        QTest::newRow("four labels") << "http://a.b.example.com/" << false;
+        QTest::newRow("secure scheme") << "https://www.example.com/" << false;
+        QTest::newRow("scheme in capitals") << "HTTP://www.example.com/" << false;
+        QTest::newRow("dotted address") << "http://192.168.1.1/list" << false;
+        QTest::newRow("host with port") << "http://www.example.com:8080/list" << false;
+        QTest::newRow("no dot") << "http://localhost/" << false;
+        QTest::newRow("trailing blank") << "www.example.com " << false;
+    }
+
+    void domainCheck()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, accepted);
+        QCOMPARE(passesDomainCheck(url), accepted);
+    }
+
+    void addAndImport_onlyWhatPassesTheDomainCheck()
+    {
+        openWindow();
+        m_dialogs->enterText(u"http://www.example.com/list.htm"_s);
+        m_dialogs->enterText(u"https://www.example.com/"_s);
+        m_dialogs->enterText(u"http://www.example.com/"_s, false);
+        for (int i = 0; i < 3; ++i)
+            child<QPushButton>("btnAdd")->click();
+        QCOMPARE(m_dialogs->count(), 3);
+        for (const DialogRecord& asked : m_dialogs->records())
+            QCOMPARE(asked.title + u": "_s + asked.text, u"Add Url: Please provide a URL"_s);
+        QCOMPARE(urls(), QStringList{"http://www.example.com/list.htm"});
+        // Eight bytes a character.
+        auto* table = child<QTableWidget>("tableUrls");
+        QCOMPARE(table->item(0, 0)->text(), u"         248 bytes"_s);
+        QCOMPARE(table->item(0, 0)->textAlignment(), int(Qt::AlignVCenter | Qt::AlignLeft));
+        // Adding by hand leaves the tab title alone; an import counts every row.
+        QCOMPARE(tabTitle(), u"Leech Urls"_s);
+
+        const QString path = QDir(m_home->path()).filePath(u"import.txt"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("http://www.good.com/list\r\n\r\njust some words\r\nwww.trailing.com \r\nhttps://x.com/\r\n"
+                   "http://www.caf\xc3\xa9.com/\r\nb.org");
+        file.close();
+        m_dialogs->chooseFile(path);
+        child<QAction>("actionImport_Urls")->trigger();
+        QCOMPARE(urls(), QStringList({"http://www.example.com/list.htm", "http://www.good.com/list",
+                                      u"http://www.caf\u00e9.com/"_s, "b.org"}));
+        QCOMPARE(tabTitle(), u"Leech Urls (4)"_s);
+        // Cancelling the file dialog adds nothing.
+        m_dialogs->chooseFile(path, false);
+        child<QAction>("actionImport_Urls")->trigger();
+        QCOMPARE(table->rowCount(), 4);
+    }
+
+    void removeDuplicatesThenUrls_asksBeforeRemoving()
+    {
+        openWindow();
+        // Rows are equal when every cell is, in its case; a missing cell counts as empty text. No question asked.
+        addUrlRows({{"s", "a.com", ""},
+                    {"s", "b.com", ""},
+                    {"s", "a.com", ""},
+                    {"s", "a.com", ""},
+                    {"s", "c.com", ""},
+                    {"s", "a.com", "1.00 kB"},
+                    {"s", "a.com", QString()},
+                    {"s", "A.com", ""}});
+        auto* button = child<QPushButton>("btnRemoveDuplicates");
+        button->click();
+        QCOMPARE(urls(), QStringList({"a.com", "b.com", "c.com", "a.com", "A.com"}));
+        QVERIFY(button->isEnabled());
+        auto* table = child<QTableWidget>("tableUrls");
+        table->setRowCount(0);
+        addUrlRows({{"s", "www.a.com"}, {"s", " www.b.com "}, {"s", "www.c.com"}});
+        child<QTabWidget>("tabWidget")->setTabText(0, u"Leech Urls (3)"_s);
+        // The Delete key: with nothing selected nothing is asked; No keeps the row, Yes removes it.
+        focusTable("tableUrls", 0);
+        table->clearSelection();
+        QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(m_dialogs->count(), 0);
+        table->setCurrentCell(1, 1);
+        table->selectRow(1);
+        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            m_dialogs->pressButton(answer);
+            focusTable("tableUrls", 0);
+            QTest::keyClick(table, Qt::Key_Delete);
+        }
+        QCOMPARE(urls(), QStringList({"www.a.com", "www.c.com"}));
+        QCOMPARE(tabTitle(), u"Leech Urls (2)"_s);
+
+        // Remove All, the same way; with no rows left there is nothing to ask.
+        m_dialogs->pressButton(QMessageBox::No);
+        child<QPushButton>("btnClear")->click();
+        QCOMPARE(table->rowCount(), 2);
+        m_dialogs->pressButton(QMessageBox::Yes);
+        child<QPushButton>("btnClear")->click();
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(tabTitle(), u"Leech Urls"_s);
+        child<QPushButton>("btnClear")->click();
+
+        QStringList asked;
+        for (const DialogRecord& box : m_dialogs->records()) {
+            asked << box.title + u": "_s + box.text;
+            QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box.defaultButton, QMessageBox::No);
+            QCOMPARE(box.icon, QMessageBox::Question);
+            QCOMPARE(box.hasWindowIcon, box.title != u"Confirm"_s);
+        }
+        QCOMPARE(asked, QStringList({"Confirm: Delete Url: www.b.com ...", "Confirm: Delete Url: www.b.com ...",
+                                     "Sievra v1.03: Confirm deletion of 2 URLs...",
+                                     "Sievra v1.03: Confirm deletion of 2 URLs..."}));
+    }
+
+    void saveUrls()
+    {
+        openWindow();
+        addUrlRows(
+            {{"s", "http://www.one.com/a.html"}, {"s", "two.co.uk"}, {"s", u"http://www.caf\u00e9.com/\u20ac.html"_s}});
+        const QString path = QDir(m_home->path()).filePath(u"list.txt"_s);
+        // The device opens, even for root, but every write fails.
+        const QList<QPair<QString, QString>> saves = {{path, "Url list successfully saved."},
+                                                      {"/dev/full", "Url list could not be saved to /dev/full"}};
+        for (const auto& [file, told] : saves) {
+            m_dialogs->clear();
+            m_dialogs->chooseFile(file);
+            if (QFile::exists(file))
+                m_dialogs->pressButton(QMessageBox::Yes); // the file dialog asks before replacing a file
+            m_dialogs->pressButton(QMessageBox::Ok);
+            child<QPushButton>("btnSave")->click();
+            QCOMPARE(m_dialogs->records().first().title, u"Sievra 1.03"_s);
+            QCOMPARE(m_dialogs->last().title, u"Sievra v1.03"_s);
+            QCOMPARE(m_dialogs->last().text, told);
+            QCOMPARE(m_dialogs->last().icon, file == path ? QMessageBox::Information : QMessageBox::Warning);
+        }
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(),
+                 "http://www.one.com/a.html\ntwo.co.uk\nhttp://www.caf\xc3\xa9.com/\xe2\x82\xac.html\n"_ba);
+        QCOMPARE(tabTitle(), u"Leech Urls (3)"_s);
+    }
+
+    void outputTable_listsRecognisedFilesInLocalTime()
+    {
+        QVERIFY(QDir().mkpath(UserFolders::outputFolder()));
+        const QList<QPair<QString, qint64>> files = {
+            {"123456-2012-07-03-1341302400-1341306000.txt", 1},
+            {"3-2012-07-03-1341302400-134130600.txt", 1},
+            {"3-2012-07-03-1341302400-1341306000.txt.bak", 1},
+            {"2012-07-03-1341302400-1341306000.txt", 1},
+            {sample, 1536},
+            {"00042-2012-07-04-1341302400-1341392461.txt", 0},
+            {"5-2012-07-03-1341302400-1341302400.txt", 1023},
+            {"6-2012-07-03-1341302400-1341302459.txt", 1024},
+            {"7-2012-07-03-1341302400-1341302460.txt", 1048575},
+            {"8-2012-07-03-1341302400-1341907199.txt", 1048576},
+            {"9-2012-07-03-1341302400-1341907201.txt", 4294967295},
+            // The name is matched ignoring case but ".txt" is cut off case-sensitively: the end time reads as 0.
+            {"4-2012-07-03-1341302400-1341306000.TXT", 1},
+        };
+        for (const auto& [name, size] : files)
+            writeOutputFile(name, size);
+        // A folder named like an output file is no file.
+        QVERIFY(QDir(UserFolders::outputFolder()).mkdir("1-2012-07-03-1341302400-1341306000.txt"));
+        openWindow();
+
+        auto* table = child<QTableWidget>("tableLists");
+        QStringList rows;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < 5; ++column) {
+                const QTableWidgetItem* item = table->item(row, column);
+                QVERIFY(item);
+                QCOMPARE(item->flags(), Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+                cells << item->text();
+            }
+            rows << cells.join(" | ");
+        }
+        // The rows follow the file system's own order, which the test does not rely on.
+        rows.sort();
+        QCOMPARE(rows,
+                 QStringList({
+                     "     00042-2012-07-04-1341302400-1341392461.txt | 0 bytes | 00042 | 1d 1h 1m 1s | 03/07/2012",
+                     "     37-2012-07-03-1341302400-1341306000.txt | 1.50 kB | 37 | 1h | 02/07/2012",
+                     "     4-2012-07-03-1341302400-1341306000.TXT | 1 bytes | 4 | 4883w 4d 22h 28m 16s | 31/12/1969",
+                     "     5-2012-07-03-1341302400-1341302400.txt | 1023 bytes | 5 |  | 02/07/2012",
+                     "     6-2012-07-03-1341302400-1341302459.txt | 1.00 kB | 6 | 59s | 02/07/2012",
+                     "     7-2012-07-03-1341302400-1341302460.txt | 1024.00 kB | 7 | 1m | 02/07/2012",
+                     "     8-2012-07-03-1341302400-1341907199.txt | 1.00 MB | 8 | 6d 23h 59m 59s | 09/07/2012",
+                     "     9-2012-07-03-1341302400-1341907201.txt | 4.00 GB | 9 | 1w 1s | 09/07/2012",
+                 }));
+    }
+
+    void outputTable_rebuiltOnAnyKey_openedOnDoubleClick()
+    {
+        QVERIFY(QDir().mkpath(UserFolders::outputFolder()));
+        writeOutputFile(sample, 1);
+        openWindow();
+        writeOutputFile(other, 1);
+        QVERIFY(QFile::remove(outputPath(sample)));
+        QTest::keyClick(m_window.get(), Qt::Key_A);
+        auto* table = child<QTableWidget>("tableLists");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(outputRow(other), 0);
+        focusTable("tableLists", 1);
+        // Whichever cell is clicked: only the Filename cell holds the name.
+        const QPoint date = table->visualItemRect(table->item(0, 4)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, date);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, date);
+        QCOMPARE(m_desktop->urls(), QList<QUrl>{QUrl::fromLocalFile(outputPath(other))});
+    }
+
+    void outputDeleteKey_data()
+    {
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        // Between listing and removal the name comes to stand for a folder, which a file removal cannot take away
+        // (not even for root).
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("Yes removes file and row") << true << true << QMessageBox::Yes << false;
+        QTest::newRow("No keeps both") << true << true << QMessageBox::No << false;
+        QTest::newRow("no row selected: no question") << true << false << QMessageBox::Yes << false;
+        QTest::newRow("focus elsewhere: no question") << false << true << QMessageBox::Yes << false;
+        QTest::newRow("file that cannot be removed") << true << true << QMessageBox::Yes << true;
+    }
+
+    void outputDeleteKey()
+    {
+        QFETCH(bool, focused);
+        QFETCH(bool, selected);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, folder);
+        QVERIFY(QDir().mkpath(UserFolders::outputFolder()));
+        writeOutputFile(sample, 1);
+        writeOutputFile(other, 1);
+        openWindow();
+        auto* table = child<QTableWidget>("tableLists");
+        focusTable("tableLists", 1);
+        table->clearSelection();
+        if (selected)
+            table->selectRow(outputRow(sample));
+        if (!focused) {
+            child<QTabWidget>("tabWidget")->setCurrentIndex(0);
+            child<QWidget>("btnStart")->setFocus();
+            QTRY_VERIFY(!table->hasFocus());
+        }
+        if (folder)
+            QVERIFY(QFile::remove(outputPath(sample)) && QDir(UserFolders::outputFolder()).mkdir(sample));
+        m_dialogs->pressButton(answer);
+        m_dialogs->pressButton(QMessageBox::Yes); // where a box says the file could not be removed
+        // Sent to the table: it leaves the key to the window, as it does for the user.
+        QTest::keyClick(focused ? static_cast<QWidget*>(table) : m_window.get(), Qt::Key_Delete);
+
+        const bool asked = focused && selected;
+        QCOMPARE(m_dialogs->count(), int(asked) + int(folder));
+        if (asked) {
+            const DialogRecord confirm = m_dialogs->records().first();
+            checkBox(confirm, "Confirm", "Delete: " + sample + " ...", QMessageBox::Yes | QMessageBox::No, false);
+            QCOMPARE(confirm.defaultButton, QMessageBox::No);
+        }
+        if (folder)
+            checkBox(m_dialogs->last(), "Sievra v1.03", "File could not be removed", QMessageBox::Yes, true);
+        const bool kept = !asked || answer == QMessageBox::No;
+        QCOMPARE(QFileInfo::exists(outputPath(sample)), kept || folder);
+        QCOMPARE(outputRow(sample) >= 0, kept);
+        QVERIFY(QFile::exists(outputPath(other)) && outputRow(other) >= 0);
+    }
+
+private:
+    template <class T> T* child(const char* name, QObject* parent = nullptr) const
+    {
+        T* found = (parent ? parent : m_window.get())->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("missing child %s", name);
+        return found;
+    }
+    // A fresh window reads the home folder in its constructor.
+    void openWindow() { m_window = std::make_unique<MainWindow>(); }
+    QString tabTitle() const { return child<QTabWidget>("tabWidget")->tabText(0); }
+    QStringList urls() const;
+    // Rows of size, address and bytes cells of the URL table; a null text leaves its cell out.
+    void addUrlRows(const QList<QStringList>& rows);
+    // Shows the tab of the table and gives it the focus, which a dialog before may have taken.
+    void focusTable(const char* name, int tab);
+    int outputRow(const QString& name) const;
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<DialogAnswerer> m_dialogs;
+    std::unique_ptr<DesktopCapture> m_desktop;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+QStringList WindowTest::urls() const
+{
+    QStringList texts;
+    auto* table = child<QTableWidget>("tableUrls");
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << table->item(row, 1)->text();
+    return texts;
+}
+
+void WindowTest::addUrlRows(const QList<QStringList>& rows)
+{
+    auto* table = child<QTableWidget>("tableUrls");
+    for (const QStringList& cells : rows) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        for (int i = 0; i < cells.size(); ++i)
+            if (!cells[i].isNull())
+                table->setItem(row, i, new QTableWidgetItem(cells[i]));
+    }
+}
+
+void WindowTest::focusTable(const char* name, int tab)
+{
+    // A widget on a hidden tab cannot take the focus.
+    child<QTabWidget>("tabWidget")->setCurrentIndex(tab);
+    m_window->show();
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    child<QTableWidget>(name)->setFocus();
+    QTRY_VERIFY(child<QTableWidget>(name)->hasFocus());
+}
+
+int WindowTest::outputRow(const QString& name) const
+{
+    const QList<QTableWidgetItem*> found =
+        child<QTableWidget>("tableLists")->findItems("     " + name, Qt::MatchExactly);
+    return found.isEmpty() ? -1 : found.first()->row();
+}
+
+QTEST_MAIN(WindowTest)
+#include "tst_window.moc"
