@@ -42,6 +42,7 @@ public:
     QList<DialogRecord> records() const { return m_records; }
     int count() const { return m_records.size(); }
     DialogRecord last() const { return m_records.isEmpty() ? DialogRecord() : m_records.last(); }
+    void clear() { m_records.clear(); }
 
     // Closes any modal widget still open; call from cleanup() so one test's leftover cannot block the next.
     static void closeLeftoverModals();
