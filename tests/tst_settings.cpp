@@ -186,8 +186,6 @@ void SettingsTest::window_choicesAndDefaults()
     QCOMPARE(form.format()->text(), QStringLiteral("A:P"));
     QCOMPARE(form.format()->toolTip(), QStringLiteral("A = Address; P = Port, B = Binary, C = Class"));
     QCOMPARE(form.window.windowTitle(), QStringLiteral("Configuration"));
-    QCOMPARE(form.window.minimumSize(), QSize(268, 250));
-    QCOMPARE(form.window.maximumSize(), QSize(268, 250));
 }
 
 void SettingsTest::window_showsStoredChoices_saveKeepsUnselected_data()

@@ -11,12 +11,6 @@ const QString updateHost = QStringLiteral("www.tarnix.net");
 const QString slowHost = QStringLiteral("www.slowproxies.com");
 const QString faultyHost = QStringLiteral("www.faultyproxies.com");
 
-FakeReply geoPage(const QString& country)
-{
-    return FakeReply::page("<html><body><table><tr><td>Country:</td><td><a href='/en/country'> " + country.toLatin1() +
-                           " </a> <img src='/flags/xx.gif'></td></tr></table></body></html>");
-}
-
 } // namespace
 
 FakeWeb::FakeWeb(const QString& siteRoot)
@@ -26,16 +20,6 @@ FakeWeb::FakeWeb(const QString& siteRoot)
     setNewerVersion(true);
     setReply(slowHost, QStringLiteral("/stall.html"),
              FakeReply::page("<html><body><p>10.99.99.1:8080</p></body></html>"));
-    m_geo.setReply(QStringLiteral("/en/?IP=8.8.8.8"), geoPage(QStringLiteral("United States")));
-    m_geo.setReply(QStringLiteral("/en/?IP=81.169.145.1"), geoPage(QStringLiteral("Germany")));
-    m_geo.setDefaultReply(geoPage(QStringLiteral("Unknown")));
-}
-
-bool FakeWeb::listen(const QHostAddress& main, const QHostAddress& geo, quint16 port)
-{
-    m_geoAddress = geo;
-    m_port = port;
-    return FakeHttpServer::listen(main, port) && m_geo.listen(geo, port);
 }
 
 void FakeWeb::serveSites(const QString& siteRoot)
@@ -126,11 +110,5 @@ FakeReply FakeWeb::control(const QUrlQuery& items)
 {
     if (items.hasQueryItem(QStringLiteral("lookup")))
         setNewerVersion(items.queryItemValue(QStringLiteral("lookup")) == QLatin1String("newer"));
-    // Down means nothing listens: connections to the geo-IP host are refused.
-    const QString geo = items.queryItemValue(QStringLiteral("geo"));
-    if (geo == QLatin1String("down"))
-        m_geo.close();
-    else if (geo == QLatin1String("up") && !m_geo.isListening())
-        m_geo.listen(m_geoAddress, m_port);
     return FakeReply::page("OK");
 }

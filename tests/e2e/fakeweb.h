@@ -9,22 +9,18 @@ class QUrlQuery;
 // The fake web of the end-to-end suite: answers HTTP/1.0 requests by host name and path, from a folder of
 // sites (<root>/<host>/<path>) and a few hosts with behaviour of their own:
 //   update server   /4/proxyUrlList.txt from its folder, /lookup.php with or without a newer version
-//   geo-IP host     /en/?IP=<address>, a country page; served on its own address so it can go down
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
 //                   connection in the headers, /huge.html is 50 MB, /binary.html holds every byte value,
 //                   /many.html holds 20,000 proxies
 // GET /__control?<key>=<value> on any host changes that behaviour while the suite runs:
-//   lookup=newer|current, geo=down|up.
+//   lookup=newer|current.
 class FakeWeb : public FakeHttpServer
 {
     Q_OBJECT
 
 public:
     explicit FakeWeb(const QString& siteRoot);
-
-    // Listens on the port of the main address and of the geo-IP address.
-    bool listen(const QHostAddress& main, const QHostAddress& geo, quint16 port);
 
     // What the faulty host's /many.html and /huge.html hold, for the suites to know what they expect.
     static QStringList manyProxies(int first, int count);
@@ -37,8 +33,4 @@ private:
     void serveFaultyHost();
     void setNewerVersion(bool newer);
     FakeReply control(const QUrlQuery& items);
-
-    FakeHttpServer m_geo;
-    QHostAddress m_geoAddress;
-    quint16 m_port = 80;
 };

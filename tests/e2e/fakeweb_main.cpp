@@ -15,7 +15,7 @@ int main(int argc, char* argv[])
     }
     const quint16 port = arguments.size() > 2 ? arguments.at(2).toUShort() : 80;
     FakeWeb web(arguments.at(1));
-    if (!web.listen(QHostAddress(QStringLiteral("127.0.0.1")), QHostAddress(QStringLiteral("127.0.0.3")), port)) {
+    if (!web.listen(QHostAddress(QStringLiteral("127.0.0.1")), port)) {
         std::fprintf(stderr, "fake web cannot listen on port %u: %s\n", port, qPrintable(web.errorText()));
         return 1;
     }

@@ -1,5 +1,5 @@
 // End-to-end suite: runs inside a private network namespace (see run-e2e.sh) where the fake web answers on
-// port 80 for the real host names of the sites, the update server and the geo-IP host.
+// port 80 for the real host names of the sites and the update server.
 #include "app/mainwindow.h"
 #include "leech/leechlist.h"
 #include "settings/userfolders.h"
@@ -9,13 +9,10 @@
 #include "tests/support/testhome.h"
 #include "util/externalhosts.h"
 #include "util/formatting.h"
-#include "windows/iptocountry.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDate>
-#include <QLabel>
-#include <QLineEdit>
 #include <QNetworkProxy>
 #include <QProcess>
 #include <QProgressBar>
@@ -132,8 +129,6 @@ private slots:
     void getLeechList_addsTheUsableLines();
     void commandLine_data();
     void commandLine();
-    void ipToCountry_data();
-    void ipToCountry();
 
 private:
     static QTableWidget* table(MainWindow& window, const char* name)
@@ -145,7 +140,7 @@ private:
 
 void EndToEndTest::init()
 {
-    QVERIFY(controlFakeWeb(QStringLiteral("lookup=newer&geo=up")));
+    QVERIFY(controlFakeWeb(QStringLiteral("lookup=newer")));
 }
 
 void EndToEndTest::cleanup()
@@ -338,52 +333,6 @@ void EndToEndTest::getLeechList_addsTheUsableLines()
         QStringList({"http://www.proxyfeed.com/index.html", "http://www.rawproxies.net/fresh.txt",
                      "http://www.proxy-listen.de/liste.html", "http://www.realproxies.org/proxyspy-data-proxy.txt"}));
     QCOMPARE(tabs(window)->tabText(0), QStringLiteral("Leech Urls (4)"));
-}
-
-void EndToEndTest::ipToCountry_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("country");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("known address") << "8.8.8.8"
-                                   << "geo=up"
-                                   << "United States" << QString();
-    QTest::newRow("malformed") << "8.8.8"
-                               << "geo=up"
-                               << "... ... ... ... ... ... ... ..."
-                               << "Please provide a legitimate IP address.";
-    QTest::newRow("server down") << "8.8.8.8"
-                                 << "geo=down"
-                                 << "... ... ... ... ... ... ... ..."
-                                 << "Remote server down or timeout, please try again later";
-}
-
-void EndToEndTest::ipToCountry()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, control);
-    QFETCH(QString, country);
-    QFETCH(QString, message);
-    QVERIFY(controlFakeWeb(control));
-    TestHome home;
-    DialogAnswerer dialogs;
-    MainWindow window;
-    window.findChild<QAction*>(QStringLiteral("actionIP_Country_Lookup"))->trigger();
-    auto* lookup = window.findChild<IPToCountry*>();
-    QVERIFY(lookup->isVisible());
-    lookup->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(address);
-    lookup->findChild<QPushButton*>(QStringLiteral("btnQuery"))->click();
-    auto* label = lookup->findChild<QLabel*>(QStringLiteral("lblCountry"));
-    if (message.isNull()) {
-        QTRY_COMPARE_WITH_TIMEOUT(label->text(), country, 10000);
-        QCOMPARE(dialogs.count(), 0);
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.count(), 1, 10000);
-        QCOMPARE(dialogs.last().text, message);
-        QCOMPARE(dialogs.last().title, QStringLiteral("IP To Country"));
-        QCOMPARE(label->text(), country);
-    }
 }
 
 void EndToEndTest::commandLine_data()
