@@ -709,6 +709,7 @@ void NetworkTest::country_data()
         << "1.2.3.4" << QByteArray("Italy</a> <img src='/flags/it.gif'>") << "" << QString();
     QTest::newRow("leading blank") << " 1.2.3.4" << page << placeholder << bad;
     QTest::newRow("four-digit group") << "1.2.3.1000" << page << placeholder << bad;
+    QTest::newRow("three groups") << "8.8.8" << page << placeholder << bad;
     QTest::newRow("empty") << "" << page << placeholder << QString();
     QTest::newRow("server down") << "8.8.8.8" << QByteArray() << placeholder
                                  << u"Remote server down or timeout, please try again later"_s;
