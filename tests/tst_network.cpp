@@ -697,9 +697,9 @@ void NetworkTest::country_data()
     const QByteArray head = "HTTP/1.0 200 OK\r\n\r\n";
     const QByteArray page = head + "<a>X</a> <img src='/flags/x.gif'>";
     const QString bad = u"Please provide a legitimate IP address."_s;
-    QTest::newRow("name trimmed") << "81.169.145.1"
-                                  << head + "<b><a href='x'>\n\t United States </a> <img src='/flags/us.gif'></b>"
-                                  << "United States" << QString();
+    QTest::newRow("name trimmed, three-digit last group")
+        << "81.169.145.100" << head + "<b><a href='x'>\n\t United States </a> <img src='/flags/us.gif'></b>"
+        << "United States" << QString();
     QTest::newRow("first of two markers; a group above 255 is sent")
         << "300.1.1.1" << head + "<a>Germany</a> <img src='/flags/de.gif'><a>France</a> <img src='/flags/fr.gif'>"
         << "Germany" << QString();
