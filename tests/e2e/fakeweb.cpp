@@ -63,11 +63,6 @@ void FakeWeb::serveFaultyHost()
     setReply(faultyHost, QStringLiteral("/drip.html"), FakeReply::inParts(drops, 1000));
     setReply(faultyHost, QStringLiteral("/reset.html"),
              {{"HTTP/1.0 200 OK\r\nContent-Ty"}, 0, FakeReply::Ending::Reset});
-    // 50 MB: a table of 400,000 proxies padded with markup.
-    QByteArray huge;
-    for (const QString& proxy : manyProxies(0, 400000))
-        huge += "<tr><td>" + proxy.toLatin1() + "</td></tr>" + QByteArray(100, ' ');
-    setReply(faultyHost, QStringLiteral("/huge.html"), FakeReply::page(huge));
     QByteArray many;
     for (const QString& proxy : manyProxies(500000, 20000))
         many += proxy.toLatin1() + "<br>\n";
@@ -100,6 +95,13 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
         return control(QUrlQuery(query));
     // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
     // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.
+    // 50 MB: a table of 400,000 proxies padded with markup, made when first asked for, so the web starts at once.
+    if (routed.host == faultyHost && routed.path == QLatin1String("/huge.html")) {
+        static QByteArray huge;
+        for (const QString& proxy : huge.isEmpty() ? manyProxies(0, 400000) : QStringList())
+            huge += "<tr><td>" + proxy.toLatin1() + "</td></tr>" + QByteArray(100, ' ');
+        return FakeReply::page(huge);
+    }
     const FakeReply reply = FakeHttpServer::replyFor(routed);
     if (routed.host == slowHost && request.bytes.contains("\r\nReferrer: "))
         return FakeReply::keepOpenAfter(reply.parts.value(0).left(17));
