@@ -587,8 +587,8 @@ void NetworkTest::leechList_data()
     QTest::addColumn<FakeReply>("reply");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("line split across reads, NUL drops the rest of its read only")
-        << FakeReply::inParts({"\nwww.exa", "mple.com\nwww.b\0lost\nlost\n"_ba, "\n\nwww.c.com\n"}, 60)
+    QTest::newRow("line split across reads, NUL drops the rest of its read only, also first in a read")
+        << FakeReply::inParts({"\nwww.exa", "mple.com\nwww.b\0lost\nlost\n"_ba, "\0lost\n"_ba, "\n\nwww.c.com\n"}, 60)
         << QStringList{"www.example.com", "www.b", "www.c.com"};
     QTest::newRow("nothing sent") << FakeReply::closeWithoutSending() << QStringList();
     QTest::newRow("nothing until the server closes")
