@@ -58,7 +58,8 @@ void FakeWeb::serveFaultyHost()
     setReply(faultyHost, QStringLiteral("/silent.html"), FakeReply::keepOpenAfter(QByteArray()));
     // One byte a second, for longer than any fetch waits.
     QList<QByteArray> drops;
-    for (const char byte : FakeReply::page("<p>10.77.0.1:8080</p>" + QByteArray(100, ' ')).parts.first())
+    const QByteArray dripped = FakeReply::page("<p>10.77.0.1:8080</p>" + QByteArray(100, ' ')).parts.first();
+    for (const char byte : dripped)
         drops << QByteArray(1, byte);
     setReply(faultyHost, QStringLiteral("/drip.html"), FakeReply::inParts(drops, 1000));
     setReply(faultyHost, QStringLiteral("/reset.html"),
