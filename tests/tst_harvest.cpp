@@ -2,12 +2,9 @@
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/fakehttpserver.h"
-#include "tests/support/testhome.h"
+#include "tests/support/testkit.h"
 #include "util/httpport.h"
 
-#include <QDir>
-#include <QtTest>
-#include <memory>
 
 namespace {
 
@@ -34,14 +31,213 @@ class HarvestTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void harvest_reportsInOrder_data();
-    void harvest_reportsInOrder();
-    void destroyedDuringExtraction_keepsWhatItWrote();
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(QDir().mkpath(UserFolders::dataFolder()) && QDir().mkpath(UserFolders::outputFolder()));
+        m_server = std::make_unique<FakeHttpServer>();
+        QVERIFY(m_server->listen());
+        HttpPort::setConnectHostForTests(QStringLiteral("127.0.0.1"));
+        HttpPort::setPortForTests(m_server->port());
+        m_config = std::make_unique<CConfig>();
+        m_config->setSaveOnExit(false);
+        m_events.clear();
+        m_sizes.clear();
+        m_proxies = m_pagesDone = m_pagesTotal = 0;
+    }
+
+    void cleanup()
+    {
+        m_config.reset();
+        m_server.reset();
+        m_home.reset();
+        HttpPort::setConnectHostForTests(QString());
+        HttpPort::setPortForTests(80);
+    }
+
+    void harvest_reportsInOrder_data()
+    {
+        QTest::addColumn<int>("crawl");
+        QTest::addColumn<int>("urls");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<bool>("proxies"); // each page holds its proxy
+        QTest::addColumn<int>(
+            "stopAfter"); // Stop once this many fetchers have reported and the rest stall; -1: no Stop
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("lines");
+
+        const auto reports = [](int from, int to, int inUse) {
+            QStringList texts;
+            for (int n = from; n <= to; ++n)
+                texts << QStringLiteral("report %1/%2").arg(n).arg(inUse);
+            return texts;
+        };
+        const int single = CHarvestEngine::SingleCrawl;
+        QTest::newRow("7 urls, 5 threads") << single << 7 << 5 << true << -1
+                                           << QStringList{"starting"} + reports(1, 5, 5) +
+                                                  QStringList{"sizes 7", "complete after 7", "written", "finished"}
+                                           << 7;
+        QTest::newRow("3 urls, 5 threads") << single << 3 << 5 << true << -1
+                                           << QStringList{"starting", "limited 3"} + reports(1, 3, 3) +
+                                                  QStringList{"sizes 3", "complete after 3", "written", "finished"}
+                                           << 3;
+        QTest::newRow("1 url, 5 threads")
+            << single << 1 << 5 << true << -1
+            << QStringList{"starting", "limited 1", "report 1/1", "sizes 1", "complete after 1", "written", "finished"}
+            << 1;
+        QTest::newRow("4 urls, 2 threads") << single << 4 << 2 << true << -1
+                                           << QStringList{"starting"} + reports(1, 2, 2) +
+                                                  QStringList{"sizes 4", "complete after 4", "written", "finished"}
+                                           << 4;
+        // The pages stay for the next harvest; no file is left.
+        QTest::newRow("no proxies") << single << 2 << 5 << false << -1
+                                    << QStringList{"starting", "limited 2"} + reports(1, 2, 2) +
+                                           QStringList{"sizes 2", "none", "finished"}
+                                    << 0;
+        // The first page links to the second: found, then harvested with the list it was found from.
+        QTest::newRow("multiple crawl") << int(CHarvestEngine::MultipleCrawl) << 1 << 5 << true << -1
+                                        << QStringList{"found www.site1.com/list1.html", "crawl done", "starting",
+                                                       "limited 2"} +
+                                               reports(1, 2, 2) +
+                                               QStringList{"sizes 2", "complete after 2", "written", "finished"}
+                                        << 2;
+        // Every fetcher reports on Stop, so the count passes the fetchers in use; the aborted fetchers' sizes are
+        // gone and the page that was in is extracted.
+        QTest::newRow("stop while a page stalls")
+            << single << 2 << 2 << true << 1
+            << QStringList{"starting"} + reports(1, 2, 2) + QStringList{"sizes 0"} + reports(3, 21, 2) +
+                   QStringList{"complete after 1", "written", "finished"}
+            << 1;
+    }
+
+    void harvest_reportsInOrder()
+    {
+        QFETCH(int, crawl);
+        QFETCH(int, urls);
+        QFETCH(int, threads);
+        QFETCH(bool, proxies);
+        QFETCH(int, stopAfter);
+        QFETCH(QStringList, events);
+        QFETCH(int, lines);
+
+        QStringList list;
+        QList<QByteArray> bodies;
+        const int pages = crawl == CHarvestEngine::MultipleCrawl ? 2 : urls;
+        for (int n = 0; n < pages; ++n) {
+            QByteArray body = proxies ? pageWithProxy(n) : QByteArray("<p>nothing here today</p>");
+            if (crawl == CHarvestEngine::MultipleCrawl && n == 0)
+                body += "<a href=\"http://www.site1.com/list1.html\">more</a>";
+            bodies << body;
+            const FakeReply reply =
+                stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(body);
+            m_server->setReply(QStringLiteral("www.site%1.com").arg(n), QStringLiteral("/list%1.html").arg(n), reply);
+            if (n < urls)
+                list << urlOf(n);
+        }
+
+        CHarvestEngine engine(m_config.get());
+        record(engine);
+        engine.setUrls(list);
+        engine.setThreads(threads);
+        engine.start(CHarvestEngine::Crawl(crawl));
+        if (stopAfter >= 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("report %1/%2").arg(stopAfter).arg(threads)),
+                                     20000);
+            engine.stop();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("finished")), 20000);
+        QCOMPARE(m_events, events);
+        QCOMPARE(m_pagesTotal, pages);
+
+        // Each page's whole reply is counted, in fetcher order, which is list order here.
+        if (stopAfter < 0) {
+            QCOMPARE(m_sizes.size(), pages);
+            for (int n = 0; n < pages; ++n)
+                QCOMPARE(m_sizes[n].bytes(), int(FakeReply::page(bodies[n]).parts.join().size()));
+        }
+
+        // One file with one line per page holding a proxy, in page-file order; the run's pages are gone with it.
+        const QDir output(UserFolders::outputFolder());
+        const QStringList files = output.entryList(QDir::Files);
+        QCOMPARE(files.size(), lines > 0 ? 1 : 0);
+        const QStringList stored = QDir(UserFolders::runFolder(engine.runStamp())).entryList(QDir::Files);
+        QCOMPARE(stored.isEmpty(), lines > 0);
+        if (lines == 0)
+            return;
+        QVERIFY2(files.first().startsWith(QString::number(lines) + QLatin1Char('-')), qPrintable(files.first()));
+        QFile file(output.filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray expected;
+        for (int n = 0; n < lines; ++n)
+            expected += proxyOf(n) + "\r\n";
+        QCOMPARE(file.readAll(), expected);
+    }
+
+    // Closing the program while an extraction writes: the engine stops it as Stop does and waits, so the file is
+    // whole, named by its count, and the pages are gone.
+    void destroyedDuringExtraction_keepsWhatItWrote()
+    {
+        auto engine = std::make_unique<CHarvestEngine>(m_config.get());
+        const QDir pages(UserFolders::runFolder(engine->runStamp()));
+        QByteArray all;
+        for (int p = 0; p < 250; ++p) {
+            QByteArray page;
+            for (int i = 0; i < 4000; ++i) {
+                const QByteArray proxy = QString::asprintf("%d.%d.%d.7:%d", p, i / 256, i % 256, 10000 + i).toLatin1();
+                page += proxy + "\n\n";
+                all += proxy + "\r\n";
+            }
+            QFile file(pages.filePath(QString::asprintf("%03d-1.dat", p)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(page) == page.size());
+        }
+        // One fetcher in use and its report in: the extraction starts.
+        engine->setThreads(1);
+        QVERIFY(QMetaObject::invokeMethod(engine.get(), "crawlCompleted", Q_ARG(int, 0)));
+        const QDir output(UserFolders::outputFolder());
+        QVERIFY(QTest::qWaitFor([&] { return output.entryInfoList(QDir::Files).value(0).size() > 0; }, 60000));
+        engine.reset();
+
+        const QStringList names = output.entryList(QDir::Files);
+        QCOMPARE(names.size(), 1);
+        const int count = names.first().section(QLatin1Char('-'), 0, 0).toInt();
+        QVERIFY2(count > 0 && count < 250 * 4000, qPrintable(names.first()));
+        QFile file(output.filePath(names.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(int(content.count("\r\n")), count);
+        QVERIFY(all.startsWith(content));
+        QCOMPARE(pages.entryList(QDir::Files), QStringList());
+    }
 
 private:
-    void record(CHarvestEngine& engine);
+    void record(CHarvestEngine& engine)
+    {
+        connect(&engine, &CHarvestEngine::harvestStarting, this, [this] { m_events << "starting"; });
+        connect(&engine, &CHarvestEngine::threadsLimited, this,
+                [this](int threads) { m_events << QStringLiteral("limited %1").arg(threads); });
+        connect(&engine, &CHarvestEngine::reportCounted, this, [this](quint32 completed, int inUse) {
+            m_events << QStringLiteral("report %1/%2").arg(completed).arg(inUse);
+        });
+        connect(&engine, &CHarvestEngine::urlFinished, this, [this](int done, int total) {
+            QCOMPARE(done, m_pagesDone + 1);
+            m_pagesDone = done;
+            m_pagesTotal = total;
+        });
+        connect(&engine, &CHarvestEngine::pagesFetched, this, [this](const QList<CCrawlResult>& results) {
+            m_sizes = results;
+            m_events << QStringLiteral("sizes %1").arg(results.size());
+        });
+        connect(&engine, &CHarvestEngine::proxiesFound, this, [this](int count) { m_proxies += count; });
+        // The count is whole before the end is told.
+        connect(&engine, &CHarvestEngine::harvestComplete, this,
+                [this] { m_events << QStringLiteral("complete after %1").arg(m_proxies); });
+        connect(&engine, &CHarvestEngine::outputWritten, this, [this] { m_events << "written"; });
+        connect(&engine, &CHarvestEngine::noProxyResults, this, [this] { m_events << "none"; });
+        connect(&engine, &CHarvestEngine::extractionFinished, this, [this] { m_events << "finished"; });
+        connect(&engine, &CHarvestEngine::newLeechUrl, this,
+                [this](const QString& link) { m_events << "found " + link; });
+        connect(&engine, &CHarvestEngine::linkLeechingComplete, this, [this] { m_events << "crawl done"; });
+    }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakeHttpServer> m_server;
@@ -52,210 +248,6 @@ private:
     int m_pagesDone = 0;
     int m_pagesTotal = 0;
 };
-
-void HarvestTest::init()
-{
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(QDir().mkpath(UserFolders::dataFolder()) && QDir().mkpath(UserFolders::outputFolder()));
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    HttpPort::setConnectHostForTests(QStringLiteral("127.0.0.1"));
-    HttpPort::setPortForTests(m_server->port());
-    m_config = std::make_unique<CConfig>();
-    m_config->setSaveOnExit(false);
-    m_events.clear();
-    m_sizes.clear();
-    m_proxies = m_pagesDone = m_pagesTotal = 0;
-}
-
-void HarvestTest::cleanup()
-{
-    m_config.reset();
-    m_server.reset();
-    m_home.reset();
-    HttpPort::setConnectHostForTests(QString());
-    HttpPort::setPortForTests(80);
-}
-
-void HarvestTest::record(CHarvestEngine& engine)
-{
-    connect(&engine, &CHarvestEngine::harvestStarting, this, [this] { m_events << "starting"; });
-    connect(&engine, &CHarvestEngine::threadsLimited, this,
-            [this](int threads) { m_events << QStringLiteral("limited %1").arg(threads); });
-    connect(&engine, &CHarvestEngine::reportCounted, this, [this](quint32 completed, int inUse) {
-        m_events << QStringLiteral("report %1/%2").arg(completed).arg(inUse);
-    });
-    connect(&engine, &CHarvestEngine::urlFinished, this, [this](int done, int total) {
-        QCOMPARE(done, m_pagesDone + 1);
-        m_pagesDone = done;
-        m_pagesTotal = total;
-    });
-    connect(&engine, &CHarvestEngine::pagesFetched, this, [this](const QList<CCrawlResult>& results) {
-        m_sizes = results;
-        m_events << QStringLiteral("sizes %1").arg(results.size());
-    });
-    connect(&engine, &CHarvestEngine::proxiesFound, this, [this](int count) { m_proxies += count; });
-    // The count is whole before the end is told.
-    connect(&engine, &CHarvestEngine::harvestComplete, this,
-            [this] { m_events << QStringLiteral("complete after %1").arg(m_proxies); });
-    connect(&engine, &CHarvestEngine::outputWritten, this, [this] { m_events << "written"; });
-    connect(&engine, &CHarvestEngine::noProxyResults, this, [this] { m_events << "none"; });
-    connect(&engine, &CHarvestEngine::extractionFinished, this, [this] { m_events << "finished"; });
-    connect(&engine, &CHarvestEngine::newLeechUrl, this, [this](const QString& link) { m_events << "found " + link; });
-    connect(&engine, &CHarvestEngine::linkLeechingComplete, this, [this] { m_events << "crawl done"; });
-}
-
-void HarvestTest::harvest_reportsInOrder_data()
-{
-    QTest::addColumn<int>("crawl");
-    QTest::addColumn<int>("urls");
-    QTest::addColumn<int>("threads");
-    QTest::addColumn<bool>("proxies");  // each page holds its proxy
-    QTest::addColumn<int>("stopAfter"); // Stop once this many fetchers have reported and the rest stall; -1: no Stop
-    QTest::addColumn<QStringList>("events");
-    QTest::addColumn<int>("lines");
-
-    const auto reports = [](int from, int to, int inUse) {
-        QStringList texts;
-        for (int n = from; n <= to; ++n)
-            texts << QStringLiteral("report %1/%2").arg(n).arg(inUse);
-        return texts;
-    };
-    const int single = CHarvestEngine::SingleCrawl;
-    QTest::newRow("7 urls, 5 threads") << single << 7 << 5 << true << -1
-                                       << QStringList{"starting"} + reports(1, 5, 5) +
-                                              QStringList{"sizes 7", "complete after 7", "written", "finished"}
-                                       << 7;
-    QTest::newRow("3 urls, 5 threads") << single << 3 << 5 << true << -1
-                                       << QStringList{"starting", "limited 3"} + reports(1, 3, 3) +
-                                              QStringList{"sizes 3", "complete after 3", "written", "finished"}
-                                       << 3;
-    QTest::newRow("1 url, 5 threads") << single << 1 << 5 << true << -1
-                                      << QStringList{"starting",         "limited 1", "report 1/1", "sizes 1",
-                                                     "complete after 1", "written",   "finished"}
-                                      << 1;
-    QTest::newRow("4 urls, 2 threads") << single << 4 << 2 << true << -1
-                                       << QStringList{"starting"} + reports(1, 2, 2) +
-                                              QStringList{"sizes 4", "complete after 4", "written", "finished"}
-                                       << 4;
-    // The pages stay for the next harvest; no file is left.
-    QTest::newRow("no proxies") << single << 2 << 5 << false << -1
-                                << QStringList{"starting", "limited 2"} + reports(1, 2, 2) +
-                                       QStringList{"sizes 2", "none", "finished"}
-                                << 0;
-    // The first page links to the second: found, then harvested with the list it was found from.
-    QTest::newRow("multiple crawl") << int(CHarvestEngine::MultipleCrawl) << 1 << 5 << true << -1
-                                    << QStringList{"found www.site1.com/list1.html", "crawl done", "starting",
-                                                   "limited 2"} +
-                                           reports(1, 2, 2) +
-                                           QStringList{"sizes 2", "complete after 2", "written", "finished"}
-                                    << 2;
-    // Every fetcher reports on Stop, so the count passes the fetchers in use; the aborted fetchers' sizes are
-    // gone and the page that was in is extracted.
-    QTest::newRow("stop while a page stalls")
-        << single << 2 << 2 << true << 1
-        << QStringList{"starting"} + reports(1, 2, 2) + QStringList{"sizes 0"} + reports(3, 21, 2) +
-               QStringList{"complete after 1", "written", "finished"}
-        << 1;
-}
-
-void HarvestTest::harvest_reportsInOrder()
-{
-    QFETCH(int, crawl);
-    QFETCH(int, urls);
-    QFETCH(int, threads);
-    QFETCH(bool, proxies);
-    QFETCH(int, stopAfter);
-    QFETCH(QStringList, events);
-    QFETCH(int, lines);
-
-    QStringList list;
-    QList<QByteArray> bodies;
-    const int pages = crawl == CHarvestEngine::MultipleCrawl ? 2 : urls;
-    for (int n = 0; n < pages; ++n) {
-        QByteArray body = proxies ? pageWithProxy(n) : QByteArray("<p>nothing here today</p>");
-        if (crawl == CHarvestEngine::MultipleCrawl && n == 0)
-            body += "<a href=\"http://www.site1.com/list1.html\">more</a>";
-        bodies << body;
-        const FakeReply reply =
-            stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(body);
-        m_server->setReply(QStringLiteral("www.site%1.com").arg(n), QStringLiteral("/list%1.html").arg(n), reply);
-        if (n < urls)
-            list << urlOf(n);
-    }
-
-    CHarvestEngine engine(m_config.get());
-    record(engine);
-    engine.setUrls(list);
-    engine.setThreads(threads);
-    engine.start(CHarvestEngine::Crawl(crawl));
-    if (stopAfter >= 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("report %1/%2").arg(stopAfter).arg(threads)), 20000);
-        engine.stop();
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("finished")), 20000);
-    QCOMPARE(m_events, events);
-    QCOMPARE(m_pagesTotal, pages);
-
-    // Each page's whole reply is counted, in fetcher order, which is list order here.
-    if (stopAfter < 0) {
-        QCOMPARE(m_sizes.size(), pages);
-        for (int n = 0; n < pages; ++n)
-            QCOMPARE(m_sizes[n].bytes(), int(FakeReply::page(bodies[n]).parts.join().size()));
-    }
-
-    // One file with one line per page holding a proxy, in page-file order; the run's pages are gone with it.
-    const QDir output(UserFolders::outputFolder());
-    const QStringList files = output.entryList(QDir::Files);
-    QCOMPARE(files.size(), lines > 0 ? 1 : 0);
-    const QStringList stored = QDir(UserFolders::runFolder(engine.runStamp())).entryList(QDir::Files);
-    QCOMPARE(stored.isEmpty(), lines > 0);
-    if (lines == 0)
-        return;
-    QVERIFY2(files.first().startsWith(QString::number(lines) + QLatin1Char('-')), qPrintable(files.first()));
-    QFile file(output.filePath(files.first()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray expected;
-    for (int n = 0; n < lines; ++n)
-        expected += proxyOf(n) + "\r\n";
-    QCOMPARE(file.readAll(), expected);
-}
-
-// Closing the program while an extraction writes: the engine stops it as Stop does and waits, so the file is
-// whole, named by its count, and the pages are gone.
-void HarvestTest::destroyedDuringExtraction_keepsWhatItWrote()
-{
-    auto engine = std::make_unique<CHarvestEngine>(m_config.get());
-    const QDir pages(UserFolders::runFolder(engine->runStamp()));
-    QByteArray all;
-    for (int p = 0; p < 250; ++p) {
-        QByteArray page;
-        for (int i = 0; i < 4000; ++i) {
-            const QByteArray proxy = QString::asprintf("%d.%d.%d.7:%d", p, i / 256, i % 256, 10000 + i).toLatin1();
-            page += proxy + "\n\n";
-            all += proxy + "\r\n";
-        }
-        QFile file(pages.filePath(QString::asprintf("%03d-1.dat", p)));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(page) == page.size());
-    }
-    // One fetcher in use and its report in: the extraction starts.
-    engine->setThreads(1);
-    QVERIFY(QMetaObject::invokeMethod(engine.get(), "crawlCompleted", Q_ARG(int, 0)));
-    const QDir output(UserFolders::outputFolder());
-    QVERIFY(QTest::qWaitFor([&] { return output.entryInfoList(QDir::Files).value(0).size() > 0; }, 60000));
-    engine.reset();
-
-    const QStringList names = output.entryList(QDir::Files);
-    QCOMPARE(names.size(), 1);
-    const int count = names.first().section(QLatin1Char('-'), 0, 0).toInt();
-    QVERIFY2(count > 0 && count < 250 * 4000, qPrintable(names.first()));
-    QFile file(output.filePath(names.first()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
-    QCOMPARE(int(content.count("\r\n")), count);
-    QVERIFY(all.startsWith(content));
-    QCOMPARE(pages.entryList(QDir::Files), QStringList());
-}
 
 QTEST_GUILESS_MAIN(HarvestTest)
 #include "tst_harvest.moc"

@@ -3,25 +3,16 @@
 #include "leech/leechsocket.h"
 #include "qtlib/updatesys/updatequery.h"
 #include "settings/userfolders.h"
-#include "tests/support/desktopcapture.h"
-#include "tests/support/dialoganswerer.h"
 #include "tests/support/fakehttpserver.h"
-#include "tests/support/testhome.h"
+#include "tests/support/testkit.h"
+#include "util/externalhosts.h"
 #include "util/httpport.h"
 #include "windows/iptocountry.h"
 
-#include <QLabel>
-#include <QLineEdit>
 #include <QNetworkProxy>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QtTest>
-
-#include <memory>
 
 using TXL::QtLib::UpdateSys::CUpdateQuery;
 using TXL::QtLib::Web::CWebSocket;
-using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(FakeReply)
 
@@ -95,662 +86,626 @@ class NetworkTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        // The start-up folder set-up has made the data folder by the time fetchers are created.
+        QVERIFY(QDir().mkpath(UserFolders::dataFolder()));
+        m_server = std::make_unique<FakeHttpServer>();
+        QVERIFY(m_server->listen());
+        HttpPort::setPortForTests(m_server->port());
+        HttpPort::setConnectHostForTests(u"127.0.0.1"_s);
+        m_server->setReply(u"/first"_s, FakeReply::whole(firstReply));
+    }
 
-    void parse_data();
-    void parse();
-    void request_optionalLinesOnlyWhenSet();
-    void settings_timeoutBoundsAndDirectConnection();
-    void outcome_data();
-    void outcome();
+    void cleanup()
+    {
+        DialogAnswerer::closeLeftoverModals();
+        m_server.reset();
+        m_home.reset();
+        HttpPort::setPortForTests(80);
+        HttpPort::setConnectHostForTests(QString());
+    }
 
-    void fetcher_storesEachPageOfItsList();
-    void fetcher_abort_data();
-    void fetcher_abort();
-    void fetcher_withoutRunFolder_saysSoAndGoesOn();
+    void parse_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("hostAndPath");
 
-    void extractLinks_data();
-    void extractLinks();
-    void isUnwantedFile_data();
-    void isUnwantedFile();
-    void crawl_data();
-    void crawl();
-    void crawlAgain_reReportsEarlierLinks();
+        QTest::newRow("full url, query kept") << "http://www.example.com/proxy/list.php?page=2"
+                                              << "www.example.com /proxy/list.php?page=2";
+        QTest::newRow("bare host") << "example.co.uk"
+                                   << "example.co.uk /";
+        QTest::newRow("www. inside the path goes too") << "http://www.example.com/www.list/x"
+                                                       << "www.example.com /list/x";
+        QTest::newRow("every copy of the host leaves the path") << "a.com/a.com/list"
+                                                                << "a.com //list";
+    }
 
-    void leechList_data();
-    void leechList();
-    void update_data();
-    void update();
-    void country_data();
-    void country();
+    void parse()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, hostAndPath);
+
+        CLeechUrl record;
+        record.parse(url, 0, QString());
+        QCOMPARE(record.host() + u' ' + record.path(), hostAndPath);
+    }
+
+    void request_optionalLinesOnlyWhenSet()
+    {
+        const QByteArray head =
+            "HTTP/1.0\r\nHost: www.example.com\r\nUser-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; "
+            "en-US; rv:1.9.1.2) Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\n";
+        CWebSocket socket;
+        QVERIFY(fetch(socket, u"/first"_s));
+        // Set but empty still sends the line: the harvest resets its fetchers before each list.
+        socket.reset();
+        QVERIFY(fetch(socket, u"/first"_s));
+        socket.setReferrer(u"www.bing.com/search?q=x"_s);
+        socket.setCookie(u"id=42; s=1"_s);
+        // The path goes as it is: unescaped, Latin-1 kept, anything else as "?".
+        QVERIFY(fetch(socket, u"/a b%20/\u00fc\u20ac?x=1"_s));
+
+        const QList<FakeRequest> requests = m_server->requests();
+        QCOMPARE(requests.size(), 3);
+        QCOMPARE(requests[0].bytes, "GET /first " + head + "Connection: close\r\n\r\n");
+        QCOMPARE(requests[1].bytes, "GET /first " + head + "Referrer: \r\nCookie: \r\nConnection: close\r\n\r\n");
+        QCOMPARE(requests[2].bytes,
+                 "GET /a b%20/\xfc??x=1 " + head +
+                     "Referrer: www.bing.com/search?q=x\r\nCookie: id=42; s=1\r\nConnection: close\r\n\r\n");
+    }
+
+    void settings_timeoutBoundsAndDirectConnection()
+    {
+        ProbedWebSocket socket;
+        // Straight to the server: asking the system for a proxy would start a lookup thread for nothing.
+        QCOMPARE(socket.connection()->proxy().type(), QNetworkProxy::NoProxy);
+        QCOMPARE(socket.interval(), 25000);
+        socket.setTimeout(-5000);
+        QCOMPARE(socket.interval(), 0);
+        socket.setTimeout(25000);
+        QCOMPARE(socket.interval(), 25000);
+        socket.setTimeout(700);
+        socket.setTimeout(25001);
+        QCOMPARE(socket.interval(), 700);
+    }
+
+    void outcome_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<QByteArray>("result"); // null: the fetch fails
+
+        // The pause must outlast the client's handling of a read, so the next one comes on its own.
+        QTest::newRow("several reads, zero byte ends its read only, bytes as Latin-1")
+            << FakeReply::inParts({"HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\0dropped 9.9.9.9:99"_ba, "\n\xe9t\xe9 \xff\x80",
+                                   "\n\r\n10.0.0.1:8080"},
+                                  120)
+            << "HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\n\xe9t\xe9 \xff\x80\n\r\n10.0.0.1:8080"_ba;
+        QTest::newRow("zero byte first in a read")
+            << FakeReply::inParts({okHead, "\0all of this read"_ba, "tail"}, 120) << okHead + "tail";
+        QTest::newRow("close without data") << FakeReply::closeWithoutSending() << ""_ba;
+        QTest::newRow("stall after part of a reply") << FakeReply::keepOpenAfter(okHead + "1.2.3.") << QByteArray();
+        // A part every 150 ms for well over the time-out: a timer restarted by each read would not run out in time.
+        FakeReply trickle = FakeReply::inParts(QList<QByteArray>(16, "1.2.3.4:80\n"), 150);
+        trickle.ending = FakeReply::Ending::KeepOpen;
+        QTest::newRow("trickle past the time-out") << trickle << QByteArray();
+    }
+
+    void outcome()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(QByteArray, result);
+
+        m_server->setReply(u"/test"_s, reply);
+        CWebSocket socket;
+        socket.setTimeout(600);
+        QVERIFY(fetch(socket, u"/first"_s));
+        QCOMPARE(socket.bytesRetrieved(), firstReply.size());
+
+        // A fetch replaces the result and adds to the total; a failed one leaves both and fails on the time-out,
+        // counted from the connection.
+        int errors = -1;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(fetch(socket, u"/test"_s, &errors), !result.isNull());
+        QCOMPARE(errors, result.isNull() ? 1 : 0);
+        if (result.isNull())
+            QVERIFY2(clock.elapsed() >= 600 && clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(socket.data(), QString::fromLatin1(result.isNull() ? firstReply : result));
+        QCOMPARE(socket.bytesRetrieved(), firstReply.size() + result.size());
+    }
+
+    void fetcher_storesEachPageOfItsList()
+    {
+        const QByteArray marked = "a?x=1&host=10.0.0.1&port=3128&isSocks=0&HOST=1.2.3.4&Port=80";
+        const QByteArray mixed = "<td>5.6.7.8</td><td>\xe9:3128</td>\xb2\r\n2.2.2.2:2\n";
+        const QByteArray big = QByteArray("<td>1.2.3.4:80</td>").repeated(400000);
+        m_server->setReply(u"lists.proxy-listener.net"_s, u"/a"_s, FakeReply::whole(marked));
+        m_server->setReply(u"www.PROXY-LISTEN.de"_s, u"/b"_s, FakeReply::whole(marked));
+        m_server->setReply(u"/stall"_s, FakeReply::keepOpenAfter(okHead + "1.2.3."));
+        m_server->setReply(u"/empty"_s, FakeReply::closeWithoutSending());
+        m_server->setReply(u"/mixed"_s, FakeReply::whole(mixed));
+        m_server->setReply(u"/big"_s, FakeReply::whole(big));
+
+        auto fetcher = makeFetcher();
+        // The port field is not the fetcher's: it always goes to the web port.
+        fetcher->setPort(1);
+        QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
+        const QStringList urls{"http://lists.proxy-listener.net/a",
+                               "www.PROXY-LISTEN.de/b",
+                               "www.alpha.com/stall",
+                               "www.alpha.com/empty",
+                               "www.beta.org/mixed",
+                               "www.beta.org/big"};
+        startRun(*fetcher, 5, urls, 500);
+        QVERIFY(processed.wait(10000));
+        QTest::qWait(200);
+        QCOMPARE(processed.count(), 1);
+        QCOMPARE(processed.first().first().toInt(), 5);
+
+        // Every byte but digits, dots and colons becomes a line end; on the marked site, whose name holds the
+        // marker as written, the address parameters become lines first. The failed fetch and the empty reply
+        // leave gaps in the page numbers; the last page is whole on disk at the report.
+        const QList<QByteArray> pages{
+            "\n\n\n\n1\n\n10.0.0.1:3128\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
+            "\n\n\n\n1\n\n\n\n\n\n10.0.0.1\n\n\n\n\n\n3128\n\n\n\n\n\n\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
+            QByteArray(),
+            QByteArray(),
+            "\n\n\n\n5.6.7.8\n\n\n\n\n\n\n\n\n\n:3128\n\n\n\n\n\n\n\n2.2.2.2:2\n",
+            QByteArray("\n\n\n\n1.2.3.4:80\n\n\n\n\n").repeated(400000),
+            QByteArray()};
+        for (int i = 0; i < pages.size(); ++i)
+            QCOMPARE(pageBytes(5, i), pages.at(i));
+
+        // Each URL's own reply length, 0 for a failed fetch.
+        QList<int> bytes;
+        for (const CCrawlResult& result : fetcher->results())
+            bytes << result.bytes();
+        QCOMPARE(bytes, QList<int>({int(marked.size()), int(marked.size()), 0, 0, int(mixed.size()), int(big.size())}));
+    }
+
+    void fetcher_abort_data()
+    {
+        QTest::addColumn<int>("when");
+        // 1: before the connection opens; 2: with part of a reply in; 3: as a page came in
+        QTest::newRow("right after the start") << 1;
+        QTest::newRow("during a fetch") << 2;
+        QTest::newRow("page received, its file still being written") << 3;
+    }
+
+    void fetcher_abort()
+    {
+        QFETCH(int, when);
+
+        // Large enough that its page file is not written in an instant.
+        const QByteArray slowTail = "5.6.7.8:8080\n" + QByteArray(8 << 20, 'x');
+        m_server->setReply(u"/slow.html"_s, FakeReply::inParts({okHead + "1.2.3.4:80\n", slowTail}, 400));
+        m_server->setReply(u"/next.html"_s, FakeReply::whole(okHead + "9.9.9.9:99"));
+        auto fetcher = makeFetcher();
+        QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
+        qsizetype storedAtReport = -1;
+        connect(fetcher.get(), &CLeechSocket::urlListProcessed, this, [&] { storedAtReport = pageBytes(4, 0).size(); });
+        const auto stop = [&] {
+            fetcher->abort();
+            fetcher->clearQueue();
+        };
+
+        QMetaObject::Connection stopOnPage;
+        if (when == 3)
+            stopOnPage = connect(fetcher.get(), &CWebSocket::dataRetrieved, this, stop);
+        startRun(*fetcher, 4, {u"www.alpha.com/slow.html"_s, u"www.alpha.com/next.html"_s});
+        if (when == 2) {
+            QTRY_VERIFY(m_server->requests().value(0).complete);
+            QTest::qWait(150);
+        }
+        if (when == 3)
+            QVERIFY(processed.wait(5000));
+        else
+            stop();
+        QCOMPARE(processed.count(), 1);
+        QCOMPARE(processed.first().first().toInt(), 4);
+        // A page already in is stored whole before the report.
+        QCOMPARE(storedAtReport, when == 3 ? okHead.size() + 11 + slowTail.size() : 0);
+
+        // Nothing that was on its way completes later, and the fetcher does not move on.
+        QTest::qWait(800);
+        QCOMPARE(processed.count(), 1);
+        QCOMPARE(m_server->requests().size(), when >= 2 ? 1 : 0);
+        QCOMPARE(pageBytes(4, 0).isNull(), when != 3);
+        QVERIFY(pageBytes(4, 1).isNull());
+        QVERIFY(fetcher->results().isEmpty());
+
+        // The next run starts again from page 0 and counts only its own reply.
+        disconnect(stopOnPage);
+        startRun(*fetcher, 4, {u"www.alpha.com/next.html"_s});
+        QVERIFY(processed.wait(5000));
+        QCOMPARE(pageBytes(4, 0), "\n\n\n\n\n1.0\n200\n\n\n\n\n\n\n9.9.9.9:99"_ba);
+        QCOMPARE(fetcher->results().size(), 1);
+        QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
+    }
+
+    void fetcher_withoutRunFolder_saysSoAndGoesOn()
+    {
+        DialogAnswerer answerer;
+        // A run folder already there is fine; the data folder it belongs in must be.
+        QVERIFY(QDir().mkpath(UserFolders::runFolder(runStamp)));
+        makeFetcher();
+        QCOMPARE(answerer.count(), 0);
+        QVERIFY(QDir(UserFolders::dataFolder()).removeRecursively());
+        auto fetcher = makeFetcher();
+        QCOMPARE(answerer.count(), 1);
+        QCOMPARE(answerer.last().title, u"Sievra"_s);
+        QCOMPARE(answerer.last().text, u"Error creating data directory"_s);
+
+        // The fetcher still works through its list; only the pages are lost.
+        m_server->setReply(u"/p"_s, FakeReply::whole(okHead + "1.2.3.4:80"));
+        QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
+        startRun(*fetcher, 0, {u"www.alpha.com/p"_s});
+        QVERIFY(processed.wait(5000));
+        QVERIFY(pageBytes(0, 0).isNull());
+        QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
+    }
+
+    void extractLinks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("links");
+
+        const QString host = u"www.example.com"_s;
+        QTest::newRow("absolute, rooted, bare host, country domain, repeats; page order")
+            << "<a href=\"http://www.example.com/list2.html\">2</a><a href=\"/list3.html\">3</a>"
+               "href=\"http://proxies.example.net\" href=\"http://www.example.co.uk/p\" href=\"/list3.html\""
+            << host << "/"
+            << QStringList{"www.example.com/list2.html", "www.example.com/list3.html", "proxies.example.net",
+                           "www.example.co.uk/p", "www.example.com/list3.html"};
+        QTest::newRow("page lower-cased, its host kept as given")
+            << "<A HREF=\"HTTP://WWW.Example.COM/A.html\"><a href=\"/Page.HTML\">"
+            << "WWW.Example.com"
+            << "/" << QStringList{"www.example.com/a.html", "WWW.Example.com/page.html"};
+        QTest::newRow("value runs to the end without a closing quote")
+            << "x href=\"http://www.b.com/last" << host << "/" << QStringList{"www.b.com/last"};
+        QTest::newRow("no link of ours")
+            << "href=\"http://1.2.3.4/x\" href='http://www.b.com/' href = \"http://www.c.com/\" href=http://www.d.com/ "
+               "href=\"http://example.com:8080/x\" href=\"https://www.b.com/x\" href=\"http://\" "
+               "href=\"http://a.sub.example.co.uk/p\" href=\"http://www.example.money/\" href=\"\" href=\"#top\" "
+               "href=\"mailto:a@example.com\" href=\"javascript:void(0)\" href=\"ftp://www.b.com/\" href=\"news:x\""
+            << host << "/p.html" << QStringList();
+        // The next opener is looked for from one character into the value before.
+        QTest::newRow("openers inside and right behind a value")
+            << "href=\"href=\"http://www.b.com/x\" href=\"\"href=\"http://www.c.com/y\" href=\"a "
+               "href=\"http://www.d.com/z\""
+            << host << "/"
+            << QStringList{"www.example.com/href=", "www.c.com/y", "www.example.com/a href=", "www.d.com/z"};
+        QTest::newRow("relative to the page's folder")
+            << "href=\"page2.html\" href=\"../d.html\" href=\"./e.html\" href=\"../../../f.html\" href=\"g/..\" "
+               "href=\"www.b.com/x.html\""
+            << host << "/a/b/C.html"
+            << QStringList{"www.example.com/a/b/page2.html", "www.example.com/a/d.html",
+                           "www.example.com/a/b/e.html",     "www.example.com/f.html",
+                           "www.example.com/a/b/",           "www.example.com/a/b/www.b.com/x.html"};
+        QTest::newRow("query of the page replaced")
+            << "href=\"?page=2\" href=\"p.php?x=../y\"" << host << "/list.php?page=1"
+            << QStringList{"www.example.com/list.php?page=2", "www.example.com/p.php?x=../y"};
+    }
+
+    void extractLinks()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(QString, path);
+        QFETCH(QStringList, links);
+
+        QCOMPARE(CLinkExtractor().extractLinks(text, host, path), links);
+    }
+
+    void crawl_data()
+    {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<QStringList>("links");
+
+        const QStringList index{"http://www.alpha.com/index.html"};
+        // Files of a type that holds no list are left out: judged by the last path segment's extension.
+        const QStringList level1{"www.alpha.com/a1.html",
+                                 "www.beta.org/b1.html",
+                                 "www.example.com",
+                                 "www.alpha.com/list/jpg",
+                                 "www.alpha.com/backup.zip/",
+                                 "www.alpha.com/get.php?file=a.zip",
+                                 "www.alpha.com/tools.exe/index.html"};
+        QTest::newRow("depth 0: the user's page only") << index << 0 << 1 << level1;
+        QTest::newRow("depth -1 like 0") << index << -1 << 1 << level1;
+        // a1 is linked from index and b1: fetched for each, reported once.
+        QTest::newRow("depth 2") << index << 2 << 11
+                                 << level1 + QStringList{"www.alpha.com/a2.html", "www.beta.org/b2.html",
+                                                         "www.alpha.com/a3.html"};
+        // A failed fetch leaves the page before as the base's result; none of its links may come again.
+        QTest::newRow("failure after a completed page adds nothing")
+            << QStringList{"www.alpha.com/fine.html", "www.beta.org/stall.html"} << 1 << 3
+            << QStringList{"www.alpha.com/x.html"};
+        QTest::newRow("failing pages skipped")
+            << QStringList{"www.alpha.com/stall.html", "www.alpha.com/to-stall.html"} << 1 << 4
+            << QStringList{"www.alpha.com/fine.html", "www.alpha.com/stall.html", "www.alpha.com/x.html"};
+    }
+
+    void crawl()
+    {
+        QFETCH(QStringList, urls);
+        QFETCH(int, depth);
+        QFETCH(int, fetches);
+        QFETCH(QStringList, links);
+
+        const QString alpha = u"www.alpha.com"_s;
+        const QString beta = u"www.beta.org"_s;
+        m_server->setReply(
+            alpha, u"/index.html"_s,
+            FakeReply::whole(linkPage({"/a1.html", "HTTP://WWW.Beta.ORG/b1.html", "http://1.2.3.4/x", "images/logo.png",
+                                       "mailto:admin@alpha.com", "http://www.example.com", "files/setup.com",
+                                       "list/jpg", "style.css?v=3", "jquery.min.js#main", "backup.zip/",
+                                       "get.php?file=a.zip", "tools.exe/index.html"})));
+        m_server->setReply(alpha, u"/a1.html"_s, FakeReply::whole(linkPage({"a2.html"})));
+        m_server->setReply(beta, u"/b1.html"_s,
+                           FakeReply::whole(linkPage({"http://www.alpha.com/a1.html", "/b2.html"})));
+        m_server->setReply(alpha, u"/a2.html"_s, FakeReply::whole(linkPage({"/a3.html"})));
+        m_server->setReply(alpha, u"/a3.html"_s, FakeReply::whole(linkPage({"/a4.html"})));
+        m_server->setReply(u"/stall.html"_s, FakeReply::keepOpenAfter(linkPage({"/never.html"})));
+        m_server->setReply(u"/to-stall.html"_s, FakeReply::whole(linkPage({"/stall.html", "fine.html"})));
+        m_server->setReply(u"/fine.html"_s, FakeReply::whole(linkPage({"/x.html"})));
+
+        CLeechLinks crawler;
+        crawler.setTimeout(400);
+        links.sort();
+        QCOMPARE(crawl(crawler, urls, depth), links << u"done"_s);
+        QCOMPARE(m_server->requests().size(), fetches);
+        // Nobody sets the crawler's referrer or cookie.
+        for (const FakeRequest& request : m_server->requests())
+            QVERIFY(!request.bytes.contains("Referrer:") && !request.bytes.contains("Cookie:"));
+    }
+
+    void crawlAgain_reReportsEarlierLinks()
+    {
+        m_server->setReply(u"/index.html"_s, FakeReply::whole(linkPage({"/a1.html", "http://www.beta.org/b1.html"})));
+        m_server->setReply(u"/a2.html"_s, FakeReply::whole(linkPage({"/a3.html"})));
+        CLeechLinks crawler;
+        QSignalSpy completions(&crawler, &CLeechLinks::linkLeechingComplete);
+        // Nothing queued: nothing is fetched or reported.
+        crawler.startCrawl();
+        QCOMPARE(crawl(crawler, {u"www.alpha.com/index.html"_s}, 0),
+                 QStringList({"www.alpha.com/a1.html", "www.beta.org/b1.html", "done"}));
+        QCOMPARE(crawl(crawler, {u"www.alpha.com/a2.html"_s}, 0),
+                 QStringList({"www.alpha.com/a1.html", "www.alpha.com/a3.html", "www.beta.org/b1.html", "done"}));
+        QCOMPARE(completions.count(), 2);
+        QCOMPARE(m_server->requests().size(), 2);
+    }
+
+    void leechList_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("line split across reads, NUL drops the rest of its read only, also first in a read")
+            << FakeReply::inParts({"\nwww.exa", "mple.com\nwww.b\0lost\nlost\n"_ba, "\0lost\n"_ba, "\n\nwww.c.com\n"},
+                                  60)
+            << QStringList{"www.example.com", "www.b", "www.c.com"};
+        QTest::newRow("nothing sent") << FakeReply::closeWithoutSending() << QStringList();
+        QTest::newRow("nothing until the server closes")
+            << FakeReply::keepOpenAfter("HTTP/1.0 200 OK\n\nwww.a.com\n") << QStringList();
+    }
+
+    void leechList()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(QStringList, lines);
+
+        m_server->setDefaultReply(reply);
+        CLeechList client;
+        // Straight to the server: asking the system for a proxy would start a lookup thread for nothing.
+        QCOMPARE(client.findChild<QTcpSocket*>()->proxy().type(), QNetworkProxy::NoProxy);
+        QTRY_VERIFY(m_server->requests().value(0).complete);
+        QCOMPARE(m_server->requests().first().bytes,
+                 "GET http://www.tarnix.net/4/proxyUrlList.txt HTTP/1.0\r\n"
+                 "Host: www.tarnix.net\r\n"
+                 "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/535.1 "
+                 "(KHTML, like Gecko) Chrome/13.0.782.112 Safari/535.1\r\n"
+                 "Connection: close\r\n\r\n"_ba);
+        QTest::qWait(300);
+        QTRY_COMPARE(client.urlList(), lines);
+    }
+
+    void update_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<bool>("showIfCurrent");
+        QTest::addColumn<int>("then");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<bool>("yes"); // the answer to an offer; Yes opens the download page
+
+        const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n";
+        const QString latest = u"You're using the latest version at this time."_s;
+        const auto reply = [&](const QByteArray& body) { return FakeReply::whole(head + "\r\n" + body); };
+        // The version is the last line in front of the first bar, whatever comes before or after it.
+        QTest::newRow("newer version, not asked from the menu")
+            << reply("1.05|9.99|\nmore") << false << int(Wait) << QStringList{"Version 1.05 is available"} << true;
+        QTest::newRow("bar in a header counts")
+            << FakeReply::whole("HTTP/1.0 200 OK\r\nX-Tag: beta|\r\n\r\nnone") << true << int(Wait)
+            << QStringList{"Version X-Tag: beta is available"} << false;
+        QTest::newRow("only line ends before the bar") << FakeReply::whole("\n\r\n|1.2") << true << int(Wait)
+                                                       << QStringList{"A new version is available"} << false;
+        QTest::newRow("only blanks before the bar")
+            << reply("   |") << true << int(Wait) << QStringList{"Version     is available"} << false;
+        QTest::newRow("no bar, not asked") << reply("current") << false << int(Wait) << QStringList() << true;
+        QTest::newRow("closed without a byte")
+            << FakeReply::closeWithoutSending() << true << int(Wait) << QStringList{latest} << true;
+        // A check given up tells the user nothing: leaving once ran the answer handler on a half-destroyed object.
+        QTest::newRow("left while waiting, as at exit")
+            << FakeReply::keepOpenAfter(head) << true << int(Leave) << QStringList() << true;
+        QTest::newRow("asked again while waiting") << FakeReply::keepOpenAfter(QByteArray()) << true << int(AskAgain)
+                                                   << QStringList{"Version 1.20 is available"} << false;
+    }
+
+    void update()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(bool, showIfCurrent);
+        QFETCH(int, then);
+        QFETCH(QStringList, shown);
+        QFETCH(bool, yes);
+
+        m_server->setDefaultReply(reply);
+        DialogAnswerer dialogs;
+        DesktopCapture desktop;
+        dialogs.pressButton(yes ? QMessageBox::Yes : QMessageBox::No);
+        auto query = std::make_unique<CUpdateQuery>();
+        query->setShowIfCurrent(showIfCurrent);
+        query->query(u"4"_s, u"1.03"_s);
+        QTRY_VERIFY(m_server->requests().value(0).complete);
+        QCOMPARE(m_server->requests().first().bytes,
+                 "GET /lookup.php?id=4&vn=103 HTTP/1.0\r\nHost: tarnix.net\r\nConnection: close\r\n\r\n"_ba);
+        QTest::qWait(100); // lets a stalled reply's first bytes in
+        if (then == Leave)
+            query.reset();
+        if (then == AskAgain) {
+            m_server->setDefaultReply(FakeReply::whole("HTTP/1.0 200 OK\r\n\r\n1.20|"));
+            query->query(u"4"_s, u"1.03"_s);
+        }
+        QTRY_COMPARE(m_server->openConnections(), 0);
+        QTRY_COMPARE(dialogs.count(), shown.size());
+        QTest::qWait(100); // a late box would still be counted
+        QStringList texts;
+        for (const DialogRecord& box : dialogs.records()) {
+            texts << box.text;
+            QCOMPARE(box.title, u"Sievra v1.03"_s);
+            QCOMPARE(box.icon, QMessageBox::Question);
+            QVERIFY(box.hasWindowIcon);
+            // An offer asks, with Yes as the default; the answer that there is nothing newer only tells.
+            const bool offer = box.text != u"You're using the latest version at this time."_s;
+            QCOMPARE(box.informativeText, offer ? u"Download now?"_s : QString());
+            QCOMPARE(box.buttons, offer ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(box.defaultButton, offer ? QMessageBox::Yes : QMessageBox::NoButton);
+        }
+        QCOMPARE(texts, shown);
+        const bool opened =
+            yes && !shown.isEmpty() && shown.first() != u"You're using the latest version at this time."_s;
+        QCOMPARE(desktop.urls(), QList<QUrl>(opened ? 1 : 0, QUrl(ExternalHosts::downloadPage)));
+    }
+
+    void country_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("page"); // null: the server is down
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QString>("message"); // null: none
+
+        // The country is the text of the link right before the first flag image.
+        const QByteArray head = "HTTP/1.0 200 OK\r\n\r\n";
+        const QByteArray page = head + "<a>X</a> <img src='/flags/x.gif'>";
+        const QString bad = u"Please provide a legitimate IP address."_s;
+        QTest::newRow("name trimmed, three-digit last group")
+            << "81.169.145.100" << head + "<b><a href='x'>\n\t United States </a> <img src='/flags/us.gif'></b>"
+            << "United States" << QString();
+        QTest::newRow("first of two markers; a group above 255 is sent")
+            << "300.1.1.1" << head + "<a>Germany</a> <img src='/flags/de.gif'><a>France</a> <img src='/flags/fr.gif'>"
+            << "Germany" << QString();
+        QTest::newRow("double quotes are not the marker")
+            << "1.2.3.4" << head + "<a>Spain</a> <img src=\"/flags/es.gif\">"
+            << "" << QString();
+        QTest::newRow("no tag before the marker")
+            << "1.2.3.4" << QByteArray("Italy</a> <img src='/flags/it.gif'>") << "" << QString();
+        QTest::newRow("leading blank") << " 1.2.3.4" << page << placeholder << bad;
+        QTest::newRow("four-digit group") << "1.2.3.1000" << page << placeholder << bad;
+        QTest::newRow("three groups") << "8.8.8" << page << placeholder << bad;
+        QTest::newRow("empty") << "" << page << placeholder << QString();
+        QTest::newRow("server down") << "8.8.8.8" << QByteArray() << placeholder
+                                     << u"Remote server down or timeout, please try again later"_s;
+    }
+
+    void country()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, page);
+        QFETCH(QString, country);
+        QFETCH(QString, message);
+
+        if (page.isNull())
+            HttpPort::setPortForTests(FakeHttpServer::unusedPort());
+        m_server->setDefaultReply(FakeReply::whole(page));
+        DialogAnswerer dialogs;
+        IPToCountry window;
+        auto* label = window.findChild<QLabel*>(u"lblCountry"_s);
+        window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(address);
+        window.findChild<QPushButton*>(u"btnQuery"_s)->click();
+        QTest::qWait(200);
+        QTRY_COMPARE(label->text(), country);
+        QTRY_COMPARE(dialogs.count(), message.isNull() ? 0 : 1);
+        if (!message.isNull()) {
+            QCOMPARE(dialogs.last().title, u"IP To Country"_s);
+            QCOMPARE(dialogs.last().text, message);
+            QCOMPARE(dialogs.last().icon, QMessageBox::Information);
+        }
+        const bool sent = message.isNull() && !address.isEmpty();
+        QCOMPARE(m_server->requests().size(), sent ? 1 : 0);
+        if (sent) {
+            const QByteArray request = m_server->requests().first().bytes;
+            QVERIFY(request.startsWith(
+                QByteArray("GET /en/?IP=" + address.toLatin1() + " HTTP/1.0\r\nHost: www.geoiptool.com\r\n")));
+            QVERIFY(!request.contains("Referrer") && !request.contains("Cookie"));
+        }
+
+        // Typing puts the placeholder back.
+        window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(u"8"_s);
+        QCOMPARE(label->text(), placeholder);
+    }
 
 private:
     // Fetches the path from the server; true when exactly one outcome signal came and it was dataRetrieved().
-    bool fetch(CWebSocket& socket, const QString& path, int* errors = nullptr);
+    bool fetch(CWebSocket& socket, const QString& path, int* errors = nullptr)
+    {
+        QSignalSpy retrieved(&socket, &CWebSocket::dataRetrieved);
+        QSignalSpy failed(&socket, &CWebSocket::dataRetrievalError);
+        socket.setHost(u"www.example.com"_s);
+        socket.setPath(path);
+        socket.setPort(m_server->port());
+        socket.startFetch();
+        if (!QTest::qWaitFor([&] { return retrieved.count() + failed.count() > 0; }, 10000))
+            return false;
+        // Anything late, such as a second outcome for the same fetch, shows up in this pause.
+        QTest::qWait(150);
+        if (errors)
+            *errors = int(failed.count());
+        return retrieved.count() == 1 && failed.count() == 0;
+    }
+
     // Crawls from the URLs; gives the links reported, sorted, then "done" for the completion. Reports out of
     // that order, a second completion or a late link included, come back as they were made.
-    QStringList crawl(CLeechLinks& crawler, const QStringList& urls, int depth);
+    QStringList crawl(CLeechLinks& crawler, const QStringList& urls, int depth)
+    {
+        const QString done = u"done"_s;
+        QStringList events;
+        QObject receiver; // the connections go with it
+        connect(&crawler, &CLeechLinks::newLeechUrl, &receiver, [&](const QString& link) { events << link; });
+        connect(&crawler, &CLeechLinks::linkLeechingComplete, &receiver, [&] { events << done; });
+        crawler.setMaxDepth(depth);
+        for (const QString& url : urls)
+            crawler.addUrl(url);
+        crawler.startCrawl();
+        if (!QTest::qWaitFor([&] { return events.contains(done); }, 15000))
+            return events;
+        QTest::qWait(150);
+        if (events.count(done) == 1 && events.last() == done) {
+            events.removeLast();
+            events.sort();
+            events << done;
+        }
+        return events;
+    }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakeHttpServer> m_server;
 };
-
-void NetworkTest::init()
-{
-    m_home = std::make_unique<TestHome>();
-    // The start-up folder set-up has made the data folder by the time fetchers are created.
-    QVERIFY(QDir().mkpath(UserFolders::dataFolder()));
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    HttpPort::setPortForTests(m_server->port());
-    HttpPort::setConnectHostForTests(u"127.0.0.1"_s);
-    m_server->setReply(u"/first"_s, FakeReply::whole(firstReply));
-}
-
-void NetworkTest::cleanup()
-{
-    DialogAnswerer::closeLeftoverModals();
-    m_server.reset();
-    m_home.reset();
-    HttpPort::setPortForTests(80);
-    HttpPort::setConnectHostForTests(QString());
-}
-
-bool NetworkTest::fetch(CWebSocket& socket, const QString& path, int* errors)
-{
-    QSignalSpy retrieved(&socket, &CWebSocket::dataRetrieved);
-    QSignalSpy failed(&socket, &CWebSocket::dataRetrievalError);
-    socket.setHost(u"www.example.com"_s);
-    socket.setPath(path);
-    socket.setPort(m_server->port());
-    socket.startFetch();
-    if (!QTest::qWaitFor([&] { return retrieved.count() + failed.count() > 0; }, 10000))
-        return false;
-    // Anything late, such as a second outcome for the same fetch, shows up in this pause.
-    QTest::qWait(150);
-    if (errors)
-        *errors = int(failed.count());
-    return retrieved.count() == 1 && failed.count() == 0;
-}
-
-void NetworkTest::parse_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("hostAndPath");
-
-    QTest::newRow("full url, query kept") << "http://www.example.com/proxy/list.php?page=2"
-                                          << "www.example.com /proxy/list.php?page=2";
-    QTest::newRow("bare host") << "example.co.uk"
-                               << "example.co.uk /";
-    QTest::newRow("www. inside the path goes too") << "http://www.example.com/www.list/x"
-                                                   << "www.example.com /list/x";
-    QTest::newRow("every copy of the host leaves the path") << "a.com/a.com/list"
-                                                            << "a.com //list";
-}
-
-void NetworkTest::parse()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, hostAndPath);
-
-    CLeechUrl record;
-    record.parse(url, 0, QString());
-    QCOMPARE(record.host() + u' ' + record.path(), hostAndPath);
-}
-
-void NetworkTest::request_optionalLinesOnlyWhenSet()
-{
-    const QByteArray head = "HTTP/1.0\r\nHost: www.example.com\r\nUser-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; "
-                            "en-US; rv:1.9.1.2) Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\n";
-    CWebSocket socket;
-    QVERIFY(fetch(socket, u"/first"_s));
-    // Set but empty still sends the line: the harvest resets its fetchers before each list.
-    socket.reset();
-    QVERIFY(fetch(socket, u"/first"_s));
-    socket.setReferrer(u"www.bing.com/search?q=x"_s);
-    socket.setCookie(u"id=42; s=1"_s);
-    // The path goes as it is: unescaped, Latin-1 kept, anything else as "?".
-    QVERIFY(fetch(socket, u"/a b%20/\u00fc\u20ac?x=1"_s));
-
-    const QList<FakeRequest> requests = m_server->requests();
-    QCOMPARE(requests.size(), 3);
-    QCOMPARE(requests[0].bytes, "GET /first " + head + "Connection: close\r\n\r\n");
-    QCOMPARE(requests[1].bytes, "GET /first " + head + "Referrer: \r\nCookie: \r\nConnection: close\r\n\r\n");
-    QCOMPARE(requests[2].bytes,
-             "GET /a b%20/\xfc??x=1 " + head +
-                 "Referrer: www.bing.com/search?q=x\r\nCookie: id=42; s=1\r\nConnection: close\r\n\r\n");
-}
-
-void NetworkTest::settings_timeoutBoundsAndDirectConnection()
-{
-    ProbedWebSocket socket;
-    // Straight to the server: asking the system for a proxy would start a lookup thread for nothing.
-    QCOMPARE(socket.connection()->proxy().type(), QNetworkProxy::NoProxy);
-    QCOMPARE(socket.interval(), 25000);
-    socket.setTimeout(-5000);
-    QCOMPARE(socket.interval(), 0);
-    socket.setTimeout(25000);
-    QCOMPARE(socket.interval(), 25000);
-    socket.setTimeout(700);
-    socket.setTimeout(25001);
-    QCOMPARE(socket.interval(), 700);
-}
-
-void NetworkTest::outcome_data()
-{
-    QTest::addColumn<FakeReply>("reply");
-    QTest::addColumn<QByteArray>("result"); // null: the fetch fails
-
-    // The pause must outlast the client's handling of a read, so the next one comes on its own.
-    QTest::newRow("several reads, zero byte ends its read only, bytes as Latin-1")
-        << FakeReply::inParts({"HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\0dropped 9.9.9.9:99"_ba, "\n\xe9t\xe9 \xff\x80",
-                               "\n\r\n10.0.0.1:8080"},
-                              120)
-        << "HTTP/1.0 200 OK\r\n\r\n1.2.3.4:80\n\xe9t\xe9 \xff\x80\n\r\n10.0.0.1:8080"_ba;
-    QTest::newRow("zero byte first in a read")
-        << FakeReply::inParts({okHead, "\0all of this read"_ba, "tail"}, 120) << okHead + "tail";
-    QTest::newRow("close without data") << FakeReply::closeWithoutSending() << ""_ba;
-    QTest::newRow("stall after part of a reply") << FakeReply::keepOpenAfter(okHead + "1.2.3.") << QByteArray();
-    // A part every 150 ms for well over the time-out: a timer restarted by each read would not run out in time.
-    FakeReply trickle = FakeReply::inParts(QList<QByteArray>(16, "1.2.3.4:80\n"), 150);
-    trickle.ending = FakeReply::Ending::KeepOpen;
-    QTest::newRow("trickle past the time-out") << trickle << QByteArray();
-}
-
-void NetworkTest::outcome()
-{
-    QFETCH(FakeReply, reply);
-    QFETCH(QByteArray, result);
-
-    m_server->setReply(u"/test"_s, reply);
-    CWebSocket socket;
-    socket.setTimeout(600);
-    QVERIFY(fetch(socket, u"/first"_s));
-    QCOMPARE(socket.bytesRetrieved(), firstReply.size());
-
-    // A fetch replaces the result and adds to the total; a failed one leaves both and fails on the time-out,
-    // counted from the connection.
-    int errors = -1;
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(fetch(socket, u"/test"_s, &errors), !result.isNull());
-    QCOMPARE(errors, result.isNull() ? 1 : 0);
-    if (result.isNull())
-        QVERIFY2(clock.elapsed() >= 600 && clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(socket.data(), QString::fromLatin1(result.isNull() ? firstReply : result));
-    QCOMPARE(socket.bytesRetrieved(), firstReply.size() + result.size());
-}
-
-void NetworkTest::fetcher_storesEachPageOfItsList()
-{
-    const QByteArray marked = "a?x=1&host=10.0.0.1&port=3128&isSocks=0&HOST=1.2.3.4&Port=80";
-    const QByteArray mixed = "<td>5.6.7.8</td><td>\xe9:3128</td>\xb2\r\n2.2.2.2:2\n";
-    const QByteArray big = QByteArray("<td>1.2.3.4:80</td>").repeated(400000);
-    m_server->setReply(u"lists.proxy-listener.net"_s, u"/a"_s, FakeReply::whole(marked));
-    m_server->setReply(u"www.PROXY-LISTEN.de"_s, u"/b"_s, FakeReply::whole(marked));
-    m_server->setReply(u"/stall"_s, FakeReply::keepOpenAfter(okHead + "1.2.3."));
-    m_server->setReply(u"/empty"_s, FakeReply::closeWithoutSending());
-    m_server->setReply(u"/mixed"_s, FakeReply::whole(mixed));
-    m_server->setReply(u"/big"_s, FakeReply::whole(big));
-
-    auto fetcher = makeFetcher();
-    // The port field is not the fetcher's: it always goes to the web port.
-    fetcher->setPort(1);
-    QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
-    const QStringList urls{"http://lists.proxy-listener.net/a",
-                           "www.PROXY-LISTEN.de/b",
-                           "www.alpha.com/stall",
-                           "www.alpha.com/empty",
-                           "www.beta.org/mixed",
-                           "www.beta.org/big"};
-    startRun(*fetcher, 5, urls, 500);
-    QVERIFY(processed.wait(10000));
-    QTest::qWait(200);
-    QCOMPARE(processed.count(), 1);
-    QCOMPARE(processed.first().first().toInt(), 5);
-
-    // Every byte but digits, dots and colons becomes a line end; on the marked site, whose name holds the
-    // marker as written, the address parameters become lines first. The failed fetch and the empty reply
-    // leave gaps in the page numbers; the last page is whole on disk at the report.
-    const QList<QByteArray> pages{
-        "\n\n\n\n1\n\n10.0.0.1:3128\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
-        "\n\n\n\n1\n\n\n\n\n\n10.0.0.1\n\n\n\n\n\n3128\n\n\n\n\n\n\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
-        QByteArray(),
-        QByteArray(),
-        "\n\n\n\n5.6.7.8\n\n\n\n\n\n\n\n\n\n:3128\n\n\n\n\n\n\n\n2.2.2.2:2\n",
-        QByteArray("\n\n\n\n1.2.3.4:80\n\n\n\n\n").repeated(400000),
-        QByteArray()};
-    for (int i = 0; i < pages.size(); ++i)
-        QCOMPARE(pageBytes(5, i), pages.at(i));
-
-    // Each URL's own reply length, 0 for a failed fetch.
-    QList<int> bytes;
-    for (const CCrawlResult& result : fetcher->results())
-        bytes << result.bytes();
-    QCOMPARE(bytes, QList<int>({int(marked.size()), int(marked.size()), 0, 0, int(mixed.size()), int(big.size())}));
-}
-
-void NetworkTest::fetcher_abort_data()
-{
-    QTest::addColumn<int>("when");
-    // 1: before the connection opens; 2: with part of a reply in; 3: as a page came in
-    QTest::newRow("right after the start") << 1;
-    QTest::newRow("during a fetch") << 2;
-    QTest::newRow("page received, its file still being written") << 3;
-}
-
-void NetworkTest::fetcher_abort()
-{
-    QFETCH(int, when);
-
-    // Large enough that its page file is not written in an instant.
-    const QByteArray slowTail = "5.6.7.8:8080\n" + QByteArray(8 << 20, 'x');
-    m_server->setReply(u"/slow.html"_s, FakeReply::inParts({okHead + "1.2.3.4:80\n", slowTail}, 400));
-    m_server->setReply(u"/next.html"_s, FakeReply::whole(okHead + "9.9.9.9:99"));
-    auto fetcher = makeFetcher();
-    QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
-    qsizetype storedAtReport = -1;
-    connect(fetcher.get(), &CLeechSocket::urlListProcessed, this, [&] { storedAtReport = pageBytes(4, 0).size(); });
-    const auto stop = [&] {
-        fetcher->abort();
-        fetcher->clearQueue();
-    };
-
-    QMetaObject::Connection stopOnPage;
-    if (when == 3)
-        stopOnPage = connect(fetcher.get(), &CWebSocket::dataRetrieved, this, stop);
-    startRun(*fetcher, 4, {u"www.alpha.com/slow.html"_s, u"www.alpha.com/next.html"_s});
-    if (when == 2) {
-        QTRY_VERIFY(m_server->requests().value(0).complete);
-        QTest::qWait(150);
-    }
-    if (when == 3)
-        QVERIFY(processed.wait(5000));
-    else
-        stop();
-    QCOMPARE(processed.count(), 1);
-    QCOMPARE(processed.first().first().toInt(), 4);
-    // A page already in is stored whole before the report.
-    QCOMPARE(storedAtReport, when == 3 ? okHead.size() + 11 + slowTail.size() : 0);
-
-    // Nothing that was on its way completes later, and the fetcher does not move on.
-    QTest::qWait(800);
-    QCOMPARE(processed.count(), 1);
-    QCOMPARE(m_server->requests().size(), when >= 2 ? 1 : 0);
-    QCOMPARE(pageBytes(4, 0).isNull(), when != 3);
-    QVERIFY(pageBytes(4, 1).isNull());
-    QVERIFY(fetcher->results().isEmpty());
-
-    // The next run starts again from page 0 and counts only its own reply.
-    disconnect(stopOnPage);
-    startRun(*fetcher, 4, {u"www.alpha.com/next.html"_s});
-    QVERIFY(processed.wait(5000));
-    QCOMPARE(pageBytes(4, 0), "\n\n\n\n\n1.0\n200\n\n\n\n\n\n\n9.9.9.9:99"_ba);
-    QCOMPARE(fetcher->results().size(), 1);
-    QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
-}
-
-void NetworkTest::fetcher_withoutRunFolder_saysSoAndGoesOn()
-{
-    DialogAnswerer answerer;
-    // A run folder already there is fine; the data folder it belongs in must be.
-    QVERIFY(QDir().mkpath(UserFolders::runFolder(runStamp)));
-    makeFetcher();
-    QCOMPARE(answerer.count(), 0);
-    QVERIFY(QDir(UserFolders::dataFolder()).removeRecursively());
-    auto fetcher = makeFetcher();
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.last().title, u"Sievra"_s);
-    QCOMPARE(answerer.last().text, u"Error creating data directory"_s);
-
-    // The fetcher still works through its list; only the pages are lost.
-    m_server->setReply(u"/p"_s, FakeReply::whole(okHead + "1.2.3.4:80"));
-    QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
-    startRun(*fetcher, 0, {u"www.alpha.com/p"_s});
-    QVERIFY(processed.wait(5000));
-    QVERIFY(pageBytes(0, 0).isNull());
-    QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
-}
-
-void NetworkTest::extractLinks_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QStringList>("links");
-
-    const QString host = u"www.example.com"_s;
-    QTest::newRow("absolute, rooted, bare host, country domain, repeats; page order")
-        << "<a href=\"http://www.example.com/list2.html\">2</a><a href=\"/list3.html\">3</a>"
-           "href=\"http://proxies.example.net\" href=\"http://www.example.co.uk/p\" href=\"/list3.html\""
-        << host << "/"
-        << QStringList{"www.example.com/list2.html", "www.example.com/list3.html", "proxies.example.net",
-                       "www.example.co.uk/p", "www.example.com/list3.html"};
-    QTest::newRow("page lower-cased, its host kept as given")
-        << "<A HREF=\"HTTP://WWW.Example.COM/A.html\"><a href=\"/Page.HTML\">"
-        << "WWW.Example.com"
-        << "/" << QStringList{"www.example.com/a.html", "WWW.Example.com/page.html"};
-    QTest::newRow("value runs to the end without a closing quote")
-        << "x href=\"http://www.b.com/last" << host << "/" << QStringList{"www.b.com/last"};
-    QTest::newRow("no link of ours")
-        << "href=\"http://1.2.3.4/x\" href='http://www.b.com/' href = \"http://www.c.com/\" href=http://www.d.com/ "
-           "href=\"http://example.com:8080/x\" href=\"https://www.b.com/x\" href=\"http://\" "
-           "href=\"http://a.sub.example.co.uk/p\" href=\"http://www.example.money/\" href=\"\" href=\"#top\" "
-           "href=\"mailto:a@example.com\" href=\"javascript:void(0)\" href=\"ftp://www.b.com/\" href=\"news:x\""
-        << host << "/p.html" << QStringList();
-    // The next opener is looked for from one character into the value before.
-    QTest::newRow("openers inside and right behind a value")
-        << "href=\"href=\"http://www.b.com/x\" href=\"\"href=\"http://www.c.com/y\" href=\"a "
-           "href=\"http://www.d.com/z\""
-        << host << "/" << QStringList{"www.example.com/href=", "www.c.com/y", "www.example.com/a href=", "www.d.com/z"};
-    QTest::newRow("relative to the page's folder")
-        << "href=\"page2.html\" href=\"../d.html\" href=\"./e.html\" href=\"../../../f.html\" href=\"g/..\" "
-           "href=\"www.b.com/x.html\""
-        << host << "/a/b/C.html"
-        << QStringList{"www.example.com/a/b/page2.html", "www.example.com/a/d.html",
-                       "www.example.com/a/b/e.html",     "www.example.com/f.html",
-                       "www.example.com/a/b/",           "www.example.com/a/b/www.b.com/x.html"};
-    QTest::newRow("query of the page replaced")
-        << "href=\"?page=2\" href=\"p.php?x=../y\"" << host << "/list.php?page=1"
-        << QStringList{"www.example.com/list.php?page=2", "www.example.com/p.php?x=../y"};
-}
-
-void NetworkTest::extractLinks()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, host);
-    QFETCH(QString, path);
-    QFETCH(QStringList, links);
-
-    QCOMPARE(CLinkExtractor().extractLinks(text, host, path), links);
-}
-
-void NetworkTest::isUnwantedFile_data()
-{
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<bool>("unwanted");
-
-    QTest::newRow("bare host ending in .com") << "www.example.com" << false;
-    QTest::newRow("program named .com") << "www.example.com/files/setup.com" << true;
-    QTest::newRow("no extension") << "www.example.com/list/jpg" << false;
-    QTest::newRow("upper-case extension") << "www.example.com/a/PIC.JPEG" << true;
-    QTest::newRow("style sheet with a query") << "www.example.com/style.css?v=3" << true;
-    QTest::newRow("last extension, fragment") << "www.example.com/jquery.min.js#main" << true;
-    QTest::newRow("archive in the query only") << "www.example.com/get.php?file=a.zip" << false;
-    QTest::newRow("type of the last segment only") << "www.example.com/tools.exe/index.html" << false;
-    QTest::newRow("folder named like a file") << "www.example.com/backup.zip/" << false;
-}
-
-void NetworkTest::isUnwantedFile()
-{
-    QFETCH(QString, link);
-    QFETCH(bool, unwanted);
-
-    QCOMPARE(CLinkExtractor().isUnwantedFile(link), unwanted);
-}
-
-QStringList NetworkTest::crawl(CLeechLinks& crawler, const QStringList& urls, int depth)
-{
-    const QString done = u"done"_s;
-    QStringList events;
-    QObject receiver; // the connections go with it
-    connect(&crawler, &CLeechLinks::newLeechUrl, &receiver, [&](const QString& link) { events << link; });
-    connect(&crawler, &CLeechLinks::linkLeechingComplete, &receiver, [&] { events << done; });
-    crawler.setMaxDepth(depth);
-    for (const QString& url : urls)
-        crawler.addUrl(url);
-    crawler.startCrawl();
-    if (!QTest::qWaitFor([&] { return events.contains(done); }, 15000))
-        return events;
-    QTest::qWait(150);
-    if (events.count(done) == 1 && events.last() == done) {
-        events.removeLast();
-        events.sort();
-        events << done;
-    }
-    return events;
-}
-
-void NetworkTest::crawl_data()
-{
-    QTest::addColumn<QStringList>("urls");
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<int>("fetches");
-    QTest::addColumn<QStringList>("links");
-
-    const QStringList index{"http://www.alpha.com/index.html"};
-    const QStringList level1{"www.alpha.com/a1.html", "www.beta.org/b1.html"};
-    QTest::newRow("depth 0: the user's page only") << index << 0 << 1 << level1;
-    QTest::newRow("depth -1 like 0") << index << -1 << 1 << level1;
-    // a1 is linked from index and b1: fetched for each, reported once.
-    QTest::newRow("depth 2") << index << 2 << 6
-                             << level1 + QStringList{"www.alpha.com/a2.html", "www.beta.org/b2.html",
-                                                     "www.alpha.com/a3.html"};
-    // A failed fetch leaves the page before as the base's result; none of its links may come again.
-    QTest::newRow("failure after a completed page adds nothing")
-        << QStringList{"www.alpha.com/fine.html", "www.beta.org/stall.html"} << 1 << 3
-        << QStringList{"www.alpha.com/x.html"};
-    QTest::newRow("failing pages skipped")
-        << QStringList{"www.alpha.com/stall.html", "www.alpha.com/to-stall.html"} << 1 << 4
-        << QStringList{"www.alpha.com/fine.html", "www.alpha.com/stall.html", "www.alpha.com/x.html"};
-}
-
-void NetworkTest::crawl()
-{
-    QFETCH(QStringList, urls);
-    QFETCH(int, depth);
-    QFETCH(int, fetches);
-    QFETCH(QStringList, links);
-
-    const QString alpha = u"www.alpha.com"_s;
-    const QString beta = u"www.beta.org"_s;
-    m_server->setReply(alpha, u"/index.html"_s,
-                       FakeReply::whole(linkPage({"/a1.html", "HTTP://WWW.Beta.ORG/b1.html", "http://1.2.3.4/x",
-                                                  "images/logo.png", "mailto:admin@alpha.com"})));
-    m_server->setReply(alpha, u"/a1.html"_s, FakeReply::whole(linkPage({"a2.html"})));
-    m_server->setReply(beta, u"/b1.html"_s, FakeReply::whole(linkPage({"http://www.alpha.com/a1.html", "/b2.html"})));
-    m_server->setReply(alpha, u"/a2.html"_s, FakeReply::whole(linkPage({"/a3.html"})));
-    m_server->setReply(alpha, u"/a3.html"_s, FakeReply::whole(linkPage({"/a4.html"})));
-    m_server->setReply(u"/stall.html"_s, FakeReply::keepOpenAfter(linkPage({"/never.html"})));
-    m_server->setReply(u"/to-stall.html"_s, FakeReply::whole(linkPage({"/stall.html", "fine.html"})));
-    m_server->setReply(u"/fine.html"_s, FakeReply::whole(linkPage({"/x.html"})));
-
-    CLeechLinks crawler;
-    crawler.setTimeout(400);
-    links.sort();
-    QCOMPARE(crawl(crawler, urls, depth), links << u"done"_s);
-    QCOMPARE(m_server->requests().size(), fetches);
-    // Nobody sets the crawler's referrer or cookie.
-    for (const FakeRequest& request : m_server->requests())
-        QVERIFY(!request.bytes.contains("Referrer:") && !request.bytes.contains("Cookie:"));
-}
-
-void NetworkTest::crawlAgain_reReportsEarlierLinks()
-{
-    m_server->setReply(u"/index.html"_s, FakeReply::whole(linkPage({"/a1.html", "http://www.beta.org/b1.html"})));
-    m_server->setReply(u"/a2.html"_s, FakeReply::whole(linkPage({"/a3.html"})));
-    CLeechLinks crawler;
-    QSignalSpy completions(&crawler, &CLeechLinks::linkLeechingComplete);
-    // Nothing queued: nothing is fetched or reported.
-    crawler.startCrawl();
-    QCOMPARE(crawl(crawler, {u"www.alpha.com/index.html"_s}, 0),
-             QStringList({"www.alpha.com/a1.html", "www.beta.org/b1.html", "done"}));
-    QCOMPARE(crawl(crawler, {u"www.alpha.com/a2.html"_s}, 0),
-             QStringList({"www.alpha.com/a1.html", "www.alpha.com/a3.html", "www.beta.org/b1.html", "done"}));
-    QCOMPARE(completions.count(), 2);
-    QCOMPARE(m_server->requests().size(), 2);
-}
-
-void NetworkTest::leechList_data()
-{
-    QTest::addColumn<FakeReply>("reply");
-    QTest::addColumn<QStringList>("lines");
-
-    QTest::newRow("line split across reads, NUL drops the rest of its read only, also first in a read")
-        << FakeReply::inParts({"\nwww.exa", "mple.com\nwww.b\0lost\nlost\n"_ba, "\0lost\n"_ba, "\n\nwww.c.com\n"}, 60)
-        << QStringList{"www.example.com", "www.b", "www.c.com"};
-    QTest::newRow("nothing sent") << FakeReply::closeWithoutSending() << QStringList();
-    QTest::newRow("nothing until the server closes")
-        << FakeReply::keepOpenAfter("HTTP/1.0 200 OK\n\nwww.a.com\n") << QStringList();
-}
-
-void NetworkTest::leechList()
-{
-    QFETCH(FakeReply, reply);
-    QFETCH(QStringList, lines);
-
-    m_server->setDefaultReply(reply);
-    CLeechList client;
-    // Straight to the server: asking the system for a proxy would start a lookup thread for nothing.
-    QCOMPARE(client.findChild<QTcpSocket*>()->proxy().type(), QNetworkProxy::NoProxy);
-    QTRY_VERIFY(m_server->requests().value(0).complete);
-    QCOMPARE(m_server->requests().first().bytes, "GET http://www.tarnix.net/4/proxyUrlList.txt HTTP/1.0\r\n"
-                                                 "Host: www.tarnix.net\r\n"
-                                                 "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/535.1 "
-                                                 "(KHTML, like Gecko) Chrome/13.0.782.112 Safari/535.1\r\n"
-                                                 "Connection: close\r\n\r\n"_ba);
-    QTest::qWait(300);
-    QTRY_COMPARE(client.urlList(), lines);
-}
-
-void NetworkTest::update_data()
-{
-    QTest::addColumn<FakeReply>("reply");
-    QTest::addColumn<bool>("showIfCurrent");
-    QTest::addColumn<int>("then");
-    QTest::addColumn<QStringList>("shown");
-
-    const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n";
-    const QString latest = u"You're using the latest version at this time."_s;
-    const auto reply = [&](const QByteArray& body) { return FakeReply::whole(head + "\r\n" + body); };
-    // The version is the last line in front of the first bar, whatever comes before or after it.
-    QTest::newRow("newer version, not asked from the menu")
-        << reply("1.05|9.99|\nmore") << false << int(Wait) << QStringList{"Version 1.05 is available"};
-    QTest::newRow("bar in a header counts") << FakeReply::whole("HTTP/1.0 200 OK\r\nX-Tag: beta|\r\n\r\nnone") << true
-                                            << int(Wait) << QStringList{"Version X-Tag: beta is available"};
-    QTest::newRow("only line ends before the bar")
-        << FakeReply::whole("\n\r\n|1.2") << true << int(Wait) << QStringList{"A new version is available"};
-    QTest::newRow("only blanks before the bar")
-        << reply("   |") << true << int(Wait) << QStringList{"Version     is available"};
-    QTest::newRow("no bar, not asked") << reply("current") << false << int(Wait) << QStringList();
-    QTest::newRow("closed without a byte")
-        << FakeReply::closeWithoutSending() << true << int(Wait) << QStringList{latest};
-    // A check given up tells the user nothing: leaving once ran the answer handler on a half-destroyed object.
-    QTest::newRow("left while waiting, as at exit")
-        << FakeReply::keepOpenAfter(head) << true << int(Leave) << QStringList();
-    QTest::newRow("asked again while waiting")
-        << FakeReply::keepOpenAfter(QByteArray()) << true << int(AskAgain) << QStringList{"Version 1.20 is available"};
-}
-
-void NetworkTest::update()
-{
-    QFETCH(FakeReply, reply);
-    QFETCH(bool, showIfCurrent);
-    QFETCH(int, then);
-    QFETCH(QStringList, shown);
-
-    m_server->setDefaultReply(reply);
-    DialogAnswerer dialogs;
-    DesktopCapture desktop;
-    dialogs.pressButton(QMessageBox::No);
-    auto query = std::make_unique<CUpdateQuery>();
-    query->setShowIfCurrent(showIfCurrent);
-    query->query(u"4"_s, u"1.03"_s);
-    QTRY_VERIFY(m_server->requests().value(0).complete);
-    QCOMPARE(m_server->requests().first().bytes,
-             "GET /lookup.php?id=4&vn=103 HTTP/1.0\r\nHost: tarnix.net\r\nConnection: close\r\n\r\n"_ba);
-    QTest::qWait(100); // lets a stalled reply's first bytes in
-    if (then == Leave)
-        query.reset();
-    if (then == AskAgain) {
-        m_server->setDefaultReply(FakeReply::whole("HTTP/1.0 200 OK\r\n\r\n1.20|"));
-        query->query(u"4"_s, u"1.03"_s);
-    }
-    QTRY_COMPARE(m_server->openConnections(), 0);
-    QTRY_COMPARE(dialogs.count(), shown.size());
-    QTest::qWait(100); // a late box would still be counted
-    QStringList texts;
-    for (const DialogRecord& box : dialogs.records()) {
-        texts << box.text;
-        QCOMPARE(box.title, u"Sievra v1.03"_s);
-        QCOMPARE(box.icon, QMessageBox::Question);
-        QVERIFY(box.hasWindowIcon);
-        // An offer asks, with Yes as the default; the answer that there is nothing newer only tells.
-        const bool offer = box.text != u"You're using the latest version at this time."_s;
-        QCOMPARE(box.informativeText, offer ? u"Download now?"_s : QString());
-        QCOMPARE(box.defaultButton, offer ? QMessageBox::Yes : QMessageBox::NoButton);
-    }
-    QCOMPARE(texts, shown);
-    // No was pressed: nothing is opened.
-    QVERIFY(desktop.urls().isEmpty());
-}
-
-void NetworkTest::country_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QByteArray>("page"); // null: the server is down
-    QTest::addColumn<QString>("country");
-    QTest::addColumn<QString>("message"); // null: none
-
-    // The country is the text of the link right before the first flag image.
-    const QByteArray head = "HTTP/1.0 200 OK\r\n\r\n";
-    const QByteArray page = head + "<a>X</a> <img src='/flags/x.gif'>";
-    const QString bad = u"Please provide a legitimate IP address."_s;
-    QTest::newRow("name trimmed, three-digit last group")
-        << "81.169.145.100" << head + "<b><a href='x'>\n\t United States </a> <img src='/flags/us.gif'></b>"
-        << "United States" << QString();
-    QTest::newRow("first of two markers; a group above 255 is sent")
-        << "300.1.1.1" << head + "<a>Germany</a> <img src='/flags/de.gif'><a>France</a> <img src='/flags/fr.gif'>"
-        << "Germany" << QString();
-    QTest::newRow("double quotes are not the marker") << "1.2.3.4" << head + "<a>Spain</a> <img src=\"/flags/es.gif\">"
-                                                      << "" << QString();
-    QTest::newRow("no tag before the marker")
-        << "1.2.3.4" << QByteArray("Italy</a> <img src='/flags/it.gif'>") << "" << QString();
-    QTest::newRow("leading blank") << " 1.2.3.4" << page << placeholder << bad;
-    QTest::newRow("four-digit group") << "1.2.3.1000" << page << placeholder << bad;
-    QTest::newRow("three groups") << "8.8.8" << page << placeholder << bad;
-    QTest::newRow("empty") << "" << page << placeholder << QString();
-    QTest::newRow("server down") << "8.8.8.8" << QByteArray() << placeholder
-                                 << u"Remote server down or timeout, please try again later"_s;
-}
-
-void NetworkTest::country()
-{
-    QFETCH(QString, address);
-    QFETCH(QByteArray, page);
-    QFETCH(QString, country);
-    QFETCH(QString, message);
-
-    if (page.isNull())
-        HttpPort::setPortForTests(FakeHttpServer::unusedPort());
-    m_server->setDefaultReply(FakeReply::whole(page));
-    DialogAnswerer dialogs;
-    IPToCountry window;
-    auto* label = window.findChild<QLabel*>(u"lblCountry"_s);
-    window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(address);
-    window.findChild<QPushButton*>(u"btnQuery"_s)->click();
-    QTest::qWait(200);
-    QTRY_COMPARE(label->text(), country);
-    QTRY_COMPARE(dialogs.count(), message.isNull() ? 0 : 1);
-    if (!message.isNull()) {
-        QCOMPARE(dialogs.last().title, u"IP To Country"_s);
-        QCOMPARE(dialogs.last().text, message);
-        QCOMPARE(dialogs.last().icon, QMessageBox::Information);
-    }
-    const bool sent = message.isNull() && !address.isEmpty();
-    QCOMPARE(m_server->requests().size(), sent ? 1 : 0);
-    if (sent) {
-        const QByteArray request = m_server->requests().first().bytes;
-        QVERIFY(request.startsWith(
-            QByteArray("GET /en/?IP=" + address.toLatin1() + " HTTP/1.0\r\nHost: www.geoiptool.com\r\n")));
-        QVERIFY(!request.contains("Referrer") && !request.contains("Cookie"));
-    }
-
-    // Typing puts the placeholder back.
-    window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(u"8"_s);
-    QCOMPARE(label->text(), placeholder);
-}
 
 QTEST_MAIN(NetworkTest)
 #include "tst_network.moc"

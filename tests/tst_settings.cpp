@@ -2,12 +2,8 @@
 #include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
-#include "tests/support/testhome.h"
+#include "tests/support/testkit.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QtTest>
 #include <limits>
 
 namespace {
@@ -57,192 +53,184 @@ class SettingsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+    }
+
     void cleanup() { m_home.reset(); }
-    void firstRun_usesDefaultsAndWritesTheTenLinesScrambled();
-    void load_data();
-    void load();
-    void save_withoutBaseFolder_writesNothing();
-    void timeoutMilliseconds_farIndexNeverShort();
-    void window_choicesAndDefaults();
-    void window_showsStoredChoices_saveKeepsUnselected_data();
-    void window_showsStoredChoices_saveKeepsUnselected();
-    void window_savesOnSaveOnly_upperCasingTheTemplate();
+    void firstRun_usesDefaultsAndWritesTheTenLinesScrambled()
+    {
+        {
+            CConfig config;
+            QCOMPARE(config.timeout(), 2);
+            QCOMPARE(config.depth(), 1);
+            QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+            QVERIFY(!QFile::exists(UserFolders::configFile()));
+        }
+        const QByteArray raw = readSettingsFile();
+        QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(raw)), settingsText("2", "1", "A:P"));
+        for (const char* word : {"SIEVRA", "config", "timeout", "A:P", "<", "xml"})
+            QVERIFY2(!raw.contains(word), word);
+        // The first stage alone would leave the character codes readable ("60,33,45,45" for "<!--").
+        QVERIFY(!raw.contains("60,"));
+
+        // What the window may store comes back as it was.
+        const QString format = QStringLiteral("<A>&amp;P& Pr\u00f6xy \u20ac\t\x01");
+        {
+            CConfig config;
+            config.setTimeout(0);
+            config.setDepth(5);
+            config.setOutputFormat(format);
+        }
+        CConfig reread;
+        QCOMPARE(reread.timeout(), 0);
+        QCOMPARE(reread.depth(), 5);
+        QCOMPARE(reread.outputFormat(), format);
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("format");
+
+        QTest::newRow("values as written") << stored(settingsText("3", "4", "A;P")) << 3 << 4 << "A;P";
+        QTest::newRow("timeout zero, the ten-second choice")
+            << stored(settingsText("0", "1", "A:P")) << 0 << 1 << "A:P";
+        QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
+        QTest::newRow("stray values kept") << stored(settingsText("-3", "-1000", "A:P")) << -3 << -1000 << "A:P";
+        QTest::newRow("farthest value kept") << stored(settingsText("1000", "2", "A:P")) << 1000 << 2 << "A:P";
+        QTest::newRow("beyond any choice") << stored(settingsText("1001", "-1001", "A:P")) << 2 << 1 << "A:P";
+        QTest::newRow("depth zero") << stored(settingsText("1", "0", "A:P")) << 1 << 1 << "A:P";
+        QTest::newRow("template raw, not trimmed")
+            << stored(settingsText("2", "1", " <b>A</b>&P ")) << 2 << 1 << " <b>A</b>&P ";
+        QTest::newRow("empty template") << stored(settingsText("2", "1", "")) << 2 << 1 << "";
+        QTest::newRow("elements in another order, extra text")
+            << stored("junk<output>B</output>\n\n<!-- SIEVRA -->xx<depth>3</depth> <timeout>1</timeout>") << 1 << 3
+            << "B";
+        QTest::newRow("missing elements fall back") << stored("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
+        QTest::newRow("first of two elements counts")
+            << stored("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2 << 4 << "A:P";
+        // Files that are not ours leave the defaults.
+        QTest::newRow("without the marker")
+            << stored(settingsText("3", "5", "C").remove("<!-- SIEVRA -->")) << 2 << 1 << "A:P";
+        QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1() << 2 << 1 << "A:P";
+        QTest::newRow("larger than any file of ours")
+            << stored(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))) << 2 << 1 << "A:P";
+    }
+
+    void load()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, timeout);
+        QFETCH(int, depth);
+        QFETCH(QString, format);
+        QFile file(UserFolders::configFile());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+
+        CConfig config;
+        QCOMPARE(config.timeout(), timeout);
+        QCOMPARE(config.depth(), depth);
+        QCOMPARE(config.outputFormat(), format);
+    }
+
+    void save_withoutBaseFolder_writesNothing()
+    {
+        QVERIFY(QDir(UserFolders::baseFolder()).removeRecursively());
+        {
+            CConfig config;
+            config.setDepth(3);
+        }
+        QVERIFY(!QFile::exists(UserFolders::configFile()));
+        QVERIFY(!QDir(UserFolders::baseFolder()).exists());
+    }
+
+    void timeoutMilliseconds_farIndexNeverShort()
+    {
+        QCOMPARE(CConfig::timeoutMilliseconds(0), 10000);
+        QCOMPARE(CConfig::timeoutMilliseconds(3), 25000);
+        // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
+        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
+        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
+    }
+
+    void window_choicesAndDefaults()
+    {
+        CConfig config;
+        SettingsWindow form(&config);
+        QCOMPARE(itemTexts(form.timeout()), QStringList({"10 secs", "15 secs", "20 secs", "25 secs"}));
+        QCOMPARE(itemTexts(form.depth()), QStringList({"1 node", "2 nodes", "3 nodes", "4 nodes", "5 nodes"}));
+        QCOMPARE(form.timeout()->currentText(), QStringLiteral("20 secs"));
+        QCOMPARE(form.depth()->currentText(), QStringLiteral("1 node"));
+        QCOMPARE(form.format()->text(), QStringLiteral("A:P"));
+        QCOMPARE(form.format()->toolTip(), QStringLiteral("A = Address; P = Port, B = Binary, C = Class"));
+        QCOMPARE(form.window.windowTitle(), QStringLiteral("Configuration"));
+    }
+
+    void window_showsStoredChoices_saveKeepsUnselected_data()
+    {
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("timeoutIndex");
+        QTest::addColumn<int>("depthIndex");
+        QTest::newRow("first choices") << 0 << 1 << 0 << 0;
+        QTest::newRow("last choices") << 3 << 5 << 3 << 4;
+        QTest::newRow("just beyond the choices") << 4 << 6 << -1 << -1;
+        QTest::newRow("just below the choices") << -1 << 0 << -1 << -1;
+        QTest::newRow("farthest values") << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -1
+                                         << -1;
+    }
+
+    void window_showsStoredChoices_saveKeepsUnselected()
+    {
+        QFETCH(int, timeout);
+        QFETCH(int, depth);
+        QFETCH(int, timeoutIndex);
+        QFETCH(int, depthIndex);
+        CConfig config;
+        config.setTimeout(timeout);
+        config.setDepth(depth);
+        config.setOutputFormat(QStringLiteral("C B"));
+        SettingsWindow form(&config);
+        QCOMPARE(form.timeout()->currentIndex(), timeoutIndex);
+        QCOMPARE(form.depth()->currentIndex(), depthIndex);
+        QCOMPARE(form.format()->text(), QStringLiteral("C B"));
+        // Save with a list left without a selection keeps the value the settings hold.
+        form.save();
+        QCOMPARE(config.timeout(), timeout);
+        QCOMPARE(config.depth(), depth);
+    }
+
+    void window_savesOnSaveOnly_upperCasingTheTemplate()
+    {
+        CConfig config;
+        SettingsWindow form(&config);
+        form.window.show();
+        form.timeout()->setCurrentIndex(0);
+        form.depth()->setCurrentIndex(4);
+        form.format()->setText(QStringLiteral("a:p c\tt"));
+        form.window.close();
+        QCOMPARE(config.timeout(), 2);
+        QCOMPARE(config.depth(), 1);
+        QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+        // Shown again, the fields are not refilled: the unsaved entries are still there for a later Save.
+        form.window.show();
+        QCOMPARE(form.depth()->currentIndex(), 4);
+        form.save();
+        QCOMPARE(config.timeout(), 0);
+        QCOMPARE(config.depth(), 5);
+        QCOMPARE(config.outputFormat(), QStringLiteral("A:P C\tT"));
+        QCOMPARE(form.format()->text(), QStringLiteral("A:P C\tT"));
+        QVERIFY(!form.window.isVisible());
+    }
 
 private:
     std::unique_ptr<TestHome> m_home;
 };
-
-void SettingsTest::init()
-{
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
-}
-
-void SettingsTest::firstRun_usesDefaultsAndWritesTheTenLinesScrambled()
-{
-    {
-        CConfig config;
-        QCOMPARE(config.timeout(), 2);
-        QCOMPARE(config.depth(), 1);
-        QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
-        QVERIFY(!QFile::exists(UserFolders::configFile()));
-    }
-    const QByteArray raw = readSettingsFile();
-    QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(raw)), settingsText("2", "1", "A:P"));
-    for (const char* word : {"SIEVRA", "config", "timeout", "A:P", "<", "xml"})
-        QVERIFY2(!raw.contains(word), word);
-    // The first stage alone would leave the character codes readable ("60,33,45,45" for "<!--").
-    QVERIFY(!raw.contains("60,"));
-
-    // What the window may store comes back as it was.
-    const QString format = QStringLiteral("<A>&amp;P& Pr\u00f6xy \u20ac\t\x01");
-    {
-        CConfig config;
-        config.setTimeout(0);
-        config.setDepth(5);
-        config.setOutputFormat(format);
-    }
-    CConfig reread;
-    QCOMPARE(reread.timeout(), 0);
-    QCOMPARE(reread.depth(), 5);
-    QCOMPARE(reread.outputFormat(), format);
-}
-
-void SettingsTest::load_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("timeout");
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<QString>("format");
-
-    QTest::newRow("values as written") << stored(settingsText("3", "4", "A;P")) << 3 << 4 << "A;P";
-    QTest::newRow("timeout zero, the ten-second choice") << stored(settingsText("0", "1", "A:P")) << 0 << 1 << "A:P";
-    QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
-    QTest::newRow("stray values kept") << stored(settingsText("-3", "-1000", "A:P")) << -3 << -1000 << "A:P";
-    QTest::newRow("farthest value kept") << stored(settingsText("1000", "2", "A:P")) << 1000 << 2 << "A:P";
-    QTest::newRow("beyond any choice") << stored(settingsText("1001", "-1001", "A:P")) << 2 << 1 << "A:P";
-    QTest::newRow("depth zero") << stored(settingsText("1", "0", "A:P")) << 1 << 1 << "A:P";
-    QTest::newRow("template raw, not trimmed")
-        << stored(settingsText("2", "1", " <b>A</b>&P ")) << 2 << 1 << " <b>A</b>&P ";
-    QTest::newRow("empty template") << stored(settingsText("2", "1", "")) << 2 << 1 << "";
-    QTest::newRow("elements in another order, extra text")
-        << stored("junk<output>B</output>\n\n<!-- SIEVRA -->xx<depth>3</depth> <timeout>1</timeout>") << 1 << 3 << "B";
-    QTest::newRow("missing elements fall back") << stored("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
-    QTest::newRow("first of two elements counts")
-        << stored("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2 << 4 << "A:P";
-    // Files that are not ours leave the defaults.
-    QTest::newRow("without the marker") << stored(settingsText("3", "5", "C").remove("<!-- SIEVRA -->")) << 2 << 1
-                                        << "A:P";
-    QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1() << 2 << 1 << "A:P";
-    QTest::newRow("larger than any file of ours")
-        << stored(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))) << 2 << 1 << "A:P";
-}
-
-void SettingsTest::load()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, timeout);
-    QFETCH(int, depth);
-    QFETCH(QString, format);
-    QFile file(UserFolders::configFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-
-    CConfig config;
-    QCOMPARE(config.timeout(), timeout);
-    QCOMPARE(config.depth(), depth);
-    QCOMPARE(config.outputFormat(), format);
-}
-
-void SettingsTest::save_withoutBaseFolder_writesNothing()
-{
-    QVERIFY(QDir(UserFolders::baseFolder()).removeRecursively());
-    {
-        CConfig config;
-        config.setDepth(3);
-    }
-    QVERIFY(!QFile::exists(UserFolders::configFile()));
-    QVERIFY(!QDir(UserFolders::baseFolder()).exists());
-}
-
-void SettingsTest::timeoutMilliseconds_farIndexNeverShort()
-{
-    QCOMPARE(CConfig::timeoutMilliseconds(0), 10000);
-    QCOMPARE(CConfig::timeoutMilliseconds(3), 25000);
-    // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
-    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
-    QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
-}
-
-void SettingsTest::window_choicesAndDefaults()
-{
-    CConfig config;
-    SettingsWindow form(&config);
-    QCOMPARE(itemTexts(form.timeout()), QStringList({"10 secs", "15 secs", "20 secs", "25 secs"}));
-    QCOMPARE(itemTexts(form.depth()), QStringList({"1 node", "2 nodes", "3 nodes", "4 nodes", "5 nodes"}));
-    QCOMPARE(form.timeout()->currentText(), QStringLiteral("20 secs"));
-    QCOMPARE(form.depth()->currentText(), QStringLiteral("1 node"));
-    QCOMPARE(form.format()->text(), QStringLiteral("A:P"));
-    QCOMPARE(form.format()->toolTip(), QStringLiteral("A = Address; P = Port, B = Binary, C = Class"));
-    QCOMPARE(form.window.windowTitle(), QStringLiteral("Configuration"));
-}
-
-void SettingsTest::window_showsStoredChoices_saveKeepsUnselected_data()
-{
-    QTest::addColumn<int>("timeout");
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<int>("timeoutIndex");
-    QTest::addColumn<int>("depthIndex");
-    QTest::newRow("first choices") << 0 << 1 << 0 << 0;
-    QTest::newRow("last choices") << 3 << 5 << 3 << 4;
-    QTest::newRow("just beyond the choices") << 4 << 6 << -1 << -1;
-    QTest::newRow("just below the choices") << -1 << 0 << -1 << -1;
-    QTest::newRow("farthest values") << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -1 << -1;
-}
-
-void SettingsTest::window_showsStoredChoices_saveKeepsUnselected()
-{
-    QFETCH(int, timeout);
-    QFETCH(int, depth);
-    QFETCH(int, timeoutIndex);
-    QFETCH(int, depthIndex);
-    CConfig config;
-    config.setTimeout(timeout);
-    config.setDepth(depth);
-    config.setOutputFormat(QStringLiteral("C B"));
-    SettingsWindow form(&config);
-    QCOMPARE(form.timeout()->currentIndex(), timeoutIndex);
-    QCOMPARE(form.depth()->currentIndex(), depthIndex);
-    QCOMPARE(form.format()->text(), QStringLiteral("C B"));
-    // Save with a list left without a selection keeps the value the settings hold.
-    form.save();
-    QCOMPARE(config.timeout(), timeout);
-    QCOMPARE(config.depth(), depth);
-}
-
-void SettingsTest::window_savesOnSaveOnly_upperCasingTheTemplate()
-{
-    CConfig config;
-    SettingsWindow form(&config);
-    form.window.show();
-    form.timeout()->setCurrentIndex(0);
-    form.depth()->setCurrentIndex(4);
-    form.format()->setText(QStringLiteral("a:p c\tt"));
-    form.window.close();
-    QCOMPARE(config.timeout(), 2);
-    QCOMPARE(config.depth(), 1);
-    QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
-    // Shown again, the fields are not refilled: the unsaved entries are still there for a later Save.
-    form.window.show();
-    QCOMPARE(form.depth()->currentIndex(), 4);
-    form.save();
-    QCOMPARE(config.timeout(), 0);
-    QCOMPARE(config.depth(), 5);
-    QCOMPARE(config.outputFormat(), QStringLiteral("A:P C\tT"));
-    QCOMPARE(form.format()->text(), QStringLiteral("A:P C\tT"));
-    QVERIFY(!form.window.isVisible());
-}
 
 QTEST_MAIN(SettingsTest)
 #include "tst_settings.moc"

@@ -2,22 +2,14 @@
 #include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
-#include "tests/support/desktopcapture.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/testhome.h"
+#include "tests/support/testkit.h"
 #include "util/domaincheck.h"
 #include "util/externalhosts.h"
 #include "util/formatting.h"
 #include "windows/aboutwindow.h"
 #include "windows/iptocountry.h"
 
-#include <QtTest>
-#include <QtWidgets>
-
-#include <memory>
 #include <time.h>
-
-using namespace Qt::Literals::StringLiterals;
 
 namespace {
 

@@ -15,7 +15,6 @@ public:
     ~DesktopCapture() override;
 
     QList<QUrl> urls() const { return m_urls; }
-    void clear() { m_urls.clear(); }
 
 public slots:
     void openUrl(const QUrl& url);

@@ -15,7 +15,6 @@ public:
     TestHome& operator=(const TestHome&) = delete;
 
     QString path() const { return m_dir.path(); }
-    bool isValid() const { return m_dir.isValid(); }
 
 private:
     QTemporaryDir m_dir;
