@@ -11,3 +11,12 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
+
+// The named child of a window; a missing one ends the run, as every check after it would crash.
+template <class T> T* child(const QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QLatin1String(name));
+    if (!found)
+        qFatal("missing child %s", name);
+    return found;
+}
