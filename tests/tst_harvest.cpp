@@ -5,7 +5,6 @@
 #include "tests/support/testkit.h"
 #include "util/httpport.h"
 
-
 namespace {
 
 QByteArray proxyOf(int n)
@@ -20,7 +19,7 @@ QByteArray pageWithProxy(int n)
 
 QString urlOf(int n)
 {
-    return QStringLiteral("http://www.site%1.com/list%1.html").arg(n);
+    return u"http://www.site%1.com/list%1.html"_s.arg(n);
 }
 
 } // namespace
@@ -37,7 +36,7 @@ private slots:
         QVERIFY(QDir().mkpath(UserFolders::dataFolder()) && QDir().mkpath(UserFolders::outputFolder()));
         m_server = std::make_unique<FakeHttpServer>();
         QVERIFY(m_server->listen());
-        HttpPort::setConnectHostForTests(QStringLiteral("127.0.0.1"));
+        HttpPort::setConnectHostForTests(u"127.0.0.1"_s);
         HttpPort::setPortForTests(m_server->port());
         m_config = std::make_unique<CConfig>();
         m_config->setSaveOnExit(false);
@@ -69,7 +68,7 @@ private slots:
         const auto reports = [](int from, int to, int inUse) {
             QStringList texts;
             for (int n = from; n <= to; ++n)
-                texts << QStringLiteral("report %1/%2").arg(n).arg(inUse);
+                texts << u"report %1/%2"_s.arg(n).arg(inUse);
             return texts;
         };
         const int single = CHarvestEngine::SingleCrawl;
@@ -130,7 +129,7 @@ private slots:
             bodies << body;
             const FakeReply reply =
                 stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(body);
-            m_server->setReply(QStringLiteral("www.site%1.com").arg(n), QStringLiteral("/list%1.html").arg(n), reply);
+            m_server->setReply(u"www.site%1.com"_s.arg(n), u"/list%1.html"_s.arg(n), reply);
             if (n < urls)
                 list << urlOf(n);
         }
@@ -141,11 +140,10 @@ private slots:
         engine.setThreads(threads);
         engine.start(CHarvestEngine::Crawl(crawl));
         if (stopAfter >= 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("report %1/%2").arg(stopAfter).arg(threads)),
-                                     20000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(u"report %1/%2"_s.arg(stopAfter).arg(threads)), 20000);
             engine.stop();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("finished")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(u"finished"_s), 20000);
         QCOMPARE(m_events, events);
         QCOMPARE(m_pagesTotal, pages);
 
@@ -214,10 +212,9 @@ private:
     {
         connect(&engine, &CHarvestEngine::harvestStarting, this, [this] { m_events << "starting"; });
         connect(&engine, &CHarvestEngine::threadsLimited, this,
-                [this](int threads) { m_events << QStringLiteral("limited %1").arg(threads); });
-        connect(&engine, &CHarvestEngine::reportCounted, this, [this](quint32 completed, int inUse) {
-            m_events << QStringLiteral("report %1/%2").arg(completed).arg(inUse);
-        });
+                [this](int threads) { m_events << u"limited %1"_s.arg(threads); });
+        connect(&engine, &CHarvestEngine::reportCounted, this,
+                [this](quint32 completed, int inUse) { m_events << u"report %1/%2"_s.arg(completed).arg(inUse); });
         connect(&engine, &CHarvestEngine::urlFinished, this, [this](int done, int total) {
             QCOMPARE(done, m_pagesDone + 1);
             m_pagesDone = done;
@@ -225,12 +222,12 @@ private:
         });
         connect(&engine, &CHarvestEngine::pagesFetched, this, [this](const QList<CCrawlResult>& results) {
             m_sizes = results;
-            m_events << QStringLiteral("sizes %1").arg(results.size());
+            m_events << u"sizes %1"_s.arg(results.size());
         });
         connect(&engine, &CHarvestEngine::proxiesFound, this, [this](int count) { m_proxies += count; });
         // The count is whole before the end is told.
         connect(&engine, &CHarvestEngine::harvestComplete, this,
-                [this] { m_events << QStringLiteral("complete after %1").arg(m_proxies); });
+                [this] { m_events << u"complete after %1"_s.arg(m_proxies); });
         connect(&engine, &CHarvestEngine::outputWritten, this, [this] { m_events << "written"; });
         connect(&engine, &CHarvestEngine::noProxyResults, this, [this] { m_events << "none"; });
         connect(&engine, &CHarvestEngine::extractionFinished, this, [this] { m_events << "finished"; });

@@ -57,7 +57,7 @@ QByteArray writeManyProxies(int count)
         page += proxy + '\n';
         lines += proxy + "\r\n";
     }
-    writePage(QStringLiteral("0-1.dat"), page);
+    writePage(u"0-1.dat"_s, page);
     return lines;
 }
 
@@ -95,10 +95,9 @@ private slots:
 
         const Pages two = {{"0-1.dat", "1.2.3.4:80\n1.2.3.4:80\n5.6.7.8:3128\n"}, {"0-2.dat", "\n1.2.3.4:80\n"}};
         const QByteArray twoLines = "1.2.3.4:80\r\n5.6.7.8:3128\r\n1.2.3.4:80\r\n";
-        QTest::newRow("late page stays") << two << "A:P" << QStringLiteral("0-3.dat") << twoLines
-                                         << QStringList{"0-3.dat"};
+        QTest::newRow("late page stays") << two << "A:P" << u"0-3.dat"_s << twoLines << QStringList{"0-3.dat"};
         QTest::newRow("late page under a name read stays")
-            << two << "A:P" << QStringLiteral("0-1.dat") << twoLines << QStringList{"0-1.dat"};
+            << two << "A:P" << u"0-1.dat"_s << twoLines << QStringList{"0-1.dat"};
         // " b" and "-x" sort before "." and "..": skipping two entries by position would miss them. Hidden pages are
         // still being written.
         QTest::newRow("pages in name order, hidden ones left")
@@ -161,11 +160,10 @@ private slots:
         const QString name = files.keys().value(0);
         const qint64 start = name.section(QLatin1Char('-'), 5).chopped(4).toLongLong();
         QVERIFY(start >= before && start <= QDateTime::currentSecsSinceEpoch());
-        const QString day = QDateTime::fromSecsSinceEpoch(start).toString(QStringLiteral("yyyy-MM-dd"));
-        QCOMPARE(files.keys(),
-                 QStringList{QStringLiteral("%1-%2-%3-%4.txt").arg(lines).arg(day).arg(runStamp).arg(start)});
+        const QString day = QDateTime::fromSecsSinceEpoch(start).toString(u"yyyy-MM-dd"_s);
+        QCOMPARE(files.keys(), QStringList{u"%1-%2-%3-%4.txt"_s.arg(lines).arg(day).arg(runStamp).arg(start)});
         QCOMPARE(files.value(name), expected);
-        QCOMPARE(m_signals, QStringList(lines, QStringLiteral("new")) << QStringLiteral("complete"));
+        QCOMPARE(m_signals, QStringList(lines, u"new"_s) << u"complete"_s);
         QCOMPARE(m_written, QStringList{QDir(UserFolders::outputFolder()).filePath(name)});
     }
 
@@ -221,7 +219,7 @@ private slots:
         QVERIFY2(counted >= 3 && counted < 80000, "the run was not stopped");
         if (!destroy)
             QCOMPARE(counted, 3);
-        QCOMPARE(m_signals.last(), QStringLiteral("complete"));
+        QCOMPARE(m_signals.last(), u"complete"_s);
         // Exactly the first lines of a full run, each one whole, in a file that counts them.
         const QMap<QString, QByteArray> files = outputFiles();
         QCOMPARE(files.size(), 1);

@@ -584,7 +584,8 @@ private slots:
             // An offer asks, with Yes as the default; the answer that there is nothing newer only tells.
             const bool offer = box.text != u"You're using the latest version at this time."_s;
             QCOMPARE(box.informativeText, offer ? u"Download now?"_s : QString());
-            QCOMPARE(box.buttons, offer ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(box.buttons,
+                     offer ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(box.defaultButton, offer ? QMessageBox::Yes : QMessageBox::NoButton);
         }
         QCOMPARE(texts, shown);

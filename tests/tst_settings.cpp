@@ -30,10 +30,10 @@ QByteArray readSettingsFile()
 struct SettingsWindow
 {
     explicit SettingsWindow(CConfig* config) { window.setConfig(config); }
-    QComboBox* timeout() { return window.findChild<QComboBox*>(QStringLiteral("cbLeechTimeout")); }
-    QComboBox* depth() { return window.findChild<QComboBox*>(QStringLiteral("cbLeechDepth")); }
-    QLineEdit* format() { return window.findChild<QLineEdit*>(QStringLiteral("txtOutputFormat")); }
-    void save() { QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("btnClose")), Qt::LeftButton); }
+    QComboBox* timeout() { return window.findChild<QComboBox*>(u"cbLeechTimeout"_s); }
+    QComboBox* depth() { return window.findChild<QComboBox*>(u"cbLeechDepth"_s); }
+    QLineEdit* format() { return window.findChild<QLineEdit*>(u"txtOutputFormat"_s); }
+    void save() { QTest::mouseClick(window.findChild<QPushButton*>(u"btnClose"_s), Qt::LeftButton); }
     ConfigWindow window;
 };
 
@@ -66,7 +66,7 @@ private slots:
             CConfig config;
             QCOMPARE(config.timeout(), 2);
             QCOMPARE(config.depth(), 1);
-            QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+            QCOMPARE(config.outputFormat(), u"A:P"_s);
             QVERIFY(!QFile::exists(UserFolders::configFile()));
         }
         const QByteArray raw = readSettingsFile();
@@ -77,7 +77,7 @@ private slots:
         QVERIFY(!raw.contains("60,"));
 
         // What the window may store comes back as it was.
-        const QString format = QStringLiteral("<A>&amp;P& Pr\u00f6xy \u20ac\t\x01");
+        const QString format = u"<A>&amp;P& Pr\u00f6xy \u20ac\t\x01"_s;
         {
             CConfig config;
             config.setTimeout(0);
@@ -164,11 +164,11 @@ private slots:
         SettingsWindow form(&config);
         QCOMPARE(itemTexts(form.timeout()), QStringList({"10 secs", "15 secs", "20 secs", "25 secs"}));
         QCOMPARE(itemTexts(form.depth()), QStringList({"1 node", "2 nodes", "3 nodes", "4 nodes", "5 nodes"}));
-        QCOMPARE(form.timeout()->currentText(), QStringLiteral("20 secs"));
-        QCOMPARE(form.depth()->currentText(), QStringLiteral("1 node"));
-        QCOMPARE(form.format()->text(), QStringLiteral("A:P"));
-        QCOMPARE(form.format()->toolTip(), QStringLiteral("A = Address; P = Port, B = Binary, C = Class"));
-        QCOMPARE(form.window.windowTitle(), QStringLiteral("Configuration"));
+        QCOMPARE(form.timeout()->currentText(), u"20 secs"_s);
+        QCOMPARE(form.depth()->currentText(), u"1 node"_s);
+        QCOMPARE(form.format()->text(), u"A:P"_s);
+        QCOMPARE(form.format()->toolTip(), u"A = Address; P = Port, B = Binary, C = Class"_s);
+        QCOMPARE(form.window.windowTitle(), u"Configuration"_s);
     }
 
     void window_showsStoredChoices_saveKeepsUnselected_data()
@@ -194,11 +194,11 @@ private slots:
         CConfig config;
         config.setTimeout(timeout);
         config.setDepth(depth);
-        config.setOutputFormat(QStringLiteral("C B"));
+        config.setOutputFormat(u"C B"_s);
         SettingsWindow form(&config);
         QCOMPARE(form.timeout()->currentIndex(), timeoutIndex);
         QCOMPARE(form.depth()->currentIndex(), depthIndex);
-        QCOMPARE(form.format()->text(), QStringLiteral("C B"));
+        QCOMPARE(form.format()->text(), u"C B"_s);
         // Save with a list left without a selection keeps the value the settings hold.
         form.save();
         QCOMPARE(config.timeout(), timeout);
@@ -212,19 +212,19 @@ private slots:
         form.window.show();
         form.timeout()->setCurrentIndex(0);
         form.depth()->setCurrentIndex(4);
-        form.format()->setText(QStringLiteral("a:p c\tt"));
+        form.format()->setText(u"a:p c\tt"_s);
         form.window.close();
         QCOMPARE(config.timeout(), 2);
         QCOMPARE(config.depth(), 1);
-        QCOMPARE(config.outputFormat(), QStringLiteral("A:P"));
+        QCOMPARE(config.outputFormat(), u"A:P"_s);
         // Shown again, the fields are not refilled: the unsaved entries are still there for a later Save.
         form.window.show();
         QCOMPARE(form.depth()->currentIndex(), 4);
         form.save();
         QCOMPARE(config.timeout(), 0);
         QCOMPARE(config.depth(), 5);
-        QCOMPARE(config.outputFormat(), QStringLiteral("A:P C\tT"));
-        QCOMPARE(form.format()->text(), QStringLiteral("A:P C\tT"));
+        QCOMPARE(config.outputFormat(), u"A:P C\tT"_s);
+        QCOMPARE(form.format()->text(), u"A:P C\tT"_s);
         QVERIFY(!form.window.isVisible());
     }
 
