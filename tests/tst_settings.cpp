@@ -158,25 +158,13 @@ private slots:
         QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
     }
 
-    void window_choicesAndDefaults()
-    {
-        CConfig config;
-        SettingsWindow form(&config);
-        QCOMPARE(itemTexts(form.timeout()), QStringList({"10 secs", "15 secs", "20 secs", "25 secs"}));
-        QCOMPARE(itemTexts(form.depth()), QStringList({"1 node", "2 nodes", "3 nodes", "4 nodes", "5 nodes"}));
-        QCOMPARE(form.timeout()->currentText(), u"20 secs"_s);
-        QCOMPARE(form.depth()->currentText(), u"1 node"_s);
-        QCOMPARE(form.format()->text(), u"A:P"_s);
-        QCOMPARE(form.format()->toolTip(), u"A = Address; P = Port, B = Binary, C = Class"_s);
-        QCOMPARE(form.window.windowTitle(), u"Configuration"_s);
-    }
-
     void window_showsStoredChoices_saveKeepsUnselected_data()
     {
         QTest::addColumn<int>("timeout");
         QTest::addColumn<int>("depth");
         QTest::addColumn<int>("timeoutIndex");
         QTest::addColumn<int>("depthIndex");
+        QTest::newRow("defaults") << 2 << 1 << 2 << 0;
         QTest::newRow("first choices") << 0 << 1 << 0 << 0;
         QTest::newRow("last choices") << 3 << 5 << 3 << 4;
         QTest::newRow("just beyond the choices") << 4 << 6 << -1 << -1;
@@ -196,6 +184,10 @@ private slots:
         config.setDepth(depth);
         config.setOutputFormat(u"C B"_s);
         SettingsWindow form(&config);
+        QCOMPARE(itemTexts(form.timeout()) + itemTexts(form.depth())
+                     << form.format()->toolTip() << form.window.windowTitle(),
+                 QStringList({"10 secs", "15 secs", "20 secs", "25 secs", "1 node", "2 nodes", "3 nodes", "4 nodes",
+                              "5 nodes", "A = Address; P = Port, B = Binary, C = Class", "Configuration"}));
         QCOMPARE(form.timeout()->currentIndex(), timeoutIndex);
         QCOMPARE(form.depth()->currentIndex(), depthIndex);
         QCOMPARE(form.format()->text(), u"C B"_s);
