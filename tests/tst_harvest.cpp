@@ -56,7 +56,6 @@ private slots:
 
     void harvest_reportsInOrder_data()
     {
-        QTest::addColumn<int>("crawl");
         QTest::addColumn<int>("urls");
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("proxies"); // each page holds its proxy
@@ -71,39 +70,19 @@ private slots:
                 texts << u"report %1/%2"_s.arg(n).arg(inUse);
             return texts;
         };
-        const int single = CHarvestEngine::SingleCrawl;
-        QTest::newRow("7 urls, 5 threads") << single << 7 << 5 << true << -1
+        QTest::newRow("7 urls, 5 threads") << 7 << 5 << true << -1
                                            << QStringList{"starting"} + reports(1, 5, 5) +
                                                   QStringList{"sizes 7", "complete after 7", "written", "finished"}
                                            << 7;
-        QTest::newRow("3 urls, 5 threads") << single << 3 << 5 << true << -1
-                                           << QStringList{"starting", "limited 3"} + reports(1, 3, 3) +
-                                                  QStringList{"sizes 3", "complete after 3", "written", "finished"}
-                                           << 3;
-        QTest::newRow("1 url, 5 threads")
-            << single << 1 << 5 << true << -1
-            << QStringList{"starting", "limited 1", "report 1/1", "sizes 1", "complete after 1", "written", "finished"}
-            << 1;
-        QTest::newRow("4 urls, 2 threads") << single << 4 << 2 << true << -1
-                                           << QStringList{"starting"} + reports(1, 2, 2) +
-                                                  QStringList{"sizes 4", "complete after 4", "written", "finished"}
-                                           << 4;
         // The pages stay for the next harvest; no file is left.
-        QTest::newRow("no proxies") << single << 2 << 5 << false << -1
+        QTest::newRow("no proxies") << 2 << 5 << false << -1
                                     << QStringList{"starting", "limited 2"} + reports(1, 2, 2) +
                                            QStringList{"sizes 2", "none", "finished"}
                                     << 0;
-        // The first page links to the second: found, then harvested with the list it was found from.
-        QTest::newRow("multiple crawl") << int(CHarvestEngine::MultipleCrawl) << 1 << 5 << true << -1
-                                        << QStringList{"found www.site1.com/list1.html", "crawl done", "starting",
-                                                       "limited 2"} +
-                                               reports(1, 2, 2) +
-                                               QStringList{"sizes 2", "complete after 2", "written", "finished"}
-                                        << 2;
         // Every fetcher reports on Stop, so the count passes the fetchers in use; the aborted fetchers' sizes are
         // gone and the page that was in is extracted.
         QTest::newRow("stop while a page stalls")
-            << single << 2 << 2 << true << 1
+            << 2 << 2 << true << 1
             << QStringList{"starting"} + reports(1, 2, 2) + QStringList{"sizes 0"} + reports(3, 21, 2) +
                    QStringList{"complete after 1", "written", "finished"}
             << 1;
@@ -111,7 +90,6 @@ private slots:
 
     void harvest_reportsInOrder()
     {
-        QFETCH(int, crawl);
         QFETCH(int, urls);
         QFETCH(int, threads);
         QFETCH(bool, proxies);
@@ -121,36 +99,31 @@ private slots:
 
         QStringList list;
         QList<QByteArray> bodies;
-        const int pages = crawl == CHarvestEngine::MultipleCrawl ? 2 : urls;
-        for (int n = 0; n < pages; ++n) {
-            QByteArray body = proxies ? pageWithProxy(n) : QByteArray("<p>nothing here today</p>");
-            if (crawl == CHarvestEngine::MultipleCrawl && n == 0)
-                body += "<a href=\"http://www.site1.com/list1.html\">more</a>";
-            bodies << body;
+        for (int n = 0; n < urls; ++n) {
+            bodies << (proxies ? pageWithProxy(n) : QByteArray("<p>nothing here today</p>"));
             const FakeReply reply =
-                stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(body);
+                stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(bodies[n]);
             m_server->setReply(u"www.site%1.com"_s.arg(n), u"/list%1.html"_s.arg(n), reply);
-            if (n < urls)
-                list << urlOf(n);
+            list << urlOf(n);
         }
 
         CHarvestEngine engine(m_config.get());
         record(engine);
         engine.setUrls(list);
         engine.setThreads(threads);
-        engine.start(CHarvestEngine::Crawl(crawl));
+        engine.start(CHarvestEngine::SingleCrawl);
         if (stopAfter >= 0) {
             QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(u"report %1/%2"_s.arg(stopAfter).arg(threads)), 20000);
             engine.stop();
         }
         QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(u"finished"_s), 20000);
         QCOMPARE(m_events, events);
-        QCOMPARE(m_pagesTotal, pages);
+        QCOMPARE(m_pagesTotal, urls);
 
         // Each page's whole reply is counted, in fetcher order, which is list order here.
         if (stopAfter < 0) {
-            QCOMPARE(m_sizes.size(), pages);
-            for (int n = 0; n < pages; ++n)
+            QCOMPARE(m_sizes.size(), urls);
+            for (int n = 0; n < urls; ++n)
                 QCOMPARE(m_sizes[n].bytes(), int(FakeReply::page(bodies[n]).parts.join().size()));
         }
 
@@ -163,12 +136,10 @@ private slots:
         if (lines == 0)
             return;
         QVERIFY2(files.first().startsWith(QString::number(lines) + QLatin1Char('-')), qPrintable(files.first()));
-        QFile file(output.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
         QByteArray expected;
         for (int n = 0; n < lines; ++n)
             expected += proxyOf(n) + "\r\n";
-        QCOMPARE(file.readAll(), expected);
+        QCOMPARE(readFile(output.filePath(files.first())), expected);
     }
 
     // Closing the program while an extraction writes: the engine stops it as Stop does and waits, so the file is
@@ -185,8 +156,7 @@ private slots:
                 page += proxy + "\n\n";
                 all += proxy + "\r\n";
             }
-            QFile file(pages.filePath(QString::asprintf("%03d-1.dat", p)));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(page) == page.size());
+            QVERIFY(writeFile(pages.filePath(QString::asprintf("%03d-1.dat", p)), page));
         }
         // One fetcher in use and its report in: the extraction starts.
         engine->setThreads(1);
@@ -199,9 +169,7 @@ private slots:
         QCOMPARE(names.size(), 1);
         const int count = names.first().section(QLatin1Char('-'), 0, 0).toInt();
         QVERIFY2(count > 0 && count < 250 * 4000, qPrintable(names.first()));
-        QFile file(output.filePath(names.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray content = file.readAll();
+        const QByteArray content = readFile(output.filePath(names.first()));
         QCOMPARE(int(content.count("\r\n")), count);
         QVERIFY(all.startsWith(content));
         QCOMPARE(pages.entryList(QDir::Files), QStringList());
@@ -231,9 +199,6 @@ private:
         connect(&engine, &CHarvestEngine::outputWritten, this, [this] { m_events << "written"; });
         connect(&engine, &CHarvestEngine::noProxyResults, this, [this] { m_events << "none"; });
         connect(&engine, &CHarvestEngine::extractionFinished, this, [this] { m_events << "finished"; });
-        connect(&engine, &CHarvestEngine::newLeechUrl, this,
-                [this](const QString& link) { m_events << "found " + link; });
-        connect(&engine, &CHarvestEngine::linkLeechingComplete, this, [this] { m_events << "crawl done"; });
     }
 
     std::unique_ptr<TestHome> m_home;

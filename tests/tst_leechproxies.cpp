@@ -25,9 +25,7 @@ QDir pageFolder()
 
 void writePage(const QString& name, const QByteArray& content)
 {
-    QFile file(pageFolder().filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), qint64(content.size()));
+    QVERIFY(writeFile(pageFolder().filePath(name), content));
 }
 
 QStringList pageNames()
@@ -39,10 +37,8 @@ QMap<QString, QByteArray> outputFiles()
 {
     QMap<QString, QByteArray> files;
     const QDir output(UserFolders::outputFolder());
-    for (const QString& name : output.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        QFile file(output.filePath(name));
-        files.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot open>"));
-    }
+    for (const QString& name : output.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        files.insert(name, readFile(output.filePath(name)));
     return files;
 }
 
@@ -139,9 +135,8 @@ private slots:
         m_config->setOutputFormat(format);
         CLeechProxies extraction;
         prepare(extraction, [path = late.isEmpty() ? QString() : pageFolder().filePath(late)](int line) {
-            QFile page(path);
-            if (line == 1 && !path.isEmpty() && page.open(QIODevice::WriteOnly))
-                page.write("9.9.9.9:99");
+            if (line == 1 && !path.isEmpty())
+                writeFile(path, "9.9.9.9:99");
         });
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         extraction.start();

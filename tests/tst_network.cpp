@@ -64,8 +64,7 @@ void startRun(CLeechSocket& fetcher, int index, const QStringList& urls, int tim
 // A page file of the run; null when there is none.
 QByteArray pageBytes(int fetcher, int page)
 {
-    QFile file(QDir(UserFolders::runFolder(runStamp)).filePath(u"%1-%2.dat"_s.arg(fetcher).arg(page)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(QDir(UserFolders::runFolder(runStamp)).filePath(u"%1-%2.dat"_s.arg(fetcher).arg(page)));
 }
 
 QByteArray linkPage(const QList<QByteArray>& hrefs)

@@ -21,12 +21,6 @@ QByteArray stored(const QString& plain)
     return CSettingsCipher::scramble(plain).toLatin1();
 }
 
-QByteArray readSettingsFile()
-{
-    QFile file(UserFolders::configFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct SettingsWindow
 {
     explicit SettingsWindow(CConfig* config) { window.setConfig(config); }
@@ -69,7 +63,7 @@ private slots:
             QCOMPARE(config.outputFormat(), u"A:P"_s);
             QVERIFY(!QFile::exists(UserFolders::configFile()));
         }
-        const QByteArray raw = readSettingsFile();
+        const QByteArray raw = readFile(UserFolders::configFile());
         QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(raw)), settingsText("2", "1", "A:P"));
         for (const char* word : {"SIEVRA", "config", "timeout", "A:P", "<", "xml"})
             QVERIFY2(!raw.contains(word), word);
@@ -128,9 +122,7 @@ private slots:
         QFETCH(int, timeout);
         QFETCH(int, depth);
         QFETCH(QString, format);
-        QFile file(UserFolders::configFile());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
+        QVERIFY(writeFile(UserFolders::configFile(), bytes));
 
         CConfig config;
         QCOMPARE(config.timeout(), timeout);

@@ -164,17 +164,13 @@ private slots:
         QFETCH(bool, kept);
         const QString run = QDir(m_home->path()).filePath(".tarnix/sievra/data/" + folder);
         QVERIFY(QDir().mkpath(run));
-        for (const QString& name : files) {
-            QVERIFY(QDir(run).mkpath(QFileInfo(name).path()));
-            QFile file(QDir(run).filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString& name : files)
+            QVERIFY(writeFile(QDir(run).filePath(name), {}));
         QLockFile running(run + ".lock");
-        QFile leftLock(run + ".lock");
         if (lock == "held")
             QVERIFY(running.tryLock(0));
         else if (!lock.isEmpty())
-            QVERIFY(leftLock.open(QIODevice::WriteOnly) && leftLock.write(lock) == lock.size() && leftLock.flush());
+            QVERIFY(writeFile(run + ".lock", lock));
 
         openWindow();
         QCOMPARE(QDir(run).exists(), kept);
@@ -195,11 +191,7 @@ private slots:
     {
         QFETCH(QString, blockedPath);
         QFETCH(int, messages);
-        const QString blocked = QDir(m_home->path()).filePath(blockedPath);
-        QVERIFY(QDir().mkpath(QFileInfo(blocked).path()));
-        QFile file(blocked);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(QDir(m_home->path()).filePath(blockedPath), {}));
 
         openWindow();
         const QList<DialogRecord> records = m_dialogs->records();
@@ -249,9 +241,7 @@ private slots:
         openWindow();
         auto* about = child<QAction>("action_About");
         about->trigger();
-        QFile file(changeLog);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Sievra 1.03\n- first entry\n") > 0);
-        file.close();
+        QVERIFY(writeFile(changeLog, "Sievra 1.03\n- first entry\n"));
         about->trigger();
         QFile::remove(changeLog);
         const QList<AboutWindow*> windows = m_window->findChildren<AboutWindow*>();
@@ -295,9 +285,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(!QFile::exists(UserFolders::configFile()));
         m_window.reset();
-        QFile file(UserFolders::configFile());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = CSettingsCipher::unscramble(QString::fromLatin1(file.readAll()));
+        const QString text = CSettingsCipher::unscramble(QString::fromLatin1(readFile(UserFolders::configFile())));
         QVERIFY(text.contains(u"<timeout>3</timeout>\r\n<depth>3</depth>\r\n<output>A C</output>"_s));
     }
 
@@ -367,15 +355,13 @@ private slots:
         QCOMPARE(tabTitle(), u"Leech Urls"_s);
 
         const QString path = QDir(m_home->path()).filePath(u"import.txt"_s);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
         // A host is up to three labels, the last one or two of two to four letters; no scheme but "http://".
-        file.write(
+        QVERIFY(writeFile(
+            path,
             "http://www.good.com/list\r\n\r\njust some words\r\nwww.trailing.com \r\nhttps://x.com/\r\n"
             "http://www.caf\xc3\xa9.com/\r\nwww.example.co.uk/x\r\nhttp://WWW.EXAMPLE.COM/\r\nhttp://example.info\r\n"
             "http://example.money\r\nhttp://example.x\r\nhttp://a.b.example.com/\r\nHTTP://www.example.com/\r\n"
-            "http://www.example.com:8080/list\r\nb.org");
-        file.close();
+            "http://www.example.com:8080/list\r\nb.org"));
         m_dialogs->chooseFile(path);
         child<QAction>("actionImport_Urls")->trigger();
         QCOMPARE(urls(), QStringList({"http://www.example.com/list.htm", "http://www.good.com/list",
@@ -467,9 +453,7 @@ private slots:
             QCOMPARE(m_dialogs->last().text, told);
             QCOMPARE(m_dialogs->last().icon, file == path ? QMessageBox::Information : QMessageBox::Warning);
         }
-        QFile saved(path);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(),
+        QCOMPARE(readFile(path),
                  "http://www.one.com/a.html\ntwo.co.uk\nhttp://www.caf\xc3\xa9.com/\xe2\x82\xac.html\n"_ba);
         QCOMPARE(tabTitle(), u"Leech Urls (3)"_s);
     }

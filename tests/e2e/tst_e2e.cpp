@@ -94,10 +94,8 @@ QStringList outputFiles()
 // The lines of an output file, named or by its path; a last line without its CR LF shows as such.
 QStringList linesOf(const QString& file)
 {
-    QFile output(QDir(UserFolders::outputFolder()).filePath(file));
-    if (!output.open(QIODevice::ReadOnly))
-        return {u"<cannot open>"_s};
-    QStringList lines = QString::fromLatin1(output.readAll()).split(u"\r\n"_s);
+    QStringList lines =
+        QString::fromLatin1(readFile(QDir(UserFolders::outputFolder()).filePath(file))).split(u"\r\n"_s);
     if (!lines.last().isEmpty())
         lines.last() = u"<cut line>"_s;
     else
@@ -161,10 +159,7 @@ private slots:
     {
         const QStringList urls = singleCrawlUrls;
         const QString listPath = QDir(m_home->path()).filePath(u"my urls.txt"_s);
-        QFile list(listPath);
-        QVERIFY(list.open(QIODevice::WriteOnly));
-        list.write((urls.join(u'\n') + u"\nhttps://www.secure.com/\n"_s).toLatin1());
-        list.close();
+        QVERIFY(writeFile(listPath, (urls.join(u'\n') + u"\nhttps://www.secure.com/\n"_s).toLatin1()));
 
         openWindow({}, 5);
         m_dialogs->chooseFile(listPath);
@@ -463,11 +458,8 @@ private slots:
         QFETCH(bool, inOrder);
         QFETCH(QString, message);
         const QString listPath = QDir(m_home->path()).filePath(u"list.txt"_s);
-        if (!urls.isEmpty()) {
-            QFile list(listPath);
-            QVERIFY(list.open(QIODevice::WriteOnly));
-            list.write((urls.join(u'\n') + u'\n').toLatin1());
-        }
+        if (!urls.isEmpty())
+            QVERIFY(writeFile(listPath, (urls.join(u'\n') + u'\n').toLatin1()));
 
         QProcess program;
         // No display of any kind: a window, even an offscreen one, would make it fail.

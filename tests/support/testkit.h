@@ -20,3 +20,18 @@ template <class T> T* child(const QObject* parent, const char* name)
         qFatal("missing child %s", name);
     return found;
 }
+
+// A whole file's bytes; null when it cannot be read.
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes the bytes as the whole file, making its folder first; false when any of it fails.
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
