@@ -142,39 +142,6 @@ private slots:
         QCOMPARE(readFile(output.filePath(files.first())), expected);
     }
 
-    // Closing the program while an extraction writes: the engine stops it as Stop does and waits, so the file is
-    // whole, named by its count, and the pages are gone.
-    void destroyedDuringExtraction_keepsWhatItWrote()
-    {
-        auto engine = std::make_unique<CHarvestEngine>(m_config.get());
-        const QDir pages(UserFolders::runFolder(engine->runStamp()));
-        QByteArray all;
-        for (int p = 0; p < 250; ++p) {
-            QByteArray page;
-            for (int i = 0; i < 4000; ++i) {
-                const QByteArray proxy = QString::asprintf("%d.%d.%d.7:%d", p, i / 256, i % 256, 10000 + i).toLatin1();
-                page += proxy + "\n\n";
-                all += proxy + "\r\n";
-            }
-            QVERIFY(writeFile(pages.filePath(QString::asprintf("%03d-1.dat", p)), page));
-        }
-        // One fetcher in use and its report in: the extraction starts.
-        engine->setThreads(1);
-        QVERIFY(QMetaObject::invokeMethod(engine.get(), "crawlCompleted", Q_ARG(int, 0)));
-        const QDir output(UserFolders::outputFolder());
-        QVERIFY(QTest::qWaitFor([&] { return output.entryInfoList(QDir::Files).value(0).size() > 0; }, 60000));
-        engine.reset();
-
-        const QStringList names = output.entryList(QDir::Files);
-        QCOMPARE(names.size(), 1);
-        const int count = names.first().section(QLatin1Char('-'), 0, 0).toInt();
-        QVERIFY2(count > 0 && count < 250 * 4000, qPrintable(names.first()));
-        const QByteArray content = readFile(output.filePath(names.first()));
-        QCOMPARE(int(content.count("\r\n")), count);
-        QVERIFY(all.startsWith(content));
-        QCOMPARE(pages.entryList(QDir::Files), QStringList());
-    }
-
 private:
     void record(CHarvestEngine& engine)
     {
