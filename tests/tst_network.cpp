@@ -324,28 +324,6 @@ private slots:
         QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
     }
 
-    void fetcher_withoutRunFolder_saysSoAndGoesOn()
-    {
-        DialogAnswerer answerer;
-        // A run folder already there is fine; the data folder it belongs in must be.
-        QVERIFY(QDir().mkpath(UserFolders::runFolder(runStamp)));
-        makeFetcher();
-        QCOMPARE(answerer.count(), 0);
-        QVERIFY(QDir(UserFolders::dataFolder()).removeRecursively());
-        auto fetcher = makeFetcher();
-        QCOMPARE(answerer.count(), 1);
-        QCOMPARE(answerer.last().title, u"Sievra"_s);
-        QCOMPARE(answerer.last().text, u"Error creating data directory"_s);
-
-        // The fetcher still works through its list; only the pages are lost.
-        m_server->setReply(u"/p"_s, FakeReply::whole(okHead + "1.2.3.4:80"));
-        QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
-        startRun(*fetcher, 0, {u"www.alpha.com/p"_s});
-        QVERIFY(processed.wait(5000));
-        QVERIFY(pageBytes(0, 0).isNull());
-        QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
-    }
-
     void extractLinks_data()
     {
         QTest::addColumn<QString>("text");
