@@ -237,11 +237,14 @@ private slots:
         }
     }
 
-    void about_eachUseOpensAnotherWindow_showingTheChangeLog()
+    void menuActions_openTheirTargets_settingsWrittenAtExitOnly()
     {
+        openWindow();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        // About: each use opens another window, showing the change log found at that moment.
         const QString changeLog = QDir(QCoreApplication::applicationDirPath()).filePath(u"changelog.txt"_s);
         QFile::remove(changeLog);
-        openWindow();
         auto* about = child<QAction>("action_About");
         about->trigger();
         QVERIFY(writeFile(changeLog, "Sievra 1.03\n- first entry\n"));
@@ -261,13 +264,6 @@ private slots:
         child<QPushButton>("btnClose", windows.first())->click();
         QVERIFY(!windows.first()->isVisible());
         QCOMPARE(m_window->findChildren<AboutWindow*>().size(), 2);
-    }
-
-    void menuActions_openTheirTargets_settingsWrittenAtExitOnly()
-    {
-        openWindow();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         child<QAction>("action_Learn_More")->trigger();
         child<QAction>("actionOutput_Folder")->trigger();
         QCOMPARE(m_desktop->urls(),
