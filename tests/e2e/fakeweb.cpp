@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QUrlQuery>
 
 namespace {
 
@@ -17,7 +16,8 @@ FakeWeb::FakeWeb(const QString& siteRoot)
 {
     serveSites(siteRoot);
     serveFaultyHost();
-    setNewerVersion(true);
+    // Nothing newer: the update check from the menu says so.
+    setReply(updateHost, QStringLiteral("/lookup.php"), FakeReply::page("current"));
     setReply(slowHost, QStringLiteral("/stall.html"),
              FakeReply::page("<html><body><p>10.99.99.1:8080</p></body></html>"));
 }
@@ -75,13 +75,6 @@ void FakeWeb::serveFaultyHost()
     setReply(faultyHost, QStringLiteral("/binary.html"), FakeReply::page(binary + "10.66.0.3:80\n"));
 }
 
-void FakeWeb::setNewerVersion(bool newer)
-{
-    // A newer version is named by the body's text in front of "|".
-    setReply(updateHost, QStringLiteral("/lookup.php"),
-             FakeReply::page(newer ? "1.10|http://www.tarnix.net/sievra/download.html" : "current"));
-}
-
 FakeReply FakeWeb::replyFor(const FakeRequest& request)
 {
     FakeRequest routed = request;
@@ -90,12 +83,7 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
         routed.path = QLatin1Char('/') + routed.path.section(QLatin1Char('/'), 3);
     if (routed.host.compare(QLatin1String("tarnix.net"), Qt::CaseInsensitive) == 0)
         routed.host = updateHost;
-    const QString query = routed.path.section(QLatin1Char('?'), 1);
     routed.path = routed.path.section(QLatin1Char('?'), 0, 0);
-    if (routed.path == QLatin1String("/__control"))
-        return control(QUrlQuery(query));
-    // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
-    // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.
     // 50 MB: a table of 400,000 proxies padded with markup, made when first asked for, so the web starts at once.
     if (routed.host == faultyHost && routed.path == QLatin1String("/huge.html")) {
         static QByteArray huge;
@@ -104,14 +92,9 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
         return FakeReply::page(huge);
     }
     const FakeReply reply = FakeHttpServer::replyFor(routed);
+    // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
+    // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.
     if (routed.host == slowHost && request.bytes.contains("\r\nReferrer: "))
         return FakeReply::keepOpenAfter(reply.parts.value(0).left(17));
     return reply;
-}
-
-FakeReply FakeWeb::control(const QUrlQuery& items)
-{
-    if (items.hasQueryItem(QStringLiteral("lookup")))
-        setNewerVersion(items.queryItemValue(QStringLiteral("lookup")) == QLatin1String("newer"));
-    return FakeReply::page("OK");
 }

@@ -4,17 +4,13 @@
 
 #include <QStringList>
 
-class QUrlQuery;
-
 // The fake web of the end-to-end suite: answers HTTP/1.0 requests by host name and path, from a folder of
 // sites (<root>/<host>/<path>) and a few hosts with behaviour of their own:
-//   update server   /4/proxyUrlList.txt from its folder, /lookup.php with or without a newer version
+//   update server   /4/proxyUrlList.txt from its folder, /lookup.php with nothing newer
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
 //                   connection in the headers, /huge.html is 50 MB, /binary.html holds every byte value,
 //                   /many.html holds 20,000 proxies
-// GET /__control?<key>=<value> on any host changes that behaviour while the suite runs:
-//   lookup=newer|current.
 class FakeWeb : public FakeHttpServer
 {
     Q_OBJECT
@@ -31,6 +27,4 @@ protected:
 private:
     void serveSites(const QString& siteRoot);
     void serveFaultyHost();
-    void setNewerVersion(bool newer);
-    FakeReply control(const QUrlQuery& items);
 };
