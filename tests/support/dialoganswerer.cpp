@@ -1,13 +1,6 @@
 #include "tests/support/dialoganswerer.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QInputDialog>
-#include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
+#include <QtWidgets>
 
 DialogAnswerer::DialogAnswerer()
 {

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
-#include <QString>
 #include <QTimer>
 #include <functional>
 

@@ -1,6 +1,5 @@
 #include "tests/support/fakehttpserver.h"
 
-#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
 

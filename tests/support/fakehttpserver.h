@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
-#include <QList>
-#include <QObject>
-#include <QString>
 #include <QTcpServer>
 
 class QTcpSocket;
@@ -59,7 +55,6 @@ public:
     ~FakeHttpServer() override;
 
     bool listen(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0);
-    void close() { m_server.close(); }
     bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.serverPort(); }
     QString errorText() const { return m_server.errorString(); }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
 
 // Points HOME at a fresh, empty folder for as long as it lives, and puts the old value back afterwards.
@@ -9,8 +7,8 @@
 class TestHome
 {
 public:
-    TestHome();
-    ~TestHome();
+    TestHome() : m_previousHome(qgetenv("HOME")) { qputenv("HOME", m_dir.path().toLocal8Bit()); }
+    ~TestHome() { qputenv("HOME", m_previousHome); }
     TestHome(const TestHome&) = delete;
     TestHome& operator=(const TestHome&) = delete;
 
