@@ -483,10 +483,6 @@ private slots:
                 texts << u"report %1/%2"_s.arg(n).arg(inUse);
             return texts;
         };
-        QTest::newRow("7 urls, 5 threads") << 7 << 5 << true << -1
-                                           << QStringList{"starting"} + reports(1, 5, 5) +
-                                                  QStringList{"sizes 7", "complete after 7", "written", "finished"}
-                                           << 7;
         // The pages stay for the next harvest; no file is left.
         QTest::newRow("no proxies") << 2 << 5 << false << -1
                                     << QStringList{"starting", "limited 2"} + reports(1, 2, 2) +
