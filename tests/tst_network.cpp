@@ -1,9 +1,7 @@
-#include "harvest/harvestengine.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
 #include "qtlib/updatesys/updatequery.h"
-#include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/testkit.h"
@@ -69,11 +67,6 @@ QByteArray pageBytes(int fetcher, int page)
     return readFile(QDir(UserFolders::runFolder(runStamp)).filePath(u"%1-%2.dat"_s.arg(fetcher).arg(page)));
 }
 
-QByteArray proxyOf(int n)
-{
-    return "10.0.0." + QByteArray::number(n) + ":80" + QByteArray::number(10 + n);
-}
-
 QByteArray linkPage(const QList<QByteArray>& hrefs)
 {
     QByteArray page = okHead + "<html><body><table>\n";
@@ -85,9 +78,9 @@ QByteArray linkPage(const QList<QByteArray>& hrefs)
 } // namespace
 
 // The network clients against a scripted server on loopback: the HTTP fetch thread and the two kinds of fetcher
-// built on it, the harvest's page fetcher and the link crawler, and whole harvests by the engine that runs them,
-// without a widget; the leech list download, the update check and the country lookup, whose answers from the real
-// hosts the end-to-end suite sees.
+// built on it, the harvest's page fetcher and the link crawler; the leech list download, the update check and the
+// country lookup, whose answers from the real hosts the end-to-end suite sees. Whole harvests are the end-to-end
+// suite's.
 class NetworkTest : public QObject
 {
     Q_OBJECT
@@ -97,7 +90,7 @@ private slots:
     {
         m_home = std::make_unique<TestHome>();
         // The start-up folder set-up has made the data folder by the time fetchers are created.
-        QVERIFY(QDir().mkpath(UserFolders::dataFolder()) && QDir().mkpath(UserFolders::outputFolder()));
+        QVERIFY(QDir().mkpath(UserFolders::dataFolder()));
         m_server = std::make_unique<FakeHttpServer>();
         QVERIFY(m_server->listen());
         HttpPort::setPortForTests(m_server->port());
@@ -465,117 +458,6 @@ private slots:
                  QStringList({"www.alpha.com/a1.html", "www.alpha.com/a3.html", "www.beta.org/b1.html", "done"}));
         QCOMPARE(completions.count(), 2);
         QCOMPARE(m_server->requests().size(), 2);
-    }
-
-    void harvest_reportsInOrder_data()
-    {
-        QTest::addColumn<int>("urls");
-        QTest::addColumn<int>("threads");
-        QTest::addColumn<bool>("withProxies"); // each page holds its proxy
-        QTest::addColumn<int>(
-            "stopAfter"); // Stop once this many fetchers have reported and the rest stall; -1: no Stop
-        QTest::addColumn<QStringList>("events");
-        QTest::addColumn<int>("lines");
-
-        const auto reports = [](int from, int to, int inUse) {
-            QStringList texts;
-            for (int n = from; n <= to; ++n)
-                texts << u"report %1/%2"_s.arg(n).arg(inUse);
-            return texts;
-        };
-        // The pages stay for the next harvest; no file is left.
-        QTest::newRow("no proxies") << 2 << 5 << false << -1
-                                    << QStringList{"starting", "limited 2"} + reports(1, 2, 2) +
-                                           QStringList{"sizes 2", "none", "finished"}
-                                    << 0;
-        // Every fetcher reports on Stop, so the count passes the fetchers in use; the aborted fetchers' sizes are
-        // gone and the page that was in is extracted.
-        QTest::newRow("stop while a page stalls")
-            << 2 << 2 << true << 1
-            << QStringList{"starting"} + reports(1, 2, 2) + QStringList{"sizes 0"} + reports(3, 21, 2) +
-                   QStringList{"complete after 1", "written", "finished"}
-            << 1;
-    }
-
-    void harvest_reportsInOrder()
-    {
-        QFETCH(int, urls);
-        QFETCH(int, threads);
-        QFETCH(bool, withProxies);
-        QFETCH(int, stopAfter);
-        QFETCH(QStringList, events);
-        QFETCH(int, lines);
-
-        QStringList list;
-        QList<QByteArray> bodies;
-        for (int n = 0; n < urls; ++n) {
-            bodies << (withProxies ? "<table><tr><td>" + proxyOf(n) + "</td></tr></table>"
-                                   : QByteArray("<p>nothing here today</p>"));
-            const FakeReply reply =
-                stopAfter >= 0 && n >= stopAfter ? FakeReply::keepOpenAfter(QByteArray()) : FakeReply::page(bodies[n]);
-            m_server->setReply(u"www.site%1.com"_s.arg(n), u"/list%1.html"_s.arg(n), reply);
-            list << u"http://www.site%1.com/list%1.html"_s.arg(n);
-        }
-
-        CConfig config;
-        config.setSaveOnExit(false);
-        CHarvestEngine engine(&config);
-        QStringList seen;
-        QList<CCrawlResult> sizes;
-        int proxies = 0;
-        int pagesDone = 0;
-        int pagesTotal = 0;
-        connect(&engine, &CHarvestEngine::harvestStarting, this, [&] { seen << "starting"; });
-        connect(&engine, &CHarvestEngine::threadsLimited, this,
-                [&](int threads) { seen << u"limited %1"_s.arg(threads); });
-        connect(&engine, &CHarvestEngine::reportCounted, this,
-                [&](quint32 completed, int inUse) { seen << u"report %1/%2"_s.arg(completed).arg(inUse); });
-        connect(&engine, &CHarvestEngine::urlFinished, this, [&](int done, int total) {
-            QCOMPARE(done, pagesDone + 1);
-            pagesDone = done;
-            pagesTotal = total;
-        });
-        connect(&engine, &CHarvestEngine::pagesFetched, this, [&](const QList<CCrawlResult>& results) {
-            sizes = results;
-            seen << u"sizes %1"_s.arg(results.size());
-        });
-        connect(&engine, &CHarvestEngine::proxiesFound, this, [&](int count) { proxies += count; });
-        // The count is whole before the end is told.
-        connect(&engine, &CHarvestEngine::harvestComplete, this, [&] { seen << u"complete after %1"_s.arg(proxies); });
-        connect(&engine, &CHarvestEngine::outputWritten, this, [&] { seen << "written"; });
-        connect(&engine, &CHarvestEngine::noProxyResults, this, [&] { seen << "none"; });
-        connect(&engine, &CHarvestEngine::extractionFinished, this, [&] { seen << "finished"; });
-        engine.setUrls(list);
-        engine.setThreads(threads);
-        engine.start(CHarvestEngine::SingleCrawl);
-        if (stopAfter >= 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(seen.contains(u"report %1/%2"_s.arg(stopAfter).arg(threads)), 20000);
-            engine.stop();
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(seen.contains(u"finished"_s), 20000);
-        QCOMPARE(seen, events);
-        QCOMPARE(pagesTotal, urls);
-
-        // Each page's whole reply is counted, in fetcher order, which is list order here.
-        if (stopAfter < 0) {
-            QCOMPARE(sizes.size(), urls);
-            for (int n = 0; n < urls; ++n)
-                QCOMPARE(sizes[n].bytes(), int(FakeReply::page(bodies[n]).parts.join().size()));
-        }
-
-        // One file with one line per page holding a proxy, in page-file order; the run's pages are gone with it.
-        const QDir output(UserFolders::outputFolder());
-        const QStringList files = output.entryList(QDir::Files);
-        QCOMPARE(files.size(), lines > 0 ? 1 : 0);
-        const QStringList stored = QDir(UserFolders::runFolder(engine.runStamp())).entryList(QDir::Files);
-        QCOMPARE(stored.isEmpty(), lines > 0);
-        if (lines == 0)
-            return;
-        QVERIFY2(files.first().startsWith(QString::number(lines) + QLatin1Char('-')), qPrintable(files.first()));
-        QByteArray expected;
-        for (int n = 0; n < lines; ++n)
-            expected += proxyOf(n) + "\r\n";
-        QCOMPARE(readFile(output.filePath(files.first())), expected);
     }
 
     void leechList_data()

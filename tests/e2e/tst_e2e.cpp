@@ -263,6 +263,8 @@ private slots:
             },
             20);
         start();
+        // No more fetchers than pages: the choice follows.
+        QCOMPARE(child<QComboBox>(m_window.get(), "cbThreads")->currentText(), u"       9 threads"_s);
         // Everything ends within the 10 s time-out and the extraction of the big page; no hang.
         QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 40000);
 
