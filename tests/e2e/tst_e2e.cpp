@@ -140,18 +140,10 @@ private slots:
         m_home.reset();
     }
 
-    void singleCrawl_fromImportedList()
+    void singleCrawl_writesThePagesProxiesInOrder()
     {
         const QStringList urls = singleCrawlUrls;
-        const QString listPath = QDir(m_home->path()).filePath(u"my urls.txt"_s);
-        QVERIFY(writeFile(listPath, (urls.join(u'\n') + u"\nhttps://www.secure.com/\n"_s).toLatin1()));
-
-        openWindow({}, 5);
-        m_dialogs->chooseFile(listPath);
-        child<QAction>(m_window.get(), "actionImport_Urls")->trigger();
-        QCOMPARE(tableColumn(table("tableUrls"), 1), urls);
-        QCOMPARE(tabs()->tabText(0), u"Leech Urls (7)"_s);
-
+        openWindow(urls, 5);
         start();
         QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 60000);
 
