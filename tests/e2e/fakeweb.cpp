@@ -98,3 +98,11 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
         return FakeReply::keepOpenAfter(reply.parts.value(0).left(17));
     return reply;
 }
+
+QByteArray FakeWeb::replyTo(const QUrl& url)
+{
+    FakeRequest request;
+    request.host = url.host();
+    request.path = url.path();
+    return replyFor(request).parts.join();
+}

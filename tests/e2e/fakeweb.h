@@ -3,6 +3,7 @@
 #include "tests/support/fakehttpserver.h"
 
 #include <QStringList>
+#include <QUrl>
 
 // The fake web of the end-to-end suite: answers HTTP/1.0 requests by host name and path, from a folder of
 // sites (<root>/<host>/<path>) and a few hosts with behaviour of their own:
@@ -20,6 +21,8 @@ public:
 
     // What the faulty host's /many.html and /huge.html hold, for the suites to know what they expect.
     static QStringList manyProxies(int first, int count);
+    // The whole reply to a request for the URL without a "Referrer: " line, as the link crawler sends it.
+    QByteArray replyTo(const QUrl& url);
 
 protected:
     FakeReply replyFor(const FakeRequest& request) override;

@@ -1,5 +1,5 @@
-// End-to-end suite: the real window, and the real program on the command line, against the fake web that answers
-// on port 80 for the real host names inside a private network namespace (see run-e2e.sh). It also meets servers
+// End-to-end suite: the real window, and the real program on the command line, against the fake web the suite
+// serves on port 80 for the real host names inside a private network namespace (see run-e2e.sh). It also meets servers
 // that misbehave, disks that fill up or refuse writes (it runs as root, so it can mount small file systems over
 // the per-user folders), and Stop or close at random moments.
 #include "app/mainwindow.h"
@@ -12,27 +12,14 @@
 #include "util/externalhosts.h"
 #include "util/formatting.h"
 
-#include <QtNetwork>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
 namespace {
 
-// The whole reply of a page as the web sends it, fetched with a plain socket of the suite's own.
-QByteArray fetchRaw(const QString& host, const QString& path)
-{
-    QTcpSocket socket;
-    socket.setProxy(QNetworkProxy::NoProxy);
-    socket.connectToHost(host, 80);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write("GET " + path.toLatin1() + " HTTP/1.0\r\nHost: " + host.toLatin1() + "\r\n\r\n");
-    QByteArray reply;
-    while (socket.waitForReadyRead(3000))
-        reply += socket.readAll();
-    return reply + socket.readAll();
-}
+// The fake web this suite serves on port 80.
+FakeWeb* web = nullptr;
 
 // The lines a harvest of these pages writes with the default template, in page order: the plain page scan
 // over what a fetcher stores of each reply.
@@ -41,7 +28,7 @@ QStringList scannedLines(const QStringList& urls)
     QStringList lines;
     for (const QString& url : urls) {
         const QString host = QUrl(url).host();
-        QByteArray reply = fetchRaw(host, QUrl(url).path());
+        QByteArray reply = web->replyTo(QUrl(url));
         if (host.contains(ExternalHosts::rewriteSiteMarker))
             reply.replace("&host=", "\r\n").replace("&port=", ":").replace("&isSocks", "\r\n");
         lines += LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(reply)));
@@ -123,6 +110,13 @@ class EndToEndTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        m_web = std::make_unique<FakeWeb>(QFINDTESTDATA("sites"));
+        QVERIFY2(m_web->listen(QHostAddress::LocalHost, 80), qPrintable(m_web->errorText()));
+        web = m_web.get();
+    }
+
     void init()
     {
         m_home = std::make_unique<TestHome>();
@@ -166,10 +160,10 @@ private slots:
         QCOMPARE(lists->item(0, 0)->text(), "     " + files.first());
         QCOMPARE(lists->item(0, 2)->text(), QString::number(expected.size()));
         for (int row = 0; row < urls.size(); ++row) {
-            const QByteArray reply = fetchRaw(QUrl(urls[row]).host(), QUrl(urls[row]).path());
-            QCOMPARE(table("tableUrls")->item(row, 2)->text(), formatByteSize(quint64(reply.size())));
+            // The dead host's row is 5.
+            const qsizetype size = row == 5 ? 0 : web->replyTo(QUrl(urls[row])).size();
+            QCOMPARE(table("tableUrls")->item(row, 2)->text(), formatByteSize(quint64(size)));
         }
-        QCOMPARE(table("tableUrls")->item(5, 2)->text(), u"0 bytes"_s);
         // The pages of the run are gone; its folder stays, claimed by the running program.
         const QString run = QFileInfo(runFolder()).fileName();
         QCOMPARE(QDir(UserFolders::dataFolder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
@@ -439,13 +433,11 @@ private slots:
         QVERIFY(program.waitForStarted());
         QByteArray errorText;
         if (interrupt) {
-            program.setReadChannel(QProcess::StandardError);
-            while (!errorText.contains("pages 1 of 2") && program.waitForReadyRead(30000))
-                errorText += program.readAll();
-            QVERIFY2(errorText.contains("pages 1 of 2"), errorText.constData());
+            // Waited for in the event loop: the fake web answering the program runs in it.
+            QTRY_VERIFY_WITH_TIMEOUT((errorText += program.readAllStandardError()).contains("pages 1 of 2"), 30000);
             QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGINT), 0);
         }
-        QVERIFY(program.waitForFinished(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, 60000);
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), status);
         errorText += program.readAllStandardError();
@@ -498,6 +490,7 @@ private:
             run(u"umount"_s, {m_mounts.takeLast()});
     }
 
+    std::unique_ptr<FakeWeb> m_web;
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<DialogAnswerer> m_dialogs;
