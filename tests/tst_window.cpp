@@ -574,7 +574,7 @@ private:
     // A fresh window reads the home folder in its constructor.
     void openWindow() { m_window = std::make_unique<MainWindow>(); }
     QString tabTitle() const { return child<QTabWidget>("tabWidget")->tabText(0); }
-    QStringList urls() const;
+    QStringList urls() const { return columnTexts(child<QTableWidget>("tableUrls"), 1); }
     // Rows of size, address and bytes cells of the URL table; a null text leaves its cell out.
     void addUrlRows(const QList<QStringList>& rows);
     // Shows the tab of the table and gives it the focus, which a dialog before may have taken.
@@ -586,15 +586,6 @@ private:
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<MainWindow> m_window;
 };
-
-QStringList WindowTest::urls() const
-{
-    QStringList texts;
-    auto* table = child<QTableWidget>("tableUrls");
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << table->item(row, 1)->text();
-    return texts;
-}
 
 void WindowTest::addUrlRows(const QList<QStringList>& rows)
 {

@@ -51,14 +51,6 @@ const QStringList crawledLines = {"10.0.0.99:9999",   "172.16.5.5:8080",  "172.1
                                   "192.0.2.44:8000",  "192.0.2.45:8888",  "198.51.100.23:80",
                                   "203.0.113.7:3128", "66.24.3.180:8080", "66.24.3.180:8080"};
 
-QStringList tableColumn(QTableWidget* table, int column)
-{
-    QStringList texts;
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << (table->item(row, column) ? table->item(row, column)->text() : QString());
-    return texts;
-}
-
 QStringList outputFiles()
 {
     return QDir(UserFolders::outputFolder()).entryList(QDir::Files, QDir::Name);
@@ -186,7 +178,7 @@ private slots:
         // reported. Pictures, style sheets and other schemes are not followed.
         QTableWidget* urls = table("tableUrls");
         QTRY_COMPARE_WITH_TIMEOUT(urls->rowCount(), 5, 30000);
-        QStringList found = tableColumn(urls, 1).mid(2);
+        QStringList found = columnTexts(urls, 1).mid(2);
         std::sort(found.begin(), found.end());
         QCOMPARE(found, QStringList({"www.proxyfeed.com/deeper.html", "www.proxyfeed.com/more.html",
                                      "www.rawproxies.net/fresh.txt"}));
@@ -222,7 +214,7 @@ private slots:
         // The list is fetched in the background from start-up on.
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<CLeechList*>()->urlList().isEmpty(), 10000);
         child<QAction>(m_window.get(), "actionGet_Leech_List")->trigger();
-        QCOMPARE(tableColumn(table("tableUrls"), 1),
+        QCOMPARE(columnTexts(table("tableUrls"), 1),
                  QStringList({"http://www.proxyfeed.com/index.html", "http://www.rawproxies.net/fresh.txt",
                               "http://www.proxy-listen.de/liste.html",
                               "http://www.realproxies.org/proxyspy-data-proxy.txt"}));

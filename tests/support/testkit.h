@@ -21,6 +21,15 @@ template <class T> T* child(const QObject* parent, const char* name)
     return found;
 }
 
+// The texts of a table's column, top to bottom; a missing cell as a null text.
+inline QStringList columnTexts(QTableWidget* table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << (table->item(row, column) ? table->item(row, column)->text() : QString());
+    return texts;
+}
+
 // A whole file's bytes; null when it cannot be read.
 inline QByteArray readFile(const QString& path)
 {
