@@ -91,7 +91,6 @@ private slots:
         QTest::addColumn<int>("depth");
         QTest::addColumn<QString>("format");
 
-        QTest::newRow("values as written") << stored(settingsText("3", "4", "A;P")) << 3 << 4 << "A;P";
         QTest::newRow("timeout zero, the ten-second choice")
             << stored(settingsText("0", "1", "A:P")) << 0 << 1 << "A:P";
         QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
