@@ -83,50 +83,69 @@ private slots:
         QCOMPARE(m_dialogs->count(), 0);
         QVERIFY(!m_window->startupFailed());
 
-        QCOMPARE(m_window->windowTitle(), u"Sievra"_s);
-        auto* tabs = child<QTabWidget>("tabWidget");
-        QCOMPARE(tabs->tabText(0), u"Leech Urls"_s);
-        QCOMPARE(tabs->tabText(1), u"Proxy Lists"_s);
         QVERIFY(child<QRadioButton>("rbHarvestSingleLink")->isChecked());
         QVERIFY(child<QPushButton>("btnStart")->isEnabled());
         QVERIFY(!child<QPushButton>("btnStop")->isEnabled());
-        QCOMPARE(child<QPushButton>("btnStart")->text(), u" &Start"_s);
-        QCOMPARE(child<QPushButton>("btnStop")->text(), u" Sto&p"_s);
-        QCOMPARE(child<QLabel>("lblUrls")->text(), u"TC:"_s);
-        QCOMPARE(child<QLabel>("lblProxies")->text(), u"PE:  0"_s);
-        QCOMPARE(child<QPushButton>("btnClear")->toolTip(), u"Remove All"_s);
-        QCOMPARE(child<QPushButton>("btnSave")->toolTip(), u"Save Url List"_s);
-        QCOMPARE(child<QPushButton>("btnRemoveDuplicates")->toolTip(), u"Remove Duplicates"_s);
-
-        auto* threads = child<QComboBox>("cbThreads");
-        QCOMPARE(threads->toolTip(), u"N Socket Threads"_s);
-        QCOMPARE(threads->count(), 20);
-        QCOMPARE(threads->itemText(0), u"       1 thread"_s);
-        QCOMPARE(threads->itemText(19), u"       20 threads"_s);
-        QCOMPARE(threads->currentText(), u"       5 threads"_s);
-
-        QStringList entries;
-        for (QAction* menuAction : m_window->menuBar()->actions()) {
-            entries << menuAction->text();
-            for (QAction* action : menuAction->menu()->actions())
-                entries << (action->isSeparator() ? u"-"_s : action->text());
-        }
-        QCOMPARE(entries, QStringList({"&File", "&Import Urls", "&Get Leech List", "-", "&Configure", "&Output Folder",
-                                       "-", "&Exit", "&Tools", "&Scanner", "IP to Country", "&Help", "&Updates...",
-                                       "&Learn More", "-", "&About"}));
         QVERIFY(!child<QAction>("action_Scanner")->isEnabled());
 
-        // Both tables' header texts.
-        const QList<QPair<const char*, QStringList>> headers = {
-            {"tableUrls", {"Url Size", "Url Address", "Bytes"}},
-            {"tableLists", {"Filename", "File Size", "Proxies", "Compile", "Date"}}};
-        for (const auto& [name, texts] : headers) {
-            auto* table = child<QTableWidget>(name);
-            QStringList shown;
-            for (int column = 0; column < table->columnCount(); ++column)
-                shown << table->horizontalHeaderItem(column)->text();
-            QCOMPARE(shown, texts);
+        // The window's own texts: title, tabs, buttons, labels, tool tips, the fetcher choices and their default,
+        // the menus and both tables' headers.
+        QStringList texts{m_window->windowTitle(), tabTitle(), child<QTabWidget>("tabWidget")->tabText(1)};
+        for (const char* name : {"btnStart", "btnStop", "lblUrls", "lblProxies"})
+            texts << child<QWidget>(name)->property("text").toString();
+        for (const char* name : {"btnClear", "btnSave", "btnRemoveDuplicates", "cbThreads"})
+            texts << child<QWidget>(name)->toolTip();
+        auto* threads = child<QComboBox>("cbThreads");
+        texts << QString::number(threads->count()) << threads->itemText(0) << threads->itemText(19)
+              << threads->currentText();
+        for (QAction* menuAction : m_window->menuBar()->actions()) {
+            texts << menuAction->text();
+            for (QAction* action : menuAction->menu()->actions())
+                texts << (action->isSeparator() ? u"-"_s : action->text());
         }
+        for (const char* name : {"tableUrls", "tableLists"}) {
+            for (int column = 0; column < child<QTableWidget>(name)->columnCount(); ++column)
+                texts << child<QTableWidget>(name)->horizontalHeaderItem(column)->text();
+        }
+        QCOMPARE(texts, QStringList({"Sievra",
+                                     "Leech Urls",
+                                     "Proxy Lists",
+                                     " &Start",
+                                     " Sto&p",
+                                     "TC:",
+                                     "PE:  0",
+                                     "Remove All",
+                                     "Save Url List",
+                                     "Remove Duplicates",
+                                     "N Socket Threads",
+                                     "20",
+                                     "       1 thread",
+                                     "       20 threads",
+                                     "       5 threads",
+                                     "&File",
+                                     "&Import Urls",
+                                     "&Get Leech List",
+                                     "-",
+                                     "&Configure",
+                                     "&Output Folder",
+                                     "-",
+                                     "&Exit",
+                                     "&Tools",
+                                     "&Scanner",
+                                     "IP to Country",
+                                     "&Help",
+                                     "&Updates...",
+                                     "&Learn More",
+                                     "-",
+                                     "&About",
+                                     "Url Size",
+                                     "Url Address",
+                                     "Bytes",
+                                     "Filename",
+                                     "File Size",
+                                     "Proxies",
+                                     "Compile",
+                                     "Date"}));
     }
 
     void start_removesLeftoverRunFolders_data()
@@ -247,16 +266,16 @@ private slots:
         QFile::remove(changeLog);
         const QList<AboutWindow*> windows = m_window->findChildren<AboutWindow*>();
         QCOMPARE(windows.size(), 2);
-        QCOMPARE(child<QTextEdit>("txtChangeLog", windows[0])->toPlainText(), QString());
-        QCOMPARE(child<QTextEdit>("txtChangeLog", windows[1])->toPlainText(), u"Sievra 1.03\n- first entry\n"_s);
+        QCOMPARE(::child<QTextEdit>(windows[0], "txtChangeLog")->toPlainText(), QString());
+        QCOMPARE(::child<QTextEdit>(windows[1], "txtChangeLog")->toPlainText(), u"Sievra 1.03\n- first entry\n"_s);
         for (AboutWindow* each : windows) {
             QVERIFY(each->isVisible());
             QCOMPARE(each->windowTitle(), u"About Sievra"_s);
-            QCOMPARE(child<QLabel>("lblTitle", each)->text(), u"Sievra 1.03"_s);
-            QCOMPARE(child<QLabel>("lblVersion", each)->text(), u"Version 1.03"_s);
+            QCOMPARE(::child<QLabel>(each, "lblTitle")->text(), u"Sievra 1.03"_s);
+            QCOMPARE(::child<QLabel>(each, "lblVersion")->text(), u"Version 1.03"_s);
         }
         // Closing only hides: the windows stay until the main window goes.
-        child<QPushButton>("btnClose", windows.first())->click();
+        ::child<QPushButton>(windows.first(), "btnClose")->click();
         QVERIFY(!windows.first()->isVisible());
         QCOMPARE(m_window->findChildren<AboutWindow*>().size(), 2);
         child<QAction>("action_Learn_More")->trigger();
@@ -270,10 +289,10 @@ private slots:
         auto* config = m_window->findChild<ConfigWindow*>();
         child<QAction>("actionConfig")->trigger();
         QVERIFY(config->isVisible());
-        child<QComboBox>("cbLeechTimeout", config)->setCurrentIndex(3);
-        child<QComboBox>("cbLeechDepth", config)->setCurrentIndex(2);
-        child<QLineEdit>("txtOutputFormat", config)->setText(u"a c"_s);
-        child<QPushButton>("btnClose", config)->click();
+        ::child<QComboBox>(config, "cbLeechTimeout")->setCurrentIndex(3);
+        ::child<QComboBox>(config, "cbLeechDepth")->setCurrentIndex(2);
+        ::child<QLineEdit>(config, "txtOutputFormat")->setText(u"a c"_s);
+        ::child<QPushButton>(config, "btnClose")->click();
         child<QAction>("action_Exit")->trigger();
         QVERIFY(!m_window->isVisible());
         QCoreApplication::processEvents();
@@ -553,13 +572,7 @@ private slots:
     }
 
 private:
-    template <class T> T* child(const char* name, QObject* parent = nullptr) const
-    {
-        T* found = (parent ? parent : m_window.get())->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("missing child %s", name);
-        return found;
-    }
+    template <class T> T* child(const char* name) const { return ::child<T>(m_window.get(), name); }
     // A fresh window reads the home folder in its constructor.
     void openWindow() { m_window = std::make_unique<MainWindow>(); }
     QString tabTitle() const { return child<QTabWidget>("tabWidget")->tabText(0); }
