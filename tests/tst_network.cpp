@@ -38,6 +38,7 @@ std::unique_ptr<CLeechSocket> makeFetcher()
 {
     auto fetcher = std::make_unique<CLeechSocket>();
     fetcher->setDataFolder(runStamp);
+    fetcher->setPort(1); // not the fetcher's to use: it always goes to the web port
     QObject::connect(fetcher.get(), &CWebSocket::dataRetrieved, fetcher.get(), &CLeechSocket::processData,
                      Qt::DirectConnection);
     QObject::connect(fetcher.get(), &CWebSocket::dataRetrievalError, fetcher.get(), &CLeechSocket::processError,
@@ -204,41 +205,6 @@ private slots:
             QVERIFY2(clock.elapsed() >= 600 && clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(socket.data(), QString::fromLatin1(result.isNull() ? firstReply : result));
         QCOMPARE(socket.bytesRetrieved(), firstReply.size() + result.size());
-    }
-
-    void fetcher_storesEachPageOfItsList()
-    {
-        const QByteArray marked = "a?x=1&host=10.0.0.1&port=3128&isSocks=0&HOST=1.2.3.4&Port=80";
-        const QByteArray big = QByteArray("<td>1.2.3.4:80</td>").repeated(400000);
-        m_server->setReply(u"lists.proxy-listener.net"_s, u"/a"_s, FakeReply::whole(marked));
-        m_server->setReply(u"www.PROXY-LISTEN.de"_s, u"/b"_s, FakeReply::whole(marked));
-        m_server->setReply(u"/big"_s, FakeReply::whole(big));
-
-        auto fetcher = makeFetcher();
-        // The port field is not the fetcher's: it always goes to the web port.
-        fetcher->setPort(1);
-        QSignalSpy processed(fetcher.get(), &CLeechSocket::urlListProcessed);
-        startRun(*fetcher, 5,
-                 {u"http://lists.proxy-listener.net/a"_s, u"www.PROXY-LISTEN.de/b"_s, u"www.beta.org/big"_s});
-        QVERIFY(processed.wait(10000));
-        QTest::qWait(200);
-        QCOMPARE(processed.count(), 1);
-        QCOMPARE(processed.first().first().toInt(), 5);
-
-        // Every byte but digits, dots and colons becomes a line end; on the marked site, whose name holds the
-        // marker as written, the address parameters become lines first. The last page is whole on disk at the
-        // report.
-        const QList<QByteArray> pages{
-            "\n\n\n\n1\n\n10.0.0.1:3128\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
-            "\n\n\n\n1\n\n\n\n\n\n10.0.0.1\n\n\n\n\n\n3128\n\n\n\n\n\n\n\n\n0\n\n\n\n\n\n1.2.3.4\n\n\n\n\n\n80",
-            QByteArray("\n\n\n\n1.2.3.4:80\n\n\n\n\n").repeated(400000), QByteArray()};
-        for (int i = 0; i < pages.size(); ++i)
-            QCOMPARE(pageBytes(5, i), pages.at(i));
-        // Each URL's own reply length.
-        QList<int> bytes;
-        for (const CCrawlResult& result : fetcher->results())
-            bytes << result.bytes();
-        QCOMPARE(bytes, QList<int>({int(marked.size()), int(marked.size()), int(big.size())}));
     }
 
     void fetcher_abort_data()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDesktopServices>
 #include <QObject>
 #include <QUrl>
 
@@ -10,13 +11,21 @@ class DesktopCapture : public QObject
     Q_OBJECT
 
 public:
-    DesktopCapture();
-    ~DesktopCapture() override;
+    DesktopCapture()
+    {
+        for (const char* scheme : {"file", "http", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "openUrl");
+    }
+    ~DesktopCapture() override
+    {
+        for (const char* scheme : {"file", "http", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
 
     QList<QUrl> urls() const { return m_urls; }
 
 public slots:
-    void openUrl(const QUrl& url);
+    void openUrl(const QUrl& url) { m_urls.append(url); }
 
 private:
     QList<QUrl> m_urls;

@@ -47,10 +47,7 @@ void DialogAnswerer::chooseFile(const QString& path, bool accept)
         // dialog's file model is still loading the folder.
         const QFileInfo info(path);
         dialog->setDirectory(info.absolutePath());
-        if (auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            nameField->setText(info.fileName());
-        else
-            dialog->selectFile(path);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides accept() behind protected
     });
 }

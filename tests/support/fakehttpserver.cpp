@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 FakeHttpServer::FakeHttpServer(QObject* parent) : QObject(parent)
 {
     m_defaultReply = FakeReply::whole("HTTP/1.0 404 Not Found\r\n\r\n");
@@ -20,35 +22,17 @@ FakeHttpServer::~FakeHttpServer()
     }
 }
 
-bool FakeHttpServer::listen(const QHostAddress& address, quint16 port)
-{
-    return m_server.listen(address, port);
-}
-
-void FakeHttpServer::setReply(const QString& host, const QString& path, const FakeReply& reply)
-{
-    m_routes.insert(routeKey(host, path), reply);
-}
-
 int FakeHttpServer::openConnections() const
 {
-    int count = 0;
     const QList<QTcpSocket*> sockets = findChildren<QTcpSocket*>();
-    for (QTcpSocket* socket : sockets) {
-        if (socket->state() == QAbstractSocket::ConnectedState)
-            ++count;
-    }
-    return count;
+    return int(std::count_if(sockets.begin(), sockets.end(),
+                             [](QTcpSocket* socket) { return socket->state() == QAbstractSocket::ConnectedState; }));
 }
 
 quint16 FakeHttpServer::unusedPort()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    QTcpServer probe; // closed again as it goes
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 void FakeHttpServer::acceptConnections()

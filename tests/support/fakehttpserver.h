@@ -54,14 +54,19 @@ public:
     explicit FakeHttpServer(QObject* parent = nullptr);
     ~FakeHttpServer() override;
 
-    bool listen(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0);
-    bool isListening() const { return m_server.isListening(); }
+    bool listen(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0)
+    {
+        return m_server.listen(address, port);
+    }
     quint16 port() const { return m_server.serverPort(); }
     QString errorText() const { return m_server.errorString(); }
 
     void setDefaultReply(const FakeReply& reply) { m_defaultReply = reply; }
     void setReply(const QString& path, const FakeReply& reply) { setReply(QString(), path, reply); }
-    void setReply(const QString& host, const QString& path, const FakeReply& reply);
+    void setReply(const QString& host, const QString& path, const FakeReply& reply)
+    {
+        m_routes.insert(routeKey(host, path), reply);
+    }
 
     // One record per accepted connection, in the order they were accepted.
     QList<FakeRequest> requests() const { return m_requests; }
