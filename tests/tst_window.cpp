@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "settings/config.h"
 #include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
@@ -8,6 +9,7 @@
 #include "windows/aboutwindow.h"
 #include "windows/iptocountry.h"
 
+#include <limits>
 #include <time.h>
 
 namespace {
@@ -38,10 +40,32 @@ void checkBox(const DialogRecord& box, const QString& title, const QString& text
     QCOMPARE(box.hasWindowIcon, windowIcon);
 }
 
+QString settingsText(const QString& timeout, const QString& depth, const QString& output)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<!-- SIEVRA -->\r\n<config>\r\n<leeching>\r\n"
+                          "<timeout>%1</timeout>\r\n<depth>%2</depth>\r\n<output>%3</output>\r\n</leeching>\r\n"
+                          "</config>\r\n\r\n")
+        .arg(timeout, depth, output);
+}
+
+QByteArray stored(const QString& plain)
+{
+    return CSettingsCipher::scramble(plain).toLatin1();
+}
+
+QStringList itemTexts(QComboBox* box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
 } // namespace
 
 // The main window: its folders at start, its state and layout, its menus, the leech URL table, the Proxy
-// Lists table of output files, and how it shows what the harvest engine reports.
+// Lists table of output files, and how it shows what the harvest engine reports; the settings file and the
+// Configuration window.
 class WindowTest : public QObject
 {
     Q_OBJECT
@@ -530,6 +554,150 @@ private slots:
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, date);
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, date);
         QCOMPARE(m_desktop->urls(), QList<QUrl>{QUrl::fromLocalFile(outputPath(other))});
+    }
+
+    void settings_firstRun_usesDefaultsAndWritesTheTenLinesScrambled()
+    {
+        QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+        {
+            CConfig config;
+            QCOMPARE(config.timeout(), 2);
+            QCOMPARE(config.depth(), 1);
+            QCOMPARE(config.outputFormat(), u"A:P"_s);
+            QVERIFY(!QFile::exists(UserFolders::configFile()));
+        }
+        const QByteArray raw = readFile(UserFolders::configFile());
+        QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(raw)), settingsText("2", "1", "A:P"));
+        for (const char* word : {"SIEVRA", "config", "timeout", "A:P", "<", "xml"})
+            QVERIFY2(!raw.contains(word), word);
+        // The first stage alone would leave the character codes readable ("60,33,45,45" for "<!--").
+        QVERIFY(!raw.contains("60,"));
+
+        // What the window may store comes back as it was.
+        const QString format = u"<A>&amp;P& Pr\u00f6xy \u20ac\t\x01"_s;
+        {
+            CConfig config;
+            config.setTimeout(0);
+            config.setDepth(5);
+            config.setOutputFormat(format);
+        }
+        CConfig reread;
+        QCOMPARE(reread.timeout(), 0);
+        QCOMPARE(reread.depth(), 5);
+        QCOMPARE(reread.outputFormat(), format);
+    }
+
+    void settings_load_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("format");
+
+        QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
+        QTest::newRow("stray values kept") << stored(settingsText("-3", "-1000", "A:P")) << -3 << -1000 << "A:P";
+        QTest::newRow("farthest value kept") << stored(settingsText("1000", "2", "A:P")) << 1000 << 2 << "A:P";
+        QTest::newRow("beyond any choice") << stored(settingsText("1001", "-1001", "A:P")) << 2 << 1 << "A:P";
+        QTest::newRow("depth zero") << stored(settingsText("1", "0", "A:P")) << 1 << 1 << "A:P";
+        QTest::newRow("template raw, not trimmed")
+            << stored(settingsText("2", "1", " <b>A</b>&P ")) << 2 << 1 << " <b>A</b>&P ";
+        QTest::newRow("empty template") << stored(settingsText("2", "1", "")) << 2 << 1 << "";
+        QTest::newRow("elements in another order, extra text")
+            << stored("junk<output>B</output>\n\n<!-- SIEVRA -->xx<depth>3</depth> <timeout>1</timeout>") << 1 << 3
+            << "B";
+        QTest::newRow("missing elements fall back") << stored("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
+        QTest::newRow("first of two elements counts")
+            << stored("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2 << 4 << "A:P";
+        // Files that are not ours leave the defaults.
+        QTest::newRow("without the marker")
+            << stored(settingsText("3", "5", "C").remove("<!-- SIEVRA -->")) << 2 << 1 << "A:P";
+        QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1() << 2 << 1 << "A:P";
+        QTest::newRow("larger than any file of ours")
+            << stored(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))) << 2 << 1 << "A:P";
+    }
+
+    void settings_load()
+    {
+        QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, timeout);
+        QFETCH(int, depth);
+        QFETCH(QString, format);
+        QVERIFY(writeFile(UserFolders::configFile(), bytes));
+
+        CConfig config;
+        QCOMPARE(config.timeout(), timeout);
+        QCOMPARE(config.depth(), depth);
+        QCOMPARE(config.outputFormat(), format);
+    }
+
+    void settings_saveWithoutBaseFolder_writesNothing()
+    {
+        {
+            CConfig config;
+            config.setDepth(3);
+        }
+        QVERIFY(!QFile::exists(UserFolders::configFile()));
+        QVERIFY(!QDir(UserFolders::baseFolder()).exists());
+    }
+
+    void settings_timeoutMilliseconds_farIndexNeverShort()
+    {
+        QCOMPARE(CConfig::timeoutMilliseconds(0), 10000);
+        QCOMPARE(CConfig::timeoutMilliseconds(3), 25000);
+        // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
+        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
+        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
+    }
+
+    void configWindow_showsStoredChoices_storesOnSaveOnly_data()
+    {
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("timeoutIndex");
+        QTest::addColumn<int>("depthIndex");
+        QTest::newRow("first choices") << 0 << 1 << 0 << 0;
+        QTest::newRow("last choices") << 3 << 5 << 3 << 4;
+        QTest::newRow("just beyond the choices") << 4 << 6 << -1 << -1;
+        QTest::newRow("just below the choices") << -1 << 0 << -1 << -1;
+        QTest::newRow("farthest values") << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -1
+                                         << -1;
+    }
+
+    void configWindow_showsStoredChoices_storesOnSaveOnly()
+    {
+        QFETCH(int, timeout);
+        QFETCH(int, depth);
+        QFETCH(int, timeoutIndex);
+        QFETCH(int, depthIndex);
+        CConfig config;
+        config.setTimeout(timeout);
+        config.setDepth(depth);
+        ConfigWindow form;
+        form.setConfig(&config);
+        auto* timeouts = ::child<QComboBox>(&form, "cbLeechTimeout");
+        auto* depths = ::child<QComboBox>(&form, "cbLeechDepth");
+        auto* format = ::child<QLineEdit>(&form, "txtOutputFormat");
+        QCOMPARE(itemTexts(timeouts) + itemTexts(depths) << format->toolTip() << form.windowTitle(),
+                 QStringList({"10 secs", "15 secs", "20 secs", "25 secs", "1 node", "2 nodes", "3 nodes", "4 nodes",
+                              "5 nodes", "A = Address; P = Port, B = Binary, C = Class", "Configuration"}));
+        QCOMPARE(timeouts->currentIndex(), timeoutIndex);
+        QCOMPARE(depths->currentIndex(), depthIndex);
+        QCOMPARE(format->text(), u"A:P"_s);
+        // Closing stores nothing; shown again, the unsaved entry is still there for a later Save.
+        form.show();
+        format->setText(u"a:p c\tt"_s);
+        form.close();
+        QCOMPARE(config.outputFormat(), u"A:P"_s);
+        form.show();
+        QCOMPARE(format->text(), u"a:p c\tt"_s);
+        // Save upper-cases the template; a list left without a selection keeps the value the settings hold.
+        QTest::mouseClick(::child<QPushButton>(&form, "btnClose"), Qt::LeftButton);
+        QCOMPARE(config.timeout(), timeout);
+        QCOMPARE(config.depth(), depth);
+        QCOMPARE(config.outputFormat(), u"A:P C\tT"_s);
+        QCOMPARE(format->text(), u"A:P C\tT"_s);
+        QVERIFY(!form.isVisible());
     }
 
 private:
