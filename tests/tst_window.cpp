@@ -25,8 +25,7 @@ QString outputPath(const QString& name)
 // Sparse: a file of gigabytes costs nothing.
 void writeOutputFile(const QString& name, qint64 size)
 {
-    QFile file(outputPath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+    QVERIFY(writeFile(outputPath(name), {}) && QFile::resize(outputPath(name), size));
 }
 
 // The boxes of the window all ask a question.
@@ -220,8 +219,7 @@ private slots:
         openWindow();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        // Smaller, with a negative height kept (Qt draws it as an empty rectangle), then back to the size the
-        // window opens with: every resize lays it out again.
+        // Smaller (a negative height is kept), then back to the opening size: every resize lays it out again.
         m_window->resize(100, 100);
         QTRY_COMPARE(m_window->size(), QSize(100, 100));
         QCOMPARE(child<QTableWidget>("tableUrls")->geometry(), QRect(10, 8, 59, -62));
@@ -452,7 +450,6 @@ private slots:
 
     void outputTable_listsRecognisedFilesInLocalTime()
     {
-        QVERIFY(QDir().mkpath(UserFolders::outputFolder()));
         const QList<QPair<QString, qint64>> files = {
             {"123456-2012-07-03-1341302400-1341306000.txt", 1},
             {"3-2012-07-03-1341302400-134130600.txt", 1},
@@ -499,7 +496,6 @@ private slots:
 
     void outputTable_deleteKeyAsks_anyKeyRebuilds_doubleClickOpens()
     {
-        QVERIFY(QDir().mkpath(UserFolders::outputFolder()));
         writeOutputFile(sample, 1);
         openWindow();
         auto* table = child<QTableWidget>("tableLists");
@@ -526,8 +522,7 @@ private slots:
         QCOMPARE(confirm.defaultButton, QMessageBox::No);
         QVERIFY(QFile::exists(outputPath(sample)) && outputRow(sample) >= 0 && outputRow(other) >= 0);
 
-        // Between listing and removal the name comes to stand for a folder, which a file removal cannot take
-        // away (not even for root): the user is told, and the row goes.
+        // The name comes to stand for a folder, which no file removal takes away: the user is told, the row goes.
         QVERIFY(QFile::remove(outputPath(sample)) && QDir(UserFolders::outputFolder()).mkdir(sample));
         m_dialogs->pressButton(QMessageBox::Yes);
         m_dialogs->pressButton(QMessageBox::Yes);
@@ -706,8 +701,7 @@ private:
     void openWindow() { m_window = std::make_unique<MainWindow>(); }
     QString tabTitle() const { return child<QTabWidget>("tabWidget")->tabText(0); }
     QStringList urls() const { return columnTexts(child<QTableWidget>("tableUrls"), 1); }
-    // Rows of size, address and bytes cells of the URL table; a null text leaves its cell out.
-    void addUrlRows(const QList<QStringList>& rows);
+    void addUrlRows(const QList<QStringList>& rows) { ::addUrlRows(child<QTableWidget>("tableUrls"), rows); }
     // Shows the tab of the table and gives it the focus, which a dialog before may have taken.
     void focusTable(const char* name, int tab);
     int outputRow(const QString& name) const;
@@ -717,18 +711,6 @@ private:
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<MainWindow> m_window;
 };
-
-void WindowTest::addUrlRows(const QList<QStringList>& rows)
-{
-    auto* table = child<QTableWidget>("tableUrls");
-    for (const QStringList& cells : rows) {
-        const int row = table->rowCount();
-        table->insertRow(row);
-        for (int i = 0; i < cells.size(); ++i)
-            if (!cells[i].isNull())
-                table->setItem(row, i, new QTableWidgetItem(cells[i]));
-    }
-}
 
 void WindowTest::focusTable(const char* name, int tab)
 {

@@ -1,7 +1,6 @@
-// End-to-end suite: the real window, and the real program on the command line, against the fake web the suite
-// serves on port 80 for the real host names inside a private network namespace (see run-e2e.sh). It also meets servers
-// that misbehave, disks that fill up or refuse writes (it runs as root, so it can mount small file systems over
-// the per-user folders), and Stop or close at random moments.
+// End-to-end suite: the real window and the command line against the fake web on port 80 for the real host names,
+// in a private network namespace (see run-e2e.sh); also servers that misbehave, disks that fill up or refuse writes
+// (as root it can mount small file systems over the per-user folders), and Stop or close at random moments.
 #include "app/mainwindow.h"
 #include "leech/leechlist.h"
 #include "settings/config.h"
@@ -66,7 +65,7 @@ QStringList linesOf(const QString& file)
 }
 
 // Every file of the output folder is a complete list under its final name, holding the lines it counts.
-void checkOutputFiles(int* listed = nullptr)
+void checkOutputFiles()
 {
     // The count may have more than the five digits the Proxy Lists tab recognises.
     const QRegularExpression finalName(
@@ -79,8 +78,6 @@ void checkOutputFiles(int* listed = nullptr)
         QVERIFY2(!lines.contains(u"<cut line>"_s), qPrintable(name));
         QCOMPARE(lines.size(), match.captured(1).toInt());
     }
-    if (listed)
-        *listed = int(files.size());
 }
 
 // Through the shell, not QProcess: that starts its child with clone(CLONE_VM | CLONE_VFORK), and the child, running
@@ -129,8 +126,7 @@ private slots:
         // Updates asks the real update server and, asked from the menu, also says when nothing is newer.
         child<QAction>(m_window.get(), "action_Updates")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_dialogs->last().text, u"You're using the latest version at this time."_s, 10000);
-        // The leech list is fetched in the background from start-up on; only its lines that pass the domain check
-        // are taken.
+        // The leech list is fetched from start-up on; the lines that pass the domain check are taken.
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<CLeechList*>()->urlList().isEmpty(), 10000);
         child<QAction>(m_window.get(), "actionGet_Leech_List")->trigger();
         const QStringList urls = columnTexts(table("tableUrls"), 1);
@@ -144,8 +140,7 @@ private slots:
         start();
         QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 60000);
 
-        // Pages are stored per fetcher: fetchers 0 to 3 take one URL each, fetcher 4 the last four; the dead
-        // host leaves a gap.
+        // Fetchers 0 to 3 take one URL each, fetcher 4 the last four; the dead host leaves a gap.
         const QStringList expected = scannedLines(urls);
         QVERIFY(expected.contains(u"66.24.3.180:8080"_s));
         QCOMPARE(expected.count(u"10.20.30.40:3128"_s), 1); // only there through the rewrite of the marked site
@@ -162,9 +157,8 @@ private slots:
         QCOMPARE(lists->rowCount(), 1);
         QCOMPARE(lists->item(0, 0)->text(), "     " + files.first());
         QCOMPARE(lists->item(0, 2)->text(), QString::number(expected.size()));
-        for (int row = 0; row < urls.size(); ++row) {
+        for (int row = 0; row < urls.size(); ++row)
             QCOMPARE(table("tableUrls")->item(row, 2)->text(), formatByteSize(quint64(replyOf(urls[row]).size())));
-        }
         // The pages of the run are gone.
         QCOMPARE(QDir(runFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
@@ -180,8 +174,7 @@ private slots:
         QVERIFY(!startButton->isEnabled());
         QVERIFY(stopButton->isEnabled());
 
-        // Depth 1: the user's pages and the pages they link to are fetched; links up to one level further are
-        // reported. Pictures, style sheets and other schemes are not followed.
+        // Depth 1: the user's pages and those they link to are fetched, the links of both reported.
         QTableWidget* urls = table("tableUrls");
         QTRY_COMPARE_WITH_TIMEOUT(urls->rowCount(), 5, 30000);
         QStringList found = columnTexts(urls, 1).mid(2);
@@ -241,12 +234,10 @@ private slots:
         expected += FakeWeb::manyProxies(0, 400000) << u"10.66.0.1:8080"_s << u"10.66.0.2:3128"_s;
         expected += FakeWeb::manyProxies(500000, 20000);
 
-        int files = 0;
-        checkOutputFiles(&files);
-        QCOMPARE(files, 1);
+        checkOutputFiles();
+        QCOMPARE(outputFiles().size(), 1);
         QStringList lines = linesOf(outputFiles().first());
-        // A zero byte ends the text of its read, so what follows it in the same read is dropped: the line
-        // behind it is there or not, depending on how the reply was read.
+        // A zero byte drops the rest of its read: the line behind it is there or not, as the reply was read.
         lines.removeOne(u"10.66.0.3:80"_s);
         QCOMPARE(lines, expected);
         QCOMPARE(m_dialogs->count(), 0);
@@ -335,17 +326,15 @@ private slots:
         };
         QTest::qWait(qMax(500, span));
         QTRY_VERIFY_WITH_TIMEOUT(!writing(), 120000);
-        int files = 0;
-        checkOutputFiles(&files);
-        QVERIFY(files > 1);
+        checkOutputFiles();
+        QVERIFY(outputFiles().size() > 1);
     }
 
     void windowClosedMidHarvest_everyFileComplete()
     {
         QRandomGenerator random(20121207);
         for (int round = 0; round < 5; ++round) {
-            // Every other round a page never comes, so the close finds a fetch under way; in the others the
-            // pages are all in soon and the close finds the big page's extraction at work.
+            // Every other round a page never comes, so the close meets a fetch, else the big page's extraction.
             openWindow(
                 {"http://www.faultyproxies.com/many.html", "http://www.faultyproxies.com/huge.html",
                  round % 2 ? "http://www.faultyproxies.com/silent.html" : "http://www.faultyproxies.com/binary.html"},
@@ -442,11 +431,8 @@ private:
     {
         m_window = std::make_unique<MainWindow>();
         m_window->show();
-        for (const QString& url : urls) {
-            const int row = table("tableUrls")->rowCount();
-            table("tableUrls")->insertRow(row);
-            table("tableUrls")->setItem(row, 1, new QTableWidgetItem(url));
-        }
+        for (const QString& url : urls)
+            addUrlRows(table("tableUrls"), {{QString(), url}});
         child<QComboBox>(m_window.get(), "cbThreads")->setCurrentIndex(threads - 1);
     }
     void start() { child<QPushButton>(m_window.get(), "btnStart")->click(); }

@@ -17,9 +17,8 @@ struct DialogRecord
     bool hasWindowIcon = false;
 };
 
-// Watches for modal message boxes and dialogs while a test drives the program, records what each one
-// showed and answers it: with the next queued answer, or by pressing the box's escape button (rejecting
-// any other dialog) when nothing is queued.
+// Watches for modal dialogs while a test drives the program, records what each showed and answers it with the
+// next queued answer, or else with the box's escape button (rejecting any other dialog).
 class DialogAnswerer : public QObject
 {
     Q_OBJECT

@@ -30,8 +30,7 @@ struct FakeReply
     static FakeReply inParts(const QList<QByteArray>& parts, int pauseMs) { return {parts, pauseMs}; }
     // Close as soon as the request is in, without a byte of reply.
     static FakeReply closeWithoutSending() { return {}; }
-    // Send the bytes and keep the connection open (a stall after part of a reply, or a whole reply that
-    // is never ended by a close).
+    // Send the bytes and keep the connection open: a stall, or a reply never ended by a close.
     static FakeReply keepOpenAfter(const QByteArray& bytes) { return {{bytes}, 0, Ending::KeepOpen}; }
 };
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// What the suites share: QtTest and the widgets, a fresh home folder, modal dialog answering and desktop open
-// capture.
+// What the suites share: QtTest, the widgets, a fresh home, dialog answering, desktop open capture.
 #include "tests/support/desktopcapture.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/testhome.h"
@@ -28,6 +27,18 @@ inline QStringList columnTexts(QTableWidget* table, int column)
     for (int row = 0; row < table->rowCount(); ++row)
         texts << (table->item(row, column) ? table->item(row, column)->text() : QString());
     return texts;
+}
+
+// Appends rows of size, address and bytes cells to the URL table; a null text leaves its cell out.
+inline void addUrlRows(QTableWidget* table, const QList<QStringList>& rows)
+{
+    for (const QStringList& cells : rows) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        for (int i = 0; i < cells.size(); ++i)
+            if (!cells[i].isNull())
+                table->setItem(row, i, new QTableWidgetItem(cells[i]));
+    }
 }
 
 // A whole file's bytes; null when it cannot be read.
