@@ -111,21 +111,6 @@ QMap<QString, QByteArray> outputFiles()
     return files;
 }
 
-// One page of distinct proxies of one width, so no removal joins two into a new one; gives the file of a whole run.
-QByteArray writeManyProxies(int count)
-{
-    QByteArray page;
-    QByteArray lines;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray proxy =
-            QString::asprintf("10.%03d.%03d.%03d:%05d", i >> 16, (i >> 8) & 255, i & 255, 10000 + i % 50000).toLatin1();
-        page += proxy + '\n';
-        lines += proxy + "\r\n";
-    }
-    writePage(u"0-1.dat"_s, page);
-    return lines;
-}
-
 } // namespace
 
 // The harvest below the window. The network clients against a scripted server on loopback: the fetch thread, the
@@ -741,7 +726,8 @@ private slots:
     void extraction_stop_keepsTheLinesWrittenBefore()
     {
         QFETCH(bool, destroy);
-        const QByteArray all = writeManyProxies(80000);
+        const QStringList all = manyProxies(0, 80000);
+        writePage(u"0-1.dat"_s, all.join(u'\n').toLatin1());
         QSemaphore reached;
         QSemaphore stopped;
         auto extraction = std::make_unique<CLeechProxies>();
@@ -770,7 +756,7 @@ private slots:
         const QMap<QString, QByteArray> files = outputFiles();
         QCOMPARE(files.size(), 1);
         QCOMPARE(files.firstKey().section(QLatin1Char('-'), 0, 0), QString::number(counted));
-        QCOMPARE(files.first(), all.left(counted * 22)); // every line is 22 bytes long
+        QCOMPARE(files.first(), (all.mid(0, counted).join(u"\r\n"_s) + u"\r\n"_s).toLatin1());
         QCOMPARE(pageNames(), QStringList());
         QCOMPARE(m_written.size(), destroy ? 0 : 1);
     }

@@ -1,5 +1,7 @@
 #include "tests/e2e/fakeweb.h"
 
+#include "tests/support/testkit.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -38,18 +40,6 @@ void FakeWeb::serveSites(const QString& siteRoot)
         if (path.endsWith(QLatin1String("/index.html")))
             setReply(host, path.chopped(10), page);
     }
-}
-
-QStringList FakeWeb::manyProxies(int first, int count)
-{
-    QStringList proxies;
-    for (int i = first; i < first + count; ++i)
-        proxies << QStringLiteral("%1.%2.%3.7:%4")
-                       .arg(10 + i / 65536 % 200)
-                       .arg(i / 256 % 256)
-                       .arg(i % 256)
-                       .arg(1000 + i % 60000);
-    return proxies;
 }
 
 // The faulty site: every page fails in its own way.

@@ -10,8 +10,8 @@
 //   update server   /4/proxyUrlList.txt from its folder, /lookup.php with nothing newer
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
-//                   connection in the headers, /huge.html is 50 MB, /binary.html holds every byte value,
-//                   /many.html holds 20,000 proxies
+//                   connection in the headers, /huge.html is 50 MB of manyProxies(0, 400000), /binary.html holds
+//                   every byte value, /many.html holds manyProxies(500000, 20000)
 class FakeWeb : public FakeHttpServer
 {
     Q_OBJECT
@@ -19,8 +19,6 @@ class FakeWeb : public FakeHttpServer
 public:
     explicit FakeWeb(const QString& siteRoot);
 
-    // What the faulty host's /many.html and /huge.html hold, for the suites to know what they expect.
-    static QStringList manyProxies(int first, int count);
     // The whole reply to a request for the URL without a "Referrer: " line, as the link crawler sends it.
     QByteArray replyTo(const QUrl& url);
 

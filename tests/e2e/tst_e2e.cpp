@@ -231,8 +231,8 @@ private slots:
 
         QStringList expected = scannedLines({u"http://www.proxyfeed.com/index.html"_s});
         QVERIFY(!expected.isEmpty());
-        expected += FakeWeb::manyProxies(0, 400000) << u"10.66.0.1:8080"_s << u"10.66.0.2:3128"_s;
-        expected += FakeWeb::manyProxies(500000, 20000);
+        expected += manyProxies(0, 400000) << u"10.66.0.1:8080"_s << u"10.66.0.2:3128"_s;
+        expected += manyProxies(500000, 20000);
 
         checkOutputFiles();
         QCOMPARE(outputFiles().size(), 1);
@@ -298,7 +298,7 @@ private slots:
         start();
         QTRY_COMPARE_WITH_TIMEOUT(tabs()->currentIndex(), 1, 30000);
         QCOMPARE(outputFiles().size(), 1);
-        QCOMPARE(linesOf(outputFiles().first()), FakeWeb::manyProxies(500000, 20000));
+        QCOMPARE(linesOf(outputFiles().first()), manyProxies(500000, 20000));
     }
 
     void stopAtRandomMoments_everyFileComplete()

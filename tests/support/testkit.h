@@ -41,6 +41,19 @@ inline void addUrlRows(QTableWidget* table, const QList<QStringList>& rows)
     }
 }
 
+// Distinct proxies, none a part of another, so removing one from a page never joins two into a new one.
+inline QStringList manyProxies(int first, int count)
+{
+    QStringList proxies;
+    for (int i = first; i < first + count; ++i)
+        proxies << QStringLiteral("%1.%2.%3.7:%4")
+                       .arg(10 + i / 65536 % 200)
+                       .arg(i / 256 % 256)
+                       .arg(i % 256)
+                       .arg(1000 + i % 60000);
+    return proxies;
+}
+
 // A whole file's bytes; null when it cannot be read.
 inline QByteArray readFile(const QString& path)
 {
