@@ -69,10 +69,16 @@ void startRun(CLeechSocket& fetcher, int index, const QStringList& urls, int tim
     fetcher.fetchQueue();
 }
 
+// The run's page folder, where fetchers store pages and the extraction reads them.
+QDir pageFolder()
+{
+    return QDir(UserFolders::runFolder(runStamp));
+}
+
 // A page file of the run; null when there is none.
 QByteArray pageBytes(int fetcher, int page)
 {
-    return readFile(QDir(UserFolders::runFolder(runStamp)).filePath(u"%1-%2.dat"_s.arg(fetcher).arg(page)));
+    return readFile(pageFolder().filePath(u"%1-%2.dat"_s.arg(fetcher).arg(page)));
 }
 
 QByteArray linkPage(const QList<QByteArray>& hrefs)
@@ -86,11 +92,6 @@ QByteArray linkPage(const QList<QByteArray>& hrefs)
 // Set by the worker as its last act. A global, not a capture: the connection holding the slot is freed on the GUI
 // thread, and a read of a capture on the worker would race with that in the sanitizer's eyes.
 std::atomic<bool> runEnded{false};
-
-QDir pageFolder()
-{
-    return QDir(UserFolders::runFolder(runStamp));
-}
 
 void writePage(const QString& name, const QByteArray& content)
 {
