@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "harvest/sourcereport.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "util/appinfo.h"
@@ -8,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -64,6 +66,7 @@ int CCommandLine::run(const QStringList& arguments)
     m_terminal = ::isatty(STDERR_FILENO) == 1;
     catchStopSignals();
     m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    m_engine->setRules(m_rules);
     m_engine->setUrls(m_urls);
     m_engine->setThreads(m_threads);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
@@ -108,7 +111,14 @@ bool CCommandLine::parse(const QStringList& arguments)
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("Fetch time-out: 10, 15, 20 or 25 seconds."),
                                      QStringLiteral("SECONDS"));
-    parser.addOptions({harvest, threads, depth, lineTemplate, timeout});
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Write what each source gave to FILE, tab-separated."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption classic(QStringLiteral("classic"),
+                                     QStringLiteral("The window's harvest: http:// only, port 80, no redirect."));
+    const QCommandLineOption insecure(QStringLiteral("insecure"),
+                                      QStringLiteral("Accept certificates that fail verification."));
+    parser.addOptions({harvest, threads, depth, lineTemplate, timeout, report, classic, insecure});
     parser.addHelpOption();
     parser.addVersionOption();
     if (!parser.parse(arguments))
@@ -147,12 +157,35 @@ bool CCommandLine::parse(const QStringList& arguments)
             return fail(QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeout)));
     }
 
+    m_rules.classic = parser.isSet(classic);
+    m_rules.insecure = parser.isSet(insecure);
+    if (m_rules.classic && m_rules.insecure)
+        return fail(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
+
     const QString file = parser.value(harvest);
     QString failure;
-    if (!readUrlListFile(file, &m_urls, &failure))
+    SkippedLines skipped;
+    const bool read = m_rules.classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
+                                      : readWebUrlListFile(file, &m_urls, &failure, &skipped);
+    if (!read)
         return fail(QStringLiteral("cannot read %1: %2").arg(file, failure));
+    if (skipped.count > 0)
+        printLine(stderr, QStringLiteral("sievra: skipped %1 line%2 of %3 that name no usable URL, the first: %4")
+                              .arg(skipped.count)
+                              .arg(skipped.count == 1 ? QString() : QStringLiteral("s"))
+                              .arg(file, skipped.first));
     if (m_urls.isEmpty())
         return fail(QStringLiteral("no usable URL in %1.").arg(file));
+
+    // Opened now, so a report that cannot be written stops the run before it starts.
+    if (parser.isSet(report)) {
+        m_reportPath = parser.value(report);
+        QFile reportFile(m_reportPath);
+        if (!reportFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return fail(QStringLiteral("cannot write the report %1: %2").arg(m_reportPath, reportFile.errorString()));
+    }
+    if (m_rules.insecure)
+        printLine(stderr, QStringLiteral("sievra: --insecure: certificates that fail verification are accepted."));
 
     // The stored values stand for what is not given; none of this reaches the settings file.
     m_config = std::make_unique<CConfig>();
@@ -212,9 +245,22 @@ void CCommandLine::showProgress(bool last)
     }
 }
 
+void CCommandLine::writeReport()
+{
+    const CSourceReport report(m_engine->sourceResults(), m_engine->linesPerPage());
+    printLine(stderr, report.summary());
+    if (m_reportPath.isEmpty())
+        return;
+    QFile file(m_reportPath);
+    const QByteArray text = report.text();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
+        printLine(stderr, QStringLiteral("sievra: cannot write the report %1: %2").arg(m_reportPath, file.errorString()));
+}
+
 void CCommandLine::finish()
 {
     showProgress(true);
+    writeReport();
     if (!m_outputPath.isEmpty()) {
         printLine(stdout, m_outputPath);
         QCoreApplication::exit(Written);

@@ -31,11 +31,14 @@ private:
     void stopSignalled();
     void showProgress(bool last = false);
     void finish();
+    void writeReport();
 
     std::unique_ptr<CConfig> m_config;
     std::unique_ptr<CHarvestEngine> m_engine;
     QSocketNotifier* m_signalNotifier = nullptr;
     QStringList m_urls;
+    WebRules m_rules;
+    QString m_reportPath;
     int m_threads = 5;
     int m_depth = 0; // 0: no link crawl
     bool m_terminal = false;

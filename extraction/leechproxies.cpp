@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -64,6 +65,12 @@ bool CLeechProxies::finishOutput()
     }
     m_outputState.store(Closed);
     return complete;
+}
+
+QHash<QString, int> CLeechProxies::linesPerPage()
+{
+    const QMutexLocker runLock(&m_runLock);
+    return m_linesPerPage;
 }
 
 void CLeechProxies::start(QThread::Priority priority)
@@ -162,11 +169,15 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
         emit signifyNewProxy();
         return true;
     };
+    m_linesPerPage.clear();
     for (const QString& path : pagePaths) {
         if (!outputWritable())
             break;
         QByteArray page = readPage(path);
+        const int before = lineCount;
         scanner.scan(page, writeLine);
+        if (lineCount > before)
+            m_linesPerPage.insert(QFileInfo(path).fileName(), lineCount - before);
     }
     return lineCount;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -28,6 +29,10 @@ public:
     // Starts a run. The template is copied here, on the thread that owns the settings, so the worker never
     // reads them while the configuration window may be writing them.
     void start(QThread::Priority priority = QThread::InheritPriority);
+
+    // Lines the last run wrote from each page, by the page's file name; pages without a line are left out.
+    // Read once the run has ended.
+    QHash<QString, int> linesPerPage();
 
     // The recognised final name of an output file: count, year, month, day, run stamp, start time.
     static const QString outputNamePattern;
@@ -61,6 +66,7 @@ private:
     QFile m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
+    QHash<QString, int> m_linesPerPage;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
     // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a

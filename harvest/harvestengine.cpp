@@ -84,6 +84,14 @@ void CHarvestEngine::createFetchers()
     }
 }
 
+void CHarvestEngine::setRules(const WebRules& rules)
+{
+    m_rules = rules;
+    for (CLeechSocket* fetcher : std::as_const(m_fetchers))
+        fetcher->setRules(rules);
+    m_linkCrawler->setRules(rules);
+}
+
 void CHarvestEngine::start(Crawl crawl)
 {
     if (crawl == SingleCrawl) {
@@ -127,6 +135,7 @@ void CHarvestEngine::startHarvest()
     m_finishedUrls = 0;
     m_harvestUrls = urls.size();
     m_unstoredPages.clear();
+    m_sourceResults.clear();
     for (int t = 0; t < blocks.size(); ++t) {
         CLeechSocket* fetcher = m_fetchers[t];
         fetcher->reset();
@@ -134,7 +143,10 @@ void CHarvestEngine::startHarvest()
         fetcher->setTimeout(CConfig::timeoutMilliseconds(m_config->timeout()));
         for (int i = blocks[t].first; i < blocks[t].first + blocks[t].count; ++i) {
             CLeechUrl url;
-            url.parse(urls[i], 0, QString());
+            if (m_rules.classic)
+                url.parse(urls[i], 0, QString());
+            else
+                url.parseWeb(urls[i], 0, QString());
             fetcher->addUrl(url);
         }
         fetcher->setSocketDescriptor(t);
@@ -155,6 +167,9 @@ void CHarvestEngine::crawlCompleted(int)
     QList<CCrawlResult> results;
     for (int t = 0; t < inUse; ++t)
         results += m_fetchers[t]->results();
+    // After Stop the fetchers hold nothing any more; what they had was kept then.
+    if (m_sourceResults.isEmpty())
+        m_sourceResults = results;
     emit pagesFetched(results);
 
     // Told once a harvest's pages are all in, while its extraction runs over those that were stored.
@@ -165,9 +180,28 @@ void CHarvestEngine::crawlCompleted(int)
     }
 }
 
+// Each fetcher's results, then the URLs it had not done, in list order.
+QList<CCrawlResult> CHarvestEngine::resultsSoFar() const
+{
+    QList<CCrawlResult> results;
+    for (int t = 0; t < m_threads && t < m_fetchers.size(); ++t) {
+        results += m_fetchers[t]->results();
+        for (const CLeechUrl& url : m_fetchers[t]->queue()) {
+            CCrawlResult stopped(t, 0, url.url());
+            CFetchOutcome outcome;
+            outcome.setFinalUrl(url.url());
+            stopped.setOutcome(outcome);
+            results << stopped;
+        }
+    }
+    return results;
+}
+
 void CHarvestEngine::stop()
 {
     m_extraction.closeOutput();
+    if (m_completedCount < static_cast<quint32>(m_threads) && m_harvestUrls > 0)
+        m_sourceResults = resultsSoFar();
     // Every fetcher reports its list as processed, so a harvest under way reaches its extraction.
     for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
         fetcher->abort();

@@ -44,9 +44,18 @@ public:
     void setThreads(int threads) { m_threads = qBound(1, threads, int(fetcherCount)); }
     int threads() const { return m_threads; }
 
+    // The classic rules unless told otherwise; for the fetchers and the link crawler alike.
+    void setRules(const WebRules& rules);
+    WebRules rules() const { return m_rules; }
+
     void start(Crawl crawl);
     // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
     void stop();
+
+    // Every URL of the last harvest in list order with how its fetch ended, also when Stop came first.
+    QList<CCrawlResult> sourceResults() const { return m_sourceResults; }
+    // Lines the last extraction wrote from each page file, by its name; read once it has finished.
+    QHash<QString, int> linesPerPage() { return m_extraction.linesPerPage(); }
 
 signals:
     void harvestStarting();
@@ -79,6 +88,7 @@ private:
     void showUnshownProxies();
     void crawlerFoundUrl(const QString& link);
     void crawlerDone();
+    QList<CCrawlResult> resultsSoFar() const;
 
     CConfig* m_config = nullptr;
     quint32 m_runStamp = 0;
@@ -89,6 +99,8 @@ private:
     std::function<QStringList()> m_urlSource;
     QStringList m_urls;
     int m_threads = 5;
+    WebRules m_rules;
+    QList<CCrawlResult> m_sourceResults;
     quint32 m_completedCount = 0;
     int m_finishedUrls = 0;
     int m_harvestUrls = 0;

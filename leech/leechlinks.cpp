@@ -1,6 +1,7 @@
 #include "leech/leechlinks.h"
 
 #include "util/httpport.h"
+#include "util/weburl.h"
 
 #include <QMetaMethod>
 #include <QRegularExpression>
@@ -100,6 +101,31 @@ QStringList CLinkExtractor::extractLinks(const QString& text, const QString& hos
     return links;
 }
 
+QStringList CLinkExtractor::extractWebLinks(const QString& text, const QUrl& page) const
+{
+    const QString opener = QStringLiteral("href=\"");
+    // Openers are found without regard to case; the values keep theirs, as paths of today's sites need it.
+    QStringList links;
+    qsizetype at = text.indexOf(opener, 0, Qt::CaseInsensitive);
+    while (at >= 0) {
+        const qsizetype valueStart = at + opener.size();
+        qsizetype valueEnd = text.indexOf(QLatin1Char('"'), valueStart);
+        if (valueEnd < 0)
+            valueEnd = text.size();
+        const QString value = text.mid(valueStart, valueEnd - valueStart).trimmed();
+        at = text.indexOf(opener, at + 7, Qt::CaseInsensitive);
+
+        // Empty and "#" links name the page itself.
+        if (value.isEmpty() || value.startsWith(QLatin1Char('#')))
+            continue;
+        QUrl target = page.resolved(QUrl(value));
+        target.setFragment(QString());
+        if (WebUrl::isFetchable(target))
+            links.append(target.toString(QUrl::FullyEncoded));
+    }
+    return links;
+}
+
 bool CLinkExtractor::isUnwantedFile(const QString& link) const
 {
     const QString target = link.left(endOfPath(link));
@@ -133,8 +159,26 @@ CLeechLinks::~CLeechLinks()
 void CLeechLinks::addUrl(const QString& url)
 {
     CLeechUrl record;
-    record.parse(url, 0, QString());
+    if (rules().classic)
+        record.parse(url, 0, QString());
+    else
+        record.parseWeb(url, 0, QString());
     m_queue.append(record);
+}
+
+QStringList CLeechLinks::pageLinks() const
+{
+    if (rules().classic)
+        return m_extractor.extractLinks(data(), host(), path());
+    return m_extractor.extractWebLinks(data(), lastUrl());
+}
+
+bool CLeechLinks::isUnwanted(const QString& link) const
+{
+    if (rules().classic)
+        return m_extractor.isUnwantedFile(link);
+    const QUrl url(link);
+    return m_extractor.isUnwantedFile(url.host() + url.path());
 }
 
 void CLeechLinks::startCrawl()
@@ -152,16 +196,19 @@ void CLeechLinks::processUrl()
     const CLeechUrl current = m_queue.first();
 
     if (!failed) {
-        const QStringList links = m_extractor.extractLinks(data(), host(), path());
+        const QStringList links = pageLinks();
         for (const QString& link : links) {
-            if (m_extractor.isUnwantedFile(link))
+            if (isUnwanted(link))
                 continue;
             m_foundLinks.insert(link);
             // Queued again even when already found: a page linked from several pages is fetched for each.
             // Compared as signed numbers, so a negative depth follows nothing, like 0.
             if (current.level() < m_maxDepth) {
                 CLeechUrl next;
-                next.parse(link, current.level() + 1, link);
+                if (rules().classic)
+                    next.parse(link, current.level() + 1, link);
+                else
+                    next.parseWeb(link, current.level() + 1, link);
                 m_queue.append(next);
             }
         }
@@ -181,6 +228,10 @@ void CLeechLinks::processUrl()
 void CLeechLinks::fetchFirst()
 {
     const CLeechUrl& first = m_queue.first();
+    if (!rules().classic) {
+        startWebFetch(first.webUrl());
+        return;
+    }
     setHost(first.host());
     setPath(first.path());
     // Nobody else sets the port: the web port, or the test server's.

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QVector>
 
 // Takes the links out of one fetched page.
@@ -15,6 +16,9 @@ public:
     // Links of the page as host and path without "http://", in page order, duplicates kept. The page's
     // path only serves links relative to the page's folder.
     QStringList extractLinks(const QString& text, const QString& host, const QString& path = QStringLiteral("/")) const;
+    // Today's web: the page's links as whole http:// and https:// URLs resolved against the page's URL, case
+    // kept, in page order, duplicates kept. The same attributes are read as above.
+    QStringList extractWebLinks(const QString& text, const QUrl& page) const;
 
     // Whether the link names a file of a type not worth crawling (images, archives, programs, style sheets,
     // scripts), judged by the extension of its last path segment.
@@ -45,6 +49,8 @@ private slots:
 
 private:
     void fetchFirst();
+    QStringList pageLinks() const;
+    bool isUnwanted(const QString& link) const;
 
     QSet<QString> m_foundLinks;
     QVector<CLeechUrl> m_queue;

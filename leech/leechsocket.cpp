@@ -4,6 +4,7 @@
 #include "util/httpport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0) {}
@@ -62,11 +63,14 @@ void CLeechSocket::abort()
     emit urlListProcessed(socketDescriptor());
 }
 
+QString CLeechSocket::pageName(int page) const
+{
+    return QString::number(socketDescriptor()) + QLatin1Char('-') + QString::number(page) + QStringLiteral(".dat");
+}
+
 QString CLeechSocket::pageFile(int page) const
 {
-    const QString name =
-        QString::number(socketDescriptor()) + QLatin1Char('-') + QString::number(page) + QStringLiteral(".dat");
-    return QDir(UserFolders::runFolder(m_runStamp)).filePath(name);
+    return QDir(UserFolders::runFolder(m_runStamp)).filePath(pageName(page));
 }
 
 void CLeechSocket::processData()
@@ -74,6 +78,7 @@ void CLeechSocket::processData()
     // The reply goes to the writer whole; nothing of the page stays here once it is stored. An empty page
     // writes no file; a file that cannot be written is skipped like a failed fetch.
     const QByteArray reply = takeResult();
+    const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
         m_writer.write(path, reply, host(), [this, path](const QString& failure) {
@@ -82,14 +87,23 @@ void CLeechSocket::processData()
         });
     }
     ++m_pageCounter;
-    finishUrl(true);
+    finishUrl(true, storedAs);
 }
 
 void CLeechSocket::pageStored(const QString& path, const QString& failure)
 {
     // The fetcher goes on as with any page; the window tells the user what is missing.
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
+        const QString name = QFileInfo(path).fileName();
+        for (CCrawlResult& result : m_results) {
+            if (result.pageName() != name)
+                continue;
+            CFetchOutcome outcome = result.outcome();
+            outcome.setKind(CFetchOutcome::NotStored, failure);
+            result.setOutcome(outcome);
+        }
         emit pageNotStored(path, failure);
+    }
     if (m_fetchWaiting && writerFree()) {
         m_fetchWaiting = false;
         fetch(m_queue.first());
@@ -107,7 +121,7 @@ void CLeechSocket::processError()
     finishUrl(false);
 }
 
-void CLeechSocket::finishUrl(bool retrieved)
+void CLeechSocket::finishUrl(bool retrieved, const QString& storedAs)
 {
     if (m_queue.isEmpty())
         return;
@@ -118,7 +132,14 @@ void CLeechSocket::finishUrl(bool retrieved)
         bytes = bytesRetrieved() - m_previousTotal;
         m_previousTotal = bytesRetrieved();
     }
-    m_results.append(CCrawlResult(socketDescriptor(), bytes, m_current.url()));
+    CCrawlResult result(socketDescriptor(), bytes, m_current.url());
+    CFetchOutcome fetched = outcome();
+    // A classic fetch has no URL of its own beyond the one it was given.
+    if (fetched.finalUrl().isEmpty())
+        fetched.setFinalUrl(m_current.url());
+    result.setOutcome(fetched);
+    result.setPageName(storedAs);
+    m_results.append(result);
     m_queue.removeFirst();
     emit urlFinished();
     if (m_queue.isEmpty()) {
@@ -138,6 +159,10 @@ void CLeechSocket::finishUrl(bool retrieved)
 void CLeechSocket::fetch(const CLeechUrl& url)
 {
     m_next = url;
+    if (!rules().classic) {
+        startWebFetch(m_next.webUrl());
+        return;
+    }
     setHost(m_next.host());
     setPath(m_next.path());
     // Always the web port: the port field of the base is not ours to use.

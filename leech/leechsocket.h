@@ -7,7 +7,8 @@
 #include <QList>
 #include <QString>
 
-// What one URL of a fetcher's block gave: the reply's length, 0 when the fetch failed.
+// What one URL of a fetcher's block gave: the reply's length, 0 when the fetch failed; how the fetch ended
+// and the name of the page file it was stored as, if any.
 class CCrawlResult
 {
 public:
@@ -20,11 +21,17 @@ public:
     int socketDescriptor() const { return m_socketDescriptor; }
     int bytes() const { return m_bytes; }
     QString url() const { return m_url; }
+    CFetchOutcome outcome() const { return m_outcome; }
+    void setOutcome(const CFetchOutcome& outcome) { m_outcome = outcome; }
+    QString pageName() const { return m_pageName; }
+    void setPageName(const QString& name) { m_pageName = name; }
 
 private:
     int m_socketDescriptor = 0;
     int m_bytes = 0;
     QString m_url;
+    CFetchOutcome m_outcome;
+    QString m_pageName;
 };
 
 // A page fetcher of a harvest: works through its queue of URLs, stores every reply, reduced to the
@@ -43,6 +50,8 @@ public:
     void fetchQueue();
     void abort();
     QList<CCrawlResult> results() const { return m_results; }
+    // The URLs not done yet, the one under way first.
+    QList<CLeechUrl> queue() const { return m_queue; }
 
 signals:
     void urlListProcessed(int iSocketDescriptor);
@@ -62,8 +71,9 @@ private slots:
     void pageStored(const QString& path, const QString& failure);
 
 private:
+    QString pageName(int page) const;
     QString pageFile(int page) const;
-    void finishUrl(bool retrieved);
+    void finishUrl(bool retrieved, const QString& storedAs = QString());
     void fetch(const CLeechUrl& url);
     // The next fetch overlaps the write of the page before it, but not of two: a run of large pages would
     // otherwise pile up in memory faster than it reaches the disk.

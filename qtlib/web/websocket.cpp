@@ -1,10 +1,12 @@
 #include "qtlib/web/websocket.h"
 
+#include "qtlib/web/httpreply.h"
 #include "util/httpport.h"
+#include "util/weburl.h"
 
 #include <QNetworkProxy>
 #include <QSignalBlocker>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <utility>
 
@@ -18,7 +20,7 @@ const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.
 } // namespace
 
 CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
-    : QThread(parent), m_socket(new QTcpSocket(this)), m_socketDescriptor(iSocketDescriptor)
+    : QThread(parent), m_socket(new QSslSocket(this)), m_socketDescriptor(iSocketDescriptor)
 {
     m_timer.setInterval(longestTimeout);
     m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
@@ -30,10 +32,12 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     // A loopback or fast peer can have tens of megabytes waiting; taken in one go, twenty such sockets hold
     // up the event loop they share for a long moment. Smaller reads let the loop turn in between.
     m_socket->setReadBufferSize(readChunk);
-    connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
-    connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
-    connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &CWebSocket::onError);
+    connect(m_socket, &QSslSocket::connected, this, &CWebSocket::onConnect);
+    connect(m_socket, &QSslSocket::disconnected, this, &CWebSocket::onDisconnect);
+    connect(m_socket, &QSslSocket::readyRead, this, &CWebSocket::onDataArrival);
+    connect(m_socket, &QSslSocket::errorOccurred, this, &CWebSocket::onError);
+    connect(m_socket, &QSslSocket::encrypted, this, &CWebSocket::onEncrypted);
+    connect(m_socket, &QSslSocket::sslErrors, this, &CWebSocket::onSslErrors);
     connect(&m_timer, &QTimer::timeout, this, &CWebSocket::onTimeout);
 }
 
@@ -80,11 +84,43 @@ void CWebSocket::startFetch()
 
 void CWebSocket::startFetchOnPort(int port)
 {
+    beginChain();
+    m_secure = false;
+    m_hostLine = m_host;
     m_fetching = true;
     m_connectPending = true;
     m_connectPort = port;
     // Owners start their next fetch from inside our outcome signals, which run inside the socket's own
     // signals; the socket still tidies up after those return, so the new connection waits for the event loop.
+    QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
+}
+
+void CWebSocket::startWebFetch(const QUrl& url)
+{
+    beginChain();
+    connectTo(url);
+}
+
+void CWebSocket::beginChain()
+{
+    m_redirects = 0;
+    m_visited.clear();
+    m_target = QUrl();
+    m_outcome = CFetchOutcome();
+    m_clock.start();
+}
+
+void CWebSocket::connectTo(const QUrl& url)
+{
+    m_target = url;
+    m_visited.insert(url);
+    m_host = url.host(QUrl::FullyEncoded);
+    m_path = WebUrl::requestPath(url);
+    m_hostLine = WebUrl::hostHeader(url);
+    m_secure = WebUrl::isSecure(url);
+    m_fetching = true;
+    m_connectPending = true;
+    m_connectPort = WebUrl::port(url);
     QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
 }
 
@@ -108,8 +144,17 @@ void CWebSocket::openPendingConnection()
         return;
     m_connectPending = false;
     closeOwnConnection();
+    m_received = 0;
+    m_truncated = false;
+    m_tlsFailure.clear();
     // The host name itself, except in tests that serve named sites from loopback.
-    m_socket->connectToHost(HttpPort::connectHost(m_host), static_cast<quint16>(m_connectPort), QIODevice::ReadWrite);
+    const QString connectHost = HttpPort::connectHost(m_host);
+    const auto port = static_cast<quint16>(m_connectPort);
+    // The certificate is checked against the host of the URL, which is also the name sent in the handshake.
+    if (m_secure)
+        m_socket->connectToHostEncrypted(connectHost, port, m_host, QIODevice::ReadWrite);
+    else
+        m_socket->connectToHost(connectHost, port, QIODevice::ReadWrite);
 }
 
 void CWebSocket::onConnect()
@@ -117,8 +162,28 @@ void CWebSocket::onConnect()
     if (!m_fetching)
         return;
     m_buffer = QByteArray("");
+    // The time-out covers the handshake too: a server that accepts and stalls there fails like a silent one.
     m_timer.start();
-    m_socket->write(request());
+    if (!m_secure)
+        m_socket->write(request());
+}
+
+void CWebSocket::onEncrypted()
+{
+    if (m_fetching)
+        m_socket->write(request());
+}
+
+void CWebSocket::onSslErrors(const QList<QSslError>& errors)
+{
+    if (!m_fetching)
+        return;
+    if (m_rules.insecure) {
+        m_socket->ignoreSslErrors();
+        return;
+    }
+    // The handshake fails right after this; its own error text is less telling than the certificate's.
+    m_tlsFailure = errors.isEmpty() ? QString() : errors.first().errorString();
 }
 
 void CWebSocket::onDisconnect()
@@ -126,22 +191,70 @@ void CWebSocket::onDisconnect()
     if (!m_fetching)
         return;
     readAvailable();
-    m_timer.stop();
-    m_fetching = false;
-    // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
-    m_result = std::exchange(m_buffer, QByteArray(""));
-    m_bytesRetrieved += m_result.size();
     if (m_socket->isOpen())
         m_socket->close();
-    emit dataRetrieved();
+    finishReply();
 }
 
 void CWebSocket::onDataArrival()
 {
-    if (m_fetching)
-        readAvailable();
+    if (!m_fetching)
+        return;
+    readAvailable();
+    // The rest of the reply is left unread, as if the server had closed the connection here.
+    if (m_truncated) {
+        closeOwnConnection();
+        finishReply();
+    }
 }
 
+void CWebSocket::finishReply()
+{
+    m_timer.stop();
+    m_fetching = false;
+    // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
+    QByteArray reply = std::exchange(m_buffer, QByteArray(""));
+    if (!m_rules.classic && !m_truncated && followRedirect(reply))
+        return;
+
+    const HttpReplyHead head = HttpReplyHead::parse(reply);
+    m_outcome.setStatus(head.status);
+    if (m_truncated)
+        m_outcome.setKind(CFetchOutcome::Truncated);
+    else if (head.isCut(reply.size()))
+        m_outcome.setKind(CFetchOutcome::Cut);
+    else
+        m_outcome.setKind(head.status >= 200 && head.status < 300 ? CFetchOutcome::Ok : CFetchOutcome::HttpStatus);
+    m_outcome.setFinalUrl(m_target.toString(QUrl::FullyEncoded));
+    m_outcome.setMilliseconds(m_clock.elapsed());
+    m_result = std::move(reply);
+    m_bytesRetrieved += m_result.size();
+    emit dataRetrieved();
+}
+
+// True when the reply sends us on to another page, which is then being fetched or has failed.
+bool CWebSocket::followRedirect(const QByteArray& reply)
+{
+    const HttpReplyHead head = HttpReplyHead::parse(reply);
+    if (!head.isRedirect())
+        return false;
+    // A redirect to nowhere we can go is the page itself, as curl -L takes it.
+    const QUrl next = resolveLocation(m_target, head.location);
+    if (next.isEmpty())
+        return false;
+    m_outcome.setStatus(head.status);
+    if (m_visited.contains(next)) {
+        m_fetching = true; // fail() reports only a fetch under way
+        fail(CFetchOutcome::RedirectLoop);
+    } else if (m_redirects >= redirectLimit) {
+        m_fetching = true;
+        fail(CFetchOutcome::TooManyRedirects);
+    } else {
+        ++m_redirects;
+        connectTo(next);
+    }
+    return true;
+}
 void CWebSocket::onError(QAbstractSocket::SocketError error)
 {
     if (!m_fetching)
@@ -150,13 +263,34 @@ void CWebSocket::onError(QAbstractSocket::SocketError error)
     // The disconnection that follows completes the fetch.
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
-    m_fetching = false;
-    closeOwnConnection();
-    dropPartialReply();
-    emit dataRetrievalError();
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        fail(CFetchOutcome::Refused);
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        fail(CFetchOutcome::NotResolved);
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        fail(CFetchOutcome::TimedOut);
+        break;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        fail(CFetchOutcome::Tls, m_tlsFailure.isEmpty() ? m_socket->errorString() : m_tlsFailure);
+        break;
+    default:
+        fail(CFetchOutcome::NetworkError, m_socket->errorString());
+        break;
+    }
 }
 
 void CWebSocket::onTimeout()
+{
+    if (m_fetching)
+        fail(CFetchOutcome::TimedOut);
+}
+
+void CWebSocket::fail(CFetchOutcome::Kind kind, const QString& detail)
 {
     if (!m_fetching)
         return;
@@ -164,6 +298,10 @@ void CWebSocket::onTimeout()
     m_fetching = false;
     closeOwnConnection();
     dropPartialReply();
+    m_outcome.setKind(kind, detail);
+    if (m_outcome.finalUrl().isEmpty())
+        m_outcome.setFinalUrl(m_target.toString(QUrl::FullyEncoded));
+    m_outcome.setMilliseconds(m_clock.elapsed());
     emit dataRetrievalError();
 }
 
@@ -176,7 +314,7 @@ QByteArray CWebSocket::request() const
 {
     const QString crlf = QStringLiteral("\r\n");
     QString text = QStringLiteral("GET ") + m_path + QStringLiteral(" HTTP/1.0") + crlf;
-    text += QStringLiteral("Host: ") + m_host + crlf;
+    text += QStringLiteral("Host: ") + m_hostLine + crlf;
     text += QStringLiteral("User-Agent: ") + userAgent + crlf;
     // Set-but-empty still sends the line; only an unset field leaves it out.
     if (!m_referrer.isNull())
@@ -189,7 +327,7 @@ QByteArray CWebSocket::request() const
 
 void CWebSocket::readAvailable()
 {
-    const qint64 available = m_socket->bytesAvailable();
+    const qint64 available = qMin(m_socket->bytesAvailable(), replyLimit - m_received);
     if (available <= 0)
         return;
     // Read straight onto the end of the reply: the buffer grows in place, where appending a separate read
@@ -197,6 +335,8 @@ void CWebSocket::readAvailable()
     const qsizetype start = m_buffer.size();
     m_buffer.resize(start + available);
     const qsizetype got = qMax<qint64>(m_socket->read(m_buffer.data() + start, available), 0);
+    m_received += got;
+    m_truncated = m_received >= replyLimit;
     // A zero byte ends the text of this read; the bytes behind it are dropped.
     const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
     m_buffer.truncate(start + (end >= 0 ? end : got));

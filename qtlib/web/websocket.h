@@ -1,22 +1,37 @@
 #pragma once
 
+#include "qtlib/web/fetchoutcome.h"
+#include "qtlib/web/webrules.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QSet>
+#include <QSslError>
 #include <QString>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
-class QTcpSocket;
+class QSslSocket;
 
 namespace TXL::QtLib::Web {
 
 // HTTP/1.0 client for one page at a time. A QThread whose own loop stays idle: the socket, the timer and
 // every slot live on the thread that created the instance and are driven by its event loop.
+// Under the classic rules it fetches http:// pages on the given port and takes the first reply as it comes.
+// Under today's rules (startWebFetch) it also fetches https:// pages, honours a URL's port and follows
+// redirects. Under both, a reply is read up to replyLimit bytes and no further.
 class CWebSocket : public QThread
 {
     Q_OBJECT
 
 public:
+    // A reply is cut here: one endless page must not take the machine's memory.
+    static constexpr qint64 replyLimit = qint64(64) * 1024 * 1024;
+    static constexpr int redirectLimit = 10;
+
     explicit CWebSocket(QObject* parent = nullptr, int iSocketDescriptor = 0);
     ~CWebSocket() override;
 
@@ -35,11 +50,20 @@ public:
     // The reply as text, one character per byte; kept as those bytes, half the size of the text.
     QString data() const { return QString::fromLatin1(m_result); }
     int bytesRetrieved() const { return m_bytesRetrieved; }
+    // How the last fetch ended; its final URL is set by startWebFetch() fetches only.
+    CFetchOutcome outcome() const { return m_outcome; }
+    // Where the last reply under today's rules came from, after redirects.
+    QUrl lastUrl() const { return m_target; }
+
+    WebRules rules() const { return m_rules; }
+    void setRules(const WebRules& rules) { m_rules = rules; }
 
     // Values above 25000 ms are ignored; values below 0 count as 0, a time-out as soon as the connection is up.
     void setTimeout(int msecs);
     void reset();
     void startFetch();
+    // Fetches the URL under the rules set: http or https, its own port, redirects followed unless classic.
+    void startWebFetch(const QUrl& url);
 
 signals:
     void dataRetrieved();
@@ -51,10 +75,12 @@ protected slots:
     void onDataArrival();
     void onError(QAbstractSocket::SocketError error);
     void onTimeout();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError>& errors);
 
 protected:
     void run() override;
-    QTcpSocket* socket() const { return m_socket; }
+    QSslSocket* socket() const { return m_socket; }
     QTimer& timer() { return m_timer; }
 
     // startFetch() on another port than the port field's.
@@ -69,7 +95,12 @@ private slots:
 
 private:
     QByteArray request() const;
+    void beginChain();
+    void connectTo(const QUrl& url);
     void readAvailable();
+    void finishReply();
+    bool followRedirect(const QByteArray& reply);
+    void fail(CFetchOutcome::Kind kind, const QString& detail = QString());
     void closeOwnConnection();
     void dropPartialReply();
 
@@ -81,7 +112,7 @@ private:
     int m_port = 80;
     int m_bytesRetrieved = 0;
     QTimer m_timer;
-    QTcpSocket* m_socket = nullptr;
+    QSslSocket* m_socket = nullptr;
     QByteArray m_result;
     int m_socketDescriptor = 0;
 
@@ -90,6 +121,20 @@ private:
     bool m_fetching = false;
     bool m_connectPending = false;
     int m_connectPort = 80;
+
+    WebRules m_rules;
+    // The connection under way: TLS or not, and the Host line's value.
+    bool m_secure = false;
+    QString m_hostLine;
+    QUrl m_target;
+    // The redirects of one fetch, its clock and how it ended.
+    int m_redirects = 0;
+    QSet<QUrl> m_visited;
+    QElapsedTimer m_clock;
+    CFetchOutcome m_outcome;
+    qint64 m_received = 0; // bytes of this reply read so far, zero bytes included
+    bool m_truncated = false;
+    QString m_tlsFailure;
 };
 
 } // namespace TXL::QtLib::Web

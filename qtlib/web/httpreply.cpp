@@ -1,0 +1,91 @@
+#include "qtlib/web/httpreply.h"
+
+#include "util/weburl.h"
+
+#include <QList>
+
+namespace {
+
+// Servers end header lines with CR LF, some with LF alone; both are taken.
+qsizetype headEnd(const QByteArray& reply, qsizetype* bodyStart)
+{
+    const qsizetype crlf = reply.indexOf("\r\n\r\n");
+    const qsizetype lf = reply.indexOf("\n\n");
+    if (crlf >= 0 && (lf < 0 || crlf < lf)) {
+        *bodyStart = crlf + 4;
+        return crlf;
+    }
+    if (lf >= 0) {
+        *bodyStart = lf + 2;
+        return lf;
+    }
+    return -1;
+}
+
+// "HTTP/1.1 301 Moved" gives 301; anything else 0.
+int statusOf(const QByteArray& firstLine)
+{
+    if (!firstLine.startsWith("HTTP/"))
+        return 0;
+    const QList<QByteArray> words = firstLine.simplified().split(' ');
+    if (words.size() < 2 || words.at(1).size() != 3)
+        return 0;
+    bool ok = false;
+    const int status = words.at(1).toInt(&ok);
+    return ok && status >= 100 ? status : 0;
+}
+
+} // namespace
+
+HttpReplyHead HttpReplyHead::parse(const QByteArray& reply)
+{
+    HttpReplyHead head;
+    qsizetype bodyStart = 0;
+    const qsizetype end = headEnd(reply, &bodyStart);
+    head.complete = end >= 0;
+    head.bodyStart = head.complete ? bodyStart : reply.size();
+    const QList<QByteArray> lines = reply.left(head.complete ? end : reply.size()).split('\n');
+    head.status = statusOf(lines.first().trimmed());
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray& line = lines.at(i);
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        // The first of repeated fields counts, as most clients take it.
+        if (name == "location" && head.location.isEmpty()) {
+            head.location = value;
+        } else if (name == "content-length" && head.contentLength < 0) {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            head.contentLength = ok && length >= 0 ? length : -1;
+        }
+    }
+    return head;
+}
+
+bool HttpReplyHead::isRedirect() const
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool HttpReplyHead::isCut(qsizetype replySize) const
+{
+    if (!complete)
+        return true;
+    return contentLength >= 0 && replySize - bodyStart < contentLength;
+}
+
+QUrl resolveLocation(const QUrl& from, const QByteArray& location)
+{
+    if (location.isEmpty())
+        return QUrl();
+    // Servers send raw bytes; anything beyond ASCII is percent-encoded as a browser would.
+    const QUrl relative = QUrl::fromEncoded(location.trimmed(), QUrl::TolerantMode);
+    if (!relative.isValid())
+        return QUrl();
+    QUrl target = from.resolved(relative);
+    target.setFragment(QString());
+    return WebUrl::isFetchable(target) ? target : QUrl();
+}
