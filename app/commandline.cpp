@@ -170,10 +170,10 @@ bool CCommandLine::parse(const QStringList& arguments)
     if (!read)
         return fail(QStringLiteral("cannot read %1: %2").arg(file, failure));
     if (skipped.count > 0)
-        printLine(stderr, QStringLiteral("sievra: skipped %1 line%2 of %3 that name no usable URL, the first: %4")
-                              .arg(skipped.count)
-                              .arg(skipped.count == 1 ? QString() : QStringLiteral("s"))
-                              .arg(file, skipped.first));
+        printLine(stderr, skipped.count == 1
+                              ? QStringLiteral("sievra: skipped 1 line of %1 with no usable URL: %2").arg(file, skipped.first)
+                              : QStringLiteral("sievra: skipped %1 lines of %2 with no usable URL, the first: %3")
+                                    .arg(QString::number(skipped.count), file, skipped.first));
     if (m_urls.isEmpty())
         return fail(QStringLiteral("no usable URL in %1.").arg(file));
 

@@ -4,6 +4,7 @@
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
 #include "qtlib/updatesys/updatequery.h"
+#include "qtlib/web/httpreply.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/fakehttpserver.h"
@@ -11,6 +12,7 @@
 #include "tests/support/testkit.h"
 #include "util/externalhosts.h"
 #include "util/httpport.h"
+#include "util/weburl.h"
 #include "windows/iptocountry.h"
 
 #include <QNetworkProxy>
@@ -172,6 +174,78 @@ private slots:
         CLeechUrl record;
         record.parse(url, 0, QString());
         QCOMPARE(record.host() + u' ' + record.path(), hostAndPath);
+    }
+
+    // Which list lines the command line fetches, and as what.
+    void webUrl_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("url"); // empty: the line is skipped
+
+        QTest::newRow("https, port, query kept; blanks and case of the host go")
+            << " https://WWW.Example.com:8443/List.php?p=2 \t" << "https://www.example.com:8443/List.php?p=2";
+        QTest::newRow("IPv4 host") << "http://10.1.2.3/x" << "http://10.1.2.3/x";
+        QTest::newRow("long top-level name, many labels") << "https://a.b.openproxy.space/list/http"
+                                                         << "https://a.b.openproxy.space/list/http";
+        QTest::newRow("no scheme") << "www.example.com/list.html" << "";
+        QTest::newRow("other scheme") << "ftp://www.example.com/list.txt" << "";
+        QTest::newRow("one label") << "http://localhost/list" << "";
+        QTest::newRow("group over 255") << "http://10.1.2.256/" << "";
+        QTest::newRow("IPv6") << "http://[::1]/" << "";
+        QTest::newRow("credentials") << "http://me:pw@www.example.com/" << "";
+        QTest::newRow("port out of range") << "http://www.example.com:65536/" << "";
+        QTest::newRow("port 0") << "http://www.example.com:0/" << "";
+    }
+
+    void webUrl()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, url);
+        QCOMPARE(WebUrl::fromText(line).toString(), url);
+    }
+
+    // Where a redirect leads, and what a reply's head says about the reply.
+    void redirect_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<QString>("target"); // from https://www.example.com/a/b.html?q; empty: not followed
+
+        QTest::newRow("relative path, dot segments")
+            << "HTTP/1.1 302 Found\r\nLocation: ../c/./d.html\r\nContent-Length: 0\r\n\r\n"_ba << 302 << false
+            << "https://www.example.com/c/d.html";
+        QTest::newRow("absolute, to http, fragment dropped; LF line ends")
+            << "HTTP/1.0 301 Moved\nlocation:  http://other.example.org:81/x#top \n\nbody"_ba << 301 << false
+            << "http://other.example.org:81/x";
+        QTest::newRow("scheme-relative, first Location counts")
+            << "HTTP/1.1 308 X\r\nLocation: //cdn.example.net/p\r\nLocation: /no\r\n\r\n"_ba << 308 << false
+            << "https://cdn.example.net/p";
+        QTest::newRow("query only") << "HTTP/1.1 303 See\r\nLocation: ?page=2\r\n\r\n"_ba << 303 << false
+                                    << "https://www.example.com/a/b.html?page=2";
+        QTest::newRow("other scheme") << "HTTP/1.1 307 T\r\nLocation: ftp://www.example.com/\r\n\r\n"_ba << 307
+                                      << false << "";
+        QTest::newRow("no Location") << "HTTP/1.1 302 Found\r\n\r\n"_ba << 302 << false << "";
+        QTest::newRow("not a redirect status") << "HTTP/1.1 300 Choices\r\nLocation: /x\r\n\r\n"_ba << 300 << false
+                                               << "";
+        QTest::newRow("body shorter than its length") << "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n1234"_ba
+                                                      << 200 << true << "";
+        QTest::newRow("head never ended") << "HTTP/1.1 200 OK\r\nContent-Ty"_ba << 200 << true << "";
+        QTest::newRow("no status line") << "<html>1.2.3.4:80</html>\r\n\r\n"_ba << 0 << false << "";
+    }
+
+    void redirect()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, status);
+        QFETCH(bool, cut);
+        QFETCH(QString, target);
+
+        const HttpReplyHead head = HttpReplyHead::parse(reply);
+        QCOMPARE(head.status, status);
+        QCOMPARE(head.isCut(reply.size()), cut);
+        const QUrl from(u"https://www.example.com/a/b.html?q"_s);
+        QCOMPARE(head.isRedirect() ? resolveLocation(from, head.location).toString() : QString(), target);
     }
 
     void request_optionalLinesOnlyWhenSet()
