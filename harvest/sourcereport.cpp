@@ -23,11 +23,12 @@ QByteArray CSourceReport::text() const
     return text.toUtf8();
 }
 
-// A source failed when no page came, or only an error page; one that gave proxies counts as giving them.
+// A source failed when no whole page came: an error page, a reply cut by the server, or none at all. One that
+// gave proxies counts as giving them whatever its outcome.
 bool CSourceReport::failed(const Source& source)
 {
     const CFetchOutcome::Kind kind = source.result.outcome().kind();
-    return !source.result.outcome().hasPage() || kind == CFetchOutcome::HttpStatus;
+    return kind != CFetchOutcome::Ok && kind != CFetchOutcome::Truncated;
 }
 
 QString CSourceReport::summary() const

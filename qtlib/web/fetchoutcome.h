@@ -30,8 +30,6 @@ public:
     QString detail() const { return m_detail; }
     // The report's word for it: "ok", "http 404", "tls: <reason>" ...
     QString text() const;
-    // A reply came and was stored, whatever its status.
-    bool hasPage() const { return m_kind == Ok || m_kind == HttpStatus || m_kind == Truncated || m_kind == Cut; }
 
     int status() const { return m_status; }
     void setStatus(int status) { m_status = status; }
