@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QTcpSocket>
 
 namespace {
 
@@ -58,11 +59,30 @@ void FakeWeb::serveFaultyHost()
     for (const QString& proxy : manyProxies(500000, 20000))
         many += proxy.toLatin1() + "<br>\n";
     setReply(faultyHost, QStringLiteral("/many.html"), FakeReply::page(many));
+    // About 1 MB of whole lines, sent over and over as the client reads.
+    QByteArray lines;
+    for (const QString& proxy : manyProxies(700000, 1000))
+        lines += proxy.toLatin1() + "\n";
+    const QByteArray head = FakeReply::page(QByteArray()).parts.first();
+    setReply(faultyHost, QStringLiteral("/endless.html"),
+             FakeReply::endless(head, lines.repeated(1024 * 1024 / lines.size())));
     // Proxies, then every byte value, zero included, then more proxies behind it.
     QByteArray binary = "10.66.0.1:8080\n10.66.0.2:3128\n";
     for (int byte = 0; byte < 256; ++byte)
         binary += char(byte);
     setReply(faultyHost, QStringLiteral("/binary.html"), FakeReply::page(binary + "10.66.0.3:80\n"));
+}
+
+bool FakeWeb::listenTarpit(const QHostAddress& address, quint16 port)
+{
+    connect(&m_tarpit, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_tarpit.nextPendingConnection()) {
+            // The client's hello is read and dropped; the connection stays open until the client gives up.
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    return m_tarpit.listen(address, port);
 }
 
 FakeReply FakeWeb::replyFor(const FakeRequest& request)

@@ -11,13 +11,19 @@
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
 //                   connection in the headers, /huge.html is 50 MB of manyProxies(0, 400000), /binary.html holds
-//                   every byte value, /many.html holds manyProxies(500000, 20000)
+//                   every byte value, /many.html holds manyProxies(500000, 20000), /endless.html sends the lines
+//                   of manyProxies(700000, 1000) over and over and never ends
+//   TLS tarpit      once listenTarpit() is called: takes connections and never sends a byte, so a TLS
+//                   handshake stalls
 class FakeWeb : public FakeHttpServer
 {
     Q_OBJECT
 
 public:
     explicit FakeWeb(const QString& siteRoot);
+
+    bool listenTarpit(const QHostAddress& address, quint16 port);
+    QString tarpitErrorText() const { return m_tarpit.errorString(); }
 
     // The whole reply to a request for the URL without a "Referrer: " line, as the link crawler sends it.
     QByteArray replyTo(const QUrl& url);
@@ -28,4 +34,7 @@ protected:
 private:
     void serveSites(const QString& siteRoot);
     void serveFaultyHost();
+
+    // Not a child of the web, so that its connections are not counted in openConnections().
+    QTcpServer m_tarpit;
 };

@@ -1,11 +1,106 @@
 #!/usr/bin/env bash
-# Runs inside the private namespace: loopback up, our hosts file, then the suite, which serves the fake web on
-# port 80 itself.
+# Runs inside the private namespace: loopback up, our hosts file, a test CA that only this namespace trusts,
+# nginx with the secure sites on 127.0.0.3, then the suite, which serves the fake web on port 80 itself.
+# The suite gets the test CA's certificate file as SIEVRA_E2E_CA.
 set -euo pipefail
 suite=$1
 hosts=$2
 shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+
+run=$(mktemp -d -t sievra-e2e.XXXXXX)
+nginx_pid=""
+certs_mounted=""
+cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    [ -z "$certs_mounted" ] || umount /etc/ssl/certs 2>/dev/null || true
+    rm -rf "$run"
+}
+trap cleanup EXIT
+# Without these an interrupted run would skip the clean-up.
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 ip link set lo up
 mount --bind "$hosts" /etc/hosts
-QT_QPA_PLATFORM=offscreen exec "$suite" "$@"
+
+# openssl's chatter only when it fails.
+quietly() {
+    "$@" 2>>"$run/openssl.log" || { cat "$run/openssl.log" >&2; return 1; }
+}
+
+# Fresh keys every run, valid for a few days: nothing to renew, nothing secret in the repository.
+cat >"$run/openssl.cnf" <<'EOF'
+[req]
+distinguished_name = subject
+prompt = no
+[subject]
+[ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[secure]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+subjectAltName = DNS:www.secureproxies.com
+[selfsigned]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+subjectAltName = DNS:www.selfsignedproxies.com
+EOF
+make_ca() { # file name, common name
+    quietly openssl req -x509 -config "$run/openssl.cnf" -extensions ca -newkey rsa:2048 -nodes -days 4 \
+        -subj "/CN=$2" -keyout "$run/$1.key" -out "$run/$1.crt"
+}
+make_server_cert() { # file name, host, CA file name
+    quietly openssl req -new -config "$run/openssl.cnf" -newkey rsa:2048 -nodes -subj "/CN=$2" \
+        -keyout "$run/$1.key" -out "$run/$1.csr"
+    quietly openssl x509 -req -in "$run/$1.csr" -CA "$run/$3.crt" -CAkey "$run/$3.key" \
+        -set_serial "0x$(openssl rand -hex 8)" -days 3 -extfile "$run/openssl.cnf" -extensions "$1" \
+        -out "$run/$1.crt"
+}
+make_ca ca "Sievra Test CA"
+make_ca untrusted-ca "Untrusted Test CA"
+make_server_cert secure www.secureproxies.com ca
+make_server_cert selfsigned www.selfsignedproxies.com untrusted-ca
+
+# The test CA and nothing else, both as the bundle file and by hashed name: OpenSSL (Qt's backend, curl)
+# looks in /etc/ssl/certs both ways.
+mkdir "$run/trust"
+cp "$run/ca.crt" "$run/trust/ca-certificates.crt"
+quietly openssl rehash "$run/trust"
+mount --bind "$run/trust" /etc/ssl/certs
+certs_mounted=yes
+export SIEVRA_E2E_CA="$run/ca.crt"
+
+sed -e "s|@RUN@|$run|g" -e "s|@SITES@|$here/secure-sites|g" "$here/nginx.conf" >"$run/nginx.conf"
+# Killed with this script even when the script itself is killed and cannot clean up.
+setpriv --pdeathsig KILL nginx -p "$run/" -c "$run/nginx.conf" -e "$run/error.log" &
+nginx_pid=$!
+# Every listener is bound before nginx serves any, so one answering port means all are up.
+for try in $(seq 100); do
+    if ! kill -0 "$nginx_pid" 2>/dev/null; then
+        echo "end-to-end suite: nginx did not start:" >&2
+        cat "$run/error.log" >&2 || true
+        exit 1
+    fi
+    if (: <>/dev/tcp/127.0.0.3/443) 2>/dev/null; then
+        break
+    fi
+    [ "$try" -lt 100 ] || { echo "end-to-end suite: nginx is not listening on 127.0.0.3:443." >&2; exit 1; }
+    sleep 0.1
+done
+
+status=0
+QT_QPA_PLATFORM=offscreen "$suite" "$@" || status=$?
+exit "$status"

@@ -3,6 +3,7 @@
 // (as root it can mount small file systems over the per-user folders), and Stop or close at random moments.
 #include "app/mainwindow.h"
 #include "leech/leechlist.h"
+#include "qtlib/web/websocket.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/e2e/fakeweb.h"
@@ -13,7 +14,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <numeric>
+#include <sys/resource.h>
 
 namespace {
 
@@ -46,6 +50,32 @@ QStringList scannedLines(const QStringList& urls)
 const QStringList crawledLines = {"10.0.0.99:9999",   "172.16.5.5:8080",  "172.16.5.6:3128",
                                   "192.0.2.44:8000",  "192.0.2.45:8888",  "198.51.100.23:80",
                                   "203.0.113.7:3128", "66.24.3.180:8080", "66.24.3.180:8080"};
+
+// The whole reply a secure site sends for the URL, as curl counts it: the head as it came, then the body.
+qint64 replySize(const QString& url, bool insecure = false)
+{
+    const QString command = u"curl -s -i --http1.0 -H 'Connection: close' %1 '%2' | wc -c"_s.arg(
+        insecure ? u"-k"_s : QString(), url);
+    FILE* pipe = ::popen(qPrintable(command), "r");
+    char text[32] = {};
+    const bool read = pipe && std::fgets(text, sizeof text, pipe);
+    if (pipe)
+        ::pclose(pipe);
+    return read ? QByteArray(text).trimmed().toLongLong() : -1;
+}
+
+// What a harvest keeps of the endless page: its lines, read up to the size limit. The page is the same lines
+// over and over, and a proxy's every copy goes once it is written, so one round and the cut round give the same.
+QStringList endlessLines()
+{
+    QByteArray round;
+    for (const QString& proxy : manyProxies(700000, 1000))
+        round += proxy.toLatin1() + "\n";
+    const QByteArray head = FakeReply::page(QByteArray()).parts.first();
+    const qsizetype cut = (TXL::QtLib::Web::CWebSocket::replyLimit - head.size()) % round.size();
+    const QByteArray page = head + round + round.left(cut);
+    return LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(page)));
+}
 
 QStringList outputFiles()
 {
@@ -100,6 +130,7 @@ private slots:
     {
         m_web = std::make_unique<FakeWeb>(QFINDTESTDATA("sites"));
         QVERIFY2(m_web->listen(QHostAddress::LocalHost, 80), qPrintable(m_web->errorText()));
+        QVERIFY2(m_web->listenTarpit(QHostAddress(u"127.0.0.4"_s), 443), qPrintable(m_web->tarpitErrorText()));
         web = m_web.get();
     }
 
@@ -354,26 +385,28 @@ private slots:
         QTest::addColumn<bool>("interrupt"); // SIGINT once the first page is in
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("lines"); // of the output file, in any order
-        QTest::addColumn<QString>("message");   // the last line on standard error: the progress, or why it failed
+        QTest::addColumn<QString>("message");   // the last line on standard error: the summary, or why it failed
 
         const QString missing = u"sievra: cannot read %1: No such file or directory"_s;
-        const QString progress = u"pages %1 of %2, proxies %3"_s;
+        const QString summary = u"sources: %1 gave proxies, %2 gave none, %3 failed"_s;
         const QStringList interruptedLines = scannedLines({"http://www.proxyfeed.com/more.html"});
-        QTest::newRow("depth 1 follows links, template upper-cased, 20 threads")
+        // The index links to a secure page too, which the window never follows.
+        QTest::newRow("depth 1 follows http and https links, template upper-cased, 20 threads")
             << QStringList{"http://www.proxyfeed.com/index.html", "https://www.secure.com/"}
-            << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << false << 0 << crawledLines
-            << progress.arg(4).arg(4).arg(crawledLines.size());
+            << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << false << 0
+            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"} << summary.arg(5).arg(0).arg(1);
         QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false
                                     << 2 << QStringList() << "sievra: no proxies found.";
         QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << missing;
+        QTest::newRow("no usable line") << QStringList{"www.proxyfeed.com/index.html"} << QStringList() << false << 1
+                                        << QStringList() << "sievra: no usable URL in %1.";
         QTest::newRow("threads out of range")
             << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--threads", "21"} << false << 1
             << QStringList() << "sievra: --threads must be 1 to 20, not \"21\".";
         // The stalled page never comes and is not waited for; the lines of the page that did are kept.
         QTest::newRow("SIGINT mid-harvest")
             << QStringList{"http://www.proxyfeed.com/more.html", "http://www.slowproxies.com/stall.html"}
-            << QStringList{"--threads", "2"} << true << 0 << interruptedLines
-            << progress.arg(1).arg(2).arg(interruptedLines.size());
+            << QStringList{"--threads", "2"} << true << 0 << interruptedLines << summary.arg(1).arg(0).arg(1);
     }
 
     void commandLine()
@@ -384,48 +417,212 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, lines);
         QFETCH(QString, message);
-        const QString listPath = QDir(m_home->path()).filePath(u"list.txt"_s);
-        if (!urls.isEmpty())
-            QVERIFY(writeFile(listPath, (urls.join(u'\n') + u'\n').toLatin1()));
 
+        const Run run = runProgram(urls, options, interrupt ? "pages 1 of 2" : QByteArray());
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.errors.value(run.errors.size() - 2), message.contains("%1"_L1) ? message.arg(listPath()) : message);
+        // The command line never writes the settings file.
+        QVERIFY(!QFile::exists(UserFolders::configFile()));
+        QStringList written = run.lines;
+        std::sort(written.begin(), written.end());
+        std::sort(lines.begin(), lines.end());
+        QCOMPARE(written, lines);
+    }
+
+    // Today's web on the command line: https pages, redirects, ports, the size limit, and what each source gave.
+    void todaysWeb_data()
+    {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("report"); // url, final url, outcome, status, bytes, proxies; ms left out
+        QTest::addColumn<QStringList>("lines");  // the output file's, in order
+        QTest::addColumn<QStringList>("told");   // lines on standard error besides the progress, in order
+
+        const QString secure = u"https://www.secureproxies.com"_s;
+        const QString list = secure + "/list.html"_L1;
+        const QStringList listLines = {"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"};
+        const QString plain = u"http://www.proxyfeed.com/more.html"_s;
+        const QString port = u"https://www.secureproxies.com:8443/port.html"_s;
+        const QString selfSigned = u"https://www.selfsignedproxies.com/list.html"_s;
+        const QString untrusted = u"tls: The issuer certificate of a locally looked up certificate could not be found"_s;
+        const QString endless = u"http://www.faultyproxies.com/endless.html"_s;
+        const QString limit = QString::number(TXL::QtLib::Web::CWebSocket::replyLimit);
+        const QString lookup = u"http://www.tarnix.net/lookup.php"_s;
+        const auto row = [](const QString& url, const QString& final, const QString& outcome, const QString& status,
+                            qint64 bytes, qsizetype proxies) {
+            return QStringList{url, final, outcome, status, QString::number(bytes), QString::number(proxies)}.join(
+                u'\t');
+        };
+        const QStringList sources = {
+            list,
+            "http://www.secureproxies.com/old.html",
+            secure + "/moved.html",
+            secure + "/to-plain.html",
+            secure + "/hop/1",
+            secure + "/hop/2",
+            secure + "/loop/a",
+            port,
+            selfSigned,
+            "https://www.stalledproxies.com/list.html",
+            endless,
+            "http://www.faultyproxies.com/reset.html",
+            secure + "/missing.html",
+            "http://www.deadproxies.com/list.html",
+            "http://www.nowhere-proxies.invalid/list.html",
+            lookup,
+        };
+        const QStringList report = {
+            row(list, list, "ok", "200", replySize(list), 3),
+            row(sources[1], list, "ok", "200", replySize(list), 3),
+            row(sources[2], list, "ok", "200", replySize(list), 3),
+            row(sources[3], plain, "ok", "200", replyOf(plain).size(), scannedLines({plain}).size()),
+            row(sources[4], secure + "/hop/11", "too many redirects", "302", 0, 0),
+            row(sources[5], list, "ok", "200", replySize(list), 3),
+            row(sources[6], secure + "/loop/b", "redirect loop", "302", 0, 0),
+            row(port, port, "ok", "200", replySize(port), 1),
+            row(selfSigned, selfSigned, untrusted, "", 0, 0),
+            row(sources[9], sources[9], "timed out", "", 0, 0),
+            row(endless, endless, "truncated", "200", limit.toLongLong(), endlessLines().size()),
+            row(sources[11], sources[11], "reset", "200", replyOf(sources[11]).size(), 0),
+            row(sources[12], sources[12], "http 404", "404", replySize(sources[12]), 0),
+            row(sources[13], sources[13], "refused", "", 0, 0),
+            row(sources[14], sources[14], "not resolved", "", 0, 0),
+            row(lookup, lookup, "ok", "200", replyOf(lookup).size(), 0),
+        };
+        // One fetcher a source: page i is stored as "i-0.dat", and the extraction reads them in name order.
+        QList<QStringList> linesOfSource(sources.size());
+        for (int i : {0, 1, 2, 5})
+            linesOfSource[i] = listLines;
+        linesOfSource[3] = scannedLines({plain});
+        linesOfSource[7] = QStringList{"10.3.1.1:8443"};
+        linesOfSource[10] = endlessLines();
+        QList<int> order(sources.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [](int a, int b) {
+            return QString::compare(u"%1-0.dat"_s.arg(a), u"%1-0.dat"_s.arg(b), Qt::CaseInsensitive) < 0;
+        });
+        QStringList lines;
+        for (int i : order)
+            lines += linesOfSource[i];
+
+        QTest::newRow("every kind of source")
+            << (QStringList{"", "# sources", "ftp://www.secureproxies.com/list.txt"} + sources + QStringList{"www.x.com"})
+            << QStringList{"--threads", "20", "--timeout", "10"} << report << lines
+            << QStringList{"sievra: skipped 2 lines of %1 with no usable URL, the first: "
+                           "ftp://www.secureproxies.com/list.txt",
+                           "sources: 7 gave proxies, 1 gave none, 8 failed"};
+        QTest::newRow("--insecure reads the untrusted host")
+            << QStringList{selfSigned} << QStringList{"--insecure"}
+            << QStringList{row(selfSigned, selfSigned, "ok", "200", replySize(selfSigned, true), 1)}
+            << QStringList{"10.3.2.1:3128"}
+            << QStringList{"sievra: --insecure: certificates that fail verification are accepted.",
+                           "sources: 1 gave proxies, 0 gave none, 0 failed"};
+        // The window's harvest: the https line is no URL to it, and a redirect is a page like any other.
+        const QString moved = u"http://www.secureproxies.com/old.html"_s;
+        QTest::newRow("--classic")
+            << QStringList{list, plain, moved} << QStringList{"--classic"}
+            << QStringList{row(plain, plain, "ok", "200", replyOf(plain).size(), scannedLines({plain}).size()),
+                           row(moved, moved, "http 301", "301", replySize(moved), 0)}
+            << scannedLines({plain})
+            << QStringList{"sievra: skipped 1 line of %1 with no usable URL: " + list,
+                           "sources: 1 gave proxies, 0 gave none, 1 failed"};
+    }
+
+    void todaysWeb()
+    {
+        QFETCH(QStringList, urls);
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, report);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, told);
+
+        const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
+        const Run run = runProgram(urls, options + QStringList{"--report", reportPath});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines, lines);
+        QStringList notices;
+        for (const QString& line : run.errors)
+            if (!line.isEmpty() && !line.startsWith("pages "_L1))
+                notices << line;
+        for (QString& line : told)
+            line = line.contains("%1"_L1) ? line.arg(listPath()) : line;
+        QCOMPARE(notices, told);
+
+        // Every line's time is a number; the rest is compared exactly.
+        QStringList written = QString::fromUtf8(readFile(reportPath)).split(u'\n');
+        QCOMPARE(written.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms"_s);
+        QCOMPARE(written.takeLast(), QString());
+        for (QString& line : written) {
+            bool number = false;
+            const qsizetype tab = line.lastIndexOf(u'\t');
+            const int ms = line.mid(tab + 1).toInt(&number);
+            QVERIFY2(number && ms >= 0, qPrintable(line));
+            // The stalled handshake is given up at the time-out like any silent server.
+            if (line.contains("timed out"_L1))
+                QVERIFY2(ms >= 10000 && ms < 20000, qPrintable(line));
+            line.truncate(tab);
+        }
+        QCOMPARE(written, report);
+        // One endless source is held up to the limit once, not for the whole time-out.
+        QVERIFY2(run.peakKilobytes < 1024 * 1024, qPrintable(QString::number(run.peakKilobytes)));
+    }
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QStringList errors; // standard error's lines
+        QStringList lines;  // of the output file, none when there is none
+        long peakKilobytes = 0;
+    };
+
+    QString listPath() const { return QDir(m_home->path()).filePath(u"list.txt"_s); }
+
+    // The real program on a list file with these lines; SIGINT once standard error shows `interruptAt`.
+    Run runProgram(const QStringList& urls, const QStringList& options, const QByteArray& interruptAt = QByteArray())
+    {
+        Run result;
+        if (!urls.isEmpty())
+            [&] { QVERIFY(writeFile(listPath(), (urls.join(u'\n') + u'\n').toUtf8())); }();
         QProcess program;
         // No display of any kind: a window, even an offscreen one, would make it fail.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(QString::fromLatin1(name));
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(SIEVRA_BINARY), QStringList{"--harvest", listPath} + options);
-        QVERIFY(program.waitForStarted());
+        program.start(QStringLiteral(SIEVRA_BINARY), QStringList{"--harvest", listPath()} + options);
+        [&] { QVERIFY(program.waitForStarted()); }();
         QByteArray errorText;
-        if (interrupt) {
+        if (!interruptAt.isEmpty()) {
             // Waited for in the event loop: the fake web answering the program runs in it.
-            QTRY_VERIFY_WITH_TIMEOUT((errorText += program.readAllStandardError()).contains("pages 1 of 2"), 30000);
-            QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGINT), 0);
+            [&] {
+                QTRY_VERIFY_WITH_TIMEOUT((errorText += program.readAllStandardError()).contains(interruptAt), 30000);
+                QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGINT), 0);
+            }();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, 60000);
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), status);
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, 90000);
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        }();
+        rusage usage = {};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        result.peakKilobytes = usage.ru_maxrss;
+        result.status = program.exitCode();
         errorText += program.readAllStandardError();
-        const QStringList errors = QString::fromLocal8Bit(errorText).split(u'\n');
-        QCOMPARE(errors.value(errors.size() - 2), message.contains("%1"_L1) ? message.arg(listPath) : message);
-        // The command line never writes the settings file.
-        QVERIFY(!QFile::exists(UserFolders::configFile()));
-
+        result.errors = QString::fromLocal8Bit(errorText).split(u'\n');
         const QStringList files = outputFiles();
-        QCOMPARE(files.size(), lines.isEmpty() ? 0 : 1);
-        if (lines.isEmpty()) {
-            QCOMPARE(program.readAllStandardOutput(), QByteArray());
-            return;
-        }
-        const QString path = QDir(UserFolders::outputFolder()).filePath(files.first());
-        QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), path + u'\n');
-        QStringList written = linesOf(files.first());
-        std::sort(written.begin(), written.end());
-        std::sort(lines.begin(), lines.end());
-        QCOMPARE(written, lines);
+        const QByteArray out = program.readAllStandardOutput();
+        [&] {
+            QVERIFY(files.size() <= 1);
+            // The output file's path is all there is on standard output.
+            QCOMPARE(QString::fromLocal8Bit(out),
+                     files.isEmpty() ? QString() : QDir(UserFolders::outputFolder()).filePath(files.first()) + u'\n');
+        }();
+        if (!files.isEmpty())
+            result.lines = linesOf(files.first());
+        return result;
     }
 
-private:
     // A new window with these rows in its URL table and this many fetchers chosen.
     void openWindow(const QStringList& urls, int threads)
     {

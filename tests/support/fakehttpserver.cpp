@@ -83,6 +83,21 @@ void FakeHttpServer::sendPart(QTcpSocket* socket, const FakeReply& reply, int pa
         socket->disconnectFromHost();
     else if (reply.ending == FakeReply::Ending::Reset)
         QTimer::singleShot(100, socket, [socket] { socket->abort(); });
+    else if (reply.ending == FakeReply::Ending::Endless && !reply.parts.isEmpty())
+        sendForever(socket, reply.parts.last());
+}
+
+void FakeHttpServer::sendForever(QTcpSocket* socket, const QByteArray& bytes)
+{
+    // Topped up only as the client reads, so a client that stops reading cannot make this process grow.
+    const qint64 limit = std::max<qint64>(bytes.size(), 1024 * 1024);
+    const auto topUp = [socket, bytes, limit] {
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < limit)
+            socket->write(bytes);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, topUp);
+    // The last flush may have emptied the buffer already, with no bytesWritten still to come.
+    topUp();
 }
 
 FakeReply FakeHttpServer::replyFor(const FakeRequest& request)

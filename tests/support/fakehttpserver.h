@@ -12,7 +12,8 @@ struct FakeReply
     enum class Ending {
         Close,    // close the connection once the last part is out
         KeepOpen, // leave it open: the client has to give up by itself
-        Reset     // reset the connection a moment after the last part
+        Reset,    // reset the connection a moment after the last part
+        Endless   // the last part again and again, as fast as the client reads, never a close
     };
 
     QList<QByteArray> parts; // written one after another, each in its own write
@@ -32,6 +33,11 @@ struct FakeReply
     static FakeReply closeWithoutSending() { return {}; }
     // Send the bytes and keep the connection open: a stall, or a reply never ended by a close.
     static FakeReply keepOpenAfter(const QByteArray& bytes) { return {{bytes}, 0, Ending::KeepOpen}; }
+    // The head, then the body over and over for as long as the client takes it.
+    static FakeReply endless(const QByteArray& head, const QByteArray& body)
+    {
+        return {{head, body}, 0, Ending::Endless};
+    }
 };
 
 // What one connection sent.
@@ -83,6 +89,7 @@ protected:
 private:
     void readRequest(QTcpSocket* socket, int index);
     void sendPart(QTcpSocket* socket, const FakeReply& reply, int part);
+    void sendForever(QTcpSocket* socket, const QByteArray& bytes);
     static QString routeKey(const QString& host, const QString& path);
 
     QTcpServer m_server;
