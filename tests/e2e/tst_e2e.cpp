@@ -563,8 +563,13 @@ private slots:
             line.truncate(tab);
         }
         QCOMPARE(written, report);
-        // One endless source is held up to the limit once, not for the whole time-out.
-        QVERIFY2(run.peakKilobytes < 1024 * 1024, qPrintable(QString::number(run.peakKilobytes)));
+        // The endless source is held up to the limit once, not for the whole time-out. (The peak is the largest of
+        // any child so far, so it is only read where the endless page was fetched.) Under ThreadSanitizer the figure
+        // is mostly the sanitizer's shadow of every byte touched, several times the program's own.
+#ifndef __SANITIZE_THREAD__
+        if (urls.contains(u"http://www.faultyproxies.com/endless.html"_s))
+            QVERIFY2(run.peakKilobytes < 1024 * 1024, qPrintable(QString::number(run.peakKilobytes)));
+#endif
     }
 
 private:
