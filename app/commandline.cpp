@@ -170,10 +170,11 @@ bool CCommandLine::parse(const QStringList& arguments)
     if (!read)
         return fail(QStringLiteral("cannot read %1: %2").arg(file, failure));
     if (skipped.count > 0)
-        printLine(stderr, skipped.count == 1
-                              ? QStringLiteral("sievra: skipped 1 line of %1 with no usable URL: %2").arg(file, skipped.first)
-                              : QStringLiteral("sievra: skipped %1 lines of %2 with no usable URL, the first: %3")
-                                    .arg(QString::number(skipped.count), file, skipped.first));
+        printLine(stderr,
+                  skipped.count == 1
+                      ? QStringLiteral("sievra: skipped 1 line of %1 with no usable URL: %2").arg(file, skipped.first)
+                      : QStringLiteral("sievra: skipped %1 lines of %2 with no usable URL, the first: %3")
+                            .arg(QString::number(skipped.count), file, skipped.first));
     if (m_urls.isEmpty())
         return fail(QStringLiteral("no usable URL in %1.").arg(file));
 
@@ -254,7 +255,8 @@ void CCommandLine::writeReport()
     QFile file(m_reportPath);
     const QByteArray text = report.text();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        printLine(stderr, QStringLiteral("sievra: cannot write the report %1: %2").arg(m_reportPath, file.errorString()));
+        printLine(stderr,
+                  QStringLiteral("sievra: cannot write the report %1: %2").arg(m_reportPath, file.errorString()));
 }
 
 void CCommandLine::finish()

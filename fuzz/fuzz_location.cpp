@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (resolveLocation(QUrl(QStringLiteral("http://www.example.com/a/b")), target.toEncoded()) != target)
         std::abort();
     // The request line and the Host line are made from it: neither may carry a line break.
-    if (WebUrl::requestPath(target).contains(QLatin1Char('\n')) || WebUrl::hostHeader(target).contains(QLatin1Char('\n')) ||
+    if (WebUrl::requestPath(target).contains(QLatin1Char('\n')) ||
+        WebUrl::hostHeader(target).contains(QLatin1Char('\n')) ||
         WebUrl::requestPath(target).contains(QLatin1Char('\r')))
         std::abort();
     return 0;

@@ -183,18 +183,28 @@ private slots:
         QTest::addColumn<QString>("url"); // empty: the line is skipped
 
         QTest::newRow("https, port, query kept; blanks and case of the host go")
-            << " https://WWW.Example.com:8443/List.php?p=2 \t" << "https://www.example.com:8443/List.php?p=2";
-        QTest::newRow("IPv4 host") << "http://10.1.2.3/x" << "http://10.1.2.3/x";
+            << " https://WWW.Example.com:8443/List.php?p=2 \t"
+            << "https://www.example.com:8443/List.php?p=2";
+        QTest::newRow("IPv4 host") << "http://10.1.2.3/x"
+                                   << "http://10.1.2.3/x";
         QTest::newRow("long top-level name, many labels") << "https://a.b.openproxy.space/list/http"
-                                                         << "https://a.b.openproxy.space/list/http";
-        QTest::newRow("no scheme") << "www.example.com/list.html" << "";
-        QTest::newRow("other scheme") << "ftp://www.example.com/list.txt" << "";
-        QTest::newRow("one label") << "http://localhost/list" << "";
-        QTest::newRow("group over 255") << "http://10.1.2.256/" << "";
-        QTest::newRow("IPv6") << "http://[::1]/" << "";
-        QTest::newRow("credentials") << "http://me:pw@www.example.com/" << "";
-        QTest::newRow("port out of range") << "http://www.example.com:65536/" << "";
-        QTest::newRow("port 0") << "http://www.example.com:0/" << "";
+                                                          << "https://a.b.openproxy.space/list/http";
+        QTest::newRow("no scheme") << "www.example.com/list.html"
+                                   << "";
+        QTest::newRow("other scheme") << "ftp://www.example.com/list.txt"
+                                      << "";
+        QTest::newRow("one label") << "http://localhost/list"
+                                   << "";
+        QTest::newRow("group over 255") << "http://10.1.2.256/"
+                                        << "";
+        QTest::newRow("IPv6") << "http://[::1]/"
+                              << "";
+        QTest::newRow("credentials") << "http://me:pw@www.example.com/"
+                                     << "";
+        QTest::newRow("port out of range") << "http://www.example.com:65536/"
+                                           << "";
+        QTest::newRow("port 0") << "http://www.example.com:0/"
+                                << "";
     }
 
     void webUrl()
@@ -223,13 +233,13 @@ private slots:
             << "https://cdn.example.net/p";
         QTest::newRow("query only") << "HTTP/1.1 303 See\r\nLocation: ?page=2\r\n\r\n"_ba << 303 << false
                                     << "https://www.example.com/a/b.html?page=2";
-        QTest::newRow("other scheme") << "HTTP/1.1 307 T\r\nLocation: ftp://www.example.com/\r\n\r\n"_ba << 307
-                                      << false << "";
+        QTest::newRow("other scheme") << "HTTP/1.1 307 T\r\nLocation: ftp://www.example.com/\r\n\r\n"_ba << 307 << false
+                                      << "";
         QTest::newRow("no Location") << "HTTP/1.1 302 Found\r\n\r\n"_ba << 302 << false << "";
-        QTest::newRow("not a redirect status") << "HTTP/1.1 300 Choices\r\nLocation: /x\r\n\r\n"_ba << 300 << false
-                                               << "";
-        QTest::newRow("body shorter than its length") << "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n1234"_ba
-                                                      << 200 << true << "";
+        QTest::newRow("not a redirect status")
+            << "HTTP/1.1 300 Choices\r\nLocation: /x\r\n\r\n"_ba << 300 << false << "";
+        QTest::newRow("body shorter than its length")
+            << "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n1234"_ba << 200 << true << "";
         QTest::newRow("head never ended") << "HTTP/1.1 200 OK\r\nContent-Ty"_ba << 200 << true << "";
         QTest::newRow("no status line") << "<html>1.2.3.4:80</html>\r\n\r\n"_ba << 0 << false << "";
     }

@@ -8,19 +8,19 @@ class CFetchOutcome
 {
 public:
     enum Kind {
-        Pending,          // not ended (yet): the harvest was stopped first
-        Ok,               // a 2xx reply
-        HttpStatus,       // a reply with any other status
-        Truncated,        // a reply cut at the size limit
-        Cut,              // the connection ended before the reply did
+        Pending,    // not ended (yet): the harvest was stopped first
+        Ok,         // a 2xx reply
+        HttpStatus, // a reply with any other status
+        Truncated,  // a reply cut at the size limit
+        Cut,        // the connection ended before the reply did
         TimedOut,
         Refused,
         NotResolved,
-        Tls,              // the secure connection failed; detail says why
+        Tls, // the secure connection failed; detail says why
         RedirectLoop,
         TooManyRedirects,
-        NotStored,        // the page came but could not be written to the page store
-        NetworkError      // anything else; detail holds the system's text
+        NotStored,   // the page came but could not be written to the page store
+        NetworkError // anything else; detail holds the system's text
     };
 
     CFetchOutcome() = default;

@@ -6,11 +6,11 @@
 // What the head of one HTTP reply says, as far as fetching pages needs it.
 struct HttpReplyHead
 {
-    bool complete = false;      // the empty line that ends the head has come
-    int status = 0;             // 0 when the first line is no HTTP status line
-    QByteArray location;        // the Location value, blanks around it taken off
-    qint64 contentLength = -1;  // -1 when not given or not a number
-    qsizetype bodyStart = 0;    // where the body starts, when complete
+    bool complete = false;     // the empty line that ends the head has come
+    int status = 0;            // 0 when the first line is no HTTP status line
+    QByteArray location;       // the Location value, blanks around it taken off
+    qint64 contentLength = -1; // -1 when not given or not a number
+    qsizetype bodyStart = 0;   // where the body starts, when complete
 
     static HttpReplyHead parse(const QByteArray& reply);
 

@@ -54,8 +54,8 @@ const QStringList crawledLines = {"10.0.0.99:9999",   "172.16.5.5:8080",  "172.1
 // The whole reply a secure site sends for the URL, as curl counts it: the head as it came, then the body.
 qint64 replySize(const QString& url, bool insecure = false)
 {
-    const QString command = u"curl -s -i --http1.0 -H 'Connection: close' %1 '%2' | wc -c"_s.arg(
-        insecure ? u"-k"_s : QString(), url);
+    const QString command =
+        u"curl -s -i --http1.0 -H 'Connection: close' %1 '%2' | wc -c"_s.arg(insecure ? u"-k"_s : QString(), url);
     FILE* pipe = ::popen(qPrintable(command), "r");
     char text[32] = {};
     const bool read = pipe && std::fgets(text, sizeof text, pipe);
@@ -394,7 +394,8 @@ private slots:
         QTest::newRow("depth 1 follows http and https links, template upper-cased, 20 threads")
             << QStringList{"http://www.proxyfeed.com/index.html", "https://www.secure.com/"}
             << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << false << 0
-            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"} << summary.arg(5).arg(0).arg(1);
+            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"}
+            << summary.arg(5).arg(0).arg(1);
         QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false
                                     << 2 << QStringList() << "sievra: no proxies found.";
         QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << missing;
@@ -420,7 +421,8 @@ private slots:
 
         const Run run = runProgram(urls, options, interrupt ? "pages 1 of 2" : QByteArray());
         QCOMPARE(run.status, status);
-        QCOMPARE(run.errors.value(run.errors.size() - 2), message.contains("%1"_L1) ? message.arg(listPath()) : message);
+        QCOMPARE(run.errors.value(run.errors.size() - 2),
+                 message.contains("%1"_L1) ? message.arg(listPath()) : message);
         // The command line never writes the settings file.
         QVERIFY(!QFile::exists(UserFolders::configFile()));
         QStringList written = run.lines;
@@ -444,7 +446,8 @@ private slots:
         const QString plain = u"http://www.proxyfeed.com/more.html"_s;
         const QString port = u"https://www.secureproxies.com:8443/port.html"_s;
         const QString selfSigned = u"https://www.selfsignedproxies.com/list.html"_s;
-        const QString untrusted = u"tls: The issuer certificate of a locally looked up certificate could not be found"_s;
+        const QString untrusted =
+            u"tls: The issuer certificate of a locally looked up certificate could not be found"_s;
         const QString endless = u"http://www.faultyproxies.com/endless.html"_s;
         const QString limit = QString::number(TXL::QtLib::Web::CWebSocket::replyLimit);
         const QString lookup = u"http://www.tarnix.net/lookup.php"_s;
@@ -506,7 +509,8 @@ private slots:
             lines += linesOfSource[i];
 
         QTest::newRow("every kind of source")
-            << (QStringList{"", "# sources", "ftp://www.secureproxies.com/list.txt"} + sources + QStringList{"www.x.com"})
+            << (QStringList{"", "# sources", "ftp://www.secureproxies.com/list.txt"} + sources +
+                QStringList{"www.x.com"})
             << QStringList{"--threads", "20", "--timeout", "10"} << report << lines
             << QStringList{"sievra: skipped 2 lines of %1 with no usable URL, the first: "
                            "ftp://www.secureproxies.com/list.txt",
@@ -519,13 +523,13 @@ private slots:
                            "sources: 1 gave proxies, 0 gave none, 0 failed"};
         // The window's harvest: the https line is no URL to it, and a redirect is a page like any other.
         const QString moved = u"http://www.secureproxies.com/old.html"_s;
-        QTest::newRow("--classic")
-            << QStringList{list, plain, moved} << QStringList{"--classic"}
-            << QStringList{row(plain, plain, "ok", "200", replyOf(plain).size(), scannedLines({plain}).size()),
-                           row(moved, moved, "http 301", "301", replySize(moved), 0)}
-            << scannedLines({plain})
-            << QStringList{"sievra: skipped 1 line of %1 with no usable URL: " + list,
-                           "sources: 1 gave proxies, 0 gave none, 1 failed"};
+        QTest::newRow("--classic") << QStringList{list, plain, moved} << QStringList{"--classic"}
+                                   << QStringList{row(plain, plain, "ok", "200", replyOf(plain).size(),
+                                                      scannedLines({plain}).size()),
+                                                  row(moved, moved, "http 301", "301", replySize(moved), 0)}
+                                   << scannedLines({plain})
+                                   << QStringList{"sievra: skipped 1 line of %1 with no usable URL: " + list,
+                                                  "sources: 1 gave proxies, 0 gave none, 1 failed"};
     }
 
     void todaysWeb()
@@ -581,7 +585,10 @@ private:
         long peakKilobytes = 0;
     };
 
-    QString listPath() const { return QDir(m_home->path()).filePath(u"list.txt"_s); }
+    QString listPath() const
+    {
+        return QDir(m_home->path()).filePath(u"list.txt"_s);
+    }
 
     // The real program on a list file with these lines; SIGINT once standard error shows `interruptAt`.
     Run runProgram(const QStringList& urls, const QStringList& options, const QByteArray& interruptAt = QByteArray())
@@ -637,10 +644,22 @@ private:
             addUrlRows(table("tableUrls"), {{QString(), url}});
         child<QComboBox>(m_window.get(), "cbThreads")->setCurrentIndex(threads - 1);
     }
-    void start() { child<QPushButton>(m_window.get(), "btnStart")->click(); }
-    void stop() { child<QPushButton>(m_window.get(), "btnStop")->click(); }
-    QTabWidget* tabs() { return child<QTabWidget>(m_window.get(), "tabWidget"); }
-    QTableWidget* table(const char* name) { return child<QTableWidget>(m_window.get(), name); }
+    void start()
+    {
+        child<QPushButton>(m_window.get(), "btnStart")->click();
+    }
+    void stop()
+    {
+        child<QPushButton>(m_window.get(), "btnStop")->click();
+    }
+    QTabWidget* tabs()
+    {
+        return child<QTabWidget>(m_window.get(), "tabWidget");
+    }
+    QTableWidget* table(const char* name)
+    {
+        return child<QTableWidget>(m_window.get(), name);
+    }
     static QString runFolder()
     {
         const QDir data(UserFolders::dataFolder());
