@@ -113,7 +113,7 @@ void CWebSocket::beginChain()
 void CWebSocket::connectTo(const QUrl& url)
 {
     m_target = url;
-    m_visited.insert(url);
+    m_visited.insert(url.toEncoded());
     m_host = url.host(QUrl::FullyEncoded);
     m_path = WebUrl::requestPath(url);
     m_hostLine = WebUrl::hostHeader(url);
@@ -243,7 +243,7 @@ bool CWebSocket::followRedirect(const QByteArray& reply)
     if (next.isEmpty())
         return false;
     m_outcome.setStatus(head.status);
-    if (m_visited.contains(next)) {
+    if (m_visited.contains(next.toEncoded())) {
         m_fetching = true; // fail() reports only a fetch under way
         fail(CFetchOutcome::RedirectLoop);
     } else if (m_redirects >= redirectLimit) {

@@ -129,7 +129,7 @@ private:
     QUrl m_target;
     // The redirects of one fetch, its clock and how it ended.
     int m_redirects = 0;
-    QSet<QUrl> m_visited;
+    QSet<QByteArray> m_visited; // as sent: QUrl can hold one URL two ways that compare unequal
     QElapsedTimer m_clock;
     CFetchOutcome m_outcome;
     qint64 m_received = 0; // bytes of this reply read so far, zero bytes included
