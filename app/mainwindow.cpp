@@ -10,6 +10,7 @@
 #include "util/domaincheck.h"
 #include "util/externalhosts.h"
 #include "util/formatting.h"
+#include "util/outputfilename.h"
 #include "util/urllistfile.h"
 #include "windows/aboutwindow.h"
 #include "windows/iptocountry.h"
@@ -525,7 +526,7 @@ void MainWindow::refreshOutputLists()
     QTableWidget* table = m_ui->tableLists;
     removeAllRows(table);
 
-    static const QRegularExpression recognised(QRegularExpression::anchoredPattern(CLeechProxies::outputNamePattern),
+    static const QRegularExpression recognised(QRegularExpression::anchoredPattern(OutputFileName::pattern),
                                                QRegularExpression::CaseInsensitiveOption);
     // Rows follow the order the file system lists the files in.
     const QFileInfoList entries = QDir(UserFolders::outputFolder()).entryInfoList(QDir::Files, QDir::Unsorted);

@@ -5,6 +5,7 @@
 #include "extraction/pagescanner.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
+#include "util/outputfilename.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -27,9 +28,6 @@ QByteArray readPage(const QString& path)
 }
 
 } // namespace
-
-const QString CLeechProxies::outputNamePattern =
-    QStringLiteral("([0-9]{1,5})\\-([0-9]{4})\\-([0-9]{2})\\-([0-9]{2})\\-([0-9]{10})\\-([0-9]{10})\\.txt");
 
 CLeechProxies::CLeechProxies(QObject* parent) : QThread(parent) {}
 
@@ -102,11 +100,9 @@ void CLeechProxies::run()
         startTime = QDateTime::currentSecsSinceEpoch();
     }
     m_lastStartTime = startTime;
-    const QString outputName = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd-")) +
-                               QString::number(m_runStamp) + QLatin1Char('-') + QString::number(startTime) +
-                               QStringLiteral(".txt");
+    const OutputFileName outputName{QDate::currentDate(), static_cast<quint32>(m_runStamp), startTime};
     const QDir outputDir(UserFolders::outputFolder());
-    m_outputPath = outputDir.filePath(outputName);
+    m_outputPath = outputDir.filePath(outputName.unfinished());
     m_writeFailure.clear();
     m_output.setFileName(m_outputPath);
     const bool opened = m_output.open(QIODevice::WriteOnly);
@@ -140,7 +136,7 @@ void CLeechProxies::run()
         return;
     }
 
-    const QString finalPath = outputDir.filePath(QString::number(lineCount) + QLatin1Char('-') + outputName);
+    const QString finalPath = outputDir.filePath(outputName.finished(lineCount));
     QFile::rename(m_outputPath, finalPath);
     emit harvestComplete();
     // Only the pages listed at the start go; one stored since stays for the next run.

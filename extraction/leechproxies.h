@@ -34,9 +34,6 @@ public:
     // Read once the run has ended.
     QHash<QString, int> linesPerPage();
 
-    // The recognised final name of an output file: count, year, month, day, run stamp, start time.
-    static const QString outputNamePattern;
-
 signals:
     void signifyNewProxy();
     void harvestComplete();

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QUrl>
+
+// The page every check fetches through its proxy, and what tells it apart from any other page.
+struct Judge
+{
+    QUrl url;          // an http:// page
+    QByteArray marker; // a text the judge's page always holds
+    QHostAddress address; // where the judge's host name led, for SOCKS requests; known after the direct fetch
+    QString ownAddress;   // this machine's address as the judge saw it; empty when the judge echoes none
+
+    QByteArray hostLine() const;   // "host" or "host:port"
+    QByteArray originPath() const; // "/path?query"
+    quint16 port() const { return quint16(url.port(80)); }
+};

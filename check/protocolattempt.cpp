@@ -1,0 +1,313 @@
+#include "check/protocolattempt.h"
+
+#include "check/judgepage.h"
+#include "qtlib/web/httpreply.h"
+#include "util/appinfo.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+// A judge's page is small; a proxy that sends more than this is read no further and judged on what came.
+constexpr qsizetype replyLimit = 1 << 20;
+
+QByteArray portBytes(quint16 port)
+{
+    return QByteArray(1, char(port >> 8)) + char(port & 0xff);
+}
+
+QByteArray ipv4Bytes(quint32 address)
+{
+    QByteArray bytes;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes += char((address >> shift) & 0xff);
+    return bytes;
+}
+
+} // namespace
+
+CProtocolAttempt::CProtocolAttempt(Protocol protocol, const Judge& judge, const QElapsedTimer& clock, QObject* parent)
+    : QObject(parent), m_protocol(protocol), m_judge(judge), m_clock(clock)
+{
+}
+
+void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
+{
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::connected, this, &CProtocolAttempt::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &CProtocolAttempt::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &CProtocolAttempt::onClosed);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &CProtocolAttempt::onError);
+    if (m_protocol == Direct)
+        m_socket->connectToHost(m_judge.url.host(), m_judge.port());
+    else
+        m_socket->connectToHost(proxy, port);
+}
+
+void CProtocolAttempt::end(Result result)
+{
+    if (m_result != Running)
+        return;
+    m_result = result;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    emit finished();
+}
+
+void CProtocolAttempt::onConnected()
+{
+    m_peer = m_socket->peerAddress();
+    switch (m_protocol) {
+    case Direct:
+        sendJudgeRequest(false);
+        break;
+    case Http:
+        sendJudgeRequest(true);
+        break;
+    case Connect: {
+        const QByteArray target = m_judge.url.host(QUrl::FullyEncoded).toLatin1() + ':' +
+                                  QByteArray::number(m_judge.port());
+        m_socket->write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n");
+        m_stage = Tunnel;
+        break;
+    }
+    case Socks5:
+        // Version 5, one method: no authentication.
+        m_socket->write(QByteArray("\x05\x01\x00", 3));
+        m_stage = Greeting;
+        break;
+    case Socks4:
+        // Version 4, CONNECT, port, address, an empty user id.
+        m_socket->write(QByteArray("\x04\x01", 2) + portBytes(m_judge.port()) +
+                        ipv4Bytes(m_judge.address.toIPv4Address()) + '\0');
+        m_stage = Tunnel;
+        break;
+    }
+    emit connected();
+}
+
+// Through an HTTP proxy the request line names the whole URL; straight or through a tunnel, only the path.
+void CProtocolAttempt::sendJudgeRequest(bool absolute)
+{
+    const QByteArray target = absolute ? m_judge.url.toEncoded(QUrl::RemoveFragment) : m_judge.originPath();
+    m_socket->write("GET " + target + " HTTP/1.0\r\nHost: " + m_judge.hostLine() + "\r\nUser-Agent: " +
+                    "Sievra/" + AppInfo::version.toLatin1() + "\r\nConnection: close\r\n\r\n");
+    m_stage = Reply;
+}
+
+void CProtocolAttempt::onReadyRead()
+{
+    if (m_result != Running)
+        return;
+    if (m_stage == Reply && m_firstByteMs < 0)
+        m_firstByteMs = m_clock.elapsed();
+    m_buffer += m_socket->read(replyLimit + 1 - m_buffer.size());
+    switch (m_stage) {
+    case Connecting:
+        break;
+    case Greeting:
+        readGreeting();
+        break;
+    case Tunnel:
+        readTunnel();
+        break;
+    case Reply:
+        readReply();
+        break;
+    }
+}
+
+void CProtocolAttempt::readGreeting()
+{
+    if (m_buffer.size() < 2)
+        return;
+    // A server that wants a password, or speaks something else, is no proxy we can use.
+    if (m_buffer.at(0) != 0x05 || m_buffer.at(1) != 0x00)
+        return end(ProtocolError);
+    m_buffer.remove(0, 2);
+    QByteArray request("\x05\x01\x00", 3);
+    if (m_judge.address.protocol() == QAbstractSocket::IPv4Protocol) {
+        request += '\x01' + ipv4Bytes(m_judge.address.toIPv4Address());
+    } else {
+        const Q_IPV6ADDR address = m_judge.address.toIPv6Address();
+        request += '\x04' + QByteArray(reinterpret_cast<const char*>(address.c), 16);
+    }
+    m_socket->write(request + portBytes(m_judge.port()));
+    m_stage = Tunnel;
+    readTunnel();
+}
+
+void CProtocolAttempt::readTunnel()
+{
+    if (m_protocol == Connect)
+        readConnectReply();
+    else if (m_protocol == Socks5)
+        readSocks5Reply();
+    else
+        readSocks4Reply();
+}
+
+void CProtocolAttempt::readConnectReply()
+{
+    const HttpReplyHead head = HttpReplyHead::parse(m_buffer);
+    if (!head.complete) {
+        if (m_buffer.size() >= 5 && !m_buffer.startsWith("HTTP/"))
+            end(ProtocolError);
+        return;
+    }
+    if (head.status == 0)
+        return end(ProtocolError);
+    // A refusal is an answer of the proxy's own, not the judge's page.
+    if (head.status / 100 != 2)
+        return end(Liar);
+    m_buffer.remove(0, head.bodyStart);
+    enterReply();
+}
+
+void CProtocolAttempt::readSocks5Reply()
+{
+    // Version, reply code, reserved, address type, the bound address (4, 16 or 1 + n bytes), port.
+    if (m_buffer.size() < 5)
+        return;
+    if (m_buffer.at(0) != 0x05)
+        return end(ProtocolError);
+    if (m_buffer.at(1) != 0x00)
+        return end(Unreachable);
+    qsizetype length = 0;
+    switch (m_buffer.at(3)) {
+    case 0x01:
+        length = 4 + 4 + 2;
+        break;
+    case 0x03:
+        length = 4 + 1 + quint8(m_buffer.at(4)) + 2;
+        break;
+    case 0x04:
+        length = 4 + 16 + 2;
+        break;
+    default:
+        return end(ProtocolError);
+    }
+    if (m_buffer.size() < length)
+        return;
+    m_buffer.remove(0, length);
+    enterReply();
+}
+
+void CProtocolAttempt::readSocks4Reply()
+{
+    // Null byte (some servers put their version), code, port, address.
+    if (m_buffer.size() < 8)
+        return;
+    if (m_buffer.at(0) != 0x00 && m_buffer.at(0) != 0x04)
+        return end(ProtocolError);
+    const quint8 code = quint8(m_buffer.at(1));
+    if (code != 0x5a)
+        return end(code >= 0x5b && code <= 0x5d ? Unreachable : ProtocolError);
+    m_buffer.remove(0, 8);
+    enterReply();
+}
+
+// The tunnel stands: the judge's request goes through it, and anything the proxy sent ahead counts as the reply.
+void CProtocolAttempt::enterReply()
+{
+    sendJudgeRequest(false);
+    if (!m_buffer.isEmpty()) {
+        m_firstByteMs = m_clock.elapsed();
+        readReply();
+    }
+}
+
+void CProtocolAttempt::readReply()
+{
+    if (m_buffer.size() > replyLimit || JudgePage::isComplete(m_buffer))
+        judgeReply();
+}
+
+void CProtocolAttempt::judgeReply()
+{
+    switch (JudgePage::judge(m_buffer, m_judge.marker)) {
+    case JudgePage::IsJudge:
+        return end(Works);
+    case JudgePage::OtherPage:
+        return end(Liar);
+    case JudgePage::NotHttp:
+        return end(ProtocolError);
+    case JudgePage::Cut:
+    case JudgePage::NothingCame:
+        return end(Reset);
+    }
+}
+
+void CProtocolAttempt::onClosed()
+{
+    if (m_result != Running)
+        return;
+    m_buffer += m_socket->readAll().left(replyLimit + 1 - m_buffer.size());
+    // Only the judge's reply may end with the connection; a handshake cut off is a reset.
+    if (m_stage == Reply)
+        judgeReply();
+    else
+        end(Reset);
+}
+
+void CProtocolAttempt::onError()
+{
+    if (m_result != Running)
+        return;
+    m_errorText = m_socket->errorString();
+    switch (m_socket->error()) {
+    case QAbstractSocket::RemoteHostClosedError:
+        return onClosed();
+    case QAbstractSocket::ConnectionRefusedError:
+        return end(Refused);
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return end(m_stage == Connecting ? Unreachable : Reset);
+    default:
+        return end(m_stage == Connecting ? Unreachable : Reset);
+    }
+}
+
+CheckResult::Outcome CProtocolAttempt::outcomeOf(Result result)
+{
+    switch (result) {
+    case Running:
+        return CheckResult::Stopped;
+    case Works:
+        return CheckResult::Working;
+    case Liar:
+        return CheckResult::Liar;
+    case Unreachable:
+        return CheckResult::Unreachable;
+    case Reset:
+        return CheckResult::Reset;
+    case ProtocolError:
+        return CheckResult::ProtocolError;
+    case TimedOut:
+        return CheckResult::TimedOut;
+    case Refused:
+        return CheckResult::Refused;
+    }
+    return CheckResult::Stopped;
+}
+
+int CProtocolAttempt::protocolFlag(Protocol protocol)
+{
+    switch (protocol) {
+    case Direct:
+        return 0;
+    case Http:
+        return CheckResult::Http;
+    case Connect:
+        return CheckResult::Connect;
+    case Socks5:
+        return CheckResult::Socks5;
+    case Socks4:
+        return CheckResult::Socks4;
+    }
+    return 0;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "check/checkresult.h"
+#include "check/judge.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+
+class QTcpSocket;
+
+// One way of fetching the judge's page: straight from the judge, or through a proxy by one protocol, on a
+// connection of its own. Ends once with a result; the owner bounds the time.
+class CProtocolAttempt : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Protocol { Direct, Http, Connect, Socks5, Socks4 };
+
+    // Tells apart what went wrong; Works when the judge's page came.
+    enum Result { Running, Works, Liar, Unreachable, Reset, ProtocolError, TimedOut, Refused };
+
+    // `clock` is the check's: the judge's first byte is timed from its start.
+    CProtocolAttempt(Protocol protocol, const Judge& judge, const QElapsedTimer& clock, QObject* parent = nullptr);
+
+    // Direct attempts connect to the judge's host; the others to the proxy.
+    void start(const QHostAddress& proxy = QHostAddress(), quint16 port = 0);
+    // Ends a running attempt with that result and closes its connection.
+    void end(Result result);
+
+    Protocol protocol() const { return m_protocol; }
+    Result result() const { return m_result; }
+    QString errorText() const { return m_errorText; }
+    const QByteArray& reply() const { return m_buffer; } // the judge's reply as it came
+    qint64 firstByteMs() const { return m_firstByteMs; }
+    QHostAddress peerAddress() const { return m_peer; }
+
+    // The proxy's result for each protocol, in CheckResult's terms.
+    static CheckResult::Outcome outcomeOf(Result result);
+    static int protocolFlag(Protocol protocol);
+
+signals:
+    void connected();
+    void finished();
+
+private:
+    enum Stage { Connecting, Greeting, Tunnel, Reply };
+
+    void onConnected();
+    void onReadyRead();
+    void onClosed();
+    void onError();
+    void sendJudgeRequest(bool absolute);
+    void readGreeting();
+    void readTunnel();
+    void readReply();
+    void readConnectReply();
+    void readSocks5Reply();
+    void readSocks4Reply();
+    void enterReply();
+    void judgeReply();
+
+    Protocol m_protocol;
+    Judge m_judge;
+    const QElapsedTimer& m_clock;
+    QTcpSocket* m_socket = nullptr;
+    Stage m_stage = Connecting;
+    Result m_result = Running;
+    QString m_errorText;
+    QByteArray m_buffer;
+    qint64 m_firstByteMs = -1;
+    QHostAddress m_peer;
+};

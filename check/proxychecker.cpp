@@ -1,0 +1,123 @@
+#include "check/proxychecker.h"
+
+#include "check/judgepage.h"
+#include "check/protocolattempt.h"
+#include "check/proxycheck.h"
+
+#include <QTimer>
+
+CProxyChecker::CProxyChecker(QObject* parent) : QObject(parent) {}
+
+CProxyChecker::~CProxyChecker() = default;
+
+void CProxyChecker::setProxies(const std::vector<ProxyEndpoint>& proxies)
+{
+    m_proxies = proxies;
+    m_results.assign(proxies.size(), CheckResult());
+}
+
+void CProxyChecker::setJudge(const QUrl& url, const QByteArray& marker)
+{
+    m_judge = Judge();
+    m_judge.url = url;
+    m_judge.marker = marker;
+}
+
+void CProxyChecker::start()
+{
+    m_judgeClock.start();
+    m_direct = new CProtocolAttempt(CProtocolAttempt::Direct, m_judge, m_judgeClock, this);
+    connect(m_direct, &CProtocolAttempt::finished, this, &CProxyChecker::judgeFetched);
+    QTimer::singleShot(m_timeoutMs, m_direct, [this] { m_direct->end(CProtocolAttempt::TimedOut); });
+    m_direct->start();
+}
+
+void CProxyChecker::judgeFetched()
+{
+    const CProtocolAttempt* direct = m_direct;
+    m_direct->deleteLater();
+    m_direct = nullptr;
+    if (m_stopping) {
+        m_ended = true;
+        emit finished();
+        return;
+    }
+    if (direct->result() != CProtocolAttempt::Works) {
+        const QString judge = m_judge.url.toString();
+        switch (direct->result()) {
+        case CProtocolAttempt::Liar:
+            emit judgeFailed(QStringLiteral("the judge %1 did not answer with status 200 and its marker \"%2\"")
+                                 .arg(judge, QString::fromUtf8(m_judge.marker)));
+            return;
+        case CProtocolAttempt::TimedOut:
+            emit judgeFailed(QStringLiteral("the judge %1 did not answer in time").arg(judge));
+            return;
+        default:
+            emit judgeFailed(QStringLiteral("the judge %1 cannot be fetched: %2")
+                                 .arg(judge, direct->errorText().isEmpty()
+                                                 ? CheckResult::outcomeText(CProtocolAttempt::outcomeOf(direct->result()))
+                                                 : direct->errorText()));
+            return;
+        }
+    }
+    m_judge.address = direct->peerAddress();
+    if (m_judge.address.protocol() == QAbstractSocket::IPv6Protocol) {
+        bool mapped = false;
+        const quint32 ipv4 = m_judge.address.toIPv4Address(&mapped);
+        if (mapped)
+            m_judge.address = QHostAddress(ipv4);
+    }
+    m_judge.ownAddress = JudgePage::firstAddress(direct->reply(), m_judge.address.toString());
+    m_clock.start();
+    launch();
+}
+
+void CProxyChecker::launch()
+{
+    while (!m_stopping && m_inFlight < m_concurrency && m_next < m_proxies.size()) {
+        const size_t index = m_next++;
+        auto* check = new CProxyCheck(m_proxies[index], m_judge, m_timeoutMs, this);
+        connect(check, &CProxyCheck::finished, this, [this, check, index] { checkFinished(check, index); });
+        ++m_inFlight;
+        check->start();
+    }
+    if (m_inFlight == 0 && !m_ended) {
+        m_ended = true;
+        emit finished();
+    }
+}
+
+void CProxyChecker::checkFinished(CProxyCheck* check, size_t index)
+{
+    m_results[index] = check->result();
+    --m_inFlight;
+    if (check->result().outcome != CheckResult::Stopped)
+        ++m_checked;
+    if (check->result().outcome == CheckResult::Working)
+        ++m_working;
+    check->deleteLater();
+    emit progressed();
+    if (!m_stopping)
+        launch();
+    else if (m_inFlight == 0 && !m_ended) {
+        m_ended = true;
+        emit finished();
+    }
+}
+
+void CProxyChecker::stop()
+{
+    if (m_ended || m_stopping)
+        return;
+    m_stopping = true;
+    if (m_direct) {
+        m_direct->end(CProtocolAttempt::TimedOut);
+        return;
+    }
+    for (CProxyCheck* check : findChildren<CProxyCheck*>(QString(), Qt::FindDirectChildrenOnly))
+        check->stop();
+    if (m_inFlight == 0 && !m_ended) {
+        m_ended = true;
+        emit finished();
+    }
+}
