@@ -1,5 +1,10 @@
 #include "app/commandline.h"
 
+#include "app/console.h"
+#include "check/proxylist.h"
+#include "util/externalhosts.h"
+#include "util/weburl.h"
+
 #include "harvest/sourcereport.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
@@ -8,6 +13,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
@@ -31,15 +37,11 @@ void onStopSignal(int)
     errno = saved;
 }
 
-void printLine(FILE* stream, const QString& text)
-{
-    std::fputs(qPrintable(text + QLatin1Char('\n')), stream);
-    std::fflush(stream);
-}
+using Console::printLine;
 
 bool fail(const QString& message)
 {
-    printLine(stderr, QStringLiteral("sievra: ") + message);
+    Console::tell(message);
     return false;
 }
 
@@ -64,8 +66,21 @@ int CCommandLine::run(const QStringList& arguments)
         return BadInput;
 
     m_terminal = ::isatty(STDERR_FILENO) == 1;
+    m_checkOptions.terminal = m_terminal;
     catchStopSignals();
+    if (!m_checkFile.isEmpty()) {
+        if (!startCheckOfFile())
+            return BadInput;
+    } else {
+        startHarvest();
+    }
+    return QCoreApplication::exec();
+}
+
+void CCommandLine::startHarvest()
+{
     m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    m_engine->setKeepProxies(m_check);
     m_engine->setRules(m_rules);
     m_engine->setUrls(m_urls);
     m_engine->setThreads(m_threads);
@@ -91,34 +106,75 @@ int CCommandLine::run(const QStringList& arguments)
 
     m_pagesTotal = m_urls.size();
     m_engine->start(m_depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
-    return QCoreApplication::exec();
 }
+
+namespace {
+
+// A number in its range, or the whole value is refused.
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int lowest, int highest,
+                int* value)
+{
+    bool ok = false;
+    *value = parser.value(option).toInt(&ok, 10);
+    if (ok && *value >= lowest && *value <= highest)
+        return true;
+    return fail(QStringLiteral("--%1 must be %2 to %3, not \"%4\".")
+                    .arg(option.names().first())
+                    .arg(lowest)
+                    .arg(highest)
+                    .arg(parser.value(option)));
+}
+
+QCommandLineOption valueOption(const char* name, const char* description, const char* valueName)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(valueName));
+}
+
+const QCommandLineOption harvestOption = valueOption("harvest", "The URLs to harvest, one a line.", "FILE");
+const QCommandLineOption threadsOption = valueOption("threads", "Page fetchers, 1 to 20 (5).", "N");
+const QCommandLineOption depthOption =
+    valueOption("depth", "Follow links first, N levels deep (1 to 5), as Multiple Crawl.", "N");
+const QCommandLineOption templateOption = valueOption("template", "The output line template, e.g. A:P.", "TEXT");
+const QCommandLineOption timeoutOption = valueOption("timeout", "Fetch time-out: 10, 15, 20 or 25 seconds.", "SECONDS");
+const QCommandLineOption reportOption =
+    valueOption("report", "Write what each source gave to FILE, tab-separated.", "FILE");
+const QCommandLineOption classicOption(QStringLiteral("classic"),
+                                       QStringLiteral("The window's harvest: http:// only, port 80, no redirect."));
+const QCommandLineOption insecureOption(QStringLiteral("insecure"),
+                                        QStringLiteral("Accept certificates that fail verification."));
+const QCommandLineOption checkOption(QStringLiteral("check"),
+                                     QStringLiteral("Check the proxies of FILE (sievra --check FILE), or those the "
+                                                    "harvest found, and list the working ones."));
+const QCommandLineOption judgeOption = valueOption("judge", "The http:// page fetched through each proxy.", "URL");
+const QCommandLineOption markerOption =
+    valueOption("judge-marker", "A text the judge's page always holds.", "TEXT");
+const QCommandLineOption checkTimeoutOption =
+    valueOption("check-timeout", "Seconds for the whole check of one proxy, 1 to 60 (5).", "SECONDS");
+const QCommandLineOption concurrencyOption =
+    valueOption("concurrency", "Checks in flight at a time, 1 to 4096 (256).", "N");
+const QCommandLineOption checkReportOption =
+    valueOption("check-report", "Write what the check of each proxy found to FILE, tab-separated.", "FILE");
+
+// Opened now, so a report that cannot be written stops the run before it starts.
+bool reportWritable(const QString& path, const QString& what)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return true;
+    return fail(QStringLiteral("cannot write the %1 %2: %3").arg(what, path, file.errorString()));
+}
+
+} // namespace
 
 bool CCommandLine::parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Harvests the proxies of the pages listed in FILE without a "
                                                     "window and prints the output file's path."));
-    const QCommandLineOption harvest(QStringLiteral("harvest"), QStringLiteral("The URLs to harvest, one a line."),
-                                     QStringLiteral("FILE"));
-    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Page fetchers, 1 to 20 (5)."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption depth(QStringLiteral("depth"),
-                                   QStringLiteral("Follow links first, N levels deep (1 to 5), as Multiple Crawl."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption lineTemplate(
-        QStringLiteral("template"), QStringLiteral("The output line template, e.g. A:P."), QStringLiteral("TEXT"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Fetch time-out: 10, 15, 20 or 25 seconds."),
-                                     QStringLiteral("SECONDS"));
-    const QCommandLineOption report(QStringLiteral("report"),
-                                    QStringLiteral("Write what each source gave to FILE, tab-separated."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption classic(QStringLiteral("classic"),
-                                     QStringLiteral("The window's harvest: http:// only, port 80, no redirect."));
-    const QCommandLineOption insecure(QStringLiteral("insecure"),
-                                      QStringLiteral("Accept certificates that fail verification."));
-    parser.addOptions({harvest, threads, depth, lineTemplate, timeout, report, classic, insecure});
+    parser.addOptions({harvestOption, threadsOption, depthOption, templateOption, timeoutOption, reportOption,
+                       classicOption, insecureOption, checkOption, judgeOption, markerOption, checkTimeoutOption,
+                       concurrencyOption, checkReportOption});
     parser.addHelpOption();
     parser.addVersionOption();
     if (!parser.parse(arguments))
@@ -127,42 +183,105 @@ bool CCommandLine::parse(const QStringList& arguments)
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
-    if (!parser.isSet(harvest))
-        return fail(QStringLiteral("--harvest FILE is missing."));
+    m_check = parser.isSet(checkOption);
+    QStringList positional = parser.positionalArguments();
+    // "--check FILE": the file is the one argument that is no option's value.
+    if (m_check && !parser.isSet(harvestOption) && !positional.isEmpty())
+        m_checkFile = positional.takeFirst();
+    if (!positional.isEmpty())
+        return fail(QStringLiteral("unexpected argument: ") + positional.first());
+    if (!parser.isSet(harvestOption) && m_checkFile.isEmpty())
+        return fail(m_check ? QStringLiteral("--check needs a FILE, or --harvest FILE.")
+                            : QStringLiteral("--harvest FILE is missing."));
 
-    // A number in its range, or the whole value is refused.
-    const auto number = [&parser](const QCommandLineOption& option, int lowest, int highest, int* value) {
-        bool ok = false;
-        *value = parser.value(option).toInt(&ok, 10);
-        if (ok && *value >= lowest && *value <= highest)
-            return true;
-        return fail(QStringLiteral("--%1 must be %2 to %3, not \"%4\".")
-                        .arg(option.names().first())
-                        .arg(lowest)
-                        .arg(highest)
-                        .arg(parser.value(option)));
-    };
-    if (parser.isSet(threads) && !number(threads, 1, CHarvestEngine::fetcherCount, &m_threads))
+    if (parser.isSet(threadsOption) && !readNumber(parser, threadsOption, 1, CHarvestEngine::fetcherCount, &m_threads))
         return false;
-    if (parser.isSet(depth) && !number(depth, 1, 5, &m_depth))
+    if (parser.isSet(depthOption) && !readNumber(parser, depthOption, 1, 5, &m_depth))
         return false;
     int timeoutChoice = -1;
-    if (parser.isSet(timeout)) {
+    if (parser.isSet(timeoutOption)) {
         const QStringList choices = {QStringLiteral("10"), QStringLiteral("15"), QStringLiteral("20"),
                                      QStringLiteral("25")};
-        timeoutChoice = choices.indexOf(parser.value(timeout));
+        timeoutChoice = choices.indexOf(parser.value(timeoutOption));
         if (timeoutChoice < 0)
-            return fail(QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeout)));
+            return fail(
+                QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeoutOption)));
     }
 
-    m_rules.classic = parser.isSet(classic);
-    m_rules.insecure = parser.isSet(insecure);
+    m_rules.classic = parser.isSet(classicOption);
+    m_rules.insecure = parser.isSet(insecureOption);
     if (m_rules.classic && m_rules.insecure)
         return fail(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
+    if (!parseCheck(parser))
+        return false;
+    if (m_checkFile.isEmpty() && !readUrls(parser.value(harvestOption)))
+        return false;
 
-    const QString file = parser.value(harvest);
+    if (parser.isSet(reportOption)) {
+        if (!m_checkFile.isEmpty())
+            return fail(QStringLiteral("--report tells what each source of a harvest gave; use --check-report."));
+        m_reportPath = parser.value(reportOption);
+        if (!reportWritable(m_reportPath, QStringLiteral("report")))
+            return false;
+    }
+    if (m_rules.insecure)
+        printLine(stderr, QStringLiteral("sievra: --insecure: certificates that fail verification are accepted."));
+
+    // The stored values stand for what is not given; none of this reaches the settings file.
+    m_config = std::make_unique<CConfig>();
+    m_config->setSaveOnExit(false);
+    if (timeoutChoice >= 0)
+        m_config->setTimeout(timeoutChoice);
+    if (m_depth > 0)
+        m_config->setDepth(m_depth);
+    // Upper case, as the configuration window takes it.
+    if (parser.isSet(templateOption))
+        m_config->setOutputFormat(parser.value(templateOption).toUpper());
+    m_checkOptions.lineTemplate = m_config->outputFormat();
+    return true;
+}
+
+bool CCommandLine::parseCheck(const QCommandLineParser& parser)
+{
+    for (const QCommandLineOption* option :
+         {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption, &checkReportOption})
+        if (!m_check && parser.isSet(*option))
+            return fail(QStringLiteral("--%1 needs --check.").arg(option->names().first()));
+    if (!m_check)
+        return true;
+
+    m_checkOptions.judge = QUrl(ExternalHosts::proxyJudge);
+    m_checkOptions.marker = ExternalHosts::proxyJudgeMarker.toUtf8();
+    if (parser.isSet(judgeOption)) {
+        m_checkOptions.judge = WebUrl::fromText(parser.value(judgeOption));
+        if (m_checkOptions.judge.isEmpty() || WebUrl::isSecure(m_checkOptions.judge))
+            return fail(QStringLiteral("--judge must be an http:// URL, not \"%1\".").arg(parser.value(judgeOption)));
+        // The default marker belongs to the default judge.
+        if (!parser.isSet(markerOption))
+            return fail(QStringLiteral("--judge needs --judge-marker TEXT: a text its page always holds."));
+    }
+    if (parser.isSet(markerOption)) {
+        m_checkOptions.marker = parser.value(markerOption).toUtf8();
+        if (m_checkOptions.marker.isEmpty())
+            return fail(QStringLiteral("--judge-marker must not be empty."));
+    }
+    int seconds = m_checkOptions.timeoutMs / 1000;
+    if (parser.isSet(checkTimeoutOption) && !readNumber(parser, checkTimeoutOption, 1, 60, &seconds))
+        return false;
+    m_checkOptions.timeoutMs = seconds * 1000;
+    if (parser.isSet(concurrencyOption) &&
+        !readNumber(parser, concurrencyOption, 1, CProxyChecker::maxConcurrency, &m_checkOptions.concurrency))
+        return false;
+    if (parser.isSet(checkReportOption)) {
+        m_checkOptions.reportPath = parser.value(checkReportOption);
+        if (!reportWritable(m_checkOptions.reportPath, QStringLiteral("check report")))
+            return false;
+    }
+    return true;
+}
+
+bool CCommandLine::readUrls(const QString& file)
+{
     QString failure;
     SkippedLines skipped;
     const bool read = m_rules.classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
@@ -177,27 +296,6 @@ bool CCommandLine::parse(const QStringList& arguments)
                             .arg(QString::number(skipped.count), file, skipped.first));
     if (m_urls.isEmpty())
         return fail(QStringLiteral("no usable URL in %1.").arg(file));
-
-    // Opened now, so a report that cannot be written stops the run before it starts.
-    if (parser.isSet(report)) {
-        m_reportPath = parser.value(report);
-        QFile reportFile(m_reportPath);
-        if (!reportFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return fail(QStringLiteral("cannot write the report %1: %2").arg(m_reportPath, reportFile.errorString()));
-    }
-    if (m_rules.insecure)
-        printLine(stderr, QStringLiteral("sievra: --insecure: certificates that fail verification are accepted."));
-
-    // The stored values stand for what is not given; none of this reaches the settings file.
-    m_config = std::make_unique<CConfig>();
-    m_config->setSaveOnExit(false);
-    if (timeoutChoice >= 0)
-        m_config->setTimeout(timeoutChoice);
-    if (m_depth > 0)
-        m_config->setDepth(m_depth);
-    // Upper case, as the configuration window takes it.
-    if (parser.isSet(lineTemplate))
-        m_config->setOutputFormat(parser.value(lineTemplate).toUpper());
     return true;
 }
 
@@ -228,8 +326,13 @@ void CCommandLine::stopSignalled()
     char bytes[16];
     while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
     }
+    m_stopRequested = true;
+    // A check keeps the working proxies found so far.
+    if (m_checkRun)
+        return m_checkRun->stop();
     // As Stop: the pages so far are extracted, or a running extraction keeps its lines so far.
-    m_engine->stop();
+    if (m_engine)
+        m_engine->stop();
 }
 
 void CCommandLine::showProgress(bool last)
@@ -238,20 +341,16 @@ void CCommandLine::showProgress(bool last)
     if (text == m_shown && !(last && m_terminal))
         return;
     m_shown = text;
-    if (m_terminal) {
-        std::fputs(qPrintable(QStringLiteral("\r") + text + QStringLiteral("\x1b[K") + (last ? "\n" : "")), stderr);
-        std::fflush(stderr);
-    } else {
-        printLine(stderr, text);
-    }
+    Console::showProgress(text, m_terminal, last);
 }
 
-void CCommandLine::writeReport()
+void CCommandLine::writeReport(const QHash<QString, int>* workingPerPage)
 {
-    const CSourceReport report(m_engine->sourceResults(), m_engine->linesPerPage());
-    printLine(stderr, report.summary());
     if (m_reportPath.isEmpty())
         return;
+    CSourceReport report(m_engine->sourceResults(), m_engine->linesPerPage());
+    if (workingPerPage)
+        report.setWorkingPerPage(*workingPerPage);
     QFile file(m_reportPath);
     const QByteArray text = report.text();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
@@ -262,15 +361,68 @@ void CCommandLine::writeReport()
 void CCommandLine::finish()
 {
     showProgress(true);
-    writeReport();
+    printLine(stderr, CSourceReport(m_engine->sourceResults(), m_engine->linesPerPage()).summary());
     if (!m_outputPath.isEmpty()) {
         printLine(stdout, m_outputPath);
+        // A stop means the whole run: the harvest's list is kept, and not checked.
+        if (m_check && !m_stopRequested)
+            return startCheckOfHarvest();
+        writeReport();
         QCoreApplication::exit(Written);
-    } else if (!m_failure.isEmpty()) {
+        return;
+    }
+    writeReport();
+    if (!m_failure.isEmpty()) {
         printLine(stderr, QStringLiteral("sievra: ") + QString(m_failure).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         QCoreApplication::exit(BadInput);
     } else {
         printLine(stderr, QStringLiteral("sievra: no proxies found."));
         QCoreApplication::exit(NoProxies);
     }
+}
+
+bool CCommandLine::startCheckOfFile()
+{
+    ProxyList list;
+    QString failure;
+    if (!list.addFile(m_checkFile, &failure))
+        return fail(QStringLiteral("cannot read %1: %2").arg(m_checkFile, failure));
+    if (list.unusable() > 0)
+        Console::tell(list.unusable() == 1
+                          ? QStringLiteral("skipped 1 address of %1 that is no proxy: %2").arg(m_checkFile,
+                                                                                            list.firstUnusable())
+                          : QStringLiteral("skipped %1 addresses of %2 that are no proxy, the first: %3")
+                                .arg(QString::number(list.unusable()), m_checkFile, list.firstUnusable()));
+    if (list.proxies().empty())
+        return fail(QStringLiteral("no proxy in %1.").arg(m_checkFile));
+    startCheck(list.proxies(), quint32(QDateTime::currentSecsSinceEpoch()));
+    return true;
+}
+
+// The proxies the harvest wrote, in the order of its list.
+void CCommandLine::startCheckOfHarvest()
+{
+    ProxyList list;
+    for (const CLeechProxies::PageProxies& page : m_engine->proxiesPerPage())
+        for (const QByteArray& text : page.proxies)
+            list.addProxyText(text.constData(), int(text.size()), int(text.indexOf(':')));
+    startCheck(list.proxies(), m_engine->runStamp());
+}
+
+void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp)
+{
+    m_checkOptions.runStamp = runStamp;
+    m_checkRun = std::make_unique<CCheckRun>(m_checkOptions);
+    connect(m_checkRun.get(), &CCheckRun::finished, this, &CCommandLine::checkFinished);
+    m_checkRun->fitConcurrency();
+    m_checkRun->start(proxies);
+}
+
+void CCommandLine::checkFinished(int status)
+{
+    if (m_engine) {
+        const QHash<QString, int> working = m_checkRun->workingPerPage(m_engine->proxiesPerPage());
+        writeReport(&working);
+    }
+    QCoreApplication::exit(status);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/checkrun.h"
 #include "harvest/harvestengine.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@ class QSocketNotifier;
 
 // A harvest without a window: `sievra --harvest FILE [options]`. Reads the options, runs the engine over the
 // file's URLs, shows progress on standard error and prints the output file's path on standard output.
+// `sievra --check FILE` checks the proxies a file names; `--harvest FILE --check` harvests, then checks.
 class CCommandLine : public QObject
 {
     Q_OBJECT
@@ -26,15 +28,27 @@ public:
 
 private:
     bool parse(const QStringList& arguments);
+    bool parseCheck(const class QCommandLineParser& parser);
+    bool readUrls(const QString& file);
     bool makeFolders();
+    void startHarvest();
+    bool startCheckOfFile();
+    void startCheckOfHarvest();
+    void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp);
+    void checkFinished(int status);
     void catchStopSignals();
     void stopSignalled();
     void showProgress(bool last = false);
     void finish();
-    void writeReport();
+    void writeReport(const QHash<QString, int>* workingPerPage = nullptr);
 
     std::unique_ptr<CConfig> m_config;
     std::unique_ptr<CHarvestEngine> m_engine;
+    std::unique_ptr<CCheckRun> m_checkRun;
+    CCheckRun::Options m_checkOptions;
+    bool m_check = false;
+    QString m_checkFile; // a check of a file rather than of a harvest
+    bool m_stopRequested = false;
     QSocketNotifier* m_signalNotifier = nullptr;
     QStringList m_urls;
     WebRules m_rules;

@@ -59,6 +59,7 @@ void CProtocolAttempt::end(Result result)
 void CProtocolAttempt::onConnected()
 {
     m_peer = m_socket->peerAddress();
+    m_local = m_socket->localAddress();
     switch (m_protocol) {
     case Direct:
         sendJudgeRequest(false);

@@ -36,6 +36,7 @@ public:
     const QByteArray& reply() const { return m_buffer; } // the judge's reply as it came
     qint64 firstByteMs() const { return m_firstByteMs; }
     QHostAddress peerAddress() const { return m_peer; }
+    QHostAddress localAddress() const { return m_local; }
 
     // The proxy's result for each protocol, in CheckResult's terms.
     static CheckResult::Outcome outcomeOf(Result result);
@@ -72,4 +73,5 @@ private:
     QByteArray m_buffer;
     qint64 m_firstByteMs = -1;
     QHostAddress m_peer;
+    QHostAddress m_local;
 };

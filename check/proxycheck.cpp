@@ -102,7 +102,7 @@ void CProxyCheck::sum()
     m_result.outcome = CheckResult::Working;
     m_result.firstByteMs = int(first->firstByteMs());
     const QByteArray& page = first->reply();
-    m_result.seenAddress = JudgePage::firstAddress(page, m_judge.address.toString());
+    m_result.seenAddress = JudgePage::firstAddress(page, m_judge.ownOfJudge);
     if (m_judge.ownAddress.isEmpty())
         m_result.anonymity = CheckResult::Unknown;
     else if (JudgePage::mentionsAddress(page, m_judge.ownAddress))

@@ -67,7 +67,9 @@ void CProxyChecker::judgeFetched()
         if (mapped)
             m_judge.address = QHostAddress(ipv4);
     }
-    m_judge.ownAddress = JudgePage::firstAddress(direct->reply(), m_judge.address.toString());
+    if (m_judge.address != direct->localAddress())
+        m_judge.ownOfJudge = m_judge.address.toString();
+    m_judge.ownAddress = JudgePage::firstAddress(direct->reply(), m_judge.ownOfJudge);
     m_clock.start();
     launch();
 }

@@ -71,6 +71,12 @@ QHash<QString, int> CLeechProxies::linesPerPage()
     return m_linesPerPage;
 }
 
+QList<CLeechProxies::PageProxies> CLeechProxies::proxiesPerPage()
+{
+    const QMutexLocker runLock(&m_runLock);
+    return m_proxiesPerPage;
+}
+
 void CLeechProxies::start(QThread::Priority priority)
 {
     if (isRunning())
@@ -151,6 +157,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
     int lineCount = 0;
     QByteArray line;
     PageScanner scanner;
+    const bool keep = m_keepProxies.load();
     const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
         if (!outputWritable())
             return false;
@@ -162,13 +169,18 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
             return false;
         }
         ++lineCount;
+        if (keep)
+            m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));
         emit signifyNewProxy();
         return true;
     };
     m_linesPerPage.clear();
+    m_proxiesPerPage.clear();
     for (const QString& path : pagePaths) {
         if (!outputWritable())
             break;
+        if (keep)
+            m_proxiesPerPage.append({QFileInfo(path).fileName(), {}});
         QByteArray page = readPage(path);
         const int before = lineCount;
         scanner.scan(page, writeLine);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,16 @@ public:
     // Read once the run has ended.
     QHash<QString, int> linesPerPage();
 
+    // When on, each run also keeps the proxy texts it wrote, page by page in the order written; for a check of
+    // what a harvest gave, source by source.
+    struct PageProxies
+    {
+        QString page; // the page file's name
+        QList<QByteArray> proxies;
+    };
+    void setKeepProxies(bool keep) { m_keepProxies = keep; }
+    QList<PageProxies> proxiesPerPage();
+
 signals:
     void signifyNewProxy();
     void harvestComplete();
@@ -64,6 +75,8 @@ private:
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
     QHash<QString, int> m_linesPerPage;
+    std::atomic<bool> m_keepProxies{false};
+    QList<PageProxies> m_proxiesPerPage;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
     // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a

@@ -56,6 +56,9 @@ public:
     QList<CCrawlResult> sourceResults() const { return m_sourceResults; }
     // Lines the last extraction wrote from each page file, by its name; read once it has finished.
     QHash<QString, int> linesPerPage() { return m_extraction.linesPerPage(); }
+    // The proxies the last extraction wrote, page by page; kept only when asked for before the harvest.
+    void setKeepProxies(bool keep) { m_extraction.setKeepProxies(keep); }
+    QList<CLeechProxies::PageProxies> proxiesPerPage() { return m_extraction.proxiesPerPage(); }
 
 signals:
     void harvestStarting();

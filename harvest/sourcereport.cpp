@@ -6,18 +6,28 @@ CSourceReport::CSourceReport(const QList<CCrawlResult>& results, const QHash<QSt
         m_sources.append({result, result.pageName().isEmpty() ? 0 : linesPerPage.value(result.pageName())});
 }
 
+void CSourceReport::setWorkingPerPage(const QHash<QString, int>& workingPerPage)
+{
+    m_checked = true;
+    for (Source& source : m_sources)
+        source.working = source.result.pageName().isEmpty() ? 0 : workingPerPage.value(source.result.pageName());
+}
+
 QByteArray CSourceReport::text() const
 {
-    QString text = QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\n");
+    QString text = m_checked ? QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms\n")
+                             : QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\n");
     for (const Source& source : m_sources) {
         const CFetchOutcome outcome = source.result.outcome();
-        const QStringList fields = {source.result.url(),
-                                    outcome.finalUrl(),
-                                    outcome.text(),
-                                    outcome.status() > 0 ? QString::number(outcome.status()) : QString(),
-                                    QString::number(source.result.bytes()),
-                                    QString::number(source.proxies),
-                                    QString::number(outcome.milliseconds())};
+        QStringList fields = {source.result.url(),
+                              outcome.finalUrl(),
+                              outcome.text(),
+                              outcome.status() > 0 ? QString::number(outcome.status()) : QString(),
+                              QString::number(source.result.bytes()),
+                              QString::number(source.proxies)};
+        if (m_checked)
+            fields << QString::number(source.working);
+        fields << QString::number(outcome.milliseconds());
         text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return text.toUtf8();

@@ -14,6 +14,9 @@ class CSourceReport
 public:
     CSourceReport(const QList<CCrawlResult>& results, const QHash<QString, int>& linesPerPage);
 
+    // Adds the "working" column: the proxies of each page that a check found working, by page file name.
+    void setWorkingPerPage(const QHash<QString, int>& workingPerPage);
+
     QByteArray text() const;
     // "sources: N gave proxies, N gave none, N failed"
     QString summary() const;
@@ -23,8 +26,10 @@ private:
     {
         CCrawlResult result;
         int proxies = 0;
+        int working = 0;
     };
     static bool failed(const Source& source);
 
     QList<Source> m_sources;
+    bool m_checked = false;
 };

@@ -17,4 +17,9 @@ inline const QString searchReferrer = QStringLiteral("www.bing.com/search?q=prox
 // Word in the host name of the proxy-list site whose links carry host and port as query parameters.
 inline const QString rewriteSiteMarker = QStringLiteral("proxy-listen");
 
+// The page a proxy check fetches through each proxy (an http:// page that echoes the request it got), and a
+// text its page always holds.
+inline const QString proxyJudge = QStringLiteral("http://httpbin.org/get");
+inline const QString proxyJudgeMarker = QStringLiteral("\"origin\"");
+
 } // namespace ExternalHosts

@@ -1,0 +1,173 @@
+#include "app/checkrun.h"
+
+#include "app/console.h"
+#include "check/checkreport.h"
+#include "check/proxylist.h"
+#include "extraction/linetemplate.h"
+#include "settings/userfolders.h"
+#include "util/outputfilename.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QThread>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Sockets left for everything else the process holds open.
+constexpr rlim_t reservedFiles = 64;
+
+} // namespace
+
+CCheckRun::CCheckRun(const Options& options, QObject* parent) : QObject(parent), m_options(options)
+{
+    m_checker.setJudge(options.judge, options.marker);
+    m_checker.setTimeout(options.timeoutMs);
+    m_checker.setConcurrency(options.concurrency);
+    connect(&m_checker, &CProxyChecker::judgeFailed, this, [this](const QString& reason) {
+        Console::tell(reason + QLatin1Char('.'));
+        m_judgeFailed = true;
+        emit finished(1);
+    });
+    connect(&m_checker, &CProxyChecker::finished, this, &CCheckRun::end);
+    // A few times a second is enough to read, and spares a log one line per proxy.
+    m_progressTimer.setInterval(options.terminal ? 200 : 1000);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
+}
+
+void CCheckRun::fitConcurrency()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t needed = rlim_t(m_options.concurrency) * CProxyChecker::socketsPerCheck + reservedFiles;
+    if (limit.rlim_cur >= needed)
+        return;
+    const int fits = limit.rlim_cur > reservedFiles + CProxyChecker::socketsPerCheck
+                         ? int((limit.rlim_cur - reservedFiles) / CProxyChecker::socketsPerCheck)
+                         : 1;
+    Console::tell(QStringLiteral("--concurrency lowered from %1 to %2: at most %3 files may be open.")
+                      .arg(m_options.concurrency)
+                      .arg(fits)
+                      .arg(qulonglong(limit.rlim_cur)));
+    m_options.concurrency = fits;
+    m_checker.setConcurrency(fits);
+}
+
+void CCheckRun::start(const std::vector<ProxyEndpoint>& proxies)
+{
+    m_checker.setProxies(proxies);
+    m_progressTimer.start();
+    m_checker.start();
+}
+
+void CCheckRun::stop()
+{
+    m_checker.stop();
+}
+
+void CCheckRun::showProgress(bool last)
+{
+    const qint64 ms = m_checker.elapsedMs();
+    const QString text = QStringLiteral("checked %1 of %2, working %3, %4 checks/s")
+                             .arg(m_checker.checked())
+                             .arg(m_checker.proxies().size())
+                             .arg(m_checker.working())
+                             .arg(ms > 0 ? qint64(m_checker.checked()) * 1000 / ms : 0);
+    if (text == m_shown && !last)
+        return;
+    m_shown = text;
+    Console::showProgress(text, m_options.terminal, last);
+}
+
+void CCheckRun::end()
+{
+    m_progressTimer.stop();
+    if (m_judgeFailed)
+        return;
+    showProgress(true);
+    writeReport();
+    Console::printLine(stderr, CheckReport::summary(m_checker.results()));
+    if (m_checker.working() == 0) {
+        Console::tell(QStringLiteral("no proxy works."));
+        return emit finished(2);
+    }
+    QString failure;
+    if (!writeList(&failure)) {
+        Console::tell(failure);
+        return emit finished(1);
+    }
+    Console::printLine(stdout, m_outputPath);
+    emit finished(0);
+}
+
+bool CCheckRun::writeList(QString* failure)
+{
+    // Named by the second the list is written in; a list of the same run written in that second (a harvest just
+    // before) has that name already, so this one waits for the next.
+    const QDir folder(UserFolders::outputFolder());
+    OutputFileName name{QDate::currentDate(), m_options.runStamp, QDateTime::currentSecsSinceEpoch()};
+    while (folder.entryList({QStringLiteral("*-") + name.unfinished()}, QDir::Files).size() > 0) {
+        QThread::msleep(50);
+        name = {QDate::currentDate(), m_options.runStamp, QDateTime::currentSecsSinceEpoch()};
+    }
+
+    const LineTemplate lineTemplate(m_options.lineTemplate);
+    QByteArray text;
+    const std::vector<ProxyEndpoint>& proxies = m_checker.proxies();
+    for (size_t i = 0; i < proxies.size(); ++i) {
+        if (m_checker.results()[i].outcome != CheckResult::Working)
+            continue;
+        const QByteArray address = proxies[i].addressText().toLatin1();
+        const QByteArray port = QByteArray::number(proxies[i].port);
+        lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
+        text += "\r\n";
+    }
+    // Written whole under its final name, so the window never lists half a list.
+    QSaveFile file(folder.filePath(name.finished(m_checker.working())));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        *failure = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    m_outputPath = file.fileName();
+    return true;
+}
+
+void CCheckRun::writeReport()
+{
+    if (m_options.reportPath.isEmpty())
+        return;
+    QFile file(m_options.reportPath);
+    const QByteArray text = CheckReport::text(m_checker.proxies(), m_checker.results());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
+        Console::tell(QStringLiteral("cannot write the check report %1: %2").arg(m_options.reportPath, file.errorString()));
+}
+
+QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const
+{
+    QHash<quint64, bool> works;
+    const std::vector<ProxyEndpoint>& proxies = m_checker.proxies();
+    for (size_t i = 0; i < proxies.size(); ++i)
+        works.insert(proxies[i].key(), m_checker.results()[i].outcome == CheckResult::Working);
+    QHash<QString, int> counts;
+    for (const CLeechProxies::PageProxies& page : pages) {
+        int count = 0;
+        for (const QByteArray& text : page.proxies) {
+            ProxyEndpoint proxy;
+            if (ProxyList::parse(text.constData(), int(text.size()), int(text.indexOf(':')), &proxy))
+                count += works.value(proxy.key());
+        }
+        if (count > 0)
+            counts.insert(page.page, count);
+    }
+    return counts;
+}
