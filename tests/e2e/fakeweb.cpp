@@ -101,6 +101,13 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
             huge += "<tr><td>" + proxy.toLatin1() + "</td></tr>" + QByteArray(100, ' ');
         return FakeReply::page(huge);
     }
+    if (routed.host == QUrl(judge).host() && routed.path == QUrl(judge).path()) {
+        const QByteArray head = request.bytes.left(request.bytes.indexOf("\r\n\r\n") + 2);
+        const QByteArray body =
+            judgeMarker.toLatin1() + "\nREMOTE_ADDR = " + request.peer.toLatin1() + "\n" + head.split('\n').mid(1).join('\n');
+        return FakeReply::whole("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                                body);
+    }
     const FakeReply reply = FakeHttpServer::replyFor(routed);
     // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
     // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.

@@ -13,6 +13,7 @@
 //                   connection in the headers, /huge.html is 50 MB of manyProxies(0, 400000), /binary.html holds
 //                   every byte value, /many.html holds manyProxies(500000, 20000), /endless.html sends the lines
 //                   of manyProxies(700000, 1000) over and over and never ends
+//   proxy judge     /judge echoes the request: the marker, "REMOTE_ADDR = <address>", then the head's lines
 //   TLS tarpit      once listenTarpit() is called: takes connections and never sends a byte, so a TLS
 //                   handshake stalls
 class FakeWeb : public FakeHttpServer
@@ -27,6 +28,9 @@ public:
 
     // The whole reply to a request for the URL without a "Referrer: " line, as the link crawler sends it.
     QByteArray replyTo(const QUrl& url);
+
+    static inline const QString judge = QStringLiteral("http://www.proxyjudge.com/judge");
+    static inline const QString judgeMarker = QStringLiteral("PROXY-JUDGE");
 
 protected:
     FakeReply replyFor(const FakeRequest& request) override;

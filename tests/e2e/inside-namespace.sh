@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside the private namespace: loopback up, our hosts file, a test CA that only this namespace trusts,
-# nginx with the secure sites on 127.0.0.3, then the suite, which serves the fake web on port 80 itself.
+# nginx with the secure sites on 127.0.0.3, real proxies for the check cases (tinyproxy, microsocks, dante on
+# 127.0.0.21 to 25), then the suite, which serves the fake web on port 80 itself.
 # The suite gets the test CA's certificate file as SIEVRA_E2E_CA.
 set -euo pipefail
 suite=$1
@@ -10,12 +11,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 run=$(mktemp -d -t sievra-e2e.XXXXXX)
 nginx_pid=""
+proxy_pids=()
 certs_mounted=""
 cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
+    for pid in $nginx_pid "${proxy_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     [ -z "$certs_mounted" ] || umount /etc/ssl/certs 2>/dev/null || true
     rm -rf "$run"
 }
@@ -100,6 +102,29 @@ for try in $(seq 100); do
     [ "$try" -lt 100 ] || { echo "end-to-end suite: nginx is not listening on 127.0.0.3:443." >&2; exit 1; }
     sleep 0.1
 done
+
+# The proxies, each killed with this script like nginx, and waited for until it listens.
+start_proxy() { # address, port, command...
+    local address=$1 port=$2
+    shift 2
+    setpriv --pdeathsig KILL "$@" >>"$run/proxies.log" 2>&1 &
+    proxy_pids+=($!)
+    for try in $(seq 100); do
+        if (: <>"/dev/tcp/$address/$port") 2>/dev/null; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "end-to-end suite: $1 is not listening on $address:$port:" >&2
+    cat "$run/proxies.log" >&2
+    exit 1
+}
+for name in via forwarded hidden; do
+    address=$(sed -n 's/^Listen //p' "$here/proxies/tinyproxy-$name.conf")
+    start_proxy "$address" 8888 tinyproxy -d -c "$here/proxies/tinyproxy-$name.conf"
+done
+start_proxy 127.0.0.24 1080 microsocks -i 127.0.0.24 -p 1080 -b 127.0.0.44
+start_proxy 127.0.0.25 1080 danted -f "$here/proxies/danted.conf" -p "$run/danted.pid"
 
 status=0
 QT_QPA_PLATFORM=offscreen "$suite" "$@" || status=$?

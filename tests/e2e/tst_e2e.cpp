@@ -129,6 +129,15 @@ private slots:
     void initTestCase()
     {
         m_web = std::make_unique<FakeWeb>(QFINDTESTDATA("sites"));
+        // Proxies that misbehave as no real server does: one answers every request with a page of its own, one
+        // closes in the middle of its reply, one takes connections and never answers.
+        m_liar.setDefaultReply(FakeReply::page("<html><body>Welcome to our free wifi</body></html>"));
+        m_cut.setDefaultReply(FakeReply::whole("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" +
+                                               FakeWeb::judgeMarker.toLatin1() + "\nREMOTE_ADDR = "));
+        m_tarpit.setDefaultReply(FakeReply::keepOpenAfter(QByteArray()));
+        QVERIFY(m_liar.listen(QHostAddress(u"127.0.0.26"_s), 8080));
+        QVERIFY(m_cut.listen(QHostAddress(u"127.0.0.27"_s), 8080));
+        QVERIFY(m_tarpit.listen(QHostAddress(u"127.0.0.28"_s), 8080));
         QVERIFY2(m_web->listen(QHostAddress::LocalHost, 80), qPrintable(m_web->errorText()));
         QVERIFY2(m_web->listenTarpit(QHostAddress(u"127.0.0.4"_s), 443), qPrintable(m_web->tarpitErrorText()));
         web = m_web.get();
@@ -576,14 +585,153 @@ private slots:
 #endif
     }
 
+    // Checking proxies: real HTTP and SOCKS proxies in the namespace, the suite's own misbehaving ones, and a judge
+    // on the fake web that echoes what it got.
+    void check_data()
+    {
+        QTest::addColumn<QByteArray>("list"); // the file checked
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("interruptAt");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines");  // of the output file, in order
+        QTest::addColumn<QStringList>("report"); // address, port, outcome, protocols, anonymity, seen address
+        QTest::addColumn<QStringList>("told");   // lines on standard error besides the progress, in order
+
+        const QStringList judge = {"--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker};
+        const auto row = [](const char* address, int port, const char* outcome, const char* protocols = "",
+                            const char* anonymity = "", const char* seen = "") {
+            return QStringList{QString::fromLatin1(address), QString::number(port), QString::fromLatin1(outcome),
+                               QString::fromLatin1(protocols), QString::fromLatin1(anonymity),
+                               QString::fromLatin1(seen)}
+                .join(u'\t');
+        };
+        const QByteArray every = "<tr><td>127.0.0.21:8888</td><td>HTTP</td></tr>\n127.0.0.22:8888 127.0.0.23:8888\n"
+                                 "127.0.0.24:1080, 127.0.0.25:1080; 127.0.0.26:8080\n127.0.0.27:8080\n"
+                                 "300.1.1.1:80 127.0.0.28:8080\n127.0.0.29:8080 127.0.0.21:9999 127.0.0.21:8888\n";
+        QTest::newRow("every kind of proxy, one listed twice")
+            << every << judge + QStringList{"--check-timeout", "2", "--template", "p a"} << QByteArray() << 0
+            << QStringList{"8888 127.0.0.21", "8888 127.0.0.22", "8888 127.0.0.23", "1080 127.0.0.24",
+                           "1080 127.0.0.25"}
+            << QStringList{row("127.0.0.21", 8888, "working", "http,connect", "anonymous", "127.0.0.41"),
+                           row("127.0.0.22", 8888, "working", "http,connect", "transparent", "127.0.0.42"),
+                           row("127.0.0.23", 8888, "working", "http,connect", "elite", "127.0.0.43"),
+                           row("127.0.0.24", 1080, "working", "socks5", "elite", "127.0.0.44"),
+                           row("127.0.0.25", 1080, "working", "socks5,socks4", "elite", "127.0.0.45"),
+                           row("127.0.0.26", 8080, "liar"),
+                           row("127.0.0.27", 8080, "reset"),
+                           row("127.0.0.28", 8080, "timed out"),
+                           row("127.0.0.29", 8080, "refused"),
+                           row("127.0.0.21", 9999, "refused")}
+            << QStringList{"sievra: skipped 1 address of %1 that is no proxy: 300.1.1.1:80",
+                           "proxies: 5 working of 10 checked"};
+        QTest::newRow("none works") << QByteArray("127.0.0.29:8080 127.0.0.26:8080") << judge << QByteArray() << 2
+                                    << QStringList()
+                                    << QStringList{row("127.0.0.29", 8080, "refused"), row("127.0.0.26", 8080, "liar")}
+                                    << QStringList{"proxies: 0 working of 2 checked", "sievra: no proxy works."};
+        // Stopped while the tarpit holds its check: what works so far is kept, the rest is told as stopped.
+        QTest::newRow("SIGINT keeps the working ones")
+            << QByteArray("127.0.0.28:8080 127.0.0.24:1080") << judge + QStringList{"--check-timeout", "60"}
+            << QByteArray("working 1") << 0 << QStringList{"127.0.0.24:1080"}
+            << QStringList{row("127.0.0.28", 8080, "stopped"),
+                           row("127.0.0.24", 1080, "working", "socks5", "elite", "127.0.0.44")}
+            << QStringList{"proxies: 1 working of 1 checked"};
+        QTest::newRow("a judge without its marker")
+            << QByteArray("127.0.0.21:8888") << QStringList{"--judge", FakeWeb::judge, "--judge-marker", "ELSEWHERE"}
+            << QByteArray() << 1 << QStringList() << QStringList()
+            << QStringList{"sievra: the judge " + FakeWeb::judge +
+                           " did not answer with status 200 and its marker \"ELSEWHERE\"."};
+        QTest::newRow("no proxy in the file") << QByteArray("127.0.0.1 port 80") << judge << QByteArray() << 1
+                                              << QStringList() << QStringList()
+                                              << QStringList{"sievra: no proxy in %1."};
+    }
+
+    void check()
+    {
+        QFETCH(QByteArray, list);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, interruptAt);
+        QFETCH(int, status);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, report);
+        QFETCH(QStringList, told);
+
+        const QString reportPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
+        QVERIFY(writeFile(listPath(), list));
+        const Run run =
+            runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options, interruptAt);
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.lines, lines);
+        for (QString& line : told)
+            line = line.contains("%1"_L1) ? line.arg(listPath()) : line;
+        QCOMPARE(notices(run), told);
+        if (!report.isEmpty())
+            QCOMPARE(checkReport(reportPath), report);
+    }
+
+    // A harvest, then a check of what it found; the source report tells the working proxies of each source.
+    void harvestThenCheck()
+    {
+        const QString list = u"http://www.checkedproxies.com/list.html"_s;
+        const QString socks = u"http://www.checkedproxies.com/socks.html"_s;
+        const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
+        const QString checksPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
+        QVERIFY(writeFile(listPath(), (list + '\n'_L1 + socks + '\n'_L1).toUtf8()));
+        const Run run = runCommand({"--harvest", listPath(), "--threads", "2", "--check", "--judge", FakeWeb::judge,
+                                    "--judge-marker", FakeWeb::judgeMarker, "--report", reportPath,
+                                    "--check-report", checksPath});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.paths.size(), 2);
+        // Both sources' proxies, in page order; the check lists each working one once.
+        QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()),
+                 scannedLines({list, socks}));
+        QCOMPARE(run.lines, (QStringList{"127.0.0.21:8888", "127.0.0.24:1080"}));
+        QCOMPARE(notices(run), (QStringList{"sources: 2 gave proxies, 0 gave none, 0 failed",
+                                            "proxies: 2 working of 4 checked"}));
+        QStringList sources = QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(sources.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms"_s);
+        for (QString& line : sources)
+            line = line.section(u'\t', 0, 1) + u'\t' + line.section(u'\t', 5, 6);
+        QCOMPARE(sources, (QStringList{list + '\t'_L1 + list + "\t3\t1"_L1, socks + '\t'_L1 + socks + "\t2\t2"_L1}));
+        QCOMPARE(checkReport(checksPath).size(), 4);
+    }
+
 private:
     struct Run
     {
         int status = -1;
         QStringList errors; // standard error's lines
-        QStringList lines;  // of the output file, none when there is none
+        QStringList paths;  // on standard output
+        QStringList lines;  // of the last output file, none when there is none
         long peakKilobytes = 0;
     };
+
+    // Standard error without the progress lines.
+    static QStringList notices(const Run& run)
+    {
+        QStringList lines;
+        for (const QString& line : run.errors)
+            if (!line.isEmpty() && !line.startsWith("pages "_L1) && !line.startsWith("checked "_L1))
+                lines << line;
+        return lines;
+    }
+
+    // A check report's lines without their header and their times, which must be numbers where a proxy works.
+    static QStringList checkReport(const QString& path)
+    {
+        QStringList lines = QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
+        [&] { QCOMPARE(lines.value(0), u"address\tport\toutcome\tprotocols\tms\tanonymity\tseen address"_s); }();
+        lines.removeFirst();
+        for (QString& line : lines) {
+            QStringList fields = line.split(u'\t');
+            bool number = false;
+            const int ms = fields.value(4).toInt(&number);
+            [&] { QVERIFY2(fields.value(2) == "working"_L1 ? number && ms >= 0 : fields.value(4).isEmpty(),
+                           qPrintable(line)); }();
+            fields.removeAt(4);
+            line = fields.join(u'\t');
+        }
+        return lines;
+    }
 
     QString listPath() const
     {
@@ -593,16 +741,25 @@ private:
     // The real program on a list file with these lines; SIGINT once standard error shows `interruptAt`.
     Run runProgram(const QStringList& urls, const QStringList& options, const QByteArray& interruptAt = QByteArray())
     {
-        Run result;
         if (!urls.isEmpty())
             [&] { QVERIFY(writeFile(listPath(), (urls.join(u'\n') + u'\n').toUtf8())); }();
+        const Run result = runCommand(QStringList{"--harvest", listPath()} + options, interruptAt);
+        [&] { QVERIFY(result.paths.size() <= 1); }();
+        return result;
+    }
+
+    // The real program with these arguments. Every output file it leaves is named on standard output, in order,
+    // and nothing else is; `lines` are the last one's.
+    Run runCommand(const QStringList& arguments, const QByteArray& interruptAt = QByteArray())
+    {
+        Run result;
         QProcess program;
         // No display of any kind: a window, even an offscreen one, would make it fail.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(QString::fromLatin1(name));
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(SIEVRA_BINARY), QStringList{"--harvest", listPath()} + options);
+        program.start(QStringLiteral(SIEVRA_BINARY), arguments);
         [&] { QVERIFY(program.waitForStarted()); }();
         QByteArray errorText;
         if (!interruptAt.isEmpty()) {
@@ -622,16 +779,17 @@ private:
         result.status = program.exitCode();
         errorText += program.readAllStandardError();
         result.errors = QString::fromLocal8Bit(errorText).split(u'\n');
-        const QStringList files = outputFiles();
-        const QByteArray out = program.readAllStandardOutput();
+        result.paths = QString::fromLocal8Bit(program.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         [&] {
-            QVERIFY(files.size() <= 1);
-            // The output file's path is all there is on standard output.
-            QCOMPARE(QString::fromLocal8Bit(out),
-                     files.isEmpty() ? QString() : QDir(UserFolders::outputFolder()).filePath(files.first()) + u'\n');
+            QStringList files;
+            for (const QString& file : outputFiles())
+                files << QDir(UserFolders::outputFolder()).filePath(file);
+            QStringList printed = result.paths;
+            printed.sort();
+            QCOMPARE(printed, files);
         }();
-        if (!files.isEmpty())
-            result.lines = linesOf(files.first());
+        if (!result.paths.isEmpty())
+            result.lines = linesOf(QFileInfo(result.paths.last()).fileName());
         return result;
     }
 
@@ -672,6 +830,9 @@ private:
     }
 
     std::unique_ptr<FakeWeb> m_web;
+    FakeHttpServer m_liar;
+    FakeHttpServer m_cut;
+    FakeHttpServer m_tarpit;
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<DialogAnswerer> m_dialogs;

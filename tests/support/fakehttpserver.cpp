@@ -43,6 +43,7 @@ void FakeHttpServer::acceptConnections()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const int index = m_requests.size();
         m_requests.append(FakeRequest());
+        m_requests.last().peer = socket->peerAddress().toString();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] { readRequest(socket, index); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }

@@ -46,6 +46,7 @@ struct FakeRequest
     QByteArray bytes; // exactly as received, everything the connection sent
     QString path;     // from the request line, once the head is complete
     QString host;     // the "Host: " line's value
+    QString peer;     // the address the connection came from
     bool complete = false;
 };
 
