@@ -635,6 +635,13 @@ private slots:
             << QStringList{row("127.0.0.28", 8080, "stopped"),
                            row("127.0.0.24", 1080, "working", "socks5", "elite", "127.0.0.44")}
             << QStringList{"proxies: 1 working of 1 checked"};
+        // The program starts under a lower limit of open files, soft and hard.
+        QTest::newRow("concurrency beyond the open-file limit")
+            << QByteArray("127.0.0.24:1080") << judge + QStringList{"--concurrency", "4096", "--limit-files", "1024"}
+            << QByteArray() << 0 << QStringList{"127.0.0.24:1080"}
+            << QStringList{row("127.0.0.24", 1080, "working", "socks5", "elite", "127.0.0.44")}
+            << QStringList{"sievra: --concurrency lowered from 4096 to 240: at most 1024 files may be open.",
+                           "proxies: 1 working of 1 checked"};
         QTest::newRow("a judge without its marker")
             << QByteArray("127.0.0.21:8888") << QStringList{"--judge", FakeWeb::judge, "--judge-marker", "ELSEWHERE"}
             << QByteArray() << 1 << QStringList() << QStringList()
@@ -657,8 +664,14 @@ private slots:
 
         const QString reportPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
         QVERIFY(writeFile(listPath(), list));
-        const Run run =
-            runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options, interruptAt);
+        QStringList limit;
+        const qsizetype limitAt = options.indexOf(u"--limit-files"_s);
+        if (limitAt >= 0) {
+            limit = QStringList{"prlimit", "--nofile=%1:%1"_L1.arg(options.at(limitAt + 1)), "--"};
+            options.remove(limitAt, 2);
+        }
+        const Run run = runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options,
+                                   interruptAt, limit);
         QCOMPARE(run.status, status);
         QCOMPARE(run.lines, lines);
         for (QString& line : told)
@@ -750,7 +763,8 @@ private:
 
     // The real program with these arguments. Every output file it leaves is named on standard output, in order,
     // and nothing else is; `lines` are the last one's.
-    Run runCommand(const QStringList& arguments, const QByteArray& interruptAt = QByteArray())
+    Run runCommand(const QStringList& arguments, const QByteArray& interruptAt = QByteArray(),
+                   const QStringList& wrapper = QStringList())
     {
         Run result;
         QProcess program;
@@ -759,7 +773,10 @@ private:
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(QString::fromLatin1(name));
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(SIEVRA_BINARY), arguments);
+        if (wrapper.isEmpty())
+            program.start(QStringLiteral(SIEVRA_BINARY), arguments);
+        else
+            program.start(wrapper.first(), wrapper.mid(1) + QStringList{QStringLiteral(SIEVRA_BINARY)} + arguments);
         [&] { QVERIFY(program.waitForStarted()); }();
         QByteArray errorText;
         if (!interruptAt.isEmpty()) {
