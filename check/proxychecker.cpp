@@ -28,7 +28,7 @@ void CProxyChecker::start()
     m_judgeClock.start();
     m_direct = new CProtocolAttempt(CProtocolAttempt::Direct, m_judge, m_judgeClock, this);
     connect(m_direct, &CProtocolAttempt::finished, this, &CProxyChecker::judgeFetched);
-    QTimer::singleShot(m_timeoutMs, m_direct, [this] { m_direct->end(CProtocolAttempt::TimedOut); });
+    QTimer::singleShot(m_timeoutMs, m_direct, [attempt = m_direct] { attempt->end(CProtocolAttempt::TimedOut); });
     m_direct->start();
 }
 
