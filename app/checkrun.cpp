@@ -149,7 +149,8 @@ void CCheckRun::writeReport()
     QFile file(m_options.reportPath);
     const QByteArray text = CheckReport::text(m_checker.proxies(), m_checker.results());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        Console::tell(QStringLiteral("cannot write the check report %1: %2").arg(m_options.reportPath, file.errorString()));
+        Console::tell(
+            QStringLiteral("cannot write the check report %1: %2").arg(m_options.reportPath, file.errorString()));
 }
 
 QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const

@@ -111,8 +111,7 @@ void CCommandLine::startHarvest()
 namespace {
 
 // A number in its range, or the whole value is refused.
-bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int lowest, int highest,
-                int* value)
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int lowest, int highest, int* value)
 {
     bool ok = false;
     *value = parser.value(option).toInt(&ok, 10);
@@ -147,8 +146,7 @@ const QCommandLineOption checkOption(QStringLiteral("check"),
                                      QStringLiteral("Check the proxies of FILE (sievra --check FILE), or those the "
                                                     "harvest found, and list the working ones."));
 const QCommandLineOption judgeOption = valueOption("judge", "The http:// page fetched through each proxy.", "URL");
-const QCommandLineOption markerOption =
-    valueOption("judge-marker", "A text the judge's page always holds.", "TEXT");
+const QCommandLineOption markerOption = valueOption("judge-marker", "A text the judge's page always holds.", "TEXT");
 const QCommandLineOption checkTimeoutOption =
     valueOption("check-timeout", "Seconds for the whole check of one proxy, 1 to 60 (5).", "SECONDS");
 const QCommandLineOption concurrencyOption =
@@ -388,11 +386,11 @@ bool CCommandLine::startCheckOfFile()
     if (!list.addFile(m_checkFile, &failure))
         return fail(QStringLiteral("cannot read %1: %2").arg(m_checkFile, failure));
     if (list.unusable() > 0)
-        Console::tell(list.unusable() == 1
-                          ? QStringLiteral("skipped 1 address of %1 that is no proxy: %2").arg(m_checkFile,
-                                                                                            list.firstUnusable())
-                          : QStringLiteral("skipped %1 addresses of %2 that are no proxy, the first: %3")
-                                .arg(QString::number(list.unusable()), m_checkFile, list.firstUnusable()));
+        Console::tell(
+            list.unusable() == 1
+                ? QStringLiteral("skipped 1 address of %1 that is no proxy: %2").arg(m_checkFile, list.firstUnusable())
+                : QStringLiteral("skipped %1 addresses of %2 that are no proxy, the first: %3")
+                      .arg(QString::number(list.unusable()), m_checkFile, list.firstUnusable()));
     if (list.proxies().empty())
         return fail(QStringLiteral("no proxy in %1.").arg(m_checkFile));
     startCheck(list.proxies(), quint32(QDateTime::currentSecsSinceEpoch()));

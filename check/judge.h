@@ -7,8 +7,8 @@
 // The page every check fetches through its proxy, and what tells it apart from any other page.
 struct Judge
 {
-    QUrl url;          // an http:// page
-    QByteArray marker; // a text the judge's page always holds
+    QUrl url;             // an http:// page
+    QByteArray marker;    // a text the judge's page always holds
     QHostAddress address; // where the judge's host name led, for SOCKS requests; known after the direct fetch
     QString ownAddress;   // this machine's address as the judge saw it; empty when the judge echoes none
     // An address in the echo that is not who the judge saw: its own, when it is not also ours (on one machine it

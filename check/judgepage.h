@@ -7,11 +7,11 @@
 namespace JudgePage {
 
 enum Verdict {
-    IsJudge,      // status 200 and the marker in the body
-    OtherPage,    // a whole HTTP reply, but not the judge's page
-    Cut,          // a head or a body that ended early
-    NotHttp,      // bytes that are no HTTP reply
-    NothingCame,  // no byte at all
+    IsJudge,     // status 200 and the marker in the body
+    OtherPage,   // a whole HTTP reply, but not the judge's page
+    Cut,         // a head or a body that ended early
+    NotHttp,     // bytes that are no HTTP reply
+    NothingCame, // no byte at all
 };
 
 // The reply as it stands when the connection has ended (or the reply is complete).

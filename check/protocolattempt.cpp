@@ -68,8 +68,8 @@ void CProtocolAttempt::onConnected()
         sendJudgeRequest(true);
         break;
     case Connect: {
-        const QByteArray target = m_judge.url.host(QUrl::FullyEncoded).toLatin1() + ':' +
-                                  QByteArray::number(m_judge.port());
+        const QByteArray target =
+            m_judge.url.host(QUrl::FullyEncoded).toLatin1() + ':' + QByteArray::number(m_judge.port());
         m_socket->write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n");
         m_stage = Tunnel;
         break;
@@ -93,8 +93,8 @@ void CProtocolAttempt::onConnected()
 void CProtocolAttempt::sendJudgeRequest(bool absolute)
 {
     const QByteArray target = absolute ? m_judge.url.toEncoded(QUrl::RemoveFragment) : m_judge.originPath();
-    m_socket->write("GET " + target + " HTTP/1.0\r\nHost: " + m_judge.hostLine() + "\r\nUser-Agent: " +
-                    "Sievra/" + AppInfo::version.toLatin1() + "\r\nConnection: close\r\n\r\n");
+    m_socket->write("GET " + target + " HTTP/1.0\r\nHost: " + m_judge.hostLine() + "\r\nUser-Agent: " + "Sievra/" +
+                    AppInfo::version.toLatin1() + "\r\nConnection: close\r\n\r\n");
     m_stage = Reply;
 }
 

@@ -53,10 +53,11 @@ void CProxyChecker::judgeFetched()
             emit judgeFailed(QStringLiteral("the judge %1 did not answer in time").arg(judge));
             return;
         default:
-            emit judgeFailed(QStringLiteral("the judge %1 cannot be fetched: %2")
-                                 .arg(judge, direct->errorText().isEmpty()
-                                                 ? CheckResult::outcomeText(CProtocolAttempt::outcomeOf(direct->result()))
-                                                 : direct->errorText()));
+            emit judgeFailed(
+                QStringLiteral("the judge %1 cannot be fetched: %2")
+                    .arg(judge, direct->errorText().isEmpty()
+                                    ? CheckResult::outcomeText(CProtocolAttempt::outcomeOf(direct->result()))
+                                    : direct->errorText()));
             return;
         }
     }

@@ -58,13 +58,14 @@ private slots:
         QTest::addColumn<CProtocolAttempt::Result>("result");
         QTest::addColumn<QByteArray>("firstWrite"); // what the proxy got first
 
-        const QByteArray get = "GET http://judge.example.com:8080/echo?x=1 HTTP/1.0\r\nHost: judge.example.com:8080\r\n";
+        const QByteArray get =
+            "GET http://judge.example.com:8080/echo?x=1 HTTP/1.0\r\nHost: judge.example.com:8080\r\n";
         const QByteArray socks5Ok("\x05\x00", 2);
         const QByteArray bound("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
         using P = CProtocolAttempt;
         QTest::newRow("http: the judge's page") << P::Http << QList<QByteArray>{judgeReply} << P::Works << get;
-        QTest::newRow("http: another page") << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\nWelcome"}
-                                            << P::Liar << get;
+        QTest::newRow("http: another page")
+            << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\nWelcome"} << P::Liar << get;
         QTest::newRow("http: a login demand")
             << P::Http << QList<QByteArray>{"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n" + marker} << P::Liar
             << get;
@@ -73,8 +74,8 @@ private slots:
             << get;
         QTest::newRow("http: cut in the status line") << P::Http << QList<QByteArray>{"HTTP/1."} << P::Reset << get;
         QTest::newRow("http: closed without a word") << P::Http << QList<QByteArray>{""} << P::Reset << get;
-        QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)}
-                                        << P::ProtocolError << get;
+        QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)} << P::ProtocolError
+                                        << get;
         QTest::newRow("connect: tunnel, then the page")
             << P::Connect << QList<QByteArray>{"HTTP/1.1 200 Connection established\r\n\r\n", judgeReply} << P::Works
             << QByteArray("CONNECT judge.example.com:8080 HTTP/1.0\r\nHost: judge.example.com:8080\r\n\r\n");
@@ -83,12 +84,11 @@ private slots:
         QTest::newRow("connect: no http at all")
             << P::Connect << QList<QByteArray>{"SSH-2.0-OpenSSH_9.2\r\n"} << P::ProtocolError << QByteArray("CONNECT ");
         QTest::newRow("socks5: bound address as a name")
-            << P::Socks5
-            << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x03\x04host\x1f\x90", 11), judgeReply} << P::Works
-            << QByteArray("\x05\x01\x00", 3);
+            << P::Socks5 << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x03\x04host\x1f\x90", 11), judgeReply}
+            << P::Works << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: bound address as IPv6")
-            << P::Socks5 << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x04", 4) + QByteArray(18, '\0'),
-                                               judgeReply}
+            << P::Socks5
+            << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x04", 4) + QByteArray(18, '\0'), judgeReply}
             << P::Works << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: wants a password") << P::Socks5 << QList<QByteArray>{QByteArray("\x05\x02", 2)}
                                                   << P::ProtocolError << QByteArray("\x05\x01\x00", 3);
@@ -102,13 +102,13 @@ private slots:
         QTest::newRow("socks4: granted") << P::Socks4
                                          << QList<QByteArray>{QByteArray("\x00\x5a\0\0\0\0\0\0", 8), judgeReply}
                                          << P::Works << socks4Request;
-        QTest::newRow("socks4: granted, with its version") << P::Socks4
-                                         << QList<QByteArray>{QByteArray("\x04\x5a\0\0\0\0\0\0", 8), judgeReply}
-                                         << P::Works << socks4Request;
-        QTest::newRow("socks4: rejected") << P::Socks4 << QList<QByteArray>{QByteArray("\x00\x5b\0\0\0\0\0\0", 8)}
-                                          << P::Unreachable << socks4Request;
-        QTest::newRow("socks4: an http answer") << P::Socks4 << QList<QByteArray>{"HTTP/1.0 400 Bad Request\r\n\r\n"}
-                                                << P::ProtocolError << socks4Request;
+        QTest::newRow("socks4: granted, with its version")
+            << P::Socks4 << QList<QByteArray>{QByteArray("\x04\x5a\0\0\0\0\0\0", 8), judgeReply} << P::Works
+            << socks4Request;
+        QTest::newRow("socks4: rejected")
+            << P::Socks4 << QList<QByteArray>{QByteArray("\x00\x5b\0\0\0\0\0\0", 8)} << P::Unreachable << socks4Request;
+        QTest::newRow("socks4: an http answer")
+            << P::Socks4 << QList<QByteArray>{"HTTP/1.0 400 Bad Request\r\n\r\n"} << P::ProtocolError << socks4Request;
     }
 
     void attempt()
@@ -144,15 +144,15 @@ private slots:
         QTest::newRow("cgi names") << QByteArray("SERVER_ADDR = 192.0.2.1\nREMOTE_ADDR = 10.0.0.5\n"
                                                  "HTTP_X_FORWARDED_FOR = 10.0.0.9\n")
                                    << true << u"10.0.0.5"_s;
-        QTest::newRow("json") << QByteArray("{\"headers\": {\"Via\": \"1.1 squid\"}, \"origin\": \"10.0.0.5\"}")
-                              << true << u"10.0.0.5"_s;
+        QTest::newRow("json") << QByteArray("{\"headers\": {\"Via\": \"1.1 squid\"}, \"origin\": \"10.0.0.5\"}") << true
+                              << u"10.0.0.5"_s;
         QTest::newRow("header lines") << QByteArray("Remote: 10.0.0.5\r\nx-real-ip: 10.0.0.5\r\n") << true
                                       << u"10.0.0.5"_s;
         QTest::newRow("forwarded") << QByteArray("Forwarded: for=10.0.0.9\n") << true << u"10.0.0.9"_s;
-        QTest::newRow("words that hold a name") << QByteArray("trivia: none\nMy-Via: x\nvia the web\n") << false
-                                                << QString();
-        QTest::newRow("no address beyond the judge's") << QByteArray("192.0.2.1 999.1.1.1 1.2.3.4.5 10.0.0.256")
-                                                       << false << QString();
+        QTest::newRow("words that hold a name")
+            << QByteArray("trivia: none\nMy-Via: x\nvia the web\n") << false << QString();
+        QTest::newRow("no address beyond the judge's")
+            << QByteArray("192.0.2.1 999.1.1.1 1.2.3.4.5 10.0.0.256") << false << QString();
     }
 
     void judgePage()

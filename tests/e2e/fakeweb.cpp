@@ -103,8 +103,8 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
     }
     if (routed.host == QUrl(judge).host() && routed.path == QUrl(judge).path()) {
         const QByteArray head = request.bytes.left(request.bytes.indexOf("\r\n\r\n") + 2);
-        const QByteArray body =
-            judgeMarker.toLatin1() + "\nREMOTE_ADDR = " + request.peer.toLatin1() + "\n" + head.split('\n').mid(1).join('\n');
+        const QByteArray body = judgeMarker.toLatin1() + "\nREMOTE_ADDR = " + request.peer.toLatin1() + "\n" +
+                                head.split('\n').mid(1).join('\n');
         return FakeReply::whole("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
                                 body);
     }

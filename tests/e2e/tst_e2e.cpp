@@ -600,9 +600,9 @@ private slots:
         const QStringList judge = {"--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker};
         const auto row = [](const char* address, int port, const char* outcome, const char* protocols = "",
                             const char* anonymity = "", const char* seen = "") {
-            return QStringList{QString::fromLatin1(address), QString::number(port), QString::fromLatin1(outcome),
-                               QString::fromLatin1(protocols), QString::fromLatin1(anonymity),
-                               QString::fromLatin1(seen)}
+            return QStringList{QString::fromLatin1(address),   QString::number(port),
+                               QString::fromLatin1(outcome),   QString::fromLatin1(protocols),
+                               QString::fromLatin1(anonymity), QString::fromLatin1(seen)}
                 .join(u'\t');
         };
         const QByteArray every = "<tr><td>127.0.0.21:8888</td><td>HTTP</td></tr>\n127.0.0.22:8888 127.0.0.23:8888\n"
@@ -647,9 +647,9 @@ private slots:
             << QByteArray() << 1 << QStringList() << QStringList()
             << QStringList{"sievra: the judge " + FakeWeb::judge +
                            " did not answer with status 200 and its marker \"ELSEWHERE\"."};
-        QTest::newRow("no proxy in the file") << QByteArray("127.0.0.1 port 80") << judge << QByteArray() << 1
-                                              << QStringList() << QStringList()
-                                              << QStringList{"sievra: no proxy in %1."};
+        QTest::newRow("no proxy in the file")
+            << QByteArray("127.0.0.1 port 80") << judge << QByteArray() << 1 << QStringList() << QStringList()
+            << QStringList{"sievra: no proxy in %1."};
     }
 
     void check()
@@ -670,8 +670,8 @@ private slots:
             limit = QStringList{"prlimit", "--nofile=%1:%1"_L1.arg(options.at(limitAt + 1)), "--"};
             options.remove(limitAt, 2);
         }
-        const Run run = runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options,
-                                   interruptAt, limit);
+        const Run run =
+            runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options, interruptAt, limit);
         QCOMPARE(run.status, status);
         QCOMPARE(run.lines, lines);
         for (QString& line : told)
@@ -689,17 +689,16 @@ private slots:
         const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
         const QString checksPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
         QVERIFY(writeFile(listPath(), (list + '\n'_L1 + socks + '\n'_L1).toUtf8()));
-        const Run run = runCommand({"--harvest", listPath(), "--threads", "2", "--check", "--judge", FakeWeb::judge,
-                                    "--judge-marker", FakeWeb::judgeMarker, "--report", reportPath,
-                                    "--check-report", checksPath});
+        const Run run =
+            runCommand({"--harvest", listPath(), "--threads", "2", "--check", "--judge", FakeWeb::judge,
+                        "--judge-marker", FakeWeb::judgeMarker, "--report", reportPath, "--check-report", checksPath});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.paths.size(), 2);
         // Both sources' proxies, in page order; the check lists each working one once.
-        QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()),
-                 scannedLines({list, socks}));
+        QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()), scannedLines({list, socks}));
         QCOMPARE(run.lines, (QStringList{"127.0.0.21:8888", "127.0.0.24:1080"}));
-        QCOMPARE(notices(run), (QStringList{"sources: 2 gave proxies, 0 gave none, 0 failed",
-                                            "proxies: 2 working of 4 checked"}));
+        QCOMPARE(notices(run),
+                 (QStringList{"sources: 2 gave proxies, 0 gave none, 0 failed", "proxies: 2 working of 4 checked"}));
         QStringList sources = QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(sources.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms"_s);
         for (QString& line : sources)
@@ -738,8 +737,10 @@ private:
             QStringList fields = line.split(u'\t');
             bool number = false;
             const int ms = fields.value(4).toInt(&number);
-            [&] { QVERIFY2(fields.value(2) == "working"_L1 ? number && ms >= 0 : fields.value(4).isEmpty(),
-                           qPrintable(line)); }();
+            [&] {
+                QVERIFY2(fields.value(2) == "working"_L1 ? number && ms >= 0 : fields.value(4).isEmpty(),
+                         qPrintable(line));
+            }();
             fields.removeAt(4);
             line = fields.join(u'\t');
         }
