@@ -1,7 +1,5 @@
 #include "check/proxylist.h"
 
-#include "extraction/pagescanner.h"
-
 #include <QFile>
 
 #include <algorithm>
@@ -32,7 +30,7 @@ bool ProxyList::parse(const char* text, int length, int colon, ProxyEndpoint* pr
         groupStart = groupEnd + 1;
     }
     const quint32 port = decimal(text + colon + 1, length - colon - 1);
-    if (port == 0 || port > 65535)
+    if (port < 10 || port > 65535)
         return false;
     proxy->address = address;
     proxy->port = quint16(port);
@@ -51,13 +49,51 @@ void ProxyList::addProxyText(const char* text, int length, int colon)
         m_proxies.push_back(proxy);
 }
 
-void ProxyList::addText(QByteArray text)
+namespace {
+
+// Digits from `at`, counted up to `most`: a long run is not walked again from each of its digits.
+qsizetype digitsAt(const char* text, qsizetype at, qsizetype size, qsizetype most)
 {
-    PageScanner scanner;
-    scanner.scan(text, [this](const char* proxy, int length, int colon) {
-        addProxyText(proxy, length, colon);
-        return true;
-    });
+    qsizetype end = at;
+    while (end < size && end - at < most && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    return end - at;
+}
+
+// The length of the proxy text starting at `at` and where its colon is, or 0. Each group is a whole run of digits
+// (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may take.
+int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
+{
+    qsizetype end = at;
+    for (int group = 0; group < 4; ++group) {
+        const qsizetype digits = digitsAt(text, end, size, 4);
+        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
+            return 0;
+        end += digits + 1;
+    }
+    const qsizetype port = digitsAt(text, end, size, 5);
+    if (port < 2)
+        return 0;
+    *colon = int(end - 1 - at);
+    return int(end + port - at);
+}
+
+} // namespace
+
+void ProxyList::addText(const QByteArray& text)
+{
+    const char* data = text.constData();
+    const qsizetype size = text.size();
+    for (qsizetype at = 0; at < size;) {
+        int colon = 0;
+        const int length = matchAt(data, at, size, &colon);
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        addProxyText(data + at, length, colon);
+        at += length;
+    }
 }
 
 bool ProxyList::addFile(const QString& path, QString* failure)

@@ -8,13 +8,16 @@
 #include <unordered_set>
 #include <vector>
 
-// The proxies a text names, found as the extraction finds them in a page, each once, in the order first seen.
-// Texts that match the pattern but name no usable proxy ("300.1.2.3:80", port 0) are counted, not checked.
+// The proxies a text names, each once, in the order first seen: every "a.b.c.d:port" text (one to three digits a
+// group, two to five a port), left to right, as a regular expression's global match finds them. Not the
+// extraction's rule, which takes every copy of a proxy out of the page once it is written: in a list that loses
+// "1.2.3.4:8080" behind "1.2.3.4:80". Texts that name no usable proxy ("300.1.2.3:80", port 0 to 9, which no list
+// of ours could name again) are counted, not checked.
 class ProxyList
 {
 public:
-    // Adds the proxies of one text: any text, one of our output lists or a stored page.
-    void addText(QByteArray text);
+    // Adds the proxies of one text: any text, one of our output lists among them.
+    void addText(const QByteArray& text);
     // Adds one "a.b.c.d:port" text as the extraction wrote it.
     void addProxyText(const char* text, int length, int colon);
     // Reads a whole file; false with the reason when it cannot be read.

@@ -1,11 +1,12 @@
-// Reading a proxy list, on any bytes: the list holds the texts the page scanner finds that name a usable proxy
-// (every group up to 255, a port from 1 to 65535, read here on their own), in the order found, each proxy once,
+// Reading a proxy list, on any bytes: the list holds the texts a regular expression's global match finds that name
+// a usable proxy (every group up to 255, a port from 10 to 65535, read here on their own), in the order found, each
+// proxy once,
 // the first text kept; the others are counted as unusable, the first of them kept. The list written back as
 // "a.b.c.d:port" lines reads back as the same list. Any difference aborts.
 #include "check/proxylist.h"
-#include "extraction/pagescanner.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <cstdlib>
 #include <unordered_set>
@@ -34,7 +35,7 @@ bool usable(const QByteArray& text, ProxyEndpoint* proxy)
     const uint port = text.mid(colon + 1).toUInt(&number, 10);
     if (!number)
         std::abort();
-    if (port < 1 || port > 65535)
+    if (port < 10 || port > 65535)
         return false;
     proxy->address = address;
     proxy->port = quint16(port);
@@ -53,11 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unordered_set<quint64> seen;
     int unusable = 0;
     QString firstUnusable;
-    QByteArray page = text;
-    PageScanner().scan(page, [&](const char* found, int length, int colon) {
-        const QByteArray proxyText(found, length);
-        if (colon != proxyText.indexOf(':'))
-            std::abort();
+    static const QRegularExpression pattern(
+        QStringLiteral("[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}:[0-9]{2,5}"));
+    QRegularExpressionMatchIterator matches = pattern.globalMatch(QString::fromLatin1(text));
+    while (matches.hasNext()) {
+        const QByteArray proxyText = matches.next().captured().toLatin1();
+        const char* found = proxyText.constData();
+        const int length = int(proxyText.size());
+        const int colon = int(proxyText.indexOf(':'));
         ProxyEndpoint proxy;
         ProxyEndpoint parsed;
         const bool isUsable = usable(proxyText, &proxy);
@@ -69,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (seen.insert(proxy.key()).second) {
             expected.push_back(proxy);
         }
-        return true;
-    });
+    }
 
     const std::vector<ProxyEndpoint>& proxies = list.proxies();
     if (proxies != expected || list.unusable() != unusable || list.firstUnusable() != firstUnusable)

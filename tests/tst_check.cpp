@@ -172,16 +172,16 @@ private slots:
         QVERIFY(!JudgePage::showsProxyHeader("HTTP/1.0 200 OK\r\nVia: 1.1 cache\r\n\r\nnothing"));
     }
 
-    // Proxies as the extraction finds them, in range and each once.
+    // Every proxy a text names, in range and each once; a proxy on a longer port of the same address is its own.
     void proxyList()
     {
         ProxyList list;
-        list.addText("1.2.3.4:8080\r\n001.002.003.004:08080 <td>5.6.7.8:80</td> 300.1.1.1:80 9.9.9.9:00 "
-                     "9.9.9.9:65536 1.2.3.4:8080");
+        list.addText("1.2.3.4:8080\r\n001.002.003.004:08080 <td>5.6.7.8:80</td> 5.6.7.8:8080 300.1.1.1:80 9.9.9.9:05 "
+                     "9.9.9.9:65536 1234.5.6.7:3128 1.2.3.4:8080");
         QStringList proxies;
         for (const ProxyEndpoint& proxy : list.proxies())
             proxies << proxy.addressText() + u':' + QString::number(proxy.port);
-        QCOMPARE(proxies, (QStringList{"1.2.3.4:8080", "5.6.7.8:80"}));
+        QCOMPARE(proxies, (QStringList{"1.2.3.4:8080", "5.6.7.8:80", "5.6.7.8:8080", "234.5.6.7:3128"}));
         QCOMPARE(list.unusable(), 3);
         QCOMPARE(list.firstUnusable(), u"300.1.1.1:80"_s);
     }
