@@ -4,7 +4,16 @@
 #include "qtlib/web/httpreply.h"
 #include "util/appinfo.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -31,17 +40,79 @@ CProtocolAttempt::CProtocolAttempt(Protocol protocol, const Judge& judge, const 
 {
 }
 
+CProtocolAttempt::~CProtocolAttempt()
+{
+    if (m_connecting >= 0)
+        ::close(m_connecting);
+}
+
 void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
 {
+    if (m_protocol == Direct) {
+        makeSocket();
+        connect(m_socket, &QTcpSocket::connected, this, &CProtocolAttempt::onConnected);
+        m_socket->connectToHost(m_judge.url.host(), m_judge.port());
+        return;
+    }
+    // Most proxies of a list refuse, so the connection is made here: QTcpSocket spends a second socket and
+    // connect on each refusal, a fifth of a big check's time. It takes over once the connection stands.
+    m_connecting = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_connecting < 0)
+        return failConnect(errno);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(proxy.toIPv4Address());
+    if (::connect(m_connecting, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return takeConnection();
+    if (errno != EINPROGRESS)
+        return failConnect(errno);
+    m_connectNotifier = new QSocketNotifier(m_connecting, QSocketNotifier::Write, this);
+    connect(m_connectNotifier, &QSocketNotifier::activated, this, [this] {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(m_connecting, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
+        if (error == 0)
+            takeConnection();
+        else
+            failConnect(error);
+    });
+}
+
+void CProtocolAttempt::makeSocket()
+{
     m_socket = new QTcpSocket(this);
-    connect(m_socket, &QTcpSocket::connected, this, &CProtocolAttempt::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &CProtocolAttempt::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &CProtocolAttempt::onClosed);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CProtocolAttempt::onError);
-    if (m_protocol == Direct)
-        m_socket->connectToHost(m_judge.url.host(), m_judge.port());
-    else
-        m_socket->connectToHost(proxy, port);
+}
+
+void CProtocolAttempt::takeConnection()
+{
+    delete m_connectNotifier;
+    m_connectNotifier = nullptr;
+    const int descriptor = std::exchange(m_connecting, -1);
+    makeSocket();
+    if (!m_socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        m_errorText = m_socket->errorString();
+        return end(Unreachable);
+    }
+    onConnected();
+}
+
+void CProtocolAttempt::failConnect(int error)
+{
+    m_errorText = QString::fromLocal8Bit(std::strerror(error));
+    switch (error) {
+    case ECONNREFUSED:
+        return end(Refused);
+    case ETIMEDOUT:
+        return end(TimedOut);
+    default:
+        return end(Unreachable);
+    }
 }
 
 void CProtocolAttempt::end(Result result)
@@ -49,6 +120,10 @@ void CProtocolAttempt::end(Result result)
     if (m_result != Running)
         return;
     m_result = result;
+    delete m_connectNotifier;
+    m_connectNotifier = nullptr;
+    if (m_connecting >= 0)
+        ::close(std::exchange(m_connecting, -1));
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();

@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+class QSocketNotifier;
 class QTcpSocket;
 
 // One way of fetching the judge's page: straight from the judge, or through a proxy by one protocol, on a
@@ -24,8 +25,9 @@ public:
 
     // `clock` is the check's: the judge's first byte is timed from its start.
     CProtocolAttempt(Protocol protocol, const Judge& judge, const QElapsedTimer& clock, QObject* parent = nullptr);
+    ~CProtocolAttempt() override;
 
-    // Direct attempts connect to the judge's host; the others to the proxy.
+    // Direct attempts connect to the judge's host; the others to the proxy, an IPv4 address.
     void start(const QHostAddress& proxy = QHostAddress(), quint16 port = 0);
     // Ends a running attempt with that result and closes its connection.
     void end(Result result);
@@ -49,6 +51,9 @@ signals:
 private:
     enum Stage { Connecting, Greeting, Tunnel, Reply };
 
+    void makeSocket();
+    void takeConnection();
+    void failConnect(int error);
     void onConnected();
     void onReadyRead();
     void onClosed();
@@ -67,6 +72,8 @@ private:
     Judge m_judge;
     const QElapsedTimer& m_clock;
     QTcpSocket* m_socket = nullptr;
+    int m_connecting = -1; // the descriptor while a proxy connection is under way
+    QSocketNotifier* m_connectNotifier = nullptr;
     Stage m_stage = Connecting;
     Result m_result = Running;
     QString m_errorText;
