@@ -2,7 +2,6 @@
 // 50 MB page from a loopback server while a 2 ms timer measures the longest stall of the event loop; then
 // peak and after-run resident memory. Also the reduction's throughput against a plain memcpy of the same
 // bytes (the floor) and against one regular-expression replacement per character. Asserts nothing.
-#include "util/httpport.h"
 #include "bench/benchsupport.h"
 #include "bench/pageserver.h"
 #include "leech/leechsocket.h"
@@ -10,6 +9,7 @@
 #include "leech/pagewriter.h"
 #include "settings/userfolders.h"
 #include "tests/support/testhome.h"
+#include "util/httpport.h"
 
 #include <QCoreApplication>
 #include <QDir>

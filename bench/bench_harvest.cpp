@@ -3,11 +3,11 @@
 // written. The baseline, timed in the same run over the same URLs and pages: twenty curl processes fetching
 // them, piped to ripgrep printing every match of the proxy pattern. Asserts nothing.
 #include "app/mainwindow.h"
-#include "util/httpport.h"
 #include "bench/pageserver.h"
 #include "settings/userfolders.h"
 #include "tests/support/desktopcapture.h"
 #include "tests/support/testhome.h"
+#include "util/httpport.h"
 
 #include <QApplication>
 #include <QComboBox>

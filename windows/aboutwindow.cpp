@@ -1,7 +1,7 @@
 #include "windows/aboutwindow.h"
 
-#include "util/textfiles.h"
 #include "ui_aboutwindow.h"
+#include "util/textfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

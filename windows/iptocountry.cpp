@@ -1,9 +1,9 @@
 #include "windows/iptocountry.h"
 
-#include "util/externalhosts.h"
-#include "util/httpport.h"
 #include "qtlib/web/websocket.h"
 #include "ui_iptocountry.h"
+#include "util/externalhosts.h"
+#include "util/httpport.h"
 
 #include <QMessageBox>
 #include <QRegularExpression>
