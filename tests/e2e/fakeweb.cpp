@@ -66,6 +66,9 @@ void FakeWeb::serveFaultyHost()
     const QByteArray head = FakeReply::page(QByteArray()).parts.first();
     setReply(faultyHost, QStringLiteral("/endless.html"),
              FakeReply::endless(head, lines.repeated(1024 * 1024 / lines.size())));
+    const QByteArray words = "<p>No proxies today, only words.</p>\n";
+    setReply(faultyHost, QStringLiteral("/endless-text.html"),
+             FakeReply::endless(head, words.repeated(1024 * 1024 / words.size())));
     // Proxies, then every byte value, zero included, then more proxies behind it.
     QByteArray binary = "10.66.0.1:8080\n10.66.0.2:3128\n";
     for (int byte = 0; byte < 256; ++byte)

@@ -12,7 +12,8 @@
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
 //                   connection in the headers, /huge.html is 50 MB of manyProxies(0, 400000), /binary.html holds
 //                   every byte value, /many.html holds manyProxies(500000, 20000), /endless.html sends the lines
-//                   of manyProxies(700000, 1000) over and over and never ends
+//                   of manyProxies(700000, 1000) over and over and never ends, /endless-text.html likewise
+//                   with words and no proxy
 //   proxy judge     /judge echoes the request: the marker, "REMOTE_ADDR = <address>", then the head's lines
 //   TLS tarpit      once listenTarpit() is called: takes connections and never sends a byte, so a TLS
 //                   handshake stalls

@@ -458,6 +458,8 @@ private slots:
         const QString untrusted =
             u"tls: The issuer certificate of a locally looked up certificate could not be found"_s;
         const QString endless = u"http://www.faultyproxies.com/endless.html"_s;
+        // Cut at the limit too, but without a proxy: it gave none, it did not fail.
+        const QString endlessText = u"http://www.faultyproxies.com/endless-text.html"_s;
         const QString limit = QString::number(TXL::QtLib::Web::CWebSocket::replyLimit);
         const QString lookup = u"http://www.tarnix.net/lookup.php"_s;
         const auto row = [](const QString& url, const QString& final, const QString& outcome, const QString& status,
@@ -482,6 +484,7 @@ private slots:
             "http://www.deadproxies.com/list.html",
             "http://www.nowhere-proxies.invalid/list.html",
             lookup,
+            endlessText,
         };
         const QStringList report = {
             row(list, list, "ok", "200", replySize(list), 3),
@@ -500,6 +503,7 @@ private slots:
             row(sources[13], sources[13], "refused", "", 0, 0),
             row(sources[14], sources[14], "not resolved", "", 0, 0),
             row(lookup, lookup, "ok", "200", replyOf(lookup).size(), 0),
+            row(endlessText, endlessText, "truncated", "200", limit.toLongLong(), 0),
         };
         // One fetcher a source: page i is stored as "i-0.dat", and the extraction reads them in name order.
         QList<QStringList> linesOfSource(sources.size());
@@ -523,7 +527,7 @@ private slots:
             << QStringList{"--threads", "20", "--timeout", "10"} << report << lines
             << QStringList{"sievra: skipped 2 lines of %1 with no usable URL, the first: "
                            "ftp://www.secureproxies.com/list.txt",
-                           "sources: 7 gave proxies, 1 gave none, 8 failed"};
+                           "sources: 7 gave proxies, 2 gave none, 8 failed"};
         QTest::newRow("--insecure reads the untrusted host")
             << QStringList{selfSigned} << QStringList{"--insecure"}
             << QStringList{row(selfSigned, selfSigned, "ok", "200", replySize(selfSigned, true), 1)}
