@@ -1,5 +1,5 @@
-#include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "cli/commandline.h"
 #include "util/appinfo.h"
 
 #include <QApplication>

@@ -3,7 +3,6 @@
 #include "harvest/harvestplan.h"
 #include "leech/leechlist.h"
 #include "settings/config.h"
-#include "settings/configwindow.h"
 #include "settings/userfolders.h"
 #include "ui_mainwindow.h"
 #include "util/appinfo.h"
@@ -13,6 +12,7 @@
 #include "util/outputfilename.h"
 #include "util/urllistfile.h"
 #include "windows/aboutwindow.h"
+#include "windows/configwindow.h"
 #include "windows/iptocountry.h"
 
 #include <QDateTime>
@@ -27,7 +27,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QSet>
 #include <QUrl>
@@ -78,6 +77,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Main
     // The fetchers make their run folders below the data folder, so the folders come first.
     setUpFolders();
     m_engine = new CHarvestEngine(m_settings, this);
+    tellRunFolderFailures();
     m_engine->setThreads(m_ui->cbThreads->currentIndex() + 1);
     m_engine->setUrlSource([this] { return urlList(); });
 
@@ -140,25 +140,25 @@ void MainWindow::fillThreadSelector()
 
 void MainWindow::setUpFolders()
 {
-    ensureFolder(UserFolders::makerFolder());
-    ensureFolder(UserFolders::baseFolder());
-    ensureFolder(UserFolders::dataFolder());
-    ensureFolder(UserFolders::outputFolder());
+    // One box for every folder that is missing and cannot be made.
+    for (int i = UserFolders::makeUserFolders().size(); i > 0; --i) {
+        QMessageBox box(QMessageBox::NoIcon, AppInfo::messageTitle,
+                        QStringLiteral("Error establishing data directory, please restart the application"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        m_startupFailed = true;
+        close();
+    }
 }
 
-void MainWindow::ensureFolder(const QString& folder)
+void MainWindow::tellRunFolderFailures()
 {
-    if (QDir(folder).exists())
-        return;
-    if (QDir().mkdir(folder))
-        return;
-
-    QMessageBox box(QMessageBox::NoIcon, AppInfo::messageTitle,
-                    QStringLiteral("Error establishing data directory, please restart the application"),
-                    QMessageBox::Ok, this);
-    box.exec();
-    m_startupFailed = true;
-    close();
+    // Every page fetcher tried to make the run's page folder, and each one that failed says so.
+    for (int i = m_engine->runFolderFailures(); i > 0; --i) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Sievra"), QStringLiteral("Error creating data directory"),
+                        QMessageBox::Ok);
+        box.exec();
+    }
 }
 
 void MainWindow::removeAllRows(QTableWidget* table)
@@ -271,7 +271,7 @@ void MainWindow::newLeechUrlFound(const QString& strLink)
 void MainWindow::harvestStarting()
 {
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
-    m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
+    showProxyCount(0);
 }
 
 void MainWindow::nothingToFetch()
@@ -328,7 +328,7 @@ void MainWindow::refreshControls()
     // The engine reported the run's last lines just before, so the counter showed every line of the run.
     m_ui->crawlProgress->setValue(0);
     m_ui->lblUrls->setText(QStringLiteral("TC:"));
-    m_ui->lblProxies->setText(QStringLiteral("PE: 0"));
+    showProxyCount(0);
     m_ui->cbThreads->setEnabled(true);
     m_ui->btnStart->setEnabled(true);
     m_ui->btnStop->setEnabled(false);
@@ -503,9 +503,13 @@ void MainWindow::inform(QMessageBox::Icon icon, const QString& text)
 
 void MainWindow::incrementProxyTally(int count)
 {
-    // The label is the only record of the count: "PE: " and the number.
-    const int shown = m_ui->lblProxies->text().mid(4).toInt(nullptr, 10);
-    m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(shown + count));
+    showProxyCount(m_proxyCount + count);
+}
+
+void MainWindow::showProxyCount(int count)
+{
+    m_proxyCount = count;
+    m_ui->lblProxies->setText(QStringLiteral("PE: ") + QString::number(count));
 }
 
 void MainWindow::noProxyResults()
@@ -526,24 +530,19 @@ void MainWindow::refreshOutputLists()
     QTableWidget* table = m_ui->tableLists;
     removeAllRows(table);
 
-    static const QRegularExpression recognised(QRegularExpression::anchoredPattern(OutputFileName::pattern),
-                                               QRegularExpression::CaseInsensitiveOption);
     // Rows follow the order the file system lists the files in.
     const QFileInfoList entries = QDir(UserFolders::outputFolder()).entryInfoList(QDir::Files, QDir::Unsorted);
     for (const QFileInfo& entry : entries) {
         const QString name = entry.fileName();
-        if (!recognised.match(name).hasMatch())
+        const std::optional<OutputFileName::Listed> listed = OutputFileName::parse(name);
+        if (!listed)
             continue;
-
-        const QStringList fields = name.split(QLatin1Char('-'), Qt::SkipEmptyParts);
-        QString endField = fields.at(5);
-        endField.remove(QStringLiteral(".txt"), Qt::CaseSensitive);
-        const int end = endField.toInt(nullptr, 10);
-        const int start = fields.at(4).toInt(nullptr, 10);
+        const int start = listed->runStamp;
+        const int end = listed->startTime;
         const QString cells[] = {
             QStringLiteral("     ") + name,
             formatByteSize(static_cast<quint64>(entry.size())),
-            fields.at(0),
+            listed->lines,
             formatDuration(static_cast<quint32>(end - start)),
             QDateTime::fromSecsSinceEpoch(end).toString(QStringLiteral("dd/MM/yyyy")),
         };

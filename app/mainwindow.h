@@ -2,6 +2,7 @@
 
 #include "harvest/harvestengine.h"
 #include "qtlib/updatesys/updatequery.h"
+#include "windows/updateprompt.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -74,7 +75,8 @@ private:
     void setUpTableHeaders();
     void fillThreadSelector();
     void setUpFolders();
-    void ensureFolder(const QString& folder);
+    void tellRunFolderFailures();
+    void showProxyCount(int count);
     void refreshOutputLists();
     void deleteSelectedOutputFile();
     static void removeAllRows(QTableWidget* table);
@@ -92,7 +94,9 @@ private:
     IPToCountry* m_ipToCountry = nullptr;
     CLeechList* m_leechList = nullptr;
     TXL::QtLib::UpdateSys::CUpdateQuery m_updateQuery;
+    UpdatePrompt m_updatePrompt{&m_updateQuery};
     CConfig* m_settings = nullptr;
     CHarvestEngine* m_engine = nullptr;
     bool m_startupFailed = false;
+    int m_proxyCount = 0; // lines the running harvest has written so far, as "PE:" shows
 };

@@ -129,15 +129,11 @@ int main(int argc, char* argv[])
     HttpPort::setPortForTests(server.port());
     HttpPort::setConnectHostForTests(QStringLiteral("127.0.0.1"));
 
-    // Made and wired as the main window makes them.
+    // Made as the harvest engine makes them.
     std::vector<std::unique_ptr<CLeechSocket>> sockets;
     for (int i = 0; i < fetchers; ++i) {
         auto fetcher = std::make_unique<CLeechSocket>();
         fetcher->setDataFolder(runStamp);
-        QObject::connect(fetcher.get(), &CLeechSocket::dataRetrieved, fetcher.get(), &CLeechSocket::processData,
-                         Qt::DirectConnection);
-        QObject::connect(fetcher.get(), &CLeechSocket::dataRetrievalError, fetcher.get(), &CLeechSocket::processError,
-                         Qt::DirectConnection);
         fetcher->start(QThread::InheritPriority);
         sockets.push_back(std::move(fetcher));
     }

@@ -67,11 +67,8 @@ void CHarvestEngine::createFetchers()
 {
     for (int i = 0; i < fetcherCount; ++i) {
         auto* fetcher = new CLeechSocket;
-        fetcher->setDataFolder(m_runStamp);
-        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrieved, fetcher, &CLeechSocket::processData,
-                Qt::DirectConnection);
-        connect(fetcher, &TXL::QtLib::Web::CWebSocket::dataRetrievalError, fetcher, &CLeechSocket::processError,
-                Qt::DirectConnection);
+        if (!fetcher->setDataFolder(m_runStamp))
+            ++m_runFolderFailures;
         connect(fetcher, &CLeechSocket::urlListProcessed, this, &CHarvestEngine::crawlCompleted, Qt::QueuedConnection);
         connect(fetcher, &CLeechSocket::pageNotStored, this, [this](const QString& path, const QString& reason) {
             m_unstoredPages << path;

@@ -34,6 +34,9 @@ public:
     ~CHarvestEngine() override;
 
     quint32 runStamp() const { return m_runStamp; }
+    // How many fetchers could not make this run's page folder when the engine was made; their pages will not
+    // be stored. Whoever made the engine tells the user.
+    int runFolderFailures() const { return m_runFolderFailures; }
 
     // Read each time a harvest starts. Without a source, the list given to setUrls and every link the
     // crawler found since.
@@ -95,6 +98,7 @@ private:
 
     CConfig* m_config = nullptr;
     quint32 m_runStamp = 0;
+    int m_runFolderFailures = 0;
     std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     QVector<CLeechSocket*> m_fetchers;
     CLeechProxies m_extraction;

@@ -5,9 +5,17 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 
-CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0) {}
+CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0)
+{
+    // Direct, so the reply is taken and the next URL started within the base's own report of the fetch.
+    connect(this, &CWebSocket::dataRetrieved, this, &CLeechSocket::processData, Qt::DirectConnection);
+    connect(this, &CWebSocket::dataRetrievalError, this, &CLeechSocket::processError, Qt::DirectConnection);
+    // The writer's worker reports through a queued signal: Qt copies the arguments into the call itself, so
+    // nothing of ours is made on the worker and freed on this object's thread through Qt's event queue, which
+    // the thread sanitizer cannot follow.
+    connect(this, &CLeechSocket::pageWritten, this, &CLeechSocket::pageStored, Qt::QueuedConnection);
+}
 
 CLeechSocket::~CLeechSocket()
 {
@@ -15,18 +23,12 @@ CLeechSocket::~CLeechSocket()
     m_writer.waitForDone();
 }
 
-void CLeechSocket::setDataFolder(uint runStamp)
+bool CLeechSocket::setDataFolder(uint runStamp)
 {
     m_runStamp = runStamp;
-    const QString folder = UserFolders::runFolder(runStamp);
-    if (QDir(folder).exists())
-        return;
-    // One level only: the data folder was made by the start-up folder set-up.
-    if (!QDir().mkdir(folder)) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Sievra"), QStringLiteral("Error creating data directory"),
-                        QMessageBox::Ok);
-        box.exec();
-    }
+    // One level only: the data folder was made by the start-up folder set-up. Without the folder the fetcher
+    // goes on, and its pages fail to be stored.
+    return UserFolders::makeRunFolder(runStamp);
 }
 
 void CLeechSocket::clearQueue()
@@ -81,10 +83,7 @@ void CLeechSocket::processData()
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
-        m_writer.write(path, reply, host(), [this, path](const QString& failure) {
-            QMetaObject::invokeMethod(this, "pageStored", Qt::QueuedConnection, Q_ARG(QString, path),
-                                      Q_ARG(QString, failure));
-        });
+        m_writer.write(path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); });
     }
     ++m_pageCounter;
     finishUrl(true, storedAs);

@@ -44,7 +44,8 @@ public:
     explicit CLeechSocket(QObject* parent = nullptr);
     ~CLeechSocket() override;
 
-    void setDataFolder(uint runStamp);
+    // Makes the run's page folder if it is not there yet; false when it could not be made.
+    bool setDataFolder(uint runStamp);
     void clearQueue();
     void addUrl(const CLeechUrl& url);
     void fetchQueue();
@@ -59,15 +60,12 @@ signals:
     void urlFinished();
     // A page could not be stored (a full or read-only page store); its proxies are missing from the harvest.
     void pageNotStored(const QString& strPath, const QString& strReason);
-
-public slots:
-    void processData();
-    void processError();
+    // From the writer's worker thread: a page is on disk, or failed with the reason.
+    void pageWritten(const QString& path, const QString& failure);
 
 private slots:
-    // Queued by name from the writer's worker: Qt copies the arguments into the call itself, so nothing of ours is
-    // made on the worker and freed on this object's thread through Qt's event queue, which the thread sanitizer
-    // cannot follow.
+    void processData();
+    void processError();
     void pageStored(const QString& path, const QString& failure);
 
 private:

@@ -41,6 +41,12 @@ QString runFolder(quint32 runStamp)
 
 namespace {
 
+// One level only: the folder above must be there already.
+bool makeFolder(const QString& folder)
+{
+    return QDir(folder).exists() || QDir().mkdir(folder);
+}
+
 std::unique_ptr<QLockFile> tryLockRunFolder(const QString& folder)
 {
     auto lock = std::make_unique<QLockFile>(folder + QStringLiteral(".lock"));
@@ -74,6 +80,20 @@ bool isLeftoverClaim(const QFileInfo& entry)
 }
 
 } // namespace
+
+QStringList makeUserFolders()
+{
+    QStringList failed;
+    for (const QString& folder : {makerFolder(), baseFolder(), dataFolder(), outputFolder()})
+        if (!makeFolder(folder))
+            failed << folder;
+    return failed;
+}
+
+bool makeRunFolder(quint32 runStamp)
+{
+    return makeFolder(runFolder(runStamp));
+}
 
 std::unique_ptr<QLockFile> lockRunFolder(quint32 runStamp)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <memory>
 
@@ -16,6 +17,12 @@ QString dataFolder();                // ~/.tarnix/sievra/data, the page store
 QString outputFolder();              // ~/.tarnix/sievra/output, the output lists
 QString configFile();                // ~/.tarnix/sievra/config.xml
 QString runFolder(quint32 runStamp); // ~/.tarnix/sievra/data/<runStamp>, the pages of one program run
+
+// Makes the maker, base, data and output folders that do not exist yet, each one level below the one before;
+// gives the folders that could not be made, in that order (one that fails makes every one below it fail).
+QStringList makeUserFolders();
+// Makes the page folder of a run below the data folder; true when it is there.
+bool makeRunFolder(quint32 runStamp);
 
 // The hidden folder inside a run folder that an extraction moves the pages it reads into; QTemporaryDir puts
 // random letters and digits for the X's.

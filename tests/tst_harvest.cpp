@@ -14,6 +14,7 @@
 #include "util/httpport.h"
 #include "util/weburl.h"
 #include "windows/iptocountry.h"
+#include "windows/updateprompt.h"
 
 #include <QNetworkProxy>
 #include <atomic>
@@ -48,10 +49,6 @@ std::unique_ptr<CLeechSocket> makeFetcher()
     auto fetcher = std::make_unique<CLeechSocket>();
     fetcher->setDataFolder(runStamp);
     fetcher->setPort(1); // not the fetcher's to use: it always goes to the web port
-    QObject::connect(fetcher.get(), &CWebSocket::dataRetrieved, fetcher.get(), &CLeechSocket::processData,
-                     Qt::DirectConnection);
-    QObject::connect(fetcher.get(), &CWebSocket::dataRetrievalError, fetcher.get(), &CLeechSocket::processError,
-                     Qt::DirectConnection);
     fetcher->start(QThread::InheritPriority);
     return fetcher;
 }
@@ -603,6 +600,7 @@ private slots:
         DesktopCapture desktop;
         dialogs.pressButton(yes ? QMessageBox::Yes : QMessageBox::No);
         auto query = std::make_unique<CUpdateQuery>();
+        UpdatePrompt prompt(query.get());
         query->setShowIfCurrent(showIfCurrent);
         query->query(u"4"_s, u"1.03"_s);
         QTRY_VERIFY(m_server->requests().value(0).complete);

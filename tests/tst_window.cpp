@@ -1,12 +1,12 @@
 #include "app/mainwindow.h"
 #include "settings/config.h"
-#include "settings/configwindow.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
 #include "tests/support/testkit.h"
 #include "util/externalhosts.h"
 #include "util/formatting.h"
 #include "windows/aboutwindow.h"
+#include "windows/configwindow.h"
 #include "windows/iptocountry.h"
 
 #include <limits>

@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QString>
 
+#include <optional>
+
 // The name of an output list: "<lines>-<yyyy>-<MM>-<dd>-<run stamp>-<start time>.txt". While a list is written
 // it goes without the line count, which is only known at the end.
 struct OutputFileName
@@ -16,6 +18,15 @@ struct OutputFileName
     // The final name, for a list of `lines` lines.
     QString finished(int lines) const;
 
-    // The final names the program recognises as its own: count, year, month, day, run stamp, start time.
-    static const QString pattern;
+    // What the output tab reads from a final name.
+    struct Listed
+    {
+        QString lines; // as written, leading zeros and all
+        int runStamp = 0;
+        int startTime = 0;
+    };
+    // Reads a final name of ours (matched ignoring case); nothing for any other name. The times read as the tab
+    // has always read them: ".txt" is cut off case-sensitively, so a ".TXT" name starts at 0, and a time beyond
+    // an int reads as 0.
+    static std::optional<Listed> parse(const QString& name);
 };

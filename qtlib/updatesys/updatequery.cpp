@@ -1,17 +1,12 @@
 #include "qtlib/updatesys/updatequery.h"
 
-#include "util/appinfo.h"
 #include "util/externalhosts.h"
 #include "util/httpport.h"
 #include "util/latin1read.h"
 
-#include <QDesktopServices>
-#include <QIcon>
-#include <QMessageBox>
 #include <QNetworkProxy>
 #include <QSignalBlocker>
 #include <QStringList>
-#include <QUrl>
 
 namespace TXL::QtLib::UpdateSys {
 
@@ -71,10 +66,10 @@ void CUpdateQuery::onDisconnect()
     m_buffer.clear();
     if (!reply.contains(QLatin1Char('|'))) {
         if (m_showIfCurrent)
-            showUpToDate();
+            emit upToDate();
         return;
     }
-    offerDownload(newVersionIn(reply));
+    emit newVersionAvailable(newVersionIn(reply));
 }
 
 QString CUpdateQuery::newVersionIn(const QString& reply)
@@ -83,28 +78,6 @@ QString CUpdateQuery::newVersionIn(const QString& reply)
     const QString head = reply.split(QLatin1Char('|'), Qt::SkipEmptyParts).value(0);
     const QStringList lines = head.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return lines.isEmpty() ? QString() : lines.last();
-}
-
-void CUpdateQuery::showUpToDate()
-{
-    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle,
-                    QStringLiteral("You're using the latest version at this time."), QMessageBox::Ok);
-    box.setWindowIcon(QIcon(AppInfo::programIcon));
-    box.exec();
-}
-
-void CUpdateQuery::offerDownload(const QString& newVersion)
-{
-    // A last line of nothing but line ends names no version; the offer is made all the same. Blanks are text.
-    const bool named = !QString(newVersion).remove(QLatin1Char('\r')).isEmpty();
-    const QString text = named ? QStringLiteral("Version ") + newVersion + QStringLiteral(" is available")
-                               : QStringLiteral("A new version is available");
-    QMessageBox box(QMessageBox::Question, AppInfo::messageTitle, text, QMessageBox::Yes | QMessageBox::No);
-    box.setWindowIcon(QIcon(AppInfo::programIcon));
-    box.setInformativeText(QStringLiteral("Download now?"));
-    box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() == QMessageBox::Yes)
-        QDesktopServices::openUrl(QUrl(ExternalHosts::downloadPage));
 }
 
 } // namespace TXL::QtLib::UpdateSys

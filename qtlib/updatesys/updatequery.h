@@ -6,7 +6,8 @@
 
 namespace TXL::QtLib::UpdateSys {
 
-// Asks the update server whether a version newer than ours exists and tells the user the answer.
+// Asks the update server whether a version newer than ours exists and reports the answer; the window tells the
+// user (windows/updateprompt).
 class CUpdateQuery : public QObject
 {
     Q_OBJECT
@@ -18,6 +19,12 @@ public:
     void setShowIfCurrent(bool show) { m_showIfCurrent = show; }
     void query(const QString& productId, const QString& version);
 
+signals:
+    // No newer version; only when asked to tell.
+    void upToDate();
+    // A newer version; its name as the server gave it, which may be blank or only line ends.
+    void newVersionAvailable(const QString& newVersion);
+
 private slots:
     void onConnect();
     void onDisconnect();
@@ -26,8 +33,6 @@ private slots:
 private:
     void dropConnection();
     static QString newVersionIn(const QString& reply);
-    static void showUpToDate();
-    static void offerDownload(const QString& newVersion);
 
     QTcpSocket m_socket;
     QString m_buffer;

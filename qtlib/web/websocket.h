@@ -19,7 +19,9 @@ class QSslSocket;
 namespace TXL::QtLib::Web {
 
 // HTTP/1.0 client for one page at a time. A QThread whose own loop stays idle: the socket, the timer and
-// every slot live on the thread that created the instance and are driven by its event loop.
+// every slot live on the thread that created the instance and are driven by its event loop. The thread is
+// started and stopped as the program has always done, but no work runs on it: sockets that never block need
+// no thread of their own.
 // Under the classic rules it fetches http:// pages on the given port and takes the first reply as it comes.
 // Under today's rules (startWebFetch) it also fetches https:// pages, honours a URL's port and follows
 // redirects. Under both, a reply is read up to replyLimit bytes and no further.
@@ -45,6 +47,8 @@ public:
     void setReferrer(const QString& referrer) { m_referrer = referrer; }
     int port() const { return m_port; }
     void setPort(int port) { m_port = port; }
+    // No socket of the system's: the fetcher's number in its harvest, which names its page files
+    // ("<number>-<page>.dat") and tells the engine which fetcher reported.
     int socketDescriptor() const { return m_socketDescriptor; }
     void setSocketDescriptor(int iSocketDescriptor) { m_socketDescriptor = iSocketDescriptor; }
     // The reply as text, one character per byte; kept as those bytes, half the size of the text.

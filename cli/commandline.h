@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/checkrun.h"
+#include "cli/checkrun.h"
 #include "harvest/harvestengine.h"
 
 #include <QObject>

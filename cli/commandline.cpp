@@ -1,7 +1,7 @@
-#include "app/commandline.h"
+#include "cli/commandline.h"
 
-#include "app/console.h"
 #include "check/proxylist.h"
+#include "cli/console.h"
 #include "util/externalhosts.h"
 #include "util/weburl.h"
 
@@ -80,6 +80,9 @@ int CCommandLine::run(const QStringList& arguments)
 void CCommandLine::startHarvest()
 {
     m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
+    if (m_engine->runFolderFailures() > 0)
+        Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
     m_engine->setKeepProxies(m_check);
     m_engine->setRules(m_rules);
     m_engine->setUrls(m_urls);
@@ -299,9 +302,9 @@ bool CCommandLine::readUrls(const QString& file)
 
 bool CCommandLine::makeFolders()
 {
-    for (const QString& folder : {UserFolders::dataFolder(), UserFolders::outputFolder()})
-        if (!QDir().mkpath(folder))
-            return fail(QStringLiteral("cannot make the folder %1").arg(folder));
+    const QStringList failed = UserFolders::makeUserFolders();
+    if (!failed.isEmpty())
+        return fail(QStringLiteral("cannot make the folder %1").arg(failed.first()));
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "settings/configwindow.h"
+#include "windows/configwindow.h"
 
 #include "settings/config.h"
 #include "ui_configwindow.h"

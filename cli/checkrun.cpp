@@ -1,8 +1,8 @@
-#include "app/checkrun.h"
+#include "cli/checkrun.h"
 
-#include "app/console.h"
 #include "check/checkreport.h"
 #include "check/proxylist.h"
+#include "cli/console.h"
 #include "extraction/linetemplate.h"
 #include "settings/userfolders.h"
 #include "util/outputfilename.h"
