@@ -97,7 +97,7 @@ void CProtocolAttempt::takeConnection()
     if (!m_socket->setSocketDescriptor(descriptor)) {
         ::close(descriptor);
         m_errorText = m_socket->errorString();
-        return end(Unreachable);
+        return end(CheckResult::Unreachable);
     }
     onConnected();
 }
@@ -107,19 +107,20 @@ void CProtocolAttempt::failConnect(int error)
     m_errorText = QString::fromLocal8Bit(std::strerror(error));
     switch (error) {
     case ECONNREFUSED:
-        return end(Refused);
+        return end(CheckResult::Refused);
     case ETIMEDOUT:
-        return end(TimedOut);
+        return end(CheckResult::TimedOut);
     default:
-        return end(Unreachable);
+        return end(CheckResult::Unreachable);
     }
 }
 
-void CProtocolAttempt::end(Result result)
+void CProtocolAttempt::end(CheckResult::Outcome outcome)
 {
-    if (m_result != Running)
+    if (!m_running)
         return;
-    m_result = result;
+    m_running = false;
+    m_outcome = outcome;
     delete m_connectNotifier;
     m_connectNotifier = nullptr;
     if (m_connecting >= 0)
@@ -175,7 +176,7 @@ void CProtocolAttempt::sendJudgeRequest(bool absolute)
 
 void CProtocolAttempt::onReadyRead()
 {
-    if (m_result != Running)
+    if (!m_running)
         return;
     if (m_stage == Reply && m_firstByteMs < 0)
         m_firstByteMs = m_clock.elapsed();
@@ -201,7 +202,7 @@ void CProtocolAttempt::readGreeting()
         return;
     // A server that wants a password, or speaks something else, is no proxy we can use.
     if (m_buffer.at(0) != 0x05 || m_buffer.at(1) != 0x00)
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     m_buffer.remove(0, 2);
     QByteArray request("\x05\x01\x00", 3);
     if (m_judge.address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -230,14 +231,14 @@ void CProtocolAttempt::readConnectReply()
     const HttpReplyHead head = HttpReplyHead::parse(m_buffer);
     if (!head.complete) {
         if (m_buffer.size() >= 5 && !m_buffer.startsWith("HTTP/"))
-            end(ProtocolError);
+            end(CheckResult::ProtocolError);
         return;
     }
     if (head.status == 0)
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     // A refusal is an answer of the proxy's own, not the judge's page.
     if (head.status / 100 != 2)
-        return end(Liar);
+        return end(CheckResult::Liar);
     m_buffer.remove(0, head.bodyStart);
     enterReply();
 }
@@ -248,9 +249,9 @@ void CProtocolAttempt::readSocks5Reply()
     if (m_buffer.size() < 5)
         return;
     if (m_buffer.at(0) != 0x05)
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     if (m_buffer.at(1) != 0x00)
-        return end(Unreachable);
+        return end(CheckResult::Unreachable);
     qsizetype length = 0;
     switch (m_buffer.at(3)) {
     case 0x01:
@@ -263,7 +264,7 @@ void CProtocolAttempt::readSocks5Reply()
         length = 4 + 16 + 2;
         break;
     default:
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     }
     if (m_buffer.size() < length)
         return;
@@ -277,10 +278,10 @@ void CProtocolAttempt::readSocks4Reply()
     if (m_buffer.size() < 8)
         return;
     if (m_buffer.at(0) != 0x00 && m_buffer.at(0) != 0x04)
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     const quint8 code = quint8(m_buffer.at(1));
     if (code != 0x5a)
-        return end(code >= 0x5b && code <= 0x5d ? Unreachable : ProtocolError);
+        return end(code >= 0x5b && code <= 0x5d ? CheckResult::Unreachable : CheckResult::ProtocolError);
     m_buffer.remove(0, 8);
     enterReply();
 }
@@ -305,70 +306,47 @@ void CProtocolAttempt::judgeReply()
 {
     switch (JudgePage::judge(m_buffer, m_judge.marker)) {
     case JudgePage::IsJudge:
-        return end(Works);
+        return end(CheckResult::Working);
     case JudgePage::OtherPage:
-        return end(Liar);
+        return end(CheckResult::Liar);
     case JudgePage::NotHttp:
-        return end(ProtocolError);
+        return end(CheckResult::ProtocolError);
     case JudgePage::Cut:
     case JudgePage::NothingCame:
-        return end(Reset);
+        return end(CheckResult::Reset);
     }
 }
 
 void CProtocolAttempt::onClosed()
 {
-    if (m_result != Running)
+    if (!m_running)
         return;
     m_buffer += m_socket->readAll().left(replyLimit + 1 - m_buffer.size());
     // Only the judge's reply may end with the connection; a handshake cut off is a reset.
     if (m_stage == Reply)
         judgeReply();
     else
-        end(Reset);
+        end(CheckResult::Reset);
 }
 
 void CProtocolAttempt::onError()
 {
-    if (m_result != Running)
+    if (!m_running)
         return;
     m_errorText = m_socket->errorString();
     switch (m_socket->error()) {
     case QAbstractSocket::RemoteHostClosedError:
         return onClosed();
     case QAbstractSocket::ConnectionRefusedError:
-        return end(Refused);
+        return end(CheckResult::Refused);
     case QAbstractSocket::HostNotFoundError:
     case QAbstractSocket::NetworkError:
     case QAbstractSocket::SocketAccessError:
     case QAbstractSocket::UnsupportedSocketOperationError:
-        return end(m_stage == Connecting ? Unreachable : Reset);
+        return end(m_stage == Connecting ? CheckResult::Unreachable : CheckResult::Reset);
     default:
-        return end(m_stage == Connecting ? Unreachable : Reset);
+        return end(m_stage == Connecting ? CheckResult::Unreachable : CheckResult::Reset);
     }
-}
-
-CheckResult::Outcome CProtocolAttempt::outcomeOf(Result result)
-{
-    switch (result) {
-    case Running:
-        return CheckResult::Stopped;
-    case Works:
-        return CheckResult::Working;
-    case Liar:
-        return CheckResult::Liar;
-    case Unreachable:
-        return CheckResult::Unreachable;
-    case Reset:
-        return CheckResult::Reset;
-    case ProtocolError:
-        return CheckResult::ProtocolError;
-    case TimedOut:
-        return CheckResult::TimedOut;
-    case Refused:
-        return CheckResult::Refused;
-    }
-    return CheckResult::Stopped;
 }
 
 int CProtocolAttempt::protocolFlag(Protocol protocol)

@@ -20,28 +20,26 @@ class CProtocolAttempt : public QObject
 public:
     enum Protocol { Direct, Http, Connect, Socks5, Socks4 };
 
-    // Tells apart what went wrong; Works when the judge's page came.
-    enum Result { Running, Works, Liar, Unreachable, Reset, ProtocolError, TimedOut, Refused };
-
     // `clock` is the check's: the judge's first byte is timed from its start.
     CProtocolAttempt(Protocol protocol, const Judge& judge, const QElapsedTimer& clock, QObject* parent = nullptr);
     ~CProtocolAttempt() override;
 
     // Direct attempts connect to the judge's host; the others to the proxy, an IPv4 address.
     void start(const QHostAddress& proxy = QHostAddress(), quint16 port = 0);
-    // Ends a running attempt with that result and closes its connection.
-    void end(Result result);
+    // Ends a running attempt with that outcome and closes its connection.
+    void end(CheckResult::Outcome outcome);
 
     Protocol protocol() const { return m_protocol; }
-    Result result() const { return m_result; }
+    bool isRunning() const { return m_running; }
+    // What the attempt met, in the proxy's terms: Working when the judge's page came; read once it has ended.
+    CheckResult::Outcome outcome() const { return m_outcome; }
     QString errorText() const { return m_errorText; }
     const QByteArray& reply() const { return m_buffer; } // the judge's reply as it came
     qint64 firstByteMs() const { return m_firstByteMs; }
     QHostAddress peerAddress() const { return m_peer; }
     QHostAddress localAddress() const { return m_local; }
 
-    // The proxy's result for each protocol, in CheckResult's terms.
-    static CheckResult::Outcome outcomeOf(Result result);
+    // The protocol's flag in CheckResult's terms.
     static int protocolFlag(Protocol protocol);
 
 signals:
@@ -75,7 +73,8 @@ private:
     int m_connecting = -1; // the descriptor while a proxy connection is under way
     QSocketNotifier* m_connectNotifier = nullptr;
     Stage m_stage = Connecting;
-    Result m_result = Running;
+    bool m_running = true;
+    CheckResult::Outcome m_outcome = CheckResult::Stopped;
     QString m_errorText;
     QByteArray m_buffer;
     qint64 m_firstByteMs = -1;

@@ -20,7 +20,7 @@ CProxyCheck::CProxyCheck(const ProxyEndpoint& proxy, const Judge& judge, int tim
     : QObject(parent), m_proxy(proxy), m_judge(judge), m_timeoutMs(timeoutMs)
 {
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] { endRunning(CProtocolAttempt::TimedOut); });
+    connect(&m_deadline, &QTimer::timeout, this, [this] { endRunning(CheckResult::TimedOut); });
 }
 
 void CProxyCheck::start()
@@ -52,25 +52,25 @@ void CProxyCheck::startOtherProtocols()
 void CProxyCheck::stop()
 {
     m_stopped = true;
-    endRunning(CProtocolAttempt::TimedOut);
+    endRunning(CheckResult::TimedOut);
 }
 
-void CProxyCheck::endRunning(int result)
+void CProxyCheck::endRunning(CheckResult::Outcome outcome)
 {
     // A copy: ending one can end the check, which changes nothing in the list but is safer to walk unshared.
     const QList<CProtocolAttempt*> attempts = m_attempts;
     for (CProtocolAttempt* attempt : attempts)
-        attempt->end(CProtocolAttempt::Result(result));
+        attempt->end(outcome);
 }
 
 void CProxyCheck::attemptFinished()
 {
     if (m_done)
         return;
-    const auto running = [](const CProtocolAttempt* attempt) { return attempt->result() == CProtocolAttempt::Running; };
+    const auto running = [](const CProtocolAttempt* attempt) { return attempt->isRunning(); };
     if (std::any_of(m_attempts.cbegin(), m_attempts.cend(), running)) {
         const auto* attempt = qobject_cast<CProtocolAttempt*>(sender());
-        if (attempt && attempt->result() == CProtocolAttempt::Works && !m_graceGiven) {
+        if (attempt && attempt->outcome() == CheckResult::Working && !m_graceGiven) {
             m_graceGiven = true;
             const qint64 grace = graceFactor * m_clock.elapsed() + graceMs;
             m_deadline.start(int(std::min<qint64>(m_deadline.remainingTime(), grace)));
@@ -88,12 +88,12 @@ void CProxyCheck::sum()
     const CProtocolAttempt* first = nullptr; // the first working one, in the order the protocols are listed
     int worst = CheckResult::Refused;
     for (const CProtocolAttempt* attempt : std::as_const(m_attempts)) {
-        if (attempt->result() == CProtocolAttempt::Works) {
+        if (attempt->outcome() == CheckResult::Working) {
             m_result.protocols |= CProtocolAttempt::protocolFlag(attempt->protocol());
             if (!first || attempt->protocol() < first->protocol())
                 first = attempt;
         }
-        worst = std::min(worst, int(CProtocolAttempt::outcomeOf(attempt->result())));
+        worst = std::min(worst, int(attempt->outcome()));
     }
     if (!first) {
         m_result.outcome = m_stopped ? CheckResult::Stopped : CheckResult::Outcome(worst);

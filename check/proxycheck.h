@@ -32,7 +32,7 @@ signals:
 private:
     void startOtherProtocols();
     void attemptFinished();
-    void endRunning(int result);
+    void endRunning(CheckResult::Outcome outcome);
     void sum();
 
     ProxyEndpoint m_proxy;

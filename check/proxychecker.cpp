@@ -28,7 +28,7 @@ void CProxyChecker::start()
     m_judgeClock.start();
     m_direct = new CProtocolAttempt(CProtocolAttempt::Direct, m_judge, m_judgeClock, this);
     connect(m_direct, &CProtocolAttempt::finished, this, &CProxyChecker::judgeFetched);
-    QTimer::singleShot(m_timeoutMs, m_direct, [attempt = m_direct] { attempt->end(CProtocolAttempt::TimedOut); });
+    QTimer::singleShot(m_timeoutMs, m_direct, [attempt = m_direct] { attempt->end(CheckResult::TimedOut); });
     m_direct->start();
 }
 
@@ -42,22 +42,20 @@ void CProxyChecker::judgeFetched()
         emit finished();
         return;
     }
-    if (direct->result() != CProtocolAttempt::Works) {
+    if (direct->outcome() != CheckResult::Working) {
         const QString judge = m_judge.url.toString();
-        switch (direct->result()) {
-        case CProtocolAttempt::Liar:
+        switch (direct->outcome()) {
+        case CheckResult::Liar:
             emit judgeFailed(QStringLiteral("the judge %1 did not answer with status 200 and its marker \"%2\"")
                                  .arg(judge, QString::fromUtf8(m_judge.marker)));
             return;
-        case CProtocolAttempt::TimedOut:
+        case CheckResult::TimedOut:
             emit judgeFailed(QStringLiteral("the judge %1 did not answer in time").arg(judge));
             return;
         default:
-            emit judgeFailed(
-                QStringLiteral("the judge %1 cannot be fetched: %2")
-                    .arg(judge, direct->errorText().isEmpty()
-                                    ? CheckResult::outcomeText(CProtocolAttempt::outcomeOf(direct->result()))
-                                    : direct->errorText()));
+            emit judgeFailed(QStringLiteral("the judge %1 cannot be fetched: %2")
+                                 .arg(judge, direct->errorText().isEmpty() ? CheckResult::outcomeText(direct->outcome())
+                                                                           : direct->errorText()));
             return;
         }
     }
@@ -114,7 +112,7 @@ void CProxyChecker::stop()
         return;
     m_stopping = true;
     if (m_direct) {
-        m_direct->end(CProtocolAttempt::TimedOut);
+        m_direct->end(CheckResult::TimedOut);
         return;
     }
     for (CProxyCheck* check : findChildren<CProxyCheck*>(QString(), Qt::FindDirectChildrenOnly))

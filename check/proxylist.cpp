@@ -15,6 +15,33 @@ quint32 decimal(const char* digits, int count)
     return value;
 }
 
+// Digits from `at`, counted up to `most`: a long run is not walked again from each of its digits.
+qsizetype digitsAt(const char* text, qsizetype at, qsizetype size, qsizetype most)
+{
+    qsizetype end = at;
+    while (end < size && end - at < most && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    return end - at;
+}
+
+// The length of the proxy text starting at `at` and where its colon is, or 0. Each group is a whole run of digits
+// (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may take.
+int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
+{
+    qsizetype end = at;
+    for (int group = 0; group < 4; ++group) {
+        const qsizetype digits = digitsAt(text, end, size, 4);
+        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
+            return 0;
+        end += digits + 1;
+    }
+    const qsizetype port = digitsAt(text, end, size, 5);
+    if (port < 2)
+        return 0;
+    *colon = int(end - 1 - at);
+    return int(end + port - at);
+}
+
 } // namespace
 
 bool ProxyList::parse(const char* text, int length, int colon, ProxyEndpoint* proxy)
@@ -48,37 +75,6 @@ void ProxyList::addProxyText(const char* text, int length, int colon)
     if (m_seen.insert(proxy.key()).second)
         m_proxies.push_back(proxy);
 }
-
-namespace {
-
-// Digits from `at`, counted up to `most`: a long run is not walked again from each of its digits.
-qsizetype digitsAt(const char* text, qsizetype at, qsizetype size, qsizetype most)
-{
-    qsizetype end = at;
-    while (end < size && end - at < most && text[end] >= '0' && text[end] <= '9')
-        ++end;
-    return end - at;
-}
-
-// The length of the proxy text starting at `at` and where its colon is, or 0. Each group is a whole run of digits
-// (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may take.
-int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
-{
-    qsizetype end = at;
-    for (int group = 0; group < 4; ++group) {
-        const qsizetype digits = digitsAt(text, end, size, 4);
-        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
-            return 0;
-        end += digits + 1;
-    }
-    const qsizetype port = digitsAt(text, end, size, 5);
-    if (port < 2)
-        return 0;
-    *colon = int(end - 1 - at);
-    return int(end + port - at);
-}
-
-} // namespace
 
 void ProxyList::addText(const QByteArray& text)
 {

@@ -43,7 +43,7 @@ private:
 } // namespace
 
 Q_DECLARE_METATYPE(CProtocolAttempt::Protocol)
-Q_DECLARE_METATYPE(CProtocolAttempt::Result)
+Q_DECLARE_METATYPE(CheckResult::Outcome)
 
 class CheckTest : public QObject
 {
@@ -55,7 +55,7 @@ private slots:
     {
         QTest::addColumn<CProtocolAttempt::Protocol>("protocol");
         QTest::addColumn<QList<QByteArray>>("script");
-        QTest::addColumn<CProtocolAttempt::Result>("result");
+        QTest::addColumn<CheckResult::Outcome>("outcome");
         QTest::addColumn<QByteArray>("firstWrite"); // what the proxy got first
 
         const QByteArray get =
@@ -63,59 +63,60 @@ private slots:
         const QByteArray socks5Ok("\x05\x00", 2);
         const QByteArray bound("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
         using P = CProtocolAttempt;
-        QTest::newRow("http: the judge's page") << P::Http << QList<QByteArray>{judgeReply} << P::Works << get;
+        using R = CheckResult;
+        QTest::newRow("http: the judge's page") << P::Http << QList<QByteArray>{judgeReply} << R::Working << get;
         QTest::newRow("http: another page")
-            << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\nWelcome"} << P::Liar << get;
+            << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\nWelcome"} << R::Liar << get;
         QTest::newRow("http: a login demand")
-            << P::Http << QList<QByteArray>{"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n" + marker} << P::Liar
+            << P::Http << QList<QByteArray>{"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n" + marker} << R::Liar
             << get;
         QTest::newRow("http: cut in the body")
-            << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n" + marker} << P::Reset
+            << P::Http << QList<QByteArray>{"HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n" + marker} << R::Reset
             << get;
-        QTest::newRow("http: cut in the status line") << P::Http << QList<QByteArray>{"HTTP/1."} << P::Reset << get;
-        QTest::newRow("http: closed without a word") << P::Http << QList<QByteArray>{""} << P::Reset << get;
-        QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)} << P::ProtocolError
+        QTest::newRow("http: cut in the status line") << P::Http << QList<QByteArray>{"HTTP/1."} << R::Reset << get;
+        QTest::newRow("http: closed without a word") << P::Http << QList<QByteArray>{""} << R::Reset << get;
+        QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)} << R::ProtocolError
                                         << get;
         QTest::newRow("connect: tunnel, then the page")
-            << P::Connect << QList<QByteArray>{"HTTP/1.1 200 Connection established\r\n\r\n", judgeReply} << P::Works
+            << P::Connect << QList<QByteArray>{"HTTP/1.1 200 Connection established\r\n\r\n", judgeReply} << R::Working
             << QByteArray("CONNECT judge.example.com:8080 HTTP/1.0\r\nHost: judge.example.com:8080\r\n\r\n");
         QTest::newRow("connect: refused by the proxy")
-            << P::Connect << QList<QByteArray>{"HTTP/1.0 403 Forbidden\r\n\r\n"} << P::Liar << QByteArray("CONNECT ");
+            << P::Connect << QList<QByteArray>{"HTTP/1.0 403 Forbidden\r\n\r\n"} << R::Liar << QByteArray("CONNECT ");
         QTest::newRow("connect: no http at all")
-            << P::Connect << QList<QByteArray>{"SSH-2.0-OpenSSH_9.2\r\n"} << P::ProtocolError << QByteArray("CONNECT ");
+            << P::Connect << QList<QByteArray>{"SSH-2.0-OpenSSH_9.2\r\n"} << R::ProtocolError << QByteArray("CONNECT ");
         QTest::newRow("socks5: bound address as a name")
             << P::Socks5 << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x03\x04host\x1f\x90", 11), judgeReply}
-            << P::Works << QByteArray("\x05\x01\x00", 3);
+            << R::Working << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: bound address as IPv6")
             << P::Socks5
             << QList<QByteArray>{socks5Ok, QByteArray("\x05\x00\x00\x04", 4) + QByteArray(18, '\0'), judgeReply}
-            << P::Works << QByteArray("\x05\x01\x00", 3);
+            << R::Working << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: wants a password") << P::Socks5 << QList<QByteArray>{QByteArray("\x05\x02", 2)}
-                                                  << P::ProtocolError << QByteArray("\x05\x01\x00", 3);
+                                                  << R::ProtocolError << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: judge unreachable")
             << P::Socks5 << QList<QByteArray>{socks5Ok, QByteArray("\x05\x04\x00\x01\0\0\0\0\0\0", 10)}
-            << P::Unreachable << QByteArray("\x05\x01\x00", 3);
+            << R::Unreachable << QByteArray("\x05\x01\x00", 3);
         QTest::newRow("socks5: closed after the greeting")
-            << P::Socks5 << QList<QByteArray>{socks5Ok, bound.left(3)} << P::Reset << QByteArray("\x05\x01\x00", 3);
+            << P::Socks5 << QList<QByteArray>{socks5Ok, bound.left(3)} << R::Reset << QByteArray("\x05\x01\x00", 3);
         // Version 4, CONNECT, port 8080, 127.0.0.1, an empty user id.
         const QByteArray socks4Request("\x04\x01\x1f\x90\x7f\x00\x00\x01\x00", 9);
         QTest::newRow("socks4: granted") << P::Socks4
                                          << QList<QByteArray>{QByteArray("\x00\x5a\0\0\0\0\0\0", 8), judgeReply}
-                                         << P::Works << socks4Request;
+                                         << R::Working << socks4Request;
         QTest::newRow("socks4: granted, with its version")
-            << P::Socks4 << QList<QByteArray>{QByteArray("\x04\x5a\0\0\0\0\0\0", 8), judgeReply} << P::Works
+            << P::Socks4 << QList<QByteArray>{QByteArray("\x04\x5a\0\0\0\0\0\0", 8), judgeReply} << R::Working
             << socks4Request;
         QTest::newRow("socks4: rejected")
-            << P::Socks4 << QList<QByteArray>{QByteArray("\x00\x5b\0\0\0\0\0\0", 8)} << P::Unreachable << socks4Request;
+            << P::Socks4 << QList<QByteArray>{QByteArray("\x00\x5b\0\0\0\0\0\0", 8)} << R::Unreachable << socks4Request;
         QTest::newRow("socks4: an http answer")
-            << P::Socks4 << QList<QByteArray>{"HTTP/1.0 400 Bad Request\r\n\r\n"} << P::ProtocolError << socks4Request;
+            << P::Socks4 << QList<QByteArray>{"HTTP/1.0 400 Bad Request\r\n\r\n"} << R::ProtocolError << socks4Request;
     }
 
     void attempt()
     {
         QFETCH(CProtocolAttempt::Protocol, protocol);
         QFETCH(QList<QByteArray>, script);
-        QFETCH(CProtocolAttempt::Result, result);
+        QFETCH(CheckResult::Outcome, outcome);
         QFETCH(QByteArray, firstWrite);
 
         ScriptedProxy proxy(script);
@@ -127,10 +128,10 @@ private slots:
         clock.start();
         CProtocolAttempt attempt(protocol, judge, clock);
         attempt.start(QHostAddress(QHostAddress::LocalHost), proxy.port());
-        QTRY_VERIFY_WITH_TIMEOUT(attempt.result() != CProtocolAttempt::Running, 5000);
-        QCOMPARE(attempt.result(), result);
+        QTRY_VERIFY_WITH_TIMEOUT(!attempt.isRunning(), 5000);
+        QCOMPARE(attempt.outcome(), outcome);
         QVERIFY2(proxy.received().startsWith(firstWrite), proxy.received().toHex(' ').constData());
-        if (result == CProtocolAttempt::Works)
+        if (outcome == CheckResult::Working)
             QVERIFY(attempt.firstByteMs() >= 0);
     }
 
