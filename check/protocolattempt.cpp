@@ -342,7 +342,6 @@ void CProtocolAttempt::onError()
     case QAbstractSocket::NetworkError:
     case QAbstractSocket::SocketAccessError:
     case QAbstractSocket::UnsupportedSocketOperationError:
-        return end(m_stage == Connecting ? Unreachable : Reset);
     default:
         return end(m_stage == Connecting ? Unreachable : Reset);
     }
