@@ -49,7 +49,7 @@ QString firstAddress(const QByteArray& reply, const QString& except)
     const QString body = QString::fromLatin1(bodyOf(reply));
     QRegularExpressionMatchIterator matches = addressPattern().globalMatch(body);
     while (matches.hasNext()) {
-        const QString address = matches.next().captured();
+        QString address = matches.next().captured();
         if (address != except)
             return address;
     }

@@ -343,7 +343,6 @@ void CProtocolAttempt::onError()
     case QAbstractSocket::NetworkError:
     case QAbstractSocket::SocketAccessError:
     case QAbstractSocket::UnsupportedSocketOperationError:
-        return end(m_stage == Connecting ? CheckResult::Unreachable : CheckResult::Reset);
     default:
         return end(m_stage == Connecting ? CheckResult::Unreachable : CheckResult::Reset);
     }

@@ -107,7 +107,7 @@ void CCommandLine::startHarvest()
     connect(m_engine.get(), &CHarvestEngine::extractionFinished, this, &CCommandLine::finish);
     connect(m_engine.get(), &CHarvestEngine::nothingToFetch, this, &CCommandLine::finish);
 
-    m_pagesTotal = m_urls.size();
+    m_pagesTotal = static_cast<int>(m_urls.size()); // the engine counts URLs in int
     m_engine->start(m_depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
 }
 
@@ -203,7 +203,7 @@ bool CCommandLine::parse(const QStringList& arguments)
     if (parser.isSet(timeoutOption)) {
         const QStringList choices = {QStringLiteral("10"), QStringLiteral("15"), QStringLiteral("20"),
                                      QStringLiteral("25")};
-        timeoutChoice = choices.indexOf(parser.value(timeoutOption));
+        timeoutChoice = static_cast<int>(choices.indexOf(parser.value(timeoutOption)));
         if (timeoutChoice < 0)
             return fail(
                 QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeoutOption)));

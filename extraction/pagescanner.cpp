@@ -133,7 +133,7 @@ bool PageScanner::scanToken(char* token, qsizetype size, const Sink& sink)
 void PageScanner::catchUpLong(LongToken& token)
 {
     using Entry = std::pair<quint32, qsizetype>;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
     LongToken::Window window;
     char piece[longestProxy];
     qsizetype pieceLength = 0;

@@ -122,15 +122,17 @@ void CHarvestEngine::startHarvest()
         emit nothingToFetch();
         return;
     }
-    if (urls.size() < m_threads) {
-        m_threads = urls.size();
+    // Progress counts URLs in int, as the signals carry them.
+    const int urlCount = static_cast<int>(urls.size());
+    if (urlCount < m_threads) {
+        m_threads = urlCount;
         emit threadsLimited(m_threads);
     }
 
-    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(urls.size(), m_threads);
+    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(urlCount, m_threads);
     m_completedCount = 0;
     m_finishedUrls = 0;
-    m_harvestUrls = urls.size();
+    m_harvestUrls = urlCount;
     m_unstoredPages.clear();
     m_sourceResults.clear();
     for (int t = 0; t < blocks.size(); ++t) {

@@ -128,7 +128,7 @@ void CLeechSocket::finishUrl(bool retrieved, const QString& storedAs)
     int bytes = 0;
     if (retrieved) {
         // This URL's own reply: the base counts every reply since its last reset.
-        bytes = bytesRetrieved() - m_previousTotal;
+        bytes = static_cast<int>(bytesRetrieved() - m_previousTotal); // one reply: 64 MB at most
         m_previousTotal = bytesRetrieved();
     }
     CCrawlResult result(socketDescriptor(), bytes, m_current.url());

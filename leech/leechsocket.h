@@ -82,7 +82,7 @@ private:
     CLeechUrl m_next;
     int m_pageCounter = 0;
     uint m_runStamp = 0;
-    int m_previousTotal = 0;
+    qint64 m_previousTotal = 0;
     QList<CCrawlResult> m_results;
     CPageWriter m_writer;
     // The queue's first record waits for a page write before its fetch starts.

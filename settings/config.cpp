@@ -12,7 +12,7 @@ namespace {
 const QString marker = QStringLiteral("<!-- SIEVRA -->");
 
 // Ours is a few hundred bytes, and under 200 kB even with the longest template the window takes.
-constexpr qint64 largestSettingsFile = 1024 * 1024;
+constexpr qint64 largestSettingsFile = qint64(1024) * 1024;
 
 // The window offers time-outs 0 to 3 and depths 1 to 5. Small strays of a hand-edited file are kept as
 // ever, but a number beyond this cannot be ours and would only overflow where it is used.
@@ -39,11 +39,11 @@ QString elementText(const QString& text, const QString& name)
 {
     const QString startTag = QLatin1Char('<') + name + QLatin1Char('>');
     const QString endTag = QStringLiteral("</") + name + QLatin1Char('>');
-    const int start = text.indexOf(startTag);
+    const qsizetype start = text.indexOf(startTag);
     if (start < 0)
         return QString();
-    const int valueStart = start + startTag.size();
-    const int end = text.indexOf(endTag, valueStart);
+    const qsizetype valueStart = start + startTag.size();
+    const qsizetype end = text.indexOf(endTag, valueStart);
     if (end < 0)
         return QString();
     return text.mid(valueStart, end - valueStart);

@@ -9,18 +9,18 @@ const QString key = QStringLiteral("tarnix sievra 1.03");
 
 // Shift of the substitution at one position: depends on the key character and the position itself,
 // so that runs of the same digit do not show as runs on disk.
-int shiftAt(int position)
+qsizetype shiftAt(qsizetype position)
 {
     return (key.at(position % key.size()).unicode() + position * 7) % alphabet.size();
 }
 
 QString substitute(const QString& text, int direction)
 {
-    const int size = alphabet.size();
+    const qsizetype size = alphabet.size();
     QString out;
     out.reserve(text.size());
-    for (int i = 0; i < text.size(); ++i) {
-        const int index = alphabet.indexOf(text.at(i));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype index = alphabet.indexOf(text.at(i));
         if (index < 0)
             return QString();
         out += alphabet.at(((index + direction * shiftAt(i)) % size + size) % size);

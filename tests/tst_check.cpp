@@ -145,7 +145,7 @@ private slots:
         QTest::newRow("cgi names") << QByteArray("SERVER_ADDR = 192.0.2.1\nREMOTE_ADDR = 10.0.0.5\n"
                                                  "HTTP_X_FORWARDED_FOR = 10.0.0.9\n")
                                    << true << u"10.0.0.5"_s;
-        QTest::newRow("json") << QByteArray("{\"headers\": {\"Via\": \"1.1 squid\"}, \"origin\": \"10.0.0.5\"}") << true
+        QTest::newRow("json") << QByteArray(R"({"headers": {"Via": "1.1 squid"}, "origin": "10.0.0.5"})") << true
                               << u"10.0.0.5"_s;
         QTest::newRow("header lines") << QByteArray("Remote: 10.0.0.5\r\nx-real-ip: 10.0.0.5\r\n") << true
                                       << u"10.0.0.5"_s;

@@ -402,7 +402,7 @@ private slots:
             << QStringList{"www.example.com/list2.html", "www.example.com/list3.html", "proxies.example.net",
                            "www.example.co.uk/p", "www.example.com/list3.html"};
         QTest::newRow("page lower-cased, its host kept as given")
-            << "<A HREF=\"HTTP://WWW.Example.COM/A.html\"><a href=\"/Page.HTML\">"
+            << R"(<A HREF="HTTP://WWW.Example.COM/A.html"><a href="/Page.HTML">)"
             << "WWW.Example.com"
             << "/" << QStringList{"www.example.com/a.html", "WWW.Example.com/page.html"};
         QTest::newRow("value runs to the end without a closing quote")
@@ -427,7 +427,7 @@ private slots:
                            "www.example.com/a/b/e.html",     "www.example.com/f.html",
                            "www.example.com/a/b/",           "www.example.com/a/b/www.b.com/x.html"};
         QTest::newRow("query of the page replaced")
-            << "href=\"?page=2\" href=\"p.php?x=../y\"" << host << "/list.php?page=1"
+            << R"(href="?page=2" href="p.php?x=../y")" << host << "/list.php?page=1"
             << QStringList{"www.example.com/list.php?page=2", "www.example.com/p.php?x=../y"};
     }
 

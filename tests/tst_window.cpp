@@ -10,7 +10,7 @@
 #include "windows/iptocountry.h"
 
 #include <limits>
-#include <time.h>
+#include <time.h> // NOLINT(modernize-deprecated-headers): tzset() is POSIX, <ctime> need not declare it
 
 namespace {
 

@@ -14,7 +14,7 @@ bool passesDomainCheck(const QString& url)
 {
     QString host = url;
     host.remove(QStringLiteral("http://"));
-    const int slash = host.indexOf(QLatin1Char('/'));
+    const qsizetype slash = host.indexOf(QLatin1Char('/'));
     if (slash >= 0)
         host.truncate(slash);
     return looksLikeDomain(host);

@@ -79,11 +79,11 @@ void IPToCountry::processDataError()
 
 QString IPToCountry::countryIn(const QString& page)
 {
-    const int marker = page.indexOf(flagMarker);
+    const qsizetype marker = page.indexOf(flagMarker);
     if (marker < 0)
         return QString();
     // No tag in front of the marker means the page is not the one expected: show nothing rather than noise.
-    const int tagEnd = marker > 0 ? page.lastIndexOf(QLatin1Char('>'), marker - 1) : -1;
+    const qsizetype tagEnd = marker > 0 ? page.lastIndexOf(QLatin1Char('>'), marker - 1) : -1;
     if (tagEnd < 0)
         return QString();
     return page.mid(tagEnd + 1, marker - tagEnd - 1).trimmed();

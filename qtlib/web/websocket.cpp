@@ -14,7 +14,7 @@ namespace TXL::QtLib::Web {
 
 namespace {
 constexpr int longestTimeout = 25000;
-constexpr qint64 readChunk = 256 * 1024;
+constexpr qint64 readChunk = qint64(256) * 1024;
 const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
                                          "Firefox/3.5.2 (.NET CLR 3.5.30729)");
 } // namespace

@@ -53,7 +53,7 @@ public:
     void setSocketDescriptor(int iSocketDescriptor) { m_socketDescriptor = iSocketDescriptor; }
     // The reply as text, one character per byte; kept as those bytes, half the size of the text.
     QString data() const { return QString::fromLatin1(m_result); }
-    int bytesRetrieved() const { return m_bytesRetrieved; }
+    qint64 bytesRetrieved() const { return m_bytesRetrieved; }
     // How the last fetch ended; its final URL is set by startWebFetch() fetches only.
     CFetchOutcome outcome() const { return m_outcome; }
     // Where the last reply under today's rules came from, after redirects.
@@ -114,7 +114,7 @@ private:
     QString m_referrer;
     QByteArray m_buffer;
     int m_port = 80;
-    int m_bytesRetrieved = 0;
+    qint64 m_bytesRetrieved = 0;
     QTimer m_timer;
     QSslSocket* m_socket = nullptr;
     QByteArray m_result;

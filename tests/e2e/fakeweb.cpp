@@ -65,10 +65,10 @@ void FakeWeb::serveFaultyHost()
         lines += proxy.toLatin1() + "\n";
     const QByteArray head = FakeReply::page(QByteArray()).parts.first();
     setReply(faultyHost, QStringLiteral("/endless.html"),
-             FakeReply::endless(head, lines.repeated(1024 * 1024 / lines.size())));
+             FakeReply::endless(head, lines.repeated(qsizetype(1024) * 1024 / lines.size())));
     const QByteArray words = "<p>No proxies today, only words.</p>\n";
     setReply(faultyHost, QStringLiteral("/endless-text.html"),
-             FakeReply::endless(head, words.repeated(1024 * 1024 / words.size())));
+             FakeReply::endless(head, words.repeated(qsizetype(1024) * 1024 / words.size())));
     // Proxies, then every byte value, zero included, then more proxies behind it.
     QByteArray binary = "10.66.0.1:8080\n10.66.0.2:3128\n";
     for (int byte = 0; byte < 256; ++byte)
@@ -111,7 +111,7 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
         return FakeReply::whole("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
                                 body);
     }
-    const FakeReply reply = FakeHttpServer::replyFor(routed);
+    FakeReply reply = FakeHttpServer::replyFor(routed);
     // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
     // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.
     if (routed.host == slowHost && request.bytes.contains("\r\nReferrer: "))

@@ -585,7 +585,7 @@ private slots:
         // is mostly the sanitizer's shadow of every byte touched, several times the program's own.
 #ifndef __SANITIZE_THREAD__
         if (urls.contains(u"http://www.faultyproxies.com/endless.html"_s))
-            QVERIFY2(run.peakKilobytes < 1024 * 1024, qPrintable(QString::number(run.peakKilobytes)));
+            QVERIFY2(run.peakKilobytes < 1024L * 1024, qPrintable(QString::number(run.peakKilobytes)));
 #endif
     }
 
@@ -761,7 +761,7 @@ private:
     {
         if (!urls.isEmpty())
             [&] { QVERIFY(writeFile(listPath(), (urls.join(u'\n') + u'\n').toUtf8())); }();
-        const Run result = runCommand(QStringList{"--harvest", listPath()} + options, interruptAt);
+        Run result = runCommand(QStringList{"--harvest", listPath()} + options, interruptAt);
         [&] { QVERIFY(result.paths.size() <= 1); }();
         return result;
     }

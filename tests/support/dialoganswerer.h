@@ -36,7 +36,7 @@ public:
     void chooseFile(const QString& path, bool accept = true);
 
     QList<DialogRecord> records() const { return m_records; }
-    int count() const { return m_records.size(); }
+    qsizetype count() const { return m_records.size(); }
     DialogRecord last() const { return m_records.isEmpty() ? DialogRecord() : m_records.last(); }
     void clear() { m_records.clear(); }
 

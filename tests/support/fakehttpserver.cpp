@@ -41,7 +41,7 @@ void FakeHttpServer::acceptConnections()
         socket->setParent(this);
         // Small writes must leave at once, so that pauses between parts really split the reads.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        const int index = m_requests.size();
+        const qsizetype index = m_requests.size();
         m_requests.append(FakeRequest());
         m_requests.last().peer = socket->peerAddress().toString();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] { readRequest(socket, index); });
@@ -49,7 +49,7 @@ void FakeHttpServer::acceptConnections()
     }
 }
 
-void FakeHttpServer::readRequest(QTcpSocket* socket, int index)
+void FakeHttpServer::readRequest(QTcpSocket* socket, qsizetype index)
 {
     FakeRequest& request = m_requests[index];
     request.bytes += socket->readAll();
@@ -91,7 +91,7 @@ void FakeHttpServer::sendPart(QTcpSocket* socket, const FakeReply& reply, int pa
 void FakeHttpServer::sendForever(QTcpSocket* socket, const QByteArray& bytes)
 {
     // Topped up only as the client reads, so a client that stops reading cannot make this process grow.
-    const qint64 limit = std::max<qint64>(bytes.size(), 1024 * 1024);
+    const qint64 limit = std::max<qint64>(bytes.size(), qint64(1024) * 1024);
     const auto topUp = [socket, bytes, limit] {
         while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < limit)
             socket->write(bytes);

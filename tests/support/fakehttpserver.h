@@ -88,7 +88,7 @@ protected:
     virtual FakeReply replyFor(const FakeRequest& request);
 
 private:
-    void readRequest(QTcpSocket* socket, int index);
+    void readRequest(QTcpSocket* socket, qsizetype index);
     void sendPart(QTcpSocket* socket, const FakeReply& reply, int part);
     void sendForever(QTcpSocket* socket, const QByteArray& bytes);
     static QString routeKey(const QString& host, const QString& path);
