@@ -47,7 +47,7 @@ struct Skeleton
     qsizetype colon = 0;
     qsizetype leadDigits = 0; // digits before the first dot, at most 3
     qsizetype portDigits = 0; // digits after the colon, at most 5
-    quint64 innerCode = 0;    // the three groups between the first dot and the colon
+    quint64 middle = 0;       // the three groups between the first dot and the colon
 
     qsizetype matchStart() const { return firstDot - leadDigits; }
     qsizetype matchLength() const { return colon + 1 + portDigits - matchStart(); }
@@ -55,7 +55,7 @@ struct Skeleton
     quint64 key(const char* text, qsizetype lead, qsizetype port) const
     {
         const quint64 first = digitCode(text + firstDot - lead, lead);
-        const quint64 address = first * groupCodes * groupCodes * groupCodes + innerCode;
+        const quint64 address = first * groupCodes * groupCodes * groupCodes + middle;
         return address * portCodes + digitCode(text + colon + 1, port);
     }
 };
@@ -77,14 +77,14 @@ inline bool skeletonAt(const char* text, qsizetype size, qsizetype colon, Skelet
     if (port < 2)
         return false;
 
-    quint64 inner = 0;
+    quint64 middle = 0;
     quint64 scale = 1;
     qsizetype end = colon;
     for (int group = 0; group < 3; ++group) {
         const qsizetype digits = digitsBefore(text, end, 3);
         if (digits == 0 || digits > 3 || end - digits == 0 || text[end - digits - 1] != '.')
             return false;
-        inner += digitCode(text + end - digits, digits) * scale;
+        middle += digitCode(text + end - digits, digits) * scale;
         scale *= groupCodes;
         end -= digits + 1;
     }
@@ -96,7 +96,7 @@ inline bool skeletonAt(const char* text, qsizetype size, qsizetype colon, Skelet
     skeleton.colon = colon;
     skeleton.leadDigits = lead;
     skeleton.portDigits = port;
-    skeleton.innerCode = inner;
+    skeleton.middle = middle;
     return true;
 }
 

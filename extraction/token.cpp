@@ -1,4 +1,4 @@
-#include "extraction/longtoken.h"
+#include "extraction/token.h"
 
 #include <algorithm>
 #include <utility>
@@ -7,31 +7,44 @@ using namespace ProxyText;
 
 namespace {
 
-qint32 readLength(const char* at)
+// Stretch lengths take five bytes at each end, as a stretch is at least ten long: a run of any size fits.
+constexpr int lengthBytes = 5;
+
+qsizetype readLength(const char* at)
 {
-    qint32 length;
-    std::memcpy(&length, at, sizeof length);
-    return length;
+    quint64 length = 0;
+    for (int i = lengthBytes - 1; i >= 0; --i)
+        length = length << 8 | quint8(at[i]);
+    return qsizetype(length);
 }
 
-void writeLength(char* at, qint32 length)
+void writeLength(char* at, qsizetype length)
 {
-    std::memcpy(at, &length, sizeof length);
+    for (int i = 0; i < lengthBytes; ++i)
+        at[i] = char(quint64(length) >> (8 * i));
 }
 
 } // namespace
 
-LongToken::LongToken(char* text, qsizetype size) : m_text(text), m_size(size), m_removed(size_t(size + 63) / 64, 0)
+void Token::reset(char* text, qsizetype size)
 {
+    m_text = text;
+    m_size = size;
+    m_removed.assign(size_t(size + 63) / 64, 0);
+    m_proxyColons.clear();
+    m_byMiddle.clear();
+    // Cleared in place, a table once grown would cost its whole size for every run after it.
+    if (!m_joinedByMiddle.empty())
+        m_joinedByMiddle = {};
     Skeleton skeleton;
     for (qsizetype from = 0; nextSkeleton(text, size, from, skeleton); from = skeleton.colon + 1) {
         m_proxyColons.push_back(skeleton.colon);
-        m_families.emplace_back(skeleton.innerCode, skeleton.colon);
+        m_byMiddle.emplace_back(skeleton.middle, skeleton.colon);
     }
-    std::sort(m_families.begin(), m_families.end());
+    std::sort(m_byMiddle.begin(), m_byMiddle.end());
 }
 
-qsizetype LongToken::next(qsizetype i) const
+qsizetype Token::next(qsizetype i) const
 {
     const qsizetype j = i + 1;
     if (j < m_size && isRemoved(j))
@@ -39,28 +52,28 @@ qsizetype LongToken::next(qsizetype i) const
     return j;
 }
 
-qsizetype LongToken::previous(qsizetype i) const
+qsizetype Token::previous(qsizetype i) const
 {
     const qsizetype j = i - 1;
     if (j >= 0 && isRemoved(j))
-        return j - readLength(m_text + j - 3);
+        return j - readLength(m_text + j - (lengthBytes - 1));
     return j;
 }
 
-void LongToken::collectFamily(quint64 family, std::vector<qsizetype>& colons)
+void Token::colonsWithMiddle(quint64 middle, std::vector<qsizetype>& colons)
 {
     colons.clear();
-    auto first = std::lower_bound(m_families.begin(), m_families.end(), Family(family, -1));
-    for (auto entry = first; entry != m_families.end() && entry->first == family; ++entry)
+    auto first = std::lower_bound(m_byMiddle.begin(), m_byMiddle.end(), ByMiddle(middle, -1));
+    for (auto entry = first; entry != m_byMiddle.end() && entry->first == middle; ++entry)
         colons.push_back(entry->second);
-    const auto [joinedFirst, joinedEnd] = m_joinedFamilies.equal_range(family);
+    const auto [joinedFirst, joinedEnd] = m_joinedByMiddle.equal_range(middle);
     for (auto entry = joinedFirst; entry != joinedEnd; ++entry)
         colons.push_back(entry->second);
     std::sort(colons.begin(), colons.end());
     colons.erase(std::unique(colons.begin(), colons.end()), colons.end());
 }
 
-bool LongToken::windowAt(qsizetype colon, Window& window) const
+bool Token::windowAt(qsizetype colon, Window& window) const
 {
     qsizetype back[Window::reachBack];
     int backCount = 0;
@@ -82,20 +95,21 @@ bool LongToken::windowAt(qsizetype colon, Window& window) const
     return skeletonAt(window.text, size, colonInWindow, window.skeleton);
 }
 
-void LongToken::removeEvery(const char* piece, qsizetype length, std::vector<qsizetype>& changed)
+void Token::removeEvery(const char* piece, qsizetype length, std::vector<qsizetype>& changed)
 {
     Skeleton own;
     const qsizetype pieceColon = qsizetype(std::find(piece, piece + length, ':') - piece);
     if (!skeletonAt(piece, length, pieceColon, own))
         return;
 
-    // Every copy goes through a colon of the same family.
-    std::vector<qsizetype> colons;
-    collectFamily(own.innerCode, colons);
-    std::vector<std::pair<qsizetype, qsizetype>> copies;
+    // Every copy goes through a colon with the same middle groups.
+    std::vector<qsizetype>& colons = m_colons;
+    colonsWithMiddle(own.middle, colons);
+    std::vector<std::pair<qsizetype, qsizetype>>& copies = m_copies;
+    copies.clear();
     Window window;
     for (const qsizetype colon : colons) {
-        if (isRemoved(colon) || !windowAt(colon, window) || window.skeleton.innerCode != own.innerCode)
+        if (isRemoved(colon) || !windowAt(colon, window) || window.skeleton.middle != own.middle)
             continue;
         const Skeleton& found = window.skeleton;
         if (found.leadDigits < own.leadDigits || found.portDigits < own.portDigits)
@@ -115,15 +129,15 @@ void LongToken::removeEvery(const char* piece, qsizetype length, std::vector<qsi
     }
 }
 
-void LongToken::removeStretch(qsizetype first, qsizetype last, std::vector<qsizetype>& changed)
+void Token::removeStretch(qsizetype first, qsizetype last, std::vector<qsizetype>& changed)
 {
     const qsizetype before = previous(first);
     const qsizetype after = next(last);
     markRemoved(first, last);
     // Everything between `before` and `after` is removed now, older stretches included.
-    const qint32 length = qint32(after - before - 1);
+    const qsizetype length = after - before - 1;
     writeLength(m_text + before + 1, length);
-    writeLength(m_text + after - 4, length);
+    writeLength(m_text + after - lengthBytes, length);
 
     // The join can change the proxy texts of colons up to five characters before it and sixteen after it.
     qsizetype from = before < 0 ? after : before;
@@ -135,7 +149,7 @@ void LongToken::removeStretch(qsizetype first, qsizetype last, std::vector<qsize
     Window window;
     for (qsizetype i = from; i < m_size; i = next(i)) {
         if (isColon(i) && windowAt(i, window)) {
-            m_joinedFamilies.emplace(window.skeleton.innerCode, i);
+            m_joinedByMiddle.emplace(window.skeleton.middle, i);
             changed.push_back(i);
         }
         if (i >= to)
@@ -144,7 +158,7 @@ void LongToken::removeStretch(qsizetype first, qsizetype last, std::vector<qsize
 }
 
 // Only the characters still there are marked: older stretches inside are stepped over.
-void LongToken::markRemoved(qsizetype first, qsizetype last)
+void Token::markRemoved(qsizetype first, qsizetype last)
 {
     for (qsizetype i = first;; i = next(i)) {
         m_removed[size_t(i) >> 6] |= quint64(1) << (i & 63);

@@ -5,10 +5,10 @@
 #include <unordered_map>
 #include <vector>
 
-// A long run of proxy characters as the extraction works through it. Removed characters are marked instead of
+// A run of proxy characters as the extraction works through it. Removed characters are marked instead of
 // closing the gap, so a removal costs its own length whatever the run's length, and the proxy texts of the run
 // are indexed by their middle groups, so the copies of a written proxy are found without searching the run.
-class LongToken
+class Token
 {
 public:
     // The proxy texts through one colon, gathered from the characters still there: the sixteen before the
@@ -22,7 +22,8 @@ public:
         ProxyText::Skeleton skeleton;             // positions in text
     };
 
-    LongToken(char* text, qsizetype size);
+    // Takes a new run; the buffers of the last are kept, as most runs are a proxy or two long.
+    void reset(char* text, qsizetype size);
 
     qsizetype size() const { return m_size; }
     bool isRemoved(qsizetype i) const { return (m_removed[size_t(i) >> 6] >> (i & 63)) & 1; }
@@ -41,24 +42,23 @@ public:
     // proxy texts may have changed by a join are added to `changed`.
     void removeEvery(const char* piece, qsizetype length, std::vector<qsizetype>& changed);
 
-    // A run this long or longer is left to the closing-up way: stretch lengths are kept in 32 bits.
-    static constexpr qsizetype tooLong = qsizetype(1) << 31;
-
 private:
-    using Family = std::pair<quint64, qsizetype>;
+    using ByMiddle = std::pair<quint64, qsizetype>; // middle groups, colon
 
     void removeStretch(qsizetype first, qsizetype last, std::vector<qsizetype>& changed);
     void markRemoved(qsizetype first, qsizetype last);
-    void collectFamily(quint64 family, std::vector<qsizetype>& colons);
+    void colonsWithMiddle(quint64 middle, std::vector<qsizetype>& colons);
 
-    char* m_text;
-    qsizetype m_size;
+    char* m_text = nullptr;
+    qsizetype m_size = 0;
     // One bit a character. A removed stretch is at least a proxy long (ten characters), room enough to keep its
-    // length in its first and last four bytes, so a walk steps over it at once.
+    // length in its first and last five bytes, so a walk steps over it at once.
     std::vector<quint64> m_removed;
     // Colons by the middle groups of their proxy texts: those of the first look sorted, those joins made since
     // apart. Entries a removal made stale are dropped when read.
-    std::vector<Family> m_families;
-    std::unordered_multimap<quint64, qsizetype> m_joinedFamilies;
+    std::vector<ByMiddle> m_byMiddle;
+    std::unordered_multimap<quint64, qsizetype> m_joinedByMiddle;
     std::vector<qsizetype> m_proxyColons;
+    std::vector<qsizetype> m_colons;
+    std::vector<std::pair<qsizetype, qsizetype>> m_copies;
 };
