@@ -89,7 +89,8 @@ int main(int argc, char* argv[])
     const QDir output(UserFolders::outputFolder());
     const QStringList files = output.entryList(QDir::Files);
     if (files.size() != 1 || !files.first().startsWith(QStringLiteral("2-")))
-        return failed(QStringLiteral("expected one output file of 2 lines, found: ") + files.join(QStringLiteral(", ")));
+        return failed(QStringLiteral("expected one output file of 2 lines, found: ") +
+                      files.join(QStringLiteral(", ")));
     QFile file(output.filePath(files.first()));
     if (!file.open(QIODevice::ReadOnly))
         return failed(QStringLiteral("cannot read ") + file.fileName());
