@@ -216,7 +216,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<int>("depth");
-        QTest::addColumn<int>("fetches");
+        QTest::addColumn<bool>("today"); // today's rules, as the command line crawls; %1 is the server's port
+        QTest::addColumn<QStringList>("requests"); // Host line and path of each request, in order
         QTest::addColumn<QStringList>("links");
 
         const QStringList index{"http://www.alpha.com/index.html"};
@@ -228,26 +229,48 @@ private slots:
                                  "www.alpha.com/backup.zip/",
                                  "www.alpha.com/get.php?file=a.zip",
                                  "www.alpha.com/tools.exe/index.html"};
-        QTest::newRow("depth 0: the user's page only") << index << 0 << 1 << level1;
-        QTest::newRow("depth -1 like 0") << index << -1 << 1 << level1;
-        // a1 is linked from index and b1: fetched for each, reported once.
-        QTest::newRow("depth 2") << index << 2 << 11
+        const QStringList indexOnly{"www.alpha.com /index.html"};
+        QTest::newRow("depth 0: the user's page only") << index << 0 << false << indexOnly << level1;
+        QTest::newRow("depth -1 like 0") << index << -1 << false << indexOnly << level1;
+        // a1 is linked from index and b1: fetched for each, reported once. A bare host that starts with "www."
+        // asks for its own name without it as the path.
+        QTest::newRow("depth 2") << index << 2 << false
+                                 << indexOnly + QStringList{"www.alpha.com /a1.html",
+                                                            "www.beta.org /b1.html",
+                                                            "www.example.com /example.com",
+                                                            "www.alpha.com /list/jpg",
+                                                            "www.alpha.com /backup.zip/",
+                                                            "www.alpha.com /get.php?file=a.zip",
+                                                            "www.alpha.com /tools.exe/index.html",
+                                                            "www.alpha.com /a2.html",
+                                                            "www.alpha.com /a1.html",
+                                                            "www.beta.org /b2.html"}
                                  << level1 + QStringList{"www.alpha.com/a2.html", "www.beta.org/b2.html",
                                                          "www.alpha.com/a3.html"};
         // A failed fetch leaves the page before as the base's result; none of its links may come again.
         QTest::newRow("failure after a completed page adds nothing")
-            << QStringList{"www.alpha.com/fine.html", "www.beta.org/stall.html"} << 1 << 3
+            << QStringList{"www.alpha.com/fine.html", "www.beta.org/stall.html"} << 1 << false
+            << QStringList{"www.alpha.com /fine.html", "www.beta.org /stall.html", "www.alpha.com /x.html"}
             << QStringList{"www.alpha.com/x.html"};
         QTest::newRow("failing pages skipped")
-            << QStringList{"www.alpha.com/stall.html", "www.alpha.com/to-stall.html"} << 1 << 4
+            << QStringList{"www.alpha.com/stall.html", "www.alpha.com/to-stall.html"} << 1 << false
+            << QStringList{"www.alpha.com /stall.html", "www.alpha.com /to-stall.html", "www.alpha.com /stall.html",
+                           "www.alpha.com /fine.html"}
             << QStringList{"www.alpha.com/fine.html", "www.alpha.com/stall.html", "www.alpha.com/x.html"};
+        // Found links keep their case and query, lose their fragment, and are asked for with the port in the Host.
+        QTest::newRow("today's rules: whole URLs, case kept")
+            << QStringList{"http://www.alpha.com:%1/Mixed/Index.html"} << 1 << true
+            << QStringList{"www.alpha.com:%1 /Mixed/Index.html", "www.alpha.com:%1 /Mixed/Page2.html?Sort=Desc",
+                           "www.alpha.com:%1 /a1.html"}
+            << QStringList{"http://www.alpha.com:%1/Mixed/Page2.html?Sort=Desc", "http://www.alpha.com:%1/a1.html"};
     }
 
     void crawl()
     {
         QFETCH(QStringList, urls);
         QFETCH(int, depth);
-        QFETCH(int, fetches);
+        QFETCH(bool, today);
+        QFETCH(QStringList, requests);
         QFETCH(QStringList, links);
 
         const QString alpha = u"www.alpha.com"_s;
@@ -266,17 +289,28 @@ private slots:
         m_server->setReply(u"/stall.html"_s, FakeReply::keepOpenAfter(linkPage({"/never.html"})));
         m_server->setReply(u"/to-stall.html"_s, FakeReply::whole(linkPage({"/stall.html", "fine.html"})));
         m_server->setReply(u"/fine.html"_s, FakeReply::whole(linkPage({"/x.html"})));
+        m_server->setReply(u"/Mixed/Index.html"_s,
+                           FakeReply::whole(linkPage({"Page2.html?Sort=Desc#top", "/a1.html", "images/Logo.PNG"})));
+        const QString port = QString::number(m_server->port());
+        for (QStringList* list : {&urls, &requests, &links})
+            list->replaceInStrings(u"%1"_s, port);
 
         CLeechLinks crawler;
+        crawler.setRules(WebRules{!today, false});
         crawler.setTimeout(400);
         links.sort();
         QCOMPARE(crawl(crawler, urls, depth), links << u"done"_s);
-        QCOMPARE(m_server->requests().size(), fetches);
         // Nobody sets the crawler's referrer or cookie.
-        for (const FakeRequest& request : m_server->requests())
-            QVERIFY(!request.bytes.contains("Referrer:") && !request.bytes.contains("Cookie:"));
+        QStringList sent;
+        for (const FakeRequest& request : m_server->requests()) {
+            const QString host = request.host;
+            QCOMPARE(request.bytes, "GET " + request.path.toLatin1() + " HTTP/1.0\r\nHost: " + host.toLatin1() +
+                                        "\r\nUser-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) "
+                                        "Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\nConnection: close\r\n\r\n");
+            sent << host + u' ' + request.path;
+        }
+        QCOMPARE(sent, requests);
     }
-
 
     void crawlAgain_reReportsEarlierLinks()
     {
