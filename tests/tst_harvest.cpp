@@ -1,0 +1,118 @@
+// The harvest engine against a scripted server on loopback: which pages it fetches, under which names it stores
+// them, and what the extraction and the report make of them.
+#include "harvest/harvestengine.h"
+#include "settings/config.h"
+#include "settings/userfolders.h"
+#include "tests/support/loopback.h"
+#include "tests/support/runfiles.h"
+#include "tests/support/testkit.h"
+
+namespace {
+
+QByteArray proxyPage(const QByteArray& body)
+{
+    return okHead + "<html><body>" + body + "</body></html>\n";
+}
+
+} // namespace
+
+class HarvestTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(UserFolders::makeUserFolders().isEmpty());
+        m_server = startLoopbackServer();
+        QVERIFY(m_server);
+        m_config = std::make_unique<CConfig>();
+        m_config->setSaveOnExit(false);
+    }
+
+    void cleanup()
+    {
+        stopLoopbackServer(m_server);
+        m_config.reset();
+        m_home.reset();
+    }
+
+    // Every page a fetcher stores keeps a name of its own, the last one is on disk before the fetcher reports,
+    // and every line of every page reaches the list and the report.
+    void harvest_data()
+    {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("depth"); // 0: a Single Crawl
+        QTest::addColumn<QStringList>("lines");   // of the output file, in order
+        QTest::addColumn<QStringList>("sources"); // of the report: url, page file, lines
+
+        const QString a = u"http://www.alpha.com/a.html"_s;
+        const QString b = u"http://www.alpha.com/b.html"_s;
+        const QString big = u"http://www.beta.org/big.html"_s;
+        const QString none = u"http://www.beta.org/none.html"_s;
+        const QString index = u"http://www.beta.org/index.html"_s;
+        QTest::newRow("one fetcher, several pages, a large one last")
+            << QStringList{a, none, b, big} << 1 << 0
+            << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999"}
+            << QStringList{a + " 0-0.dat 2", none + " 0-1.dat 0", b + " 0-2.dat 1", big + " 0-3.dat 1"};
+        QTest::newRow("two fetchers, a block each")
+            << QStringList{a, b, none, big, index} << 2 << 0
+            << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999", "10.0.2.1:81"}
+            << QStringList{a + " 0-0.dat 2", b + " 0-1.dat 1", none + " 1-0.dat 0", big + " 1-1.dat 1",
+                           index + " 1-2.dat 1"};
+        // A page only a link leads to is harvested as well.
+        QTest::newRow("link followed") << QStringList{index} << 1 << 1
+                                       << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
+                                       << QStringList{index + " 0-0.dat 1", "www.alpha.com/a.html 0-1.dat 2"};
+    }
+
+    void harvest()
+    {
+        QFETCH(QStringList, urls);
+        QFETCH(int, threads);
+        QFETCH(int, depth);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, sources);
+
+        m_server->setReply(u"www.alpha.com"_s, u"/a.html"_s, FakeReply::whole(proxyPage("10.0.0.1:80 10.0.0.2:8080")));
+        m_server->setReply(u"www.alpha.com"_s, u"/b.html"_s, FakeReply::whole(proxyPage("<td>10.0.1.1:3128</td>")));
+        m_server->setReply(u"www.beta.org"_s, u"/none.html"_s, FakeReply::whole(proxyPage("no proxies here")));
+        // Large enough that its page file takes a while to write.
+        m_server->setReply(u"www.beta.org"_s, u"/big.html"_s,
+                           FakeReply::whole(proxyPage(QByteArray(32 << 20, 'x') + " 10.0.9.9:9999")));
+        m_server->setReply(u"www.beta.org"_s, u"/index.html"_s,
+                           FakeReply::whole(proxyPage("10.0.2.1:81 <a href=\"http://www.alpha.com/a.html\">1</a>")));
+        m_config->setDepth(depth);
+        CHarvestEngine engine(m_config.get());
+        engine.setUrls(urls);
+        engine.setThreads(threads);
+        QSignalSpy finished(&engine, &CHarvestEngine::extractionFinished);
+        engine.start(depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
+        QVERIFY(finished.wait(60000));
+
+        const QMap<QString, QByteArray> files = outputFiles();
+        QCOMPARE(files.size(), 1);
+        QStringList written = QString::fromLatin1(files.first()).split(u"\r\n"_s);
+        QCOMPARE(written.takeLast(), QString());
+        QStringList reported;
+        const QHash<QString, int> perPage = engine.linesPerPage();
+        for (const CCrawlResult& result : engine.sourceResults())
+            reported << u"%1 %2 %3"_s.arg(result.url(), result.pageName()).arg(perPage.value(result.pageName()));
+        QCOMPARE(written, lines);
+        QCOMPARE(reported, sources);
+        // Every page read is gone; none was left behind for a later run.
+        QCOMPARE(QDir(UserFolders::runFolder(engine.runStamp())).entryList(QDir::AllEntries | QDir::Hidden |
+                                                                              QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+private:
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<CConfig> m_config;
+};
+
+QTEST_MAIN(HarvestTest)
+#include "tst_harvest.moc"
