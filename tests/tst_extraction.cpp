@@ -15,7 +15,6 @@ Q_DECLARE_METATYPE(Pages)
 
 namespace {
 
-
 // Set by the worker as its last act. A global, not a capture: the connection holding the slot is freed on the GUI
 // thread, and a read of a capture on the worker would race with that in the sanitizer's eyes.
 std::atomic<bool> runEnded{false};
@@ -226,7 +225,6 @@ private slots:
         QVERIFY(proxies > 1000);
     }
 
-
 private:
     // Runs `onLine` in the worker after each line it writes, with the number of the line.
     void prepare(CLeechProxies& extraction, const std::function<void(int)>& onLine = {})
@@ -260,7 +258,6 @@ private:
         QVERIFY(runEnded.exchange(false, std::memory_order_acquire));
         QCoreApplication::sendPostedEvents();
     }
-
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<CConfig> m_config;

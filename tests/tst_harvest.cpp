@@ -44,7 +44,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<int>("threads");
-        QTest::addColumn<int>("depth"); // 0: a Single Crawl
+        QTest::addColumn<int>("depth");           // 0: a Single Crawl
         QTest::addColumn<QStringList>("lines");   // of the output file, in order
         QTest::addColumn<QStringList>("sources"); // of the report: url, page file, lines
 
@@ -103,8 +103,8 @@ private slots:
         QCOMPARE(written, lines);
         QCOMPARE(reported, sources);
         // Every page read is gone; none was left behind for a later run.
-        QCOMPARE(QDir(UserFolders::runFolder(engine.runStamp())).entryList(QDir::AllEntries | QDir::Hidden |
-                                                                              QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(UserFolders::runFolder(engine.runStamp()))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());
     }
 

@@ -41,7 +41,6 @@ void startRun(CLeechSocket& fetcher, int index, const QStringList& urls, int tim
     fetcher.fetchQueue();
 }
 
-
 QByteArray linkPage(const QList<QByteArray>& hrefs)
 {
     QByteArray page = okHead + "<html><body><table>\n";
@@ -96,7 +95,6 @@ private slots:
         record.parse(url, 0, QString());
         QCOMPARE(record.host() + u' ' + record.path(), hostAndPath);
     }
-
 
     void fetcher_abort_data()
     {
@@ -216,7 +214,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<int>("depth");
-        QTest::addColumn<bool>("today"); // today's rules, as the command line crawls; %1 is the server's port
+        QTest::addColumn<bool>("today");           // today's rules, as the command line crawls; %1 is the server's port
         QTest::addColumn<QStringList>("requests"); // Host line and path of each request, in order
         QTest::addColumn<QStringList>("links");
 
@@ -304,9 +302,10 @@ private slots:
         QStringList sent;
         for (const FakeRequest& request : m_server->requests()) {
             const QString host = request.host;
-            QCOMPARE(request.bytes, "GET " + request.path.toLatin1() + " HTTP/1.0\r\nHost: " + host.toLatin1() +
-                                        "\r\nUser-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) "
-                                        "Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\nConnection: close\r\n\r\n");
+            QCOMPARE(request.bytes,
+                     "GET " + request.path.toLatin1() + " HTTP/1.0\r\nHost: " + host.toLatin1() +
+                         "\r\nUser-Agent: Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) "
+                         "Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)\r\nConnection: close\r\n\r\n");
             sent << host + u' ' + request.path;
         }
         QCOMPARE(sent, requests);
@@ -361,7 +360,6 @@ private slots:
         QTest::qWait(300);
         QTRY_COMPARE(client.urlList(), lines);
     }
-
 
 private:
     // Crawls from the URLs; gives the links reported, sorted, then "done". Anything else comes back unsorted.

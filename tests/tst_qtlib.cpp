@@ -160,7 +160,6 @@ private slots:
         QCOMPARE(socket.bytesRetrieved(), firstReply.size() + result.size());
     }
 
-
 private:
     // Fetches the path from the server; true when exactly one outcome signal came and it was dataRetrieved().
     bool fetch(CWebSocket& socket, const QString& path, int* errors = nullptr)

@@ -46,39 +46,38 @@ private slots:
         QCOMPARE(WebUrl::fromText(line).toString(), url);
     }
 
-
     // Names of output lists: built while the list is written and when it is done, and read back by the Proxy
     // Lists tab the way it always has.
     void outputFileName_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QDate>("date"); // valid: the name is also what the fields below build
+        QTest::addColumn<QDate>("date");    // valid: the name is also what the fields below build
         QTest::addColumn<QString>("lines"); // null: not the name of a list
         QTest::addColumn<qint64>("runStamp");
         QTest::addColumn<qint64>("startTime");
 
-        QTest::newRow("built and read back") << "37-2012-07-03-1341302400-1341306000.txt" << QDate(2012, 7, 3) << "37"
-                                             << 1341302400LL << 1341306000LL;
+        QTest::newRow("built and read back")
+            << "37-2012-07-03-1341302400-1341306000.txt" << QDate(2012, 7, 3) << "37" << 1341302400LL << 1341306000LL;
         QTest::newRow("month before day, both with their zero")
             << "1-2012-01-09-1341302400-1341302401.txt" << QDate(2012, 1, 9) << "1" << 1341302400LL << 1341302401LL;
         QTest::newRow("largest count listed") << "99999-2012-12-31-1356998399-1356998400.txt" << QDate(2012, 12, 31)
                                               << "99999" << 1356998399LL << 1356998400LL;
-        QTest::newRow("count kept as written") << "00042-2012-07-04-1341302400-1341392461.txt" << QDate() << "00042"
-                                               << 1341302400LL << 1341392461LL;
-        QTest::newRow(".TXT: the start time reads as 0") << "4-2012-07-03-1341302400-1341306000.TXT" << QDate() << "4"
-                                                          << 1341302400LL << 0LL;
-        QTest::newRow("times beyond an int read as 0") << "7-2012-07-03-2147483648-2147483647.txt" << QDate() << "7"
-                                                       << 0LL << 2147483647LL;
-        QTest::newRow("six-digit count") << "123456-2012-07-03-1341302400-1341306000.txt" << QDate() << QString()
-                                         << 0LL << 0LL;
+        QTest::newRow("count kept as written")
+            << "00042-2012-07-04-1341302400-1341392461.txt" << QDate() << "00042" << 1341302400LL << 1341392461LL;
+        QTest::newRow(".TXT: the start time reads as 0")
+            << "4-2012-07-03-1341302400-1341306000.TXT" << QDate() << "4" << 1341302400LL << 0LL;
+        QTest::newRow("times beyond an int read as 0")
+            << "7-2012-07-03-2147483648-2147483647.txt" << QDate() << "7" << 0LL << 2147483647LL;
+        QTest::newRow("six-digit count") << "123456-2012-07-03-1341302400-1341306000.txt" << QDate() << QString() << 0LL
+                                         << 0LL;
         QTest::newRow("start time of nine digits")
             << "3-2012-07-03-1341302400-134130600.txt" << QDate() << QString() << 0LL << 0LL;
-        QTest::newRow("still being written") << "2012-07-03-1341302400-1341306000.txt" << QDate() << QString() << 0LL
-                                             << 0LL;
-        QTest::newRow("another extension behind") << "3-2012-07-03-1341302400-1341306000.txt.bak" << QDate()
-                                                   << QString() << 0LL << 0LL;
-        QTest::newRow("letters for digits") << "3-2012-o7-03-1341302400-1341306000.txt" << QDate() << QString() << 0LL
-                                            << 0LL;
+        QTest::newRow("still being written")
+            << "2012-07-03-1341302400-1341306000.txt" << QDate() << QString() << 0LL << 0LL;
+        QTest::newRow("another extension behind")
+            << "3-2012-07-03-1341302400-1341306000.txt.bak" << QDate() << QString() << 0LL << 0LL;
+        QTest::newRow("letters for digits")
+            << "3-2012-o7-03-1341302400-1341306000.txt" << QDate() << QString() << 0LL << 0LL;
     }
 
     void outputFileName()
