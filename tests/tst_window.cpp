@@ -1,21 +1,31 @@
 #include "app/mainwindow.h"
+#include "qtlib/updatesys/updatequery.h"
 #include "settings/config.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
+#include "tests/support/loopback.h"
 #include "tests/support/testkit.h"
 #include "util/externalhosts.h"
 #include "util/formatting.h"
 #include "windows/aboutwindow.h"
 #include "windows/configwindow.h"
 #include "windows/iptocountry.h"
+#include "windows/updateprompt.h"
 
 #include <limits>
 #include <time.h> // NOLINT(modernize-deprecated-headers): tzset() is POSIX, <ctime> need not declare it
+
+using TXL::QtLib::UpdateSys::CUpdateQuery;
+
+Q_DECLARE_METATYPE(FakeReply)
 
 namespace {
 
 const QString sample = u"37-2012-07-03-1341302400-1341306000.txt"_s;
 const QString other = u"2-2012-07-03-1341302400-1341309600.txt"_s;
+const QString placeholder = u"... ... ... ... ... ... ... ..."_s;
+// What the program does while an update check waits for its answer.
+enum Then { Wait, Leave, AskAgain };
 
 QString outputPath(const QString& name)
 {
@@ -39,19 +49,6 @@ void checkBox(const DialogRecord& box, const QString& title, const QString& text
     QCOMPARE(box.hasWindowIcon, windowIcon);
 }
 
-QString settingsText(const QString& timeout, const QString& depth, const QString& output)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<!-- SIEVRA -->\r\n<config>\r\n<leeching>\r\n"
-                          "<timeout>%1</timeout>\r\n<depth>%2</depth>\r\n<output>%3</output>\r\n</leeching>\r\n"
-                          "</config>\r\n\r\n")
-        .arg(timeout, depth, output);
-}
-
-QByteArray stored(const QString& plain)
-{
-    return CSettingsCipher::scramble(plain).toLatin1();
-}
-
 QStringList itemTexts(QComboBox* box)
 {
     QStringList texts;
@@ -63,8 +60,8 @@ QStringList itemTexts(QComboBox* box)
 } // namespace
 
 // The main window: its folders at start, its state and layout, its menus, the leech URL table, the Proxy
-// Lists table of output files, and how it shows what the harvest engine reports; the settings file and the
-// Configuration window.
+// Lists table of output files, and how it shows what the harvest engine reports; the Configuration window, the
+// update check's boxes and the country lookup, against a scripted server on loopback.
 class WindowTest : public QObject
 {
     Q_OBJECT
@@ -88,6 +85,7 @@ private slots:
     {
         DialogAnswerer::closeLeftoverModals();
         m_window.reset();
+        stopLoopbackServer(m_server);
         m_desktop.reset();
         m_dialogs.reset();
         m_home.reset();
@@ -551,100 +549,6 @@ private slots:
         QCOMPARE(m_desktop->urls(), QList<QUrl>{QUrl::fromLocalFile(outputPath(other))});
     }
 
-    void settings_firstRun_usesDefaultsAndWritesTheTenLinesScrambled()
-    {
-        QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
-        {
-            CConfig config;
-            QCOMPARE(config.timeout(), 2);
-            QCOMPARE(config.depth(), 1);
-            QCOMPARE(config.outputFormat(), u"A:P"_s);
-            QVERIFY(!QFile::exists(UserFolders::configFile()));
-        }
-        const QByteArray raw = readFile(UserFolders::configFile());
-        QCOMPARE(CSettingsCipher::unscramble(QString::fromLatin1(raw)), settingsText("2", "1", "A:P"));
-        for (const char* word : {"SIEVRA", "config", "timeout", "A:P", "<", "xml"})
-            QVERIFY2(!raw.contains(word), word);
-        // The first stage alone would leave the character codes readable ("60,33,45,45" for "<!--").
-        QVERIFY(!raw.contains("60,"));
-
-        // What the window may store comes back as it was.
-        const QString format = u"<A>&amp;P& Pr\u00f6xy \u20ac\t\x01"_s;
-        {
-            CConfig config;
-            config.setTimeout(0);
-            config.setDepth(5);
-            config.setOutputFormat(format);
-        }
-        CConfig reread;
-        QCOMPARE(reread.timeout(), 0);
-        QCOMPARE(reread.depth(), 5);
-        QCOMPARE(reread.outputFormat(), format);
-    }
-
-    void settings_load_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("timeout");
-        QTest::addColumn<int>("depth");
-        QTest::addColumn<QString>("format");
-
-        QTest::newRow("timeout not a number") << stored(settingsText("soon", "3", "A:P")) << 2 << 3 << "A:P";
-        QTest::newRow("stray values kept") << stored(settingsText("-3", "-1000", "A:P")) << -3 << -1000 << "A:P";
-        QTest::newRow("farthest value kept") << stored(settingsText("1000", "2", "A:P")) << 1000 << 2 << "A:P";
-        QTest::newRow("beyond any choice") << stored(settingsText("1001", "-1001", "A:P")) << 2 << 1 << "A:P";
-        QTest::newRow("depth zero") << stored(settingsText("1", "0", "A:P")) << 1 << 1 << "A:P";
-        QTest::newRow("template raw, not trimmed")
-            << stored(settingsText("2", "1", " <b>A</b>&P ")) << 2 << 1 << " <b>A</b>&P ";
-        QTest::newRow("empty template") << stored(settingsText("2", "1", "")) << 2 << 1 << "";
-        QTest::newRow("elements in another order, extra text")
-            << stored("junk<output>B</output>\n\n<!-- SIEVRA -->xx<depth>3</depth> <timeout>1</timeout>") << 1 << 3
-            << "B";
-        QTest::newRow("missing elements fall back") << stored("<!-- SIEVRA --><timeout>3") << 2 << 1 << "A:P";
-        QTest::newRow("first of two elements counts")
-            << stored("<!-- SIEVRA --><depth>4</depth><depth>5</depth>") << 2 << 4 << "A:P";
-        // Files that are not ours leave the defaults.
-        QTest::newRow("without the marker")
-            << stored(settingsText("3", "5", "C").remove("<!-- SIEVRA -->")) << 2 << 1 << "A:P";
-        QTest::newRow("plain xml, not scrambled") << settingsText("3", "5", "C").toLatin1() << 2 << 1 << "A:P";
-        QTest::newRow("larger than any file of ours")
-            << stored(settingsText("3", "5", "C") + QString(400000, QLatin1Char(' '))) << 2 << 1 << "A:P";
-    }
-
-    void settings_load()
-    {
-        QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, timeout);
-        QFETCH(int, depth);
-        QFETCH(QString, format);
-        QVERIFY(writeFile(UserFolders::configFile(), bytes));
-
-        CConfig config;
-        QCOMPARE(config.timeout(), timeout);
-        QCOMPARE(config.depth(), depth);
-        QCOMPARE(config.outputFormat(), format);
-    }
-
-    void settings_saveWithoutBaseFolder_writesNothing()
-    {
-        {
-            CConfig config;
-            config.setDepth(3);
-        }
-        QVERIFY(!QFile::exists(UserFolders::configFile()));
-        QVERIFY(!QDir(UserFolders::baseFolder()).exists());
-    }
-
-    void settings_timeoutMilliseconds_farIndexNeverShort()
-    {
-        QCOMPARE(CConfig::timeoutMilliseconds(0), 10000);
-        QCOMPARE(CConfig::timeoutMilliseconds(3), 25000);
-        // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
-        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
-        QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
-    }
-
     void configWindow_showsStoredChoices_storesOnSaveOnly_data()
     {
         QTest::addColumn<int>("timeout");
@@ -695,6 +599,153 @@ private slots:
         QVERIFY(!form.isVisible());
     }
 
+    void update_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<bool>("showIfCurrent");
+        QTest::addColumn<int>("then");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<bool>("yes"); // the answer to an offer; Yes opens the download page
+
+        const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n";
+        const QString latest = u"You're using the latest version at this time."_s;
+        const auto reply = [&](const QByteArray& body) { return FakeReply::whole(head + "\r\n" + body); };
+        // The version is the last line in front of the first bar, whatever comes before or after it.
+        QTest::newRow("newer version, not asked from the menu")
+            << reply("1.05|9.99|\nmore") << false << int(Wait) << QStringList{"Version 1.05 is available"} << true;
+        QTest::newRow("bar in a header counts")
+            << FakeReply::whole("HTTP/1.0 200 OK\r\nX-Tag: beta|\r\n\r\nnone") << true << int(Wait)
+            << QStringList{"Version X-Tag: beta is available"} << false;
+        QTest::newRow("only line ends before the bar") << FakeReply::whole("\n\r\n|1.2") << true << int(Wait)
+                                                       << QStringList{"A new version is available"} << false;
+        QTest::newRow("only blanks before the bar")
+            << reply("   |") << true << int(Wait) << QStringList{"Version     is available"} << false;
+        QTest::newRow("no bar, not asked") << reply("current") << false << int(Wait) << QStringList() << true;
+        QTest::newRow("closed without a byte")
+            << FakeReply::closeWithoutSending() << true << int(Wait) << QStringList{latest} << true;
+        // A check given up tells the user nothing: leaving once ran the answer handler on a half-destroyed object.
+        QTest::newRow("left while waiting, as at exit")
+            << FakeReply::keepOpenAfter(head) << true << int(Leave) << QStringList() << true;
+        QTest::newRow("asked again while waiting") << FakeReply::keepOpenAfter(QByteArray()) << true << int(AskAgain)
+                                                   << QStringList{"Version 1.20 is available"} << false;
+    }
+
+    void update()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(bool, showIfCurrent);
+        QFETCH(int, then);
+        QFETCH(QStringList, shown);
+        QFETCH(bool, yes);
+
+        startServer();
+        m_server->setDefaultReply(reply);
+        DialogAnswerer& dialogs = *m_dialogs;
+        DesktopCapture& desktop = *m_desktop;
+        dialogs.pressButton(yes ? QMessageBox::Yes : QMessageBox::No);
+        auto query = std::make_unique<CUpdateQuery>();
+        UpdatePrompt prompt(query.get());
+        query->setShowIfCurrent(showIfCurrent);
+        query->query(u"4"_s, u"1.03"_s);
+        QTRY_VERIFY(m_server->requests().value(0).complete);
+        QCOMPARE(m_server->requests().first().bytes,
+                 "GET /lookup.php?id=4&vn=103 HTTP/1.0\r\nHost: tarnix.net\r\nConnection: close\r\n\r\n"_ba);
+        QTest::qWait(100); // lets a stalled reply's first bytes in
+        if (then == Leave)
+            query.reset();
+        if (then == AskAgain) {
+            m_server->setDefaultReply(FakeReply::whole("HTTP/1.0 200 OK\r\n\r\n1.20|"));
+            query->query(u"4"_s, u"1.03"_s);
+        }
+        QTRY_COMPARE(m_server->openConnections(), 0);
+        QTRY_COMPARE(dialogs.count(), shown.size());
+        QTest::qWait(100); // a late box would still be counted
+        QStringList texts;
+        for (const DialogRecord& box : dialogs.records()) {
+            texts << box.text;
+            QCOMPARE(box.title, u"Sievra v1.03"_s);
+            QCOMPARE(box.icon, QMessageBox::Question);
+            QVERIFY(box.hasWindowIcon);
+            // An offer asks, with Yes as the default; the answer that there is nothing newer only tells.
+            const bool offer = box.text != u"You're using the latest version at this time."_s;
+            QCOMPARE(box.informativeText, offer ? u"Download now?"_s : QString());
+            QCOMPARE(box.buttons,
+                     offer ? QMessageBox::Yes | QMessageBox::No : QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(box.defaultButton, offer ? QMessageBox::Yes : QMessageBox::NoButton);
+        }
+        QCOMPARE(texts, shown);
+        const bool opened =
+            yes && !shown.isEmpty() && shown.first() != u"You're using the latest version at this time."_s;
+        QCOMPARE(desktop.urls(), QList<QUrl>(opened ? 1 : 0, QUrl(ExternalHosts::downloadPage)));
+    }
+
+    void country_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("page"); // null: the server is down
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QString>("message"); // null: none
+
+        // The country is the text of the link right before the first flag image.
+        const QByteArray head = "HTTP/1.0 200 OK\r\n\r\n";
+        const QByteArray page = head + "<a>X</a> <img src='/flags/x.gif'>";
+        const QString bad = u"Please provide a legitimate IP address."_s;
+        QTest::newRow("name trimmed, three-digit last group")
+            << "81.169.145.100" << head + "<b><a href='x'>\n\t United States </a> <img src='/flags/us.gif'></b>"
+            << "United States" << QString();
+        QTest::newRow("first of two markers; a group above 255 is sent")
+            << "300.1.1.1" << head + "<a>Germany</a> <img src='/flags/de.gif'><a>France</a> <img src='/flags/fr.gif'>"
+            << "Germany" << QString();
+        QTest::newRow("double quotes are not the marker")
+            << "1.2.3.4" << head + "<a>Spain</a> <img src=\"/flags/es.gif\">"
+            << "" << QString();
+        QTest::newRow("no tag before the marker")
+            << "1.2.3.4" << QByteArray("Italy</a> <img src='/flags/it.gif'>") << "" << QString();
+        QTest::newRow("leading blank") << " 1.2.3.4" << page << placeholder << bad;
+        QTest::newRow("four-digit group") << "1.2.3.1000" << page << placeholder << bad;
+        QTest::newRow("empty") << "" << page << placeholder << QString();
+        QTest::newRow("server down") << "8.8.8.8" << QByteArray() << placeholder
+                                     << u"Remote server down or timeout, please try again later"_s;
+    }
+
+    void country()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, page);
+        QFETCH(QString, country);
+        QFETCH(QString, message);
+
+        startServer();
+        if (page.isNull())
+            HttpPort::setPortForTests(FakeHttpServer::unusedPort());
+        m_server->setDefaultReply(FakeReply::whole(page));
+        DialogAnswerer& dialogs = *m_dialogs;
+        IPToCountry window;
+        auto* label = window.findChild<QLabel*>(u"lblCountry"_s);
+        window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(address);
+        window.findChild<QPushButton*>(u"btnQuery"_s)->click();
+        QTest::qWait(200);
+        QTRY_COMPARE(label->text(), country);
+        QTRY_COMPARE(dialogs.count(), message.isNull() ? 0 : 1);
+        if (!message.isNull()) {
+            QCOMPARE(dialogs.last().title, u"IP To Country"_s);
+            QCOMPARE(dialogs.last().text, message);
+            QCOMPARE(dialogs.last().icon, QMessageBox::Information);
+        }
+        const bool sent = message.isNull() && !address.isEmpty();
+        QCOMPARE(m_server->requests().size(), sent ? 1 : 0);
+        if (sent) {
+            const QByteArray request = m_server->requests().first().bytes;
+            QVERIFY(request.startsWith(
+                QByteArray("GET /en/?IP=" + address.toLatin1() + " HTTP/1.0\r\nHost: www.geoiptool.com\r\n")));
+            QVERIFY(!request.contains("Referrer") && !request.contains("Cookie"));
+        }
+
+        // Typing puts the placeholder back.
+        window.findChild<QLineEdit*>(u"lineEdit"_s)->setText(u"8"_s);
+        QCOMPARE(label->text(), placeholder);
+    }
+
 private:
     template <class T> T* child(const char* name) const { return ::child<T>(m_window.get(), name); }
     // A fresh window reads the home folder in its constructor.
@@ -706,10 +757,17 @@ private:
     void focusTable(const char* name, int tab);
     int outputRow(const QString& name) const;
 
+    // A scripted server on loopback that the update check and the country lookup reach instead of the web.
+    void startServer()
+    {
+        m_server = startLoopbackServer();
+        QVERIFY(m_server);
+    }
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<DialogAnswerer> m_dialogs;
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<FakeHttpServer> m_server;
 };
 
 void WindowTest::focusTable(const char* name, int tab)

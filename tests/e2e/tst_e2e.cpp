@@ -405,11 +405,19 @@ private slots:
             << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << false << 0
             << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"}
             << summary.arg(5).arg(0).arg(1);
+        // The depth given is the crawl's: the page a page found one level down links to is harvested too.
+        QTest::newRow("depth 2 crawls the pages found")
+            << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "2", "--threads", "20"}
+            << false << 0
+            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80", "10.0.0.98:9998"}
+            << summary.arg(6).arg(0).arg(0);
         QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false
                                     << 2 << QStringList() << "sievra: no proxies found.";
         QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << missing;
         QTest::newRow("no usable line") << QStringList{"www.proxyfeed.com/index.html"} << QStringList() << false << 1
                                         << QStringList() << "sievra: no usable URL in %1.";
+        QTest::newRow("only blanks and comments") << QStringList{"", "# sources", "  "} << QStringList() << false << 1
+                                                  << QStringList() << "sievra: no usable URL in %1.";
         QTest::newRow("threads out of range")
             << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--threads", "21"} << false << 1
             << QStringList() << "sievra: --threads must be 1 to 20, not \"21\".";

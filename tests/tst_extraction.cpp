@@ -1,0 +1,268 @@
+// The extraction thread over stored pages: the output file, its name and lines, Stop; and its page scan against
+// the plain reading.
+#include "extraction/leechproxies.h"
+#include "extraction/pagescanner.h"
+#include "settings/config.h"
+#include "settings/userfolders.h"
+#include "tests/support/literalscan.h"
+#include "tests/support/runfiles.h"
+#include "tests/support/testkit.h"
+
+#include <atomic>
+
+using Pages = QList<QPair<QString, QByteArray>>;
+Q_DECLARE_METATYPE(Pages)
+
+namespace {
+
+// Set by the worker as its last act. A global, not a capture: the connection holding the slot is freed on the GUI
+// thread, and a read of a capture on the worker would race with that in the sanitizer's eyes.
+std::atomic<bool> runEnded{false};
+
+} // namespace
+
+class ExtractionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(QDir().mkpath(UserFolders::dataFolder()) && QDir().mkpath(UserFolders::outputFolder()));
+        m_config = std::make_unique<CConfig>();
+        // Signals left over from a test that failed half-way must not count here.
+        QCoreApplication::sendPostedEvents();
+        m_signals.clear();
+        m_written.clear();
+    }
+
+    void cleanup()
+    {
+        m_config.reset();
+        m_home.reset();
+    }
+
+    void extraction_data()
+    {
+        QTest::addColumn<Pages>("pages"); // none: no page folder at all
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("late"); // a page stored after the first line, as by a harvest started meanwhile
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QStringList>("left"); // in the page folder after the run
+
+        const Pages two = {{"0-1.dat", "1.2.3.4:80\n1.2.3.4:80\n5.6.7.8:3128\n"}, {"0-2.dat", "\n1.2.3.4:80\n"}};
+        const QByteArray twoLines = "1.2.3.4:80\r\n5.6.7.8:3128\r\n1.2.3.4:80\r\n";
+        QTest::newRow("late page stays") << two << "A:P" << u"0-3.dat"_s << twoLines << QStringList{"0-3.dat"};
+        QTest::newRow("late page under a name read stays")
+            << two << "A:P" << u"0-1.dat"_s << twoLines << QStringList{"0-1.dat"};
+        // " b" and "-x" sort before "." and "..", which are not skipped by position; hidden pages are unfinished.
+        QTest::newRow("pages in name order, hidden ones left")
+            << Pages{{"9-1.dat", "9.9.9.9:99"}, {"10-1.dat", "1.0.0.1:10"}, {"1-2.dat", "1.1.1.1:11"},
+                     {"-x.dat", "2.2.2.2:22"},  {" b.dat", "3.3.3.3:33"},   {".hidden.dat", "7.7.7.7:77"}}
+            << "A:P" << QString()
+            << QByteArray("3.3.3.3:33\r\n2.2.2.2:22\r\n1.1.1.1:11\r\n1.0.0.1:10\r\n9.9.9.9:99\r\n")
+            << QStringList{".hidden.dat"};
+        // The template's letters: A address, P port, B binary, C class, T tab; what one puts in is not replaced again.
+        QTest::newRow("class edges")
+            << Pages{{"0-1.dat", "0.9.9.9:80 127.1.1.1:80 128.1.1.1:80 191.1.1.1:80 192.1.1.1:80 223.1.1.1:80 "
+                                 "224.1.1.1:80 239.1.1.1:80 240.1.1.1:80 999.1.1.1:80"}}
+            << "C" << QString() << QByteArray("A\r\nA\r\nB\r\nB\r\nC\r\nC\r\nD\r\nD\r\nE\r\nE\r\n") << QStringList();
+        QTest::newRow("binary: decimal, eight digits, more not cut")
+            << Pages{{"0-1.dat", "010.127.128.255:80 0.1.256.999:80"}} << "B" << QString()
+            << QByteArray("00001010 01111111 10000000 11111111\r\n00000000 00000001 100000000 1111100111\r\n")
+            << QStringList();
+        QTest::newRow("every upper-case letter of a word, beyond Latin-1")
+            << Pages{{"0-1.dat", "66.24.3.180:08080"}}
+            << QString::fromUtf8("CAPTAIN a:p b c t \u00e9 \u20ac \U0001F600") << QString()
+            << QByteArray("A66.24.3.18008080\t66.24.3.180IN a:p b c t \xe9 ? ??\r\n") << QStringList();
+        QTest::newRow("no proxies: the pages stay")
+            << Pages{{"0-1.dat", "1.2.3.4\n80\n1.2.3:80\n"}, {"0-2.dat", ""}} << "A:P" << QString() << QByteArray()
+            << QStringList{"0-1.dat", "0-2.dat"};
+        QTest::newRow("no page folder") << Pages() << "A:P" << QString() << QByteArray() << QStringList();
+    }
+
+    void extraction()
+    {
+        QFETCH(Pages, pages);
+        QFETCH(QString, format);
+        QFETCH(QString, late);
+        QFETCH(QByteArray, expected);
+        QFETCH(QStringList, left);
+        if (pages.isEmpty())
+            QVERIFY(pageFolder().removeRecursively());
+        for (const auto& [name, content] : std::as_const(pages))
+            writePage(name, content);
+        m_config->setOutputFormat(format);
+        CLeechProxies extraction;
+        prepare(extraction, [path = late.isEmpty() ? QString() : pageFolder().filePath(late)](int line) {
+            if (line == 1 && !path.isEmpty())
+                writeFile(path, "9.9.9.9:99");
+        });
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        extraction.start();
+        finishRun(&extraction);
+
+        QCOMPARE(pageNames(), left);
+        const QMap<QString, QByteArray> files = outputFiles();
+        const int lines = int(expected.count("\r\n"));
+        if (lines == 0) {
+            QCOMPARE(files.keys(), QStringList());
+            // Without a page folder there is no run to tell of.
+            QCOMPARE(m_signals, pages.isEmpty() ? QStringList() : QStringList{"none"});
+            return;
+        }
+        // Count, day, run stamp and start second of the run.
+        const QString name = files.keys().value(0);
+        const qint64 start = name.section(QLatin1Char('-'), 5).chopped(4).toLongLong();
+        QVERIFY(start >= before && start <= QDateTime::currentSecsSinceEpoch());
+        const QString day = QDateTime::fromSecsSinceEpoch(start).toString(u"yyyy-MM-dd"_s);
+        QCOMPARE(files.keys(), QStringList{u"%1-%2-%3-%4.txt"_s.arg(lines).arg(day).arg(runStamp).arg(start)});
+        QCOMPARE(files.value(name), expected);
+        QCOMPARE(m_signals, QStringList(lines, u"new"_s) << u"complete"_s);
+        QCOMPARE(m_written, QStringList{QDir(UserFolders::outputFolder()).filePath(name)});
+    }
+
+    void extraction_twoRunsSameSecond_newNameAndTemplateReadPerRun()
+    {
+        m_config->setOutputFormat("A:P");
+        CLeechProxies extraction;
+        // A template changed while a run goes on applies to the next run only.
+        prepare(extraction, [this](int) { m_config->setOutputFormat("P A"); });
+        // The second run starts at once, with as many lines: the same second must not give the same name.
+        for (int run = 0; run < 2; ++run) {
+            writePage("0-1.dat", "1.2.3.4:80\n5.6.7.8:81");
+            extraction.start();
+            finishRun(&extraction);
+        }
+        const QMap<QString, QByteArray> files = outputFiles();
+        QCOMPARE(files.values(), QList<QByteArray>({"1.2.3.4:80\r\n5.6.7.8:81\r\n", "80 1.2.3.4\r\n81 5.6.7.8\r\n"}));
+        QVERIFY(files.firstKey().startsWith("2-") && files.lastKey().startsWith("2-"));
+    }
+
+    void extraction_stop_keepsTheLinesWrittenBefore_data()
+    {
+        // Stop is pressed while the worker waits after its third line; a destroyed object stops a worker writing on.
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("Stop after the third line") << false;
+        QTest::newRow("destroyed while writing") << true;
+    }
+
+    void extraction_stop_keepsTheLinesWrittenBefore()
+    {
+        QFETCH(bool, destroy);
+        const QStringList all = manyProxies(0, 80000);
+        writePage(u"0-1.dat"_s, all.join(u'\n').toLatin1());
+        QSemaphore reached;
+        QSemaphore stopped;
+        auto extraction = std::make_unique<CLeechProxies>();
+        prepare(*extraction, [&](int line) {
+            if (line == 3) {
+                reached.release();
+                if (!destroy)
+                    stopped.acquire();
+            }
+        });
+        extraction->start();
+        QVERIFY(reached.tryAcquire(1, 60000));
+        if (destroy)
+            extraction.reset(); // must stop the run and wait for it, not leave it writing into a freed object
+        else
+            extraction->closeOutput();
+        stopped.release();
+        finishRun(extraction.get());
+
+        const int counted = int(m_signals.count("new"));
+        QVERIFY2(counted >= 3 && counted < 80000, "the run was not stopped");
+        if (!destroy)
+            QCOMPARE(counted, 3);
+        QCOMPARE(m_signals.last(), u"complete"_s);
+        // Exactly the first lines of a full run, each one whole, in a file that counts them.
+        const QMap<QString, QByteArray> files = outputFiles();
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(files.firstKey().section(QLatin1Char('-'), 0, 0), QString::number(counted));
+        QCOMPARE(files.first(), (all.mid(0, counted).join(u"\r\n"_s) + u"\r\n"_s).toLatin1());
+        QCOMPARE(pageNames(), QStringList());
+        QCOMPARE(m_written.size(), destroy ? 0 : 1);
+    }
+
+    void scanner_matchesLiteralScan_data()
+    {
+        // Pages are drawn from pieces; small alphabets make removals cut and join texts in every way.
+        QTest::addColumn<QStringList>("pieces");
+        QTest::newRow("contained proxies") << QStringList{
+            "1.2.3.4:80", "11.2.3.4:8080", "1.2.3.4:808", "2.3.4:80", "1.2.3.44:80", "1", "8", ".", ":", "\n"};
+        QTest::newRow("self-overlapping") << QStringList{"11.2.3.4:11", ".2.3.4:11", "11", "1", ".", ":", "1.1.1.1:11"};
+        QTest::newRow("long ports and zeros")
+            << QStringList{"0.0.0.0:00", "000.0.00.0:", "123456", "0", ".0", ":0", "999.999.999.999:99999"};
+        QTest::newRow("joins far left") << QStringList{"1.2.3.4:", "12.3.4.5:", "5.6.7.8:99999", "5.6.7.8:9", "12",
+                                                       "1",        "."};
+    }
+
+    void scanner_matchesLiteralScan()
+    {
+        QFETCH(QStringList, pieces);
+        QRandomGenerator random(20120703);
+        // One scanner for every page, as a run has: what one page leaves in it must not reach the next.
+        PageScanner scanner;
+        int proxies = 0;
+        for (int round = 0; round < 4000; ++round) {
+            QByteArray page;
+            for (int count = int(random.bounded(1, 40)); count > 0; --count)
+                page += pieces.at(int(random.bounded(pieces.size()))).toLatin1();
+            const QStringList expected = LiteralScan::scanPage(QString::fromLatin1(page));
+            proxies += int(expected.size());
+            QStringList found;
+            QByteArray scanned = page;
+            scanner.scan(scanned, [&](const char* proxy, int length, int colon) {
+                found << QString::fromLatin1(proxy, length);
+                return proxy[colon] == ':';
+            });
+            QVERIFY2(found == expected, page.constData());
+        }
+        QVERIFY(proxies > 1000);
+    }
+
+private:
+    // Runs `onLine` in the worker after each line it writes, with the number of the line.
+    void prepare(CLeechProxies& extraction, const std::function<void(int)>& onLine = {})
+    {
+        extraction.setRunStamp(runStamp);
+        extraction.setConfig(m_config.get());
+        // Context object in the GUI thread: the signals arrive queued, as they do in the main window.
+        connect(&extraction, &CLeechProxies::signifyNewProxy, this, [this] { m_signals << "new"; });
+        connect(&extraction, &CLeechProxies::harvestComplete, this, [this] { m_signals << "complete"; });
+        connect(&extraction, &CLeechProxies::noProxyResults, this, [this] { m_signals << "none"; });
+        connect(&extraction, &CLeechProxies::outputWriteFailed, this, [this] { m_signals << "failed"; });
+        // Told through the extraction itself, so a run that ends with its object tells nobody.
+        connect(&extraction, &CLeechProxies::outputWritten, &extraction,
+                [this](const QString& path) { m_written << path; });
+        // Qt hands a finished thread and its queued calls over through its own locks, which ThreadSanitizer
+        // cannot see in an uninstrumented Qt; this flag makes the end of the run visible to it.
+        connect(
+            &extraction, &QThread::finished, &extraction, [] { runEnded.store(true, std::memory_order_release); },
+            Qt::DirectConnection);
+        m_lines = 0;
+        if (onLine)
+            connect(
+                &extraction, &CLeechProxies::signifyNewProxy, &extraction, [this, onLine] { onLine(++m_lines); },
+                Qt::DirectConnection);
+    }
+
+    // Waits for the run to end (an object destroyed has ended its run), then delivers its queued signals.
+    void finishRun(CLeechProxies* extraction)
+    {
+        QVERIFY(!extraction || extraction->wait(120000));
+        QVERIFY(runEnded.exchange(false, std::memory_order_acquire));
+        QCoreApplication::sendPostedEvents();
+    }
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<CConfig> m_config;
+    QStringList m_signals; // in the order they reached the GUI thread
+    QStringList m_written; // output paths told
+    std::atomic<int> m_lines{0};
+};
+
+QTEST_MAIN(ExtractionTest)
+#include "tst_extraction.moc"
