@@ -105,7 +105,8 @@ void CCommandLine::startHarvest()
     });
     // Whatever the end, the extraction thread's end comes after every report of the run.
     connect(m_engine.get(), &CHarvestEngine::extractionFinished, this, &CCommandLine::finish);
-    connect(m_engine.get(), &CHarvestEngine::nothingToFetch, this, &CCommandLine::finish);
+    // Queued: it can come from start() itself, before the event loop runs, where an exit would be lost.
+    connect(m_engine.get(), &CHarvestEngine::nothingToFetch, this, &CCommandLine::finish, Qt::QueuedConnection);
 
     m_pagesTotal = static_cast<int>(m_urls.size()); // the engine counts URLs in int
     m_engine->start(m_depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
