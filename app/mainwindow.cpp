@@ -141,7 +141,7 @@ void MainWindow::fillThreadSelector()
 void MainWindow::setUpFolders()
 {
     // One box for every folder that is missing and cannot be made.
-    for (int i = UserFolders::makeUserFolders().size(); i > 0; --i) {
+    for (qsizetype i = UserFolders::makeUserFolders().size(); i > 0; --i) {
         QMessageBox box(QMessageBox::NoIcon, AppInfo::messageTitle,
                         QStringLiteral("Error establishing data directory, please restart the application"),
                         QMessageBox::Ok, this);
