@@ -9,11 +9,31 @@
 
 using namespace ProxyText;
 
+namespace {
+
+// Removes every copy of `piece` from `from` on, left to right without overlaps, as a replace-all does.
+qsizetype removeEvery(char* text, qsizetype size, qsizetype from, const char* piece, qsizetype length)
+{
+    qsizetype out = from;
+    qsizetype in = from;
+    for (;;) {
+        const void* hit = memmem(text + in, size_t(size - in), piece, size_t(length));
+        if (!hit)
+            break;
+        const qsizetype at = static_cast<const char*>(hit) - text;
+        std::memmove(text + out, text + in, size_t(at - in));
+        out += at - in;
+        in = at + length;
+    }
+    std::memmove(text + out, text + in, size_t(size - in));
+    return out + size - in;
+}
+
+} // namespace
+
 bool PageScanner::scan(QByteArray& page, const Sink& sink)
 {
-    // Fresh tables: cleared in place, a big page's would cost their whole size for every small page after it.
-    m_written = {};
-    m_writtenMiddles = {};
+    m_written.clear(page.size());
     m_writes = 0;
     char* text = page.data();
     const qsizetype size = page.size();
@@ -38,16 +58,12 @@ bool PageScanner::scan(QByteArray& page, const Sink& sink)
 quint32 PageScanner::earliestWrite(const char* text, const Skeleton& skeleton, quint32 after, char* piece,
                                    qsizetype& pieceLength) const
 {
-    if (m_writtenMiddles.count(skeleton.middle) == 0)
+    if (!m_written.mayHoldMiddle(skeleton.middle))
         return 0;
     quint32 earliest = 0;
     for (qsizetype lead = 1; lead <= skeleton.leadDigits; ++lead) {
         for (qsizetype port = 2; port <= skeleton.portDigits; ++port) {
-            const auto written = m_written.find(skeleton.key(text, lead, port));
-            if (written == m_written.end())
-                continue;
-            const auto next = std::upper_bound(written->second.begin(), written->second.end(), after);
-            const quint32 write = next == written->second.end() ? 0 : *next;
+            const quint32 write = m_written.writeAfter(skeleton.key(text, lead, port), after);
             if (write != 0 && (earliest == 0 || write < earliest)) {
                 earliest = write;
                 pieceLength = skeleton.colon + 1 + port - (skeleton.firstDot - lead);
@@ -60,9 +76,61 @@ quint32 PageScanner::earliestWrite(const char* text, const Skeleton& skeleton, q
 
 // Applies the removals made so far, in their order, to a token the search has not reached before. A removal
 // that finds no copy in the token changes nothing, so only those whose text the token holds at that moment
-// are made. Which comes next is kept in a queue of colons by the earliest write each could take; an entry is
-// checked when it comes up, as removals since may have changed its colon.
-void PageScanner::catchUp(Token& token)
+// are made: repeatedly the earliest one after the last made.
+qsizetype PageScanner::catchUp(char* token, qsizetype size)
+{
+    quint32 lastWrite = 0;
+    for (;;) {
+        quint32 nextWrite = 0;
+        char piece[longestProxy];
+        qsizetype pieceLength = 0;
+        Skeleton skeleton;
+        for (qsizetype from = 0; nextSkeleton(token, size, from, skeleton); from = skeleton.colon + 1) {
+            char candidate[longestProxy];
+            qsizetype candidateLength = 0;
+            const quint32 write = earliestWrite(token, skeleton, lastWrite, candidate, candidateLength);
+            if (write != 0 && (nextWrite == 0 || write < nextWrite)) {
+                nextWrite = write;
+                pieceLength = candidateLength;
+                std::memcpy(piece, candidate, size_t(pieceLength));
+            }
+        }
+        if (nextWrite == 0)
+            return size;
+        size = removeEvery(token, size, 0, piece, pieceLength);
+        lastWrite = nextWrite;
+    }
+}
+
+bool PageScanner::scanToken(char* token, qsizetype size, const Sink& sink)
+{
+    if (size > m_longToken)
+        return scanLongToken(token, size, sink);
+    if (!m_written.isEmpty())
+        size = catchUp(token, size);
+    Skeleton skeleton;
+    qsizetype from = 0;
+    while (size >= shortestProxy && nextSkeleton(token, size, from, skeleton)) {
+        const qsizetype start = skeleton.matchStart();
+        const qsizetype length = skeleton.matchLength();
+        if (!sink(token + start, int(length), int(skeleton.colon - start)))
+            return false;
+        m_written.add(skeleton.key(token, skeleton.leadDigits, skeleton.portDigits), skeleton.middle, ++m_writes);
+        // Nothing left of `start` holds a copy: that copy would have been a match further left.
+        char piece[longestProxy];
+        std::memcpy(piece, token + start, size_t(length));
+        size = removeEvery(token, size, start, piece, length);
+        // Only a match that runs across the join can start left of the removed text, and its colon is the
+        // character just before it: with a port digit or more before the join, that port ran into the removed
+        // proxy's digits and was already a match, left of this one.
+        from = std::max<qsizetype>(0, start - 1);
+    }
+    return true;
+}
+
+// The same replay for a long token. Which removal comes next is kept in a queue of colons by the earliest
+// write each could take; an entry is checked when it comes up, as removals since may have changed its colon.
+void PageScanner::catchUpLong(Token& token)
 {
     using Entry = std::pair<quint32, qsizetype>;
     std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
@@ -102,12 +170,12 @@ void PageScanner::catchUp(Token& token)
     }
 }
 
-bool PageScanner::scanToken(char* text, qsizetype size, const Sink& sink)
+bool PageScanner::scanLongToken(char* text, qsizetype size, const Sink& sink)
 {
     Token& token = m_token;
     token.reset(text, size);
-    if (!m_written.empty())
-        catchUp(token);
+    if (!m_written.isEmpty())
+        catchUpLong(token);
     Token::Window window;
     std::vector<qsizetype> changed;
     qsizetype position = token.next(-1);
@@ -121,14 +189,10 @@ bool PageScanner::scanToken(char* text, qsizetype size, const Sink& sink)
         const qsizetype length = skeleton.matchLength();
         if (!sink(window.text + start, int(length), int(skeleton.colon - start)))
             return false;
-        m_written[skeleton.key(window.text, skeleton.leadDigits, skeleton.portDigits)].push_back(++m_writes);
-        m_writtenMiddles.insert(skeleton.middle);
+        m_written.add(skeleton.key(window.text, skeleton.leadDigits, skeleton.portDigits), skeleton.middle, ++m_writes);
         char piece[longestProxy];
         std::memcpy(piece, window.text + start, size_t(length));
-        // Nothing left of the removed text holds a copy: that copy would have been a match further left. Only
-        // a match that runs across the join can start there, and its colon is the character just before it:
-        // with a port digit or more before the join, that port ran into the removed proxy's digits and was
-        // already a match, left of this one.
+        // The search goes on at the character before the removed text, as for a short token.
         const qsizetype resume = token.previous(window.at[start]);
         changed.clear();
         token.removeEvery(piece, length, changed);
