@@ -6,22 +6,6 @@
 
 namespace {
 
-// Servers end header lines with CR LF, some with LF alone; both are taken.
-qsizetype headEnd(const QByteArray& reply, qsizetype* bodyStart)
-{
-    const qsizetype crlf = reply.indexOf("\r\n\r\n");
-    const qsizetype lf = reply.indexOf("\n\n");
-    if (crlf >= 0 && (lf < 0 || crlf < lf)) {
-        *bodyStart = crlf + 4;
-        return crlf;
-    }
-    if (lf >= 0) {
-        *bodyStart = lf + 2;
-        return lf;
-    }
-    return -1;
-}
-
 // "HTTP/1.1 301 Moved" gives 301; anything else 0.
 int statusOf(const QByteArray& firstLine)
 {
@@ -37,11 +21,30 @@ int statusOf(const QByteArray& firstLine)
 
 } // namespace
 
+// The head ends at the first empty line. Servers end header lines with CR LF, some with LF alone; both are
+// taken. Only the head is looked through: a big reply's body is never searched.
+qsizetype HttpReplyHead::headEnd(const QByteArray& reply, qsizetype from, qsizetype* bodyStart)
+{
+    const char* data = reply.constData();
+    const qsizetype size = reply.size();
+    for (qsizetype lf = reply.indexOf('\n', from); lf >= 0 && lf + 1 < size; lf = reply.indexOf('\n', lf + 1)) {
+        if (lf > 0 && data[lf - 1] == '\r' && lf + 2 < size && data[lf + 1] == '\r' && data[lf + 2] == '\n') {
+            *bodyStart = lf + 3;
+            return lf - 1;
+        }
+        if (data[lf + 1] == '\n') {
+            *bodyStart = lf + 2;
+            return lf;
+        }
+    }
+    return -1;
+}
+
 HttpReplyHead HttpReplyHead::parse(const QByteArray& reply)
 {
     HttpReplyHead head;
     qsizetype bodyStart = 0;
-    const qsizetype end = headEnd(reply, &bodyStart);
+    const qsizetype end = headEnd(reply, 0, &bodyStart);
     head.complete = end >= 0;
     head.bodyStart = head.complete ? bodyStart : reply.size();
     const QList<QByteArray> lines = reply.left(head.complete ? end : reply.size()).split('\n');

@@ -13,6 +13,9 @@ struct HttpReplyHead
     qsizetype bodyStart = 0;   // where the body starts, when complete
 
     static HttpReplyHead parse(const QByteArray& reply);
+    // Where the empty line that ends the head starts, looking from `from` on, or -1; the body's start to
+    // `bodyStart`.
+    static qsizetype headEnd(const QByteArray& reply, qsizetype from, qsizetype* bodyStart);
 
     bool isRedirect() const;
     // The reply ended before what its head promised: a head cut off, or a body shorter than Content-Length.

@@ -146,6 +146,7 @@ void CWebSocket::openPendingConnection()
     closeOwnConnection();
     m_received = 0;
     m_truncated = false;
+    m_sized = false;
     m_tlsFailure.clear();
     // The host name itself, except in tests that serve named sites from loopback.
     const QString connectHost = HttpPort::connectHost(m_host);
@@ -340,6 +341,26 @@ void CWebSocket::readAvailable()
     // A zero byte ends the text of this read; the bytes behind it are dropped.
     const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
     m_buffer.truncate(start + (end >= 0 ? end : got));
+    if (!m_sized)
+        sizeBuffer(start);
+}
+
+// Once the head is in, room for the whole reply is taken at once: grown by doubling, a page of megabytes would
+// be copied several times over and touch twice its memory. Each read's bytes are looked through once, and a
+// head that has not ended in its first 64 kB is not waited for.
+void CWebSocket::sizeBuffer(qsizetype newFrom)
+{
+    constexpr qsizetype longestHead = 64 * 1024;
+    qsizetype bodyStart = 0;
+    const qsizetype end = HttpReplyHead::headEnd(m_buffer, qMax<qsizetype>(0, newFrom - 3), &bodyStart);
+    if (end < 0) {
+        m_sized = m_buffer.size() > longestHead;
+        return;
+    }
+    m_sized = true;
+    const qint64 length = HttpReplyHead::parse(m_buffer.left(bodyStart)).contentLength;
+    if (length > 0)
+        m_buffer.reserve(qsizetype(qMin(bodyStart + length, replyLimit)));
 }
 
 void CWebSocket::dropPartialReply()

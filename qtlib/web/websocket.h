@@ -102,6 +102,7 @@ private:
     void beginChain();
     void connectTo(const QUrl& url);
     void readAvailable();
+    void sizeBuffer(qsizetype newFrom);
     void finishReply();
     bool followRedirect(const QByteArray& reply);
     void fail(CFetchOutcome::Kind kind, const QString& detail = QString());
@@ -138,6 +139,7 @@ private:
     CFetchOutcome m_outcome;
     qint64 m_received = 0; // bytes of this reply read so far, zero bytes included
     bool m_truncated = false;
+    bool m_sized = false; // room for the whole reply taken, or not to be known
     QString m_tlsFailure;
 };
 
