@@ -70,6 +70,8 @@ private slots:
             << "HTTP/1.1 300 Choices\r\nLocation: /x\r\n\r\n"_ba << 300 << false << "";
         QTest::newRow("body shorter than its length")
             << "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n1234"_ba << 200 << true << "";
+        QTest::newRow("a bare LF before an empty CR LF line ends nothing")
+            << "HTTP/1.1 200 OK\nServer: x\n\r\nContent-Length: 9\r\n\r\n"_ba << 200 << true << "";
         QTest::newRow("head never ended") << "HTTP/1.1 200 OK\r\nContent-Ty"_ba << 200 << true << "";
         QTest::newRow("no status line") << "<html>1.2.3.4:80</html>\r\n\r\n"_ba << 0 << false << "";
     }

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# A command-line harvest from a real web server, over https and over http: Debian's nginx on loopback, in a
+# private network namespace whose hosts file names the sites and whose only trusted CA is one made for the
+# run. The baseline, timed in the same run over the same URLs, in turn with the harvest: twenty curl
+# processes fetching them (following redirects), piped to ripgrep printing every match of the proxy pattern.
+# Asserts nothing; prints the median times and the ratio of each pair of runs.
+#
+#   bench_web SIEVRA [ROUNDS [SCHEME:PAGES:KB:HOSTS ...]]     (root; needs nginx, openssl, curl, rg)
+#
+# The pages are spread over 100 host names, as a list of sources names many sites: neither client can keep
+# one connection for many pages. A last case puts every page on one host, where curl keeps its connections
+# and the harvest, which asks every server to close (the window's request), cannot.
+# BENCH_WEB_WRAP, when set, goes before each harvest's command line: "perf record -g" profiles it.
+set -euo pipefail
+
+if [ "${1:-}" != --inside ]; then
+    sievra=$(realpath "${1:?usage: bench_web SIEVRA [ROUNDS]}")
+    rounds=${2:-5}
+    for tool in nginx openssl curl rg unshare; do
+        command -v "$tool" >/dev/null || { echo "bench_web: $tool is missing (scripts/install-deps)" >&2; exit 1; }
+    done
+    if [ "$(id -u)" -ne 0 ] || ! unshare --net --mount true 2>/dev/null; then
+        echo "bench_web: needs root and private network namespaces (unshare --net --mount)" >&2
+        exit 1
+    fi
+    exec unshare --net --mount bash "$0" --inside "$sievra" "$rounds" "${@:3}"
+fi
+sievra=$2
+rounds=$3
+
+run=$(mktemp -d -t sievra-bench-web.XXXXXX)
+nginx_pid=""
+cleanup() {
+    [ -z "$nginx_pid" ] || { kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; }
+    umount /etc/ssl/certs 2>/dev/null || true
+    rm -rf "$run"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+sites=100
+domain=proxyfeed.net
+# The extraction's pattern; ripgrep's engine takes the colon unescaped.
+pattern='([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3}):([0-9]{2,5})'
+
+ip link set lo up
+{
+    echo "127.0.0.1 localhost"
+    for ((s = 1; s <= sites; ++s)); do echo "127.0.0.1 site$s.$domain"; done
+} >"$run/hosts"
+mount --bind "$run/hosts" /etc/hosts
+
+# A CA of this run's own and one wildcard certificate for every site, both ECDSA as most sites use today.
+quietly() { "$@" 2>>"$run/openssl.log" || { cat "$run/openssl.log" >&2; return 1; }; }
+quietly openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "/CN=Bench CA" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+    -keyout "$run/ca.key" -out "$run/ca.crt"
+quietly openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=*.$domain" \
+    -keyout "$run/site.key" -out "$run/site.csr"
+printf 'subjectAltName=DNS:*.%s\nextendedKeyUsage=serverAuth\n' "$domain" >"$run/site.ext"
+quietly openssl x509 -req -in "$run/site.csr" -CA "$run/ca.crt" -CAkey "$run/ca.key" -CAcreateserial -days 2 \
+    -extfile "$run/site.ext" -out "$run/site.crt"
+mkdir "$run/trust"
+cp "$run/ca.crt" "$run/trust/ca-certificates.crt"
+quietly openssl rehash "$run/trust"
+mount --bind "$run/trust" /etc/ssl/certs
+
+mkdir "$run/www"
+cat >"$run/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $run/nginx.pid;
+error_log $run/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    default_type text/html;
+    client_body_temp_path $run/body;
+    proxy_temp_path $run/proxy;
+    fastcgi_temp_path $run/fastcgi;
+    uwsgi_temp_path $run/uwsgi;
+    scgi_temp_path $run/scgi;
+    root $run/www;
+    server { listen 127.0.0.1:80; }
+    server {
+        listen 127.0.0.1:443 ssl;
+        ssl_certificate $run/site.crt;
+        ssl_certificate_key $run/site.key;
+    }
+}
+EOF
+# Killed with this script even when the script itself is killed and cannot clean up.
+setpriv --pdeathsig KILL nginx -p "$run/" -c "$run/nginx.conf" &
+nginx_pid=$!
+for try in $(seq 100); do
+    (: <>/dev/tcp/127.0.0.1/443) 2>/dev/null && break
+    [ "$try" -lt 100 ] && kill -0 "$nginx_pid" 2>/dev/null || { cat "$run/error.log" >&2; exit 1; }
+    sleep 0.1
+done
+
+# Proxy-list pages of about SIZE kB: a table row of markup around every address and port.
+make_pages() { # count, size in kB
+    rm -rf "${run:?}/www/"*
+    awk -v count="$1" -v size=$(($2 * 1024)) -v dir="$run/www" 'BEGIN {
+        srand(20121203)
+        for (n = 0; n < count; ++n) {
+            file = dir "/list" n ".html"
+            head = "<html><head><title>Free proxy list</title></head><body><table>\n"
+            printf "%s", head > file
+            for (written = length(head); written < size - 200; written += length(row)) {
+                row = sprintf("<tr><td>%d.%d.%d.%d:%d</td><td>HTTP</td><td>anonymous</td><td>%d ms</td>" \
+                    "<td>checked %d minutes ago</td><td>United States</td></tr>\n", 1 + int(rand() * 223),
+                    int(rand() * 256), int(rand() * 256), int(rand() * 256), 80 + int(rand() * 65455),
+                    100 + int(rand() * 9900), 1 + int(rand() * 58))
+                printf "%s", row > file
+            }
+            printf "</table></body></html>\n" > file
+            close(file)
+        }
+    }'
+}
+
+url_list() { # scheme, count, sites
+    local n
+    for ((n = 0; n < $2; ++n)); do echo "$1://site$((n % $3 + 1)).$domain/list$n.html"; done >"$run/urls.txt"
+}
+
+# Seconds the command took, to stdout.
+seconds() {
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>>"$run/errors.log" || { echo "bench_web: failed: $*" >&2; tail -5 "$run/errors.log" >&2; exit 1; }
+    end=$(date +%s%N)
+    awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
+}
+
+harvest() {
+    rm -rf "$run/home"
+    mkdir "$run/home"
+    HOME="$run/home" QT_QPA_PLATFORM=offscreen ${BENCH_WEB_WRAP:-} "$sievra" --harvest "$run/urls.txt" --threads 20 --timeout 25
+}
+
+curl_pipeline() {
+    xargs -P20 -n50 curl -sL <"$run/urls.txt" | rg -o "$pattern" >"$run/curl.out"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+range() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.2f-%.2f", lo, hi }'; }
+
+measure() { # scheme, pages, size in kB, sites
+    url_list "$1" "$2" "$4"
+    harvest >/dev/null 2>&1 && curl_pipeline # one of each unmeasured, to warm the caches
+    local ours=() theirs=() ratios=() r a b
+    for ((r = 0; r < rounds; ++r)); do
+        a=$(seconds harvest)
+        b=$(seconds curl_pipeline)
+        ours+=("$a")
+        theirs+=("$b")
+        ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')")
+    done
+    local lines matches
+    lines=$(cat "$run"/home/.tarnix/sievra/output/*.txt | wc -l)
+    matches=$(sort -u "$run/curl.out" | wc -l)
+    local ratio
+    ratio=$(printf '%s\n' "${ratios[@]}" | median)
+    printf '%-5s %5d pages of %4d kB on %3d host(s): harvest %.2f s, curl pipeline %.2f s (medians of %d), ratio %.2f (%s); %d lines, %d distinct matches\n' \
+        "$1" "$2" "$3" "$4" "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${theirs[@]}" | median)" \
+        "$rounds" "$ratio" "$(printf '%s\n' "${ratios[@]}" | range)" "$lines" "$matches"
+    last="$1 $2 pages of $3 kB: ratio $ratio"
+}
+
+# scheme:pages:kB per page:host names; the first is the headline.
+cases=("${@:4}")
+[ ${#cases[@]} -gt 0 ] || cases=(https:1000:20:$sites http:1000:20:$sites https:1000:20:1 https:5000:20:$sites
+    http:5000:20:$sites https:100:1024:$sites http:100:1024:$sites)
+echo "$rounds rounds of each, in turn; xargs -P20 -n50 curl -sL | rg -o against sievra --harvest --threads 20"
+pages=""
+headline=""
+for case in "${cases[@]}"; do
+    IFS=: read -r scheme count size hosts <<<"$case"
+    [ "$pages" = "$count:$size" ] || make_pages "$count" "$size"
+    pages="$count:$size"
+    measure "$scheme" "$count" "$size" "$hosts"
+    headline=${headline:-$last}
+done
+echo "bench_web: $headline (xargs -P20 -n50 curl -sL | rg -o = 1; lower is faster)"
