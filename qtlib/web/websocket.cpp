@@ -350,7 +350,7 @@ void CWebSocket::readAvailable()
 // head that has not ended in its first 64 kB is not waited for.
 void CWebSocket::sizeBuffer(qsizetype newFrom)
 {
-    constexpr qsizetype longestHead = 64 * 1024;
+    constexpr qsizetype longestHead = qsizetype(64) * 1024;
     qsizetype bodyStart = 0;
     const qsizetype end = HttpReplyHead::headEnd(m_buffer, qMax<qsizetype>(0, newFrom - 3), &bodyStart);
     if (end < 0) {
