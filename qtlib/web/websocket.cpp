@@ -230,10 +230,10 @@ void CWebSocket::finishReply()
     m_fetching = false;
     // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
     QByteArray reply = std::exchange(m_buffer, QByteArray(""));
-    if (!m_rules.classic && !m_truncated && followRedirect(reply))
+    const HttpReplyHead head = HttpReplyHead::parse(reply);
+    if (!m_rules.classic && !m_truncated && followRedirect(head))
         return;
 
-    const HttpReplyHead head = HttpReplyHead::parse(reply);
     m_outcome.setStatus(head.status);
     if (m_truncated)
         m_outcome.setKind(CFetchOutcome::Truncated);
@@ -249,9 +249,8 @@ void CWebSocket::finishReply()
 }
 
 // True when the reply sends us on to another page, which is then being fetched or has failed.
-bool CWebSocket::followRedirect(const QByteArray& reply)
+bool CWebSocket::followRedirect(const HttpReplyHead& head)
 {
-    const HttpReplyHead head = HttpReplyHead::parse(reply);
     if (!head.isRedirect())
         return false;
     // A redirect to nowhere we can go is the page itself, as curl -L takes it.
@@ -271,6 +270,7 @@ bool CWebSocket::followRedirect(const QByteArray& reply)
     }
     return true;
 }
+
 void CWebSocket::onError(QAbstractSocket::SocketError error)
 {
     if (!m_fetching)

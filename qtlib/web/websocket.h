@@ -15,6 +15,7 @@
 #include <QUrl>
 
 class QSslSocket;
+struct HttpReplyHead;
 
 namespace TXL::QtLib::Web {
 
@@ -104,7 +105,7 @@ private:
     void readAvailable();
     void sizeBuffer(qsizetype newFrom);
     void finishReply();
-    bool followRedirect(const QByteArray& reply);
+    bool followRedirect(const HttpReplyHead& head);
     void fail(CFetchOutcome::Kind kind, const QString& detail = QString());
     void closeOwnConnection();
     void dropPartialReply();
