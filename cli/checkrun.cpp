@@ -5,15 +5,13 @@
 #include "cli/console.h"
 #include "extraction/linetemplate.h"
 #include "settings/userfolders.h"
-#include "util/outputfilename.h"
+#include "util/outputlists.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
-#include <QThread>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -112,15 +110,6 @@ void CCheckRun::end()
 
 bool CCheckRun::writeList(QString* failure)
 {
-    // Named by the second the list is written in; a list of the same run written in that second (a harvest just
-    // before) has that name already, so this one waits for the next.
-    const QDir folder(UserFolders::outputFolder());
-    OutputFileName name{QDate::currentDate(), m_options.runStamp, QDateTime::currentSecsSinceEpoch()};
-    while (folder.entryList({QStringLiteral("*-") + name.unfinished()}, QDir::Files).size() > 0) {
-        QThread::msleep(50);
-        name = {QDate::currentDate(), m_options.runStamp, QDateTime::currentSecsSinceEpoch()};
-    }
-
     const LineTemplate lineTemplate(m_options.lineTemplate);
     QByteArray text;
     const std::vector<ProxyEndpoint>& proxies = m_checker.proxies();
@@ -132,13 +121,30 @@ bool CCheckRun::writeList(QString* failure)
         lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
         text += "\r\n";
     }
-    // Written whole under its final name, so the window never lists half a list.
-    QSaveFile file(folder.filePath(name.finished(m_checker.working())));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *failure = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+
+    // Named by the second the list is written in, taken as the extraction takes its own (a harvest of this run
+    // may have written a list in that second), and written whole before it gets its final name, so the window
+    // never lists half a list.
+    const QString folder = UserFolders::outputFolder();
+    OutputFileName name;
+    QString reason;
+    QFile file;
+    if (!OutputLists::create(&file, folder, m_options.runStamp, &name, &reason)) {
+        *failure = QStringLiteral("cannot write %1: %2").arg(QDir(folder).filePath(name.unfinished()), reason);
         return false;
     }
-    m_outputPath = file.fileName();
+    const QString unfinished = QDir(folder).filePath(name.unfinished());
+    const QString finished = QDir(folder).filePath(name.finished(m_checker.working()));
+    const bool written = file.write(text) == text.size() && file.flush() && ::fsync(file.handle()) == 0;
+    if (!written)
+        reason = file.errorString();
+    file.close();
+    if (!written || !OutputLists::renameNoReplace(unfinished, finished, &reason)) {
+        QFile::remove(unfinished);
+        *failure = QStringLiteral("cannot write %1: %2").arg(finished, reason);
+        return false;
+    }
+    m_outputPath = finished;
     return true;
 }
 

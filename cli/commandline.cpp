@@ -7,14 +7,13 @@
 
 #include "harvest/sourcereport.h"
 #include "settings/config.h"
+#include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
 #include "util/appinfo.h"
 #include "util/urllistfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -52,12 +51,8 @@ CCommandLine::CCommandLine() = default;
 CCommandLine::~CCommandLine()
 {
     // The engine waits for its extraction; the settings it reads go after it.
-    const quint32 runStamp = m_engine ? m_engine->runStamp() : 0;
     m_engine.reset();
     m_config.reset();
-    // Its pages are gone with the run, and no other start will want the empty folder.
-    if (runStamp != 0)
-        QDir().rmdir(UserFolders::runFolder(runStamp));
 }
 
 int CCommandLine::run(const QStringList& arguments)
@@ -68,18 +63,16 @@ int CCommandLine::run(const QStringList& arguments)
     m_terminal = ::isatty(STDERR_FILENO) == 1;
     m_checkOptions.terminal = m_terminal;
     catchStopSignals();
-    if (!m_checkFile.isEmpty()) {
-        if (!startCheckOfFile())
-            return BadInput;
-    } else {
-        startHarvest();
-    }
+    if (!(m_checkFile.isEmpty() ? startHarvest() : startCheckOfFile()))
+        return BadInput;
     return QCoreApplication::exec();
 }
 
-void CCommandLine::startHarvest()
+bool CCommandLine::startHarvest()
 {
     m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    if (!m_engine->runClaimFailure().isEmpty())
+        return fail(m_engine->runClaimFailure());
     // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
     if (m_engine->runFolderFailures() > 0)
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
@@ -110,6 +103,7 @@ void CCommandLine::startHarvest()
 
     m_pagesTotal = static_cast<int>(m_urls.size()); // the engine counts URLs in int
     m_engine->start(m_depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
+    return true;
 }
 
 namespace {
@@ -332,9 +326,12 @@ void CCommandLine::stopSignalled()
     // A check keeps the working proxies found so far.
     if (m_checkRun)
         return m_checkRun->stop();
-    // As Stop: the pages so far are extracted, or a running extraction keeps its lines so far.
-    if (m_engine)
+    // As Stop, and a link crawl ends too: the pages so far are extracted, or a running extraction keeps its lines
+    // so far.
+    if (m_engine) {
+        m_engine->stopCrawl();
         m_engine->stop();
+    }
 }
 
 void CCommandLine::showProgress(bool last)
@@ -397,7 +394,10 @@ bool CCommandLine::startCheckOfFile()
                       .arg(QString::number(list.unusable()), m_checkFile, list.firstUnusable()));
     if (list.proxies().empty())
         return fail(QStringLiteral("no proxy in %1.").arg(m_checkFile));
-    startCheck(list.proxies(), quint32(QDateTime::currentSecsSinceEpoch()));
+    m_runClaim = std::make_unique<RunStampClaim>();
+    if (!m_runClaim->failure().isEmpty())
+        return fail(m_runClaim->failure());
+    startCheck(list.proxies(), m_runClaim->stamp());
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CConfig;
+class RunStampClaim;
 class QSocketNotifier;
 
 // A harvest without a window: `sievra --harvest FILE [options]`. Reads the options, runs the engine over the
@@ -31,7 +32,7 @@ private:
     bool parseCheck(const class QCommandLineParser& parser);
     bool readUrls(const QString& file);
     bool makeFolders();
-    void startHarvest();
+    bool startHarvest();
     bool startCheckOfFile();
     void startCheckOfHarvest();
     void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp);
@@ -44,6 +45,7 @@ private:
 
     std::unique_ptr<CConfig> m_config;
     std::unique_ptr<CHarvestEngine> m_engine;
+    std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;
     CCheckRun::Options m_checkOptions;
     bool m_check = false;

@@ -5,10 +5,8 @@
 #include "extraction/pagescanner.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
-#include "util/outputfilename.h"
+#include "util/outputlists.h"
 
-#include <QDate>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -98,20 +96,15 @@ void CLeechProxies::run()
         return; // no page folder at all
     ClaimedPages pages(pageFolder, listing);
 
-    // The start time names the file, in whole seconds: a run started in the same second as the one before
-    // would take its name, and could not take its final name either. It waits for the next second instead.
-    qint64 startTime = QDateTime::currentSecsSinceEpoch();
-    while (startTime <= m_lastStartTime) {
-        QThread::msleep(20);
-        startTime = QDateTime::currentSecsSinceEpoch();
-    }
-    m_lastStartTime = startTime;
-    const OutputFileName outputName{QDate::currentDate(), static_cast<quint32>(m_runStamp), startTime};
-    const QDir outputDir(UserFolders::outputFolder());
-    m_outputPath = outputDir.filePath(outputName.unfinished());
+    // The start time names the file, in whole seconds. A list of this run stamp started in the same second has
+    // that name already, here or in another program: the run then takes the next second.
+    const QString outputFolder = UserFolders::outputFolder();
+    OutputFileName outputName;
+    QString createFailure;
     m_writeFailure.clear();
-    m_output.setFileName(m_outputPath);
-    const bool opened = m_output.open(QIODevice::WriteOnly);
+    const bool opened = OutputLists::create(&m_output, outputFolder, static_cast<quint32>(m_runStamp), &outputName,
+                                            &createFailure);
+    m_outputPath = QDir(outputFolder).filePath(outputName.unfinished());
     if (opened)
         m_outputState.store(Writing);
 
@@ -130,7 +123,7 @@ void CLeechProxies::run()
                                             .arg(m_outputPath, m_writeFailure)
                                       : QStringLiteral("The output file could not be created:\n%1\n%2\nThe fetched "
                                                        "pages are kept and read again by the next Start.")
-                                            .arg(m_outputPath, m_output.errorString()));
+                                            .arg(m_outputPath, createFailure));
         return;
     }
 
@@ -142,8 +135,9 @@ void CLeechProxies::run()
         return;
     }
 
-    const QString finalPath = outputDir.filePath(outputName.finished(lineCount));
-    QFile::rename(m_outputPath, finalPath);
+    // Never over another file: the name is ours, since no other list could take our unfinished name's second.
+    const QString finalPath = QDir(outputFolder).filePath(outputName.finished(lineCount));
+    OutputLists::renameNoReplace(m_outputPath, finalPath);
     emit harvestComplete();
     // Only the pages listed at the start go; one stored since stays for the next run.
     pages.remove();

@@ -70,7 +70,6 @@ private:
     unsigned long m_runStamp = 0;
     QString m_outputPath;
     QString m_writeFailure;
-    qint64 m_lastStartTime = 0; // read and written by the worker only
     QFile m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");

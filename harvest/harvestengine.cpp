@@ -6,12 +6,11 @@
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
-#include <QDateTime>
-#include <QLockFile>
 
 CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(parent), m_config(config)
 {
-    m_runStamp = static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
+    // Claimed before the run folder exists, so that another start never takes it for a leftover.
+    m_runStamp = m_runClaim.stamp();
     m_extraction.setRunStamp(m_runStamp);
     m_extraction.setConfig(m_config);
     // Counted where it is emitted and reported a few times a second while the extraction runs: one queued
@@ -20,8 +19,6 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(paren
     m_tallyTimer.setInterval(40);
     connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::tallyTick);
 
-    // The run folder is claimed before it exists, so that another start never takes it for a leftover.
-    m_runFolderLock = UserFolders::lockRunFolder(m_runStamp);
     UserFolders::removeLeftoverRunFolders(m_runStamp);
     createFetchers();
 
@@ -179,21 +176,40 @@ void CHarvestEngine::crawlCompleted(int)
     }
 }
 
+namespace {
+
+// A URL whose fetch never ended: the harvest was stopped first.
+CCrawlResult stoppedResult(int fetcher, const QString& url)
+{
+    CCrawlResult stopped(fetcher, 0, url);
+    CFetchOutcome outcome;
+    outcome.setFinalUrl(url);
+    stopped.setOutcome(outcome);
+    return stopped;
+}
+
+} // namespace
+
 // Each fetcher's results, then the URLs it had not done, in list order.
 QList<CCrawlResult> CHarvestEngine::resultsSoFar() const
 {
     QList<CCrawlResult> results;
     for (int t = 0; t < m_threads && t < m_fetchers.size(); ++t) {
         results += m_fetchers[t]->results();
-        for (const CLeechUrl& url : m_fetchers[t]->queue()) {
-            CCrawlResult stopped(t, 0, url.url());
-            CFetchOutcome outcome;
-            outcome.setFinalUrl(url.url());
-            stopped.setOutcome(outcome);
-            results << stopped;
-        }
+        for (const CLeechUrl& url : m_fetchers[t]->queue())
+            results << stoppedResult(t, url.url());
     }
     return results;
+}
+
+void CHarvestEngine::stopCrawl()
+{
+    if (!m_linkCrawler->crawling())
+        return;
+    m_linkCrawler->abort();
+    m_sourceResults.clear();
+    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
+        m_sourceResults << stoppedResult(0, url);
 }
 
 void CHarvestEngine::stop()

@@ -2,6 +2,7 @@
 
 #include "extraction/leechproxies.h"
 #include "leech/leechsocket.h"
+#include "settings/runstampclaim.h"
 
 #include <QList>
 #include <QObject>
@@ -16,7 +17,6 @@
 
 class CConfig;
 class CLeechLinks;
-class QLockFile;
 
 // Runs whole harvests: shares the URL list among the page fetchers, follows links first on a Multiple Crawl,
 // starts the extraction once every fetcher has reported and counts its lines. It shows nothing itself; the
@@ -34,6 +34,8 @@ public:
     ~CHarvestEngine() override;
 
     quint32 runStamp() const { return m_runStamp; }
+    // Why the run stamp could not be claimed; empty when it is this run's alone.
+    QString runClaimFailure() const { return m_runClaim.failure(); }
     // How many fetchers could not make this run's page folder when the engine was made; their pages will not
     // be stored. Whoever made the engine tells the user.
     int runFolderFailures() const { return m_runFolderFailures; }
@@ -54,6 +56,8 @@ public:
     void start(Crawl crawl);
     // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
     void stop();
+    // Ends a link crawl under way, which stop() leaves alone; every URL of the list is then reported as stopped.
+    void stopCrawl();
 
     // Every URL of the last harvest in list order with how its fetch ended, also when Stop came first.
     QList<CCrawlResult> sourceResults() const { return m_sourceResults; }
@@ -97,9 +101,9 @@ private:
     QList<CCrawlResult> resultsSoFar() const;
 
     CConfig* m_config = nullptr;
+    RunStampClaim m_runClaim; // tells other starts that this run's stamp and pages are live
     quint32 m_runStamp = 0;
     int m_runFolderFailures = 0;
-    std::unique_ptr<QLockFile> m_runFolderLock; // tells other starts that this run's pages are live
     QVector<CLeechSocket*> m_fetchers;
     CLeechProxies m_extraction;
     CLeechLinks* m_linkCrawler = nullptr;

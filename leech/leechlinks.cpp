@@ -187,6 +187,13 @@ void CLeechLinks::startCrawl()
         fetchFirst();
 }
 
+void CLeechLinks::abort()
+{
+    cancelFetch();
+    m_queue.clear();
+    m_foundLinks.clear();
+}
+
 void CLeechLinks::processUrl()
 {
     if (m_queue.isEmpty())

@@ -39,6 +39,10 @@ public:
     void setMaxDepth(int depth) { m_maxDepth = depth; }
     void addUrl(const QString& url);
     void startCrawl();
+    // Whether a crawl is under way.
+    bool crawling() const { return !m_queue.isEmpty(); }
+    // Ends a crawl at once, the fetch under way included, and reports nothing of it.
+    void abort();
 
 signals:
     void linkLeechingComplete();

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <memory>
 
 namespace UserFolders {
 
@@ -41,10 +42,11 @@ QString runFolder(quint32 runStamp)
 
 namespace {
 
-// One level only: the folder above must be there already.
+// One level only: the folder above must be there already. Another run may make it between our look and our
+// mkdir, which then fails: the folder is there all the same.
 bool makeFolder(const QString& folder)
 {
-    return QDir(folder).exists() || QDir().mkdir(folder);
+    return QFileInfo(folder).isDir() || QDir().mkdir(folder) || QFileInfo(folder).isDir();
 }
 
 std::unique_ptr<QLockFile> tryLockRunFolder(const QString& folder)
@@ -93,11 +95,6 @@ QStringList makeUserFolders()
 bool makeRunFolder(quint32 runStamp)
 {
     return makeFolder(runFolder(runStamp));
-}
-
-std::unique_ptr<QLockFile> lockRunFolder(quint32 runStamp)
-{
-    return tryLockRunFolder(runFolder(runStamp));
 }
 
 void removeLeftoverRunFolders(quint32 ownRunStamp)

@@ -1,0 +1,39 @@
+#include "settings/runstampclaim.h"
+
+#include "settings/userfolders.h"
+#include "util/outputlists.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+
+RunStampClaim::RunStampClaim()
+{
+    for (;;) {
+        m_stamp = static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
+        const QString folder = UserFolders::runFolder(m_stamp);
+        auto lock = std::make_unique<QLockFile>(folder + QStringLiteral(".lock"));
+        // A run may hold its stamp for days: only a holder that is gone (or a reboot) frees it, never age.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            if (!QFileInfo::exists(folder)) {
+                m_lock = std::move(lock);
+                return;
+            }
+        } else if (lock->error() != QLockFile::LockFailedError) {
+            m_failure = lock->error() == QLockFile::PermissionError
+                            ? QStringLiteral("cannot create %1: Permission denied").arg(lock->fileName())
+                            : QStringLiteral("cannot create %1").arg(lock->fileName());
+            return;
+        }
+        // Taken: the lock (when we had it) goes with `lock`.
+        OutputLists::waitForNextSecond();
+    }
+}
+
+RunStampClaim::~RunStampClaim()
+{
+    if (m_lock)
+        QDir().rmdir(UserFolders::runFolder(m_stamp));
+}
