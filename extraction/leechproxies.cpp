@@ -102,8 +102,8 @@ void CLeechProxies::run()
     OutputFileName outputName;
     QString createFailure;
     m_writeFailure.clear();
-    const bool opened = OutputLists::create(&m_output, outputFolder, static_cast<quint32>(m_runStamp), &outputName,
-                                            &createFailure);
+    const bool opened =
+        OutputLists::create(&m_output, outputFolder, static_cast<quint32>(m_runStamp), &outputName, &createFailure);
     m_outputPath = QDir(outputFolder).filePath(outputName.unfinished());
     if (opened)
         m_outputState.store(Writing);

@@ -6,7 +6,6 @@
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
-
 CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(parent), m_config(config)
 {
     // Claimed before the run folder exists, so that another start never takes it for a leftover.

@@ -27,8 +27,8 @@ bool makeRunFolder(quint32 runStamp);
 inline const QString claimFolderTemplate = QStringLiteral(".extracting-XXXXXX");
 
 // Removes the run folders that earlier runs left behind (closed mid-harvest, crashed): those of other runs
-// that no running program holds (see RunStampClaim) and that hold nothing but page files, directly or in a claim folder that an
-// extraction left.
+// that no running program holds (see RunStampClaim) and that hold nothing but page files, directly or in a claim folder
+// that an extraction left.
 void removeLeftoverRunFolders(quint32 ownRunStamp);
 
 } // namespace UserFolders
