@@ -1,10 +1,13 @@
 // The settings file: its defaults, what it reads back, hostile files, where it is written.
 #include "settings/config.h"
+#include "settings/runstampclaim.h"
 #include "settings/settingscipher.h"
 #include "settings/userfolders.h"
 #include "tests/support/testkit.h"
 
+#include <atomic>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -123,6 +126,71 @@ private slots:
         // The fetch ignores a time-out above 25 s and fails at once below 0; a far index must land there.
         QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::max()) > 25000);
         QVERIFY(CConfig::timeoutMilliseconds(std::numeric_limits<int>::min()) <= 0);
+    }
+
+    // Runs started together in a fresh home each find folders another has just made: all of them succeed.
+    void userFolders_madeByRunsAtOnce_eachSucceeds()
+    {
+        for (int round = 0; round < 50; ++round) {
+            QVERIFY(QDir(UserFolders::makerFolder()).removeRecursively());
+            std::atomic<bool> go{false};
+            std::atomic<int> failed{0};
+            std::vector<std::thread> runs;
+            for (int i = 0; i < 4; ++i)
+                runs.emplace_back([&] {
+                    while (!go.load()) {
+                    }
+                    failed += int(UserFolders::makeUserFolders().size());
+                });
+            go = true;
+            for (std::thread& run : runs)
+                run.join();
+            QCOMPARE(failed.load(), 0);
+        }
+    }
+
+    // A stamp is taken while a live run claims it or its run folder is there; a claim that cannot be made at all
+    // says so at once instead of waiting.
+    void runStampClaim_data()
+    {
+        QTest::addColumn<bool>("dataFolder");
+        QTest::addColumn<bool>("heldNow");   // another run holds the current second
+        QTest::addColumn<bool>("folderNow"); // a run folder of the current second is there, unclaimed
+        QTest::addColumn<bool>("later");     // the stamp claimed is a later second
+
+        QTest::newRow("free") << true << false << false << false;
+        QTest::newRow("held by a live run") << true << true << false << true;
+        QTest::newRow("a dead run's folder") << true << false << true << true;
+        QTest::newRow("no data folder") << false << false << false << false;
+    }
+
+    void runStampClaim()
+    {
+        QFETCH(bool, dataFolder);
+        QFETCH(bool, heldNow);
+        QFETCH(bool, folderNow);
+        QFETCH(bool, later);
+        if (dataFolder)
+            QVERIFY(UserFolders::makeUserFolders().isEmpty());
+        // Just after a second begins, so that the second looked at below is the one the claim meets.
+        QTest::qWait(int(1000 - QDateTime::currentMSecsSinceEpoch() % 1000));
+        const quint32 now = quint32(QDateTime::currentSecsSinceEpoch());
+        std::unique_ptr<RunStampClaim> other;
+        if (heldNow)
+            other = std::make_unique<RunStampClaim>();
+        if (folderNow)
+            QVERIFY(QDir().mkdir(UserFolders::runFolder(now)));
+        QElapsedTimer timer;
+        timer.start();
+        const RunStampClaim claim;
+        QCOMPARE(claim.failure().isEmpty(), dataFolder);
+        QCOMPARE(claim.stamp() > now, later);
+        // Never a second ahead of the clock.
+        QVERIFY(claim.stamp() <= quint32(QDateTime::currentSecsSinceEpoch()));
+        if (!dataFolder)
+            QVERIFY(timer.elapsed() < 500);
+        else
+            QVERIFY(QFile::exists(UserFolders::runFolder(claim.stamp()) + u".lock"_s));
     }
 
 private:

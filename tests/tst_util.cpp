@@ -1,6 +1,8 @@
-// The small pieces under everything: which list lines are web URLs, and the names of output lists.
+// The small pieces under everything: which list lines are web URLs, the names of output lists, and how a list
+// takes its name in a folder that other runs write to.
 #include "tests/support/testkit.h"
 #include "util/outputfilename.h"
+#include "util/outputlists.h"
 #include "util/weburl.h"
 
 class UtilTest : public QObject
@@ -100,6 +102,60 @@ private slots:
             QCOMPARE(built.finished(lines.toInt()), name);
             QCOMPARE(built.unfinished(), name.section(u'-', 1));
         }
+    }
+
+    // A list never opens, empties or renames over a file of another: a second whose name is taken is passed over.
+    void outputLists_data()
+    {
+        QTest::addColumn<QString>("present"); // a file of the current second's name; %1: its unfinished name
+        QTest::addColumn<bool>("later");      // the list takes a later second
+
+        QTest::newRow("free") << QString() << false;
+        QTest::newRow("another list being written") << u"%1"_s << true;
+        QTest::newRow("another list of the second finished") << u"12-%1"_s << true;
+        QTest::newRow("a list of another stamp") << u"12-%1.old"_s << false;
+    }
+
+    void outputLists()
+    {
+        QFETCH(QString, present);
+        QFETCH(bool, later);
+        const QTemporaryDir folder;
+        constexpr quint32 stamp = 1341302400;
+        QTest::qWait(int(1000 - QDateTime::currentMSecsSinceEpoch() % 1000));
+        const OutputFileName now{QDate::currentDate(), stamp, QDateTime::currentSecsSinceEpoch()};
+        const QString other =
+            present.isEmpty() ? QString() : QDir(folder.path()).filePath(present.arg(now.unfinished()));
+        if (!present.isEmpty())
+            QVERIFY(writeFile(other, "theirs"));
+
+        QFile file;
+        OutputFileName name;
+        QString failure;
+        QVERIFY2(OutputLists::create(&file, folder.path(), stamp, &name, &failure), qPrintable(failure));
+        QCOMPARE(name.startTime > now.startTime, later);
+        QVERIFY(file.write("ours") == 4);
+        file.close();
+        const QString ours = QDir(folder.path()).filePath(name.unfinished());
+        if (!present.isEmpty())
+            QCOMPARE(readFile(other), "theirs");
+
+        // The final name of a list that exists is never renamed over.
+        QVERIFY(writeFile(QDir(folder.path()).filePath(name.finished(4)), "finished"));
+        QVERIFY(!OutputLists::renameNoReplace(ours, QDir(folder.path()).filePath(name.finished(4))));
+        QCOMPARE(readFile(QDir(folder.path()).filePath(name.finished(4))), "finished");
+        QVERIFY(OutputLists::renameNoReplace(ours, QDir(folder.path()).filePath(name.finished(5))));
+        QCOMPARE(readFile(QDir(folder.path()).filePath(name.finished(5))), "ours");
+        QVERIFY(!QFile::exists(ours));
+    }
+
+    void outputLists_folderMissing_failsWithTheReason()
+    {
+        QFile file;
+        OutputFileName name;
+        QString failure;
+        QVERIFY(!OutputLists::create(&file, u"/nonexistent/output"_s, 1, &name, &failure));
+        QCOMPARE(failure, u"No such file or directory"_s);
     }
 };
 

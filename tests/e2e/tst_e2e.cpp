@@ -127,6 +127,13 @@ bool run(const QString& program, QStringList arguments)
     return std::system(qPrintable(program + u' ' + arguments.join(u' '))) == 0;
 }
 
+// A signal for the program once standard error shows `at`, or a second after its start when `at` is empty.
+struct Interrupt
+{
+    int signal = 0;
+    QByteArray at;
+};
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -399,52 +406,63 @@ private slots:
     {
         QTest::addColumn<QStringList>("urls"); // the list file's lines; none: no file at all
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("interrupt"); // SIGINT once the first page is in
+        QTest::addColumn<int>("signal"); // sent once the first page is in, or a second into a crawl
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("lines"); // of the output file, in any order
-        QTest::addColumn<QString>("message");   // the last line on standard error: the summary, or why it failed
+        QTest::addColumn<QStringList>("lines");    // of the output file, in any order
+        QTest::addColumn<QString>("message");      // the last line on standard error: the summary, or why it failed
+        QTest::addColumn<QStringList>("outcomes"); // of the source report, in list order; none: not read
 
         const QString missing = u"sievra: cannot read %1: No such file or directory"_s;
         const QString summary = u"sources: %1 gave proxies, %2 gave none, %3 failed"_s;
-        const QStringList interruptedLines = scannedLines({"http://www.proxyfeed.com/more.html"});
+        const QStringList interrupted = {"http://www.proxyfeed.com/more.html", "http://www.slowproxies.com/stall.html"};
+        const QStringList interruptedLines = scannedLines({interrupted.first()});
         // The index links to a secure page too, which the window never follows.
         QTest::newRow("depth 1 follows http and https links, template upper-cased, 20 threads")
             << QStringList{"http://www.proxyfeed.com/index.html", "https://www.secure.com/"}
-            << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << false << 0
+            << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << 0 << 0
             << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"}
-            << summary.arg(5).arg(0).arg(1);
+            << summary.arg(5).arg(0).arg(1) << QStringList();
         // The depth given is the crawl's: the page a page found one level down links to is harvested too.
         QTest::newRow("depth 2 crawls the pages found")
-            << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "2", "--threads", "20"}
-            << false << 0
-            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80", "10.0.0.98:9998"}
-            << summary.arg(6).arg(0).arg(0);
-        QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << false
-                                    << 2 << QStringList() << "sievra: no proxies found.";
-        QTest::newRow("missing file") << QStringList() << QStringList() << false << 1 << QStringList() << missing;
-        QTest::newRow("no usable line") << QStringList{"www.proxyfeed.com/index.html"} << QStringList() << false << 1
-                                        << QStringList() << "sievra: no usable URL in %1.";
-        QTest::newRow("only blanks and comments") << QStringList{"", "# sources", "  "} << QStringList() << false << 1
-                                                  << QStringList() << "sievra: no usable URL in %1.";
+            << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "2", "--threads", "20"} << 0
+            << 0 << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80", "10.0.0.98:9998"}
+            << summary.arg(6).arg(0).arg(0) << QStringList();
+        QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << 0 << 2
+                                    << QStringList() << "sievra: no proxies found." << QStringList{"refused"};
+        QTest::newRow("missing file") << QStringList() << QStringList() << 0 << 1 << QStringList() << missing
+                                      << QStringList();
+        QTest::newRow("no usable line") << QStringList{"www.proxyfeed.com/index.html"} << QStringList() << 0 << 1
+                                        << QStringList() << "sievra: no usable URL in %1." << QStringList();
+        QTest::newRow("only blanks and comments") << QStringList{"", "# sources", "  "} << QStringList() << 0 << 1
+                                                  << QStringList() << "sievra: no usable URL in %1." << QStringList();
         QTest::newRow("threads out of range")
-            << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--threads", "21"} << false << 1
-            << QStringList() << "sievra: --threads must be 1 to 20, not \"21\".";
-        // The stalled page never comes and is not waited for; the lines of the page that did are kept.
-        QTest::newRow("SIGINT mid-harvest")
-            << QStringList{"http://www.proxyfeed.com/more.html", "http://www.slowproxies.com/stall.html"}
-            << QStringList{"--threads", "2"} << true << 0 << interruptedLines << summary.arg(1).arg(0).arg(1);
+            << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--threads", "21"} << 0 << 1
+            << QStringList() << "sievra: --threads must be 1 to 20, not \"21\"." << QStringList();
+        // The stalled page is not waited for: the run ends at once with the lines of the page that came.
+        for (const int signal : {SIGINT, SIGTERM})
+            QTest::addRow("%s mid-harvest", signal == SIGINT ? "SIGINT" : "SIGTERM")
+                << interrupted << QStringList{"--threads", "2", "--timeout", "25"} << signal << 0 << interruptedLines
+                << summary.arg(1).arg(0).arg(1) << QStringList{"ok", "stopped"};
+        // A crawl held up by a page that never comes ends too; nothing was harvested yet.
+        QTest::newRow("SIGINT mid-crawl")
+            << QStringList{"http://www.proxyfeed.com/index.html", "http://www.faultyproxies.com/silent.html"}
+            << QStringList{"--depth", "1", "--timeout", "25"} << SIGINT << 2 << QStringList()
+            << "sievra: no proxies found." << QStringList{"stopped", "stopped"};
     }
 
     void commandLine()
     {
         QFETCH(QStringList, urls);
         QFETCH(QStringList, options);
-        QFETCH(bool, interrupt);
+        QFETCH(int, signal);
         QFETCH(int, status);
         QFETCH(QStringList, lines);
         QFETCH(QString, message);
+        QFETCH(QStringList, outcomes);
 
-        const Run run = runProgram(urls, options, interrupt ? "pages 1 of 2" : QByteArray());
+        const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
+        const Interrupt interrupt{signal, options.contains(u"--depth"_s) ? QByteArray() : "pages 1 of 2"};
+        const Run run = runProgram(urls, options + QStringList{"--report", reportPath}, interrupt);
         QCOMPARE(run.status, status);
         QCOMPARE(run.errors.value(run.errors.size() - 2),
                  message.contains("%1"_L1) ? message.arg(listPath()) : message);
@@ -454,6 +472,15 @@ private slots:
         std::sort(written.begin(), written.end());
         std::sort(lines.begin(), lines.end());
         QCOMPARE(written, lines);
+        if (!outcomes.isEmpty()) {
+            QStringList reported;
+            for (const QString& line : QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts).mid(1))
+                reported << line.section(u'\t', 2, 2);
+            QCOMPARE(reported, outcomes);
+        }
+        // Well before the stalled page's time-out of 25 s.
+        if (signal != 0)
+            QVERIFY2(run.msAfterSignal < 10000, qPrintable(QString::number(run.msAfterSignal)));
     }
 
     // Today's web on the command line: https pages, redirects, ports, the size limit, and what each source gave.
@@ -690,8 +717,8 @@ private slots:
             limit = QStringList{"prlimit", "--nofile=%1:%1"_L1.arg(options.at(limitAt + 1)), "--"};
             options.remove(limitAt, 2);
         }
-        const Run run =
-            runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options, interruptAt, limit);
+        const Run run = runCommand(QStringList{"--check", listPath(), "--check-report", reportPath} + options,
+                                   Interrupt{interruptAt.isEmpty() ? 0 : SIGINT, interruptAt}, limit);
         QCOMPARE(run.status, status);
         QCOMPARE(run.lines, lines);
         for (QString& line : told)
@@ -727,6 +754,55 @@ private slots:
         QCOMPARE(checkReport(checksPath).size(), 4);
     }
 
+    // Eight harvests and three checks started within one second in a fresh home, and a window opened meanwhile:
+    // each claims a stamp of its own, so each writes what it would alone, under a name no other run has.
+    void overlappingRuns_eachKeepsItsOwn()
+    {
+        const QStringList sources = {"http://www.proxyfeed.com/more.html", "http://www.rawproxies.net/fresh.txt"};
+        const QString harvestList = QDir(m_home->path()).filePath(u"harvest.txt"_s);
+        const QString checkList = QDir(m_home->path()).filePath(u"check.txt"_s);
+        QVERIFY(writeFile(harvestList, (sources.join(u'\n') + u'\n').toUtf8()));
+        QVERIFY(writeFile(checkList, "127.0.0.24:1080 127.0.0.21:8888\n"));
+        QStringList harvested = scannedLines(sources);
+        harvested.sort();
+        const QStringList checked = {"127.0.0.24:1080", "127.0.0.21:8888"};
+        QVERIFY(!QFileInfo::exists(UserFolders::makerFolder()));
+
+        // Long time-outs: the window's claim below holds up the fake web until it has a second of its own.
+        const QStringList harvest = {"--harvest", harvestList, "--threads", "2", "--timeout", "25"};
+        const QStringList check = {
+            "--check",         checkList, "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker,
+            "--check-timeout", "40"};
+        QTest::qWait(int(1000 - QDateTime::currentMSecsSinceEpoch() % 1000));
+        const qint64 startSecond = QDateTime::currentSecsSinceEpoch();
+        std::vector<std::unique_ptr<QProcess>> programs;
+        for (int i = 0; i < 11; ++i)
+            programs.push_back(startCommand(i < 8 ? harvest : check));
+        // Without the claims, runs started in one second would share its stamp.
+        QCOMPARE(QDateTime::currentSecsSinceEpoch(), startSecond);
+        openWindow({}, 1);
+
+        QSet<QString> stamps;
+        for (size_t i = 0; i < programs.size(); ++i) {
+            const Run run = finishCommand(*programs[i]);
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.paths.size(), 1);
+            QStringList lines = run.lines;
+            if (i < 8)
+                lines.sort();
+            QCOMPARE(lines, i < 8 ? harvested : checked);
+            stamps << QFileInfo(run.paths.first()).fileName().section(u'-', 4, 4);
+        }
+        QCOMPARE(stamps.size(), 11);
+        QCOMPARE(outputFiles().size(), 11);
+        checkOutputFiles();
+        QCOMPARE(m_dialogs->count(), 0);
+        // The runs' folders went with them; the window's stays, under a stamp of its own.
+        const QStringList runFolders = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(runFolders.size(), 1);
+        QVERIFY(!stamps.contains(runFolders.first()));
+    }
+
 private:
     struct Run
     {
@@ -735,6 +811,7 @@ private:
         QStringList paths;  // on standard output
         QStringList lines;  // of the last output file, none when there is none
         long peakKilobytes = 0;
+        qint64 msAfterSignal = -1; // from the signal to the end
     };
 
     // Standard error without the progress lines.
@@ -772,52 +849,23 @@ private:
         return QDir(m_home->path()).filePath(u"list.txt"_s);
     }
 
-    // The real program on a list file with these lines; SIGINT once standard error shows `interruptAt`.
-    Run runProgram(const QStringList& urls, const QStringList& options, const QByteArray& interruptAt = QByteArray())
+    // The real program on a list file with these lines.
+    Run runProgram(const QStringList& urls, const QStringList& options, const Interrupt& interrupt = {})
     {
         if (!urls.isEmpty())
             [&] { QVERIFY(writeFile(listPath(), (urls.join(u'\n') + u'\n').toUtf8())); }();
-        Run result = runCommand(QStringList{"--harvest", listPath()} + options, interruptAt);
+        Run result = runCommand(QStringList{"--harvest", listPath()} + options, interrupt);
         [&] { QVERIFY(result.paths.size() <= 1); }();
         return result;
     }
 
     // The real program with these arguments. Every output file it leaves is named on standard output, in order,
     // and nothing else is; `lines` are the last one's.
-    Run runCommand(const QStringList& arguments, const QByteArray& interruptAt = QByteArray(),
+    Run runCommand(const QStringList& arguments, const Interrupt& interrupt = {},
                    const QStringList& wrapper = QStringList())
     {
-        Run result;
-        QProcess program;
-        // No display of any kind: a window, even an offscreen one, would make it fail.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            environment.remove(QString::fromLatin1(name));
-        program.setProcessEnvironment(environment);
-        if (wrapper.isEmpty())
-            program.start(QStringLiteral(SIEVRA_BINARY), arguments);
-        else
-            program.start(wrapper.first(), wrapper.mid(1) + QStringList{QStringLiteral(SIEVRA_BINARY)} + arguments);
-        [&] { QVERIFY(program.waitForStarted()); }();
-        QByteArray errorText;
-        if (!interruptAt.isEmpty()) {
-            // Waited for in the event loop: the fake web answering the program runs in it.
-            [&] {
-                QTRY_VERIFY_WITH_TIMEOUT((errorText += program.readAllStandardError()).contains(interruptAt), 30000);
-                QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGINT), 0);
-            }();
-        }
-        [&] {
-            QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, programLimitMs);
-            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        }();
-        rusage usage = {};
-        ::getrusage(RUSAGE_CHILDREN, &usage);
-        result.peakKilobytes = usage.ru_maxrss;
-        result.status = program.exitCode();
-        errorText += program.readAllStandardError();
-        result.errors = QString::fromLocal8Bit(errorText).split(u'\n');
-        result.paths = QString::fromLocal8Bit(program.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const std::unique_ptr<QProcess> program = startCommand(arguments, wrapper);
+        const Run result = finishCommand(*program, interrupt);
         [&] {
             QStringList files;
             for (const QString& file : outputFiles())
@@ -826,6 +874,56 @@ private:
             printed.sort();
             QCOMPARE(printed, files);
         }();
+        return result;
+    }
+
+    static std::unique_ptr<QProcess> startCommand(const QStringList& arguments,
+                                                  const QStringList& wrapper = QStringList())
+    {
+        auto program = std::make_unique<QProcess>();
+        // No display of any kind: a window, even an offscreen one, would make it fail.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        program->setProcessEnvironment(environment);
+        if (wrapper.isEmpty())
+            program->start(QStringLiteral(SIEVRA_BINARY), arguments);
+        else
+            program->start(wrapper.first(), wrapper.mid(1) + QStringList{QStringLiteral(SIEVRA_BINARY)} + arguments);
+        [&] { QVERIFY(program->waitForStarted()); }();
+        return program;
+    }
+
+    // Waits for the program's end, waiting in the event loop: the fake web answering the program runs in it.
+    static Run finishCommand(QProcess& program, const Interrupt& interrupt = {})
+    {
+        Run result;
+        QByteArray errorText;
+        QElapsedTimer sinceSignal;
+        if (interrupt.signal != 0) {
+            [&] {
+                if (interrupt.at.isEmpty())
+                    QTest::qWait(1000);
+                else
+                    QTRY_VERIFY_WITH_TIMEOUT((errorText += program.readAllStandardError()).contains(interrupt.at),
+                                             30000);
+                QCOMPARE(::kill(static_cast<pid_t>(program.processId()), interrupt.signal), 0);
+                sinceSignal.start();
+            }();
+        }
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, programLimitMs);
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        }();
+        if (sinceSignal.isValid())
+            result.msAfterSignal = sinceSignal.elapsed();
+        rusage usage = {};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        result.peakKilobytes = usage.ru_maxrss;
+        result.status = program.exitCode();
+        errorText += program.readAllStandardError();
+        result.errors = QString::fromLocal8Bit(errorText).split(u'\n');
+        result.paths = QString::fromLocal8Bit(program.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         if (!result.paths.isEmpty())
             result.lines = linesOf(QFileInfo(result.paths.last()).fileName());
         return result;
