@@ -774,12 +774,14 @@ private slots:
             "--check",         checkList, "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker,
             "--check-timeout", "40"};
         QTest::qWait(int(1000 - QDateTime::currentMSecsSinceEpoch() % 1000));
-        const qint64 startSecond = QDateTime::currentSecsSinceEpoch();
         std::vector<std::unique_ptr<QProcess>> programs;
-        for (int i = 0; i < 11; ++i)
+        QMap<qint64, int> startsPerSecond;
+        for (int i = 0; i < 11; ++i) {
             programs.push_back(startCommand(i < 8 ? harvest : check));
+            ++startsPerSecond[QDateTime::currentSecsSinceEpoch()];
+        }
         // Without the claims, runs started in one second would share its stamp.
-        QCOMPARE(QDateTime::currentSecsSinceEpoch(), startSecond);
+        QVERIFY(*std::max_element(startsPerSecond.begin(), startsPerSecond.end()) >= 2);
         openWindow({}, 1);
 
         QSet<QString> stamps;
