@@ -29,8 +29,9 @@ Verdict judge(const QByteArray& reply, const QByteArray& marker)
     if (reply.isEmpty())
         return NothingCame;
     const HttpReplyHead head = HttpReplyHead::parse(reply);
+    // A status line still coming is a cut reply; a whole head without a status we can read is no HTTP.
     if (head.status == 0)
-        return reply.startsWith("HTTP/") || QByteArray("HTTP/").startsWith(reply) ? Cut : NotHttp;
+        return !head.complete && (reply.startsWith("HTTP/") || QByteArray("HTTP/").startsWith(reply)) ? Cut : NotHttp;
     if (head.isCut(reply.size()))
         return Cut;
     if (head.status == 200 && reply.indexOf(marker, head.bodyStart) >= 0)

@@ -1,6 +1,7 @@
 #include "check/protocolattempt.h"
 
 #include "check/judgepage.h"
+#include "check/tunnelreply.h"
 #include "qtlib/web/httpreply.h"
 #include "util/appinfo.h"
 
@@ -17,8 +18,11 @@
 
 namespace {
 
-// A judge's page is small; a proxy that sends more than this is read no further and judged on what came.
-constexpr qsizetype replyLimit = 1 << 20;
+// A judge's page is a few kilobytes. Whatever a proxy sends past this, in its handshake and its reply together, is
+// no judge's page: the attempt ends there, and the proxy is a liar.
+constexpr qsizetype replyLimit = qsizetype(64) * 1024;
+// The socket holds no more than this between our reads, so a proxy that sends without end fills neither.
+constexpr qint64 socketBufferSize = qint64(16) * 1024;
 
 QByteArray portBytes(quint16 port)
 {
@@ -83,6 +87,7 @@ void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
 void CProtocolAttempt::makeSocket()
 {
     m_socket = new QTcpSocket(this);
+    m_socket->setReadBufferSize(socketBufferSize);
     connect(m_socket, &QTcpSocket::readyRead, this, &CProtocolAttempt::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &CProtocolAttempt::onClosed);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CProtocolAttempt::onError);
@@ -128,7 +133,12 @@ void CProtocolAttempt::end(CheckResult::Outcome outcome)
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
+        // Later: this may run inside one of the socket's own signals.
+        std::exchange(m_socket, nullptr)->deleteLater();
     }
+    // Only a working attempt's page is read again (for the address it shows and the proxy's headers).
+    if (outcome != CheckResult::Working)
+        m_buffer = QByteArray();
     emit finished();
 }
 
@@ -180,7 +190,8 @@ void CProtocolAttempt::onReadyRead()
         return;
     if (m_stage == Reply && m_firstByteMs < 0)
         m_firstByteMs = m_clock.elapsed();
-    m_buffer += m_socket->read(replyLimit + 1 - m_buffer.size());
+    if (!takeBytes(m_socket->read(replyLimit + 1 - m_buffer.size())))
+        return;
     switch (m_stage) {
     case Connecting:
         break;
@@ -196,14 +207,23 @@ void CProtocolAttempt::onReadyRead()
     }
 }
 
+bool CProtocolAttempt::takeBytes(const QByteArray& bytes)
+{
+    m_buffer += bytes;
+    if (m_buffer.size() <= replyLimit)
+        return true;
+    end(CheckResult::Liar);
+    return false;
+}
+
 void CProtocolAttempt::readGreeting()
 {
-    if (m_buffer.size() < 2)
+    const TunnelReply::Reading greeting = TunnelReply::socks5Greeting(m_buffer);
+    if (greeting.state == TunnelReply::Reading::NeedMore)
         return;
-    // A server that wants a password, or speaks something else, is no proxy we can use.
-    if (m_buffer.at(0) != 0x05 || m_buffer.at(1) != 0x00)
-        return end(CheckResult::ProtocolError);
-    m_buffer.remove(0, 2);
+    if (greeting.state == TunnelReply::Reading::Failed)
+        return end(greeting.failure);
+    m_buffer.remove(0, greeting.length);
     QByteArray request("\x05\x01\x00", 3);
     if (m_judge.address.protocol() == QAbstractSocket::IPv4Protocol) {
         request += '\x01' + ipv4Bytes(m_judge.address.toIPv4Address());
@@ -218,71 +238,14 @@ void CProtocolAttempt::readGreeting()
 
 void CProtocolAttempt::readTunnel()
 {
-    if (m_protocol == Connect)
-        readConnectReply();
-    else if (m_protocol == Socks5)
-        readSocks5Reply();
-    else
-        readSocks4Reply();
-}
-
-void CProtocolAttempt::readConnectReply()
-{
-    const HttpReplyHead head = HttpReplyHead::parse(m_buffer);
-    if (!head.complete) {
-        if (m_buffer.size() >= 5 && !m_buffer.startsWith("HTTP/"))
-            end(CheckResult::ProtocolError);
+    const TunnelReply::Reading answer = m_protocol == Connect  ? TunnelReply::connect(m_buffer)
+                                        : m_protocol == Socks5 ? TunnelReply::socks5(m_buffer)
+                                                               : TunnelReply::socks4(m_buffer);
+    if (answer.state == TunnelReply::Reading::NeedMore)
         return;
-    }
-    if (head.status == 0)
-        return end(CheckResult::ProtocolError);
-    // A refusal is an answer of the proxy's own, not the judge's page.
-    if (head.status / 100 != 2)
-        return end(CheckResult::Liar);
-    m_buffer.remove(0, head.bodyStart);
-    enterReply();
-}
-
-void CProtocolAttempt::readSocks5Reply()
-{
-    // Version, reply code, reserved, address type, the bound address (4, 16 or 1 + n bytes), port.
-    if (m_buffer.size() < 5)
-        return;
-    if (m_buffer.at(0) != 0x05)
-        return end(CheckResult::ProtocolError);
-    if (m_buffer.at(1) != 0x00)
-        return end(CheckResult::Unreachable);
-    qsizetype length = 0;
-    switch (m_buffer.at(3)) {
-    case 0x01:
-        length = 4 + 4 + 2;
-        break;
-    case 0x03:
-        length = 4 + 1 + quint8(m_buffer.at(4)) + 2;
-        break;
-    case 0x04:
-        length = 4 + 16 + 2;
-        break;
-    default:
-        return end(CheckResult::ProtocolError);
-    }
-    if (m_buffer.size() < length)
-        return;
-    m_buffer.remove(0, length);
-    enterReply();
-}
-
-void CProtocolAttempt::readSocks4Reply()
-{
-    // Null byte (some servers put their version), code, port, address.
-    if (m_buffer.size() < 8)
-        return;
-    if (m_buffer.at(0) != 0x00 && m_buffer.at(0) != 0x04)
-        return end(CheckResult::ProtocolError);
-    const quint8 code = quint8(m_buffer.at(1));
-    if (code != 0x5a)
-        return end(code >= 0x5b && code <= 0x5d ? CheckResult::Unreachable : CheckResult::ProtocolError);
-    m_buffer.remove(0, 8);
+    if (answer.state == TunnelReply::Reading::Failed)
+        return end(answer.failure);
+    m_buffer.remove(0, answer.length);
     enterReply();
 }
 
@@ -296,9 +259,10 @@ void CProtocolAttempt::enterReply()
     }
 }
 
+// Judged once the whole reply is in: the length its head gives, or (onClosed) the proxy's close.
 void CProtocolAttempt::readReply()
 {
-    if (m_buffer.size() > replyLimit || JudgePage::isComplete(m_buffer))
+    if (JudgePage::isComplete(m_buffer))
         judgeReply();
 }
 
@@ -321,7 +285,8 @@ void CProtocolAttempt::onClosed()
 {
     if (!m_running)
         return;
-    m_buffer += m_socket->readAll().left(replyLimit + 1 - m_buffer.size());
+    if (!takeBytes(m_socket->read(replyLimit + 1 - m_buffer.size())))
+        return;
     // Only the judge's reply may end with the connection; a handshake cut off is a reset.
     if (m_stage == Reply)
         judgeReply();

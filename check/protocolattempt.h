@@ -54,15 +54,14 @@ private:
     void failConnect(int error);
     void onConnected();
     void onReadyRead();
+    // False when the bytes took the attempt past its limit, which ended it.
+    bool takeBytes(const QByteArray& bytes);
     void onClosed();
     void onError();
     void sendJudgeRequest(bool absolute);
     void readGreeting();
     void readTunnel();
     void readReply();
-    void readConnectReply();
-    void readSocks5Reply();
-    void readSocks4Reply();
     void enterReply();
     void judgeReply();
 

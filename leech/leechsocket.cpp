@@ -6,6 +6,19 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace {
+
+void dropCutAddressRun(QByteArray& reply)
+{
+    qsizetype end = reply.size();
+    while (end > 0 && ((reply.at(end - 1) >= '0' && reply.at(end - 1) <= '9') || reply.at(end - 1) == '.' ||
+                       reply.at(end - 1) == ':'))
+        --end;
+    reply.truncate(end);
+}
+
+} // namespace
+
 CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0)
 {
     // Direct, so the reply is taken and the next URL started within the base's own report of the fetch.
@@ -79,7 +92,11 @@ void CLeechSocket::processData()
 {
     // The reply goes to the writer whole; nothing of the page stays here once it is stored. An empty page
     // writes no file; a file that cannot be written is skipped like a failed fetch.
-    const QByteArray reply = takeResult();
+    QByteArray reply = takeResult();
+    // Cut at the size limit, the page may end in the middle of a proxy: the address characters that touch the cut
+    // could be half of one, and go.
+    if (outcome().kind() == CFetchOutcome::Truncated)
+        dropCutAddressRun(reply);
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);

@@ -75,6 +75,21 @@ private slots:
             << get;
         QTest::newRow("http: cut in the status line") << P::Http << QList<QByteArray>{"HTTP/1."} << R::Reset << get;
         QTest::newRow("http: closed without a word") << P::Http << QList<QByteArray>{""} << R::Reset << get;
+        // A judge's page is read up to 64 kB, head and body together; one byte more is no judge's page.
+        const auto sized = [](qsizetype size) {
+            const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Length: 00000\r\n\r\n";
+            const QByteArray body = marker + QByteArray(size - head.size() - marker.size(), 'x');
+            return QList<QByteArray>{"HTTP/1.0 200 OK\r\nContent-Length: " +
+                                     QByteArray::number(body.size()).rightJustified(5, '0') + "\r\n\r\n" + body};
+        };
+        QTest::newRow("http: the judge's page of 64 kB") << P::Http << sized(65536) << R::Working << get;
+        QTest::newRow("http: a byte past 64 kB") << P::Http << sized(65537) << R::Liar << get;
+        QTest::newRow("connect: a head past 64 kB")
+            << P::Connect << QList<QByteArray>{"HTTP/1.0 200 OK\r\nX: " + QByteArray(65536, 'x')} << R::Liar
+            << QByteArray("CONNECT ");
+        QTest::newRow("http: whole, with a status line of no status")
+            << P::Http << QList<QByteArray>{"HTTP/1.0 2001 OK\r\nContent-Length: 0\r\n\r\n"} << R::ProtocolError
+            << get;
         QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)} << R::ProtocolError
                                         << get;
         QTest::newRow("connect: tunnel, then the page")
@@ -133,6 +148,8 @@ private slots:
         QVERIFY2(proxy.received().startsWith(firstWrite), proxy.received().toHex(' ').constData());
         if (outcome == CheckResult::Working)
             QVERIFY(attempt.firstByteMs() >= 0);
+        // Only a working attempt's page is read again; the rest is not held.
+        QCOMPARE(attempt.reply().isEmpty(), outcome != CheckResult::Working);
     }
 
     // What the judge saw of a request, as echo pages write it.

@@ -353,8 +353,9 @@ void CWebSocket::readAvailable()
     const qsizetype got = qMax<qint64>(m_socket->read(m_buffer.data() + start, available), 0);
     m_received += got;
     m_truncated = m_received >= replyLimit;
-    // A zero byte ends the text of this read; the bytes behind it are dropped.
-    const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
+    // The window's rule: a zero byte ends the text of this read, and the bytes behind it are dropped. Today's web
+    // keeps every byte: a page is stored whole, and its size is what the server sent.
+    const qsizetype end = m_rules.classic ? QByteArrayView(m_buffer.constData() + start, got).indexOf('\0') : -1;
     m_buffer.truncate(start + (end >= 0 ? end : got));
     if (!m_sized)
         sizeBuffer(start);

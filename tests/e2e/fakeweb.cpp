@@ -65,7 +65,7 @@ void FakeWeb::serveFaultyHost()
         lines += proxy.toLatin1() + "\n";
     const QByteArray head = FakeReply::page(QByteArray()).parts.first();
     setReply(faultyHost, QStringLiteral("/endless.html"),
-             FakeReply::endless(head, lines.repeated(qsizetype(1024) * 1024 / lines.size())));
+             FakeReply::endless(endlessHead, lines.repeated(qsizetype(1024) * 1024 / lines.size())));
     const QByteArray words = "<p>No proxies today, only words.</p>\n";
     setReply(faultyHost, QStringLiteral("/endless-text.html"),
              FakeReply::endless(head, words.repeated(qsizetype(1024) * 1024 / words.size())));

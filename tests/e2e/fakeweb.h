@@ -11,9 +11,9 @@
 //   slow host       /stall.html: to a page fetcher, part of a page and never a close
 //   faulty host     /silent.html never answers, /drip.html sends a byte a second, /reset.html resets the
 //                   connection in the headers, /huge.html is 50 MB of manyProxies(0, 400000), /binary.html holds
-//                   every byte value, /many.html holds manyProxies(500000, 20000), /endless.html sends the lines
-//                   of manyProxies(700000, 1000) over and over and never ends, /endless-text.html likewise
-//                   with words and no proxy
+//                   every byte value, /many.html holds manyProxies(500000, 20000), /endless.html sends
+//                   endlessHead, then the lines of manyProxies(700000, 1000) over and over and never ends,
+//                   /endless-text.html likewise with words and no proxy
 //   proxy judge     /judge echoes the request: the marker, "REMOTE_ADDR = <address>", then the head's lines
 //   TLS tarpit      once listenTarpit() is called: takes connections and never sends a byte, so a TLS
 //                   handshake stalls
@@ -32,6 +32,9 @@ public:
 
     static inline const QString judge = QStringLiteral("http://www.proxyjudge.com/judge");
     static inline const QString judgeMarker = QStringLiteral("PROXY-JUDGE");
+    // The endless page's head and a few bytes of its own, so that the 64 MB limit cuts a port in two
+    // ("...7:41|104").
+    static inline const QByteArray endlessHead = FakeReply::page("<pre>\n\n\n\n").parts.first();
 
 protected:
     FakeReply replyFor(const FakeRequest& request) override;

@@ -74,14 +74,18 @@ qint64 replySize(const QString& url, bool insecure = false)
 
 // What a harvest keeps of the endless page: its lines, read up to the size limit. The page is the same lines
 // over and over, and a proxy's every copy goes once it is written, so one round and the cut round give the same.
+// The limit cuts a proxy in two; its first half is no proxy of the page's, and goes.
 QStringList endlessLines()
 {
     QByteArray round;
     for (const QString& proxy : manyProxies(700000, 1000))
         round += proxy.toLatin1() + "\n";
-    const QByteArray head = FakeReply::page(QByteArray()).parts.first();
+    const QByteArray& head = FakeWeb::endlessHead;
     const qsizetype cut = (TXL::QtLib::Web::CWebSocket::replyLimit - head.size()) % round.size();
-    const QByteArray page = head + round + round.left(cut);
+    QByteArray page = head + round + round.left(cut);
+    if (!page.endsWith(":41"))
+        qFatal("the endless page is no longer cut in a port");
+    page.chop(QByteArrayView(page).sliced(page.lastIndexOf('\n') + 1).size());
     return LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(page)));
 }
 
@@ -505,6 +509,8 @@ private slots:
         const QString endlessText = u"http://www.faultyproxies.com/endless-text.html"_s;
         const QString limit = QString::number(TXL::QtLib::Web::CWebSocket::replyLimit);
         const QString lookup = u"http://www.tarnix.net/lookup.php"_s;
+        // A zero byte is a byte like any other here: the page is whole, and so are its proxies.
+        const QString binary = u"http://www.faultyproxies.com/binary.html"_s;
         const auto row = [](const QString& url, const QString& final, const QString& outcome, const QString& status,
                             qint64 bytes, qsizetype proxies) {
             return QStringList{url, final, outcome, status, QString::number(bytes), QString::number(proxies)}.join(
@@ -528,6 +534,7 @@ private slots:
             "http://www.nowhere-proxies.invalid/list.html",
             lookup,
             endlessText,
+            binary,
         };
         const QStringList report = {
             row(list, list, "ok", "200", replySize(list), 3),
@@ -547,6 +554,7 @@ private slots:
             row(sources[14], sources[14], "not resolved", "", 0, 0),
             row(lookup, lookup, "ok", "200", replyOf(lookup).size(), 0),
             row(endlessText, endlessText, "truncated", "200", limit.toLongLong(), 0),
+            row(binary, binary, "ok", "200", replyOf(binary).size(), scannedLines({binary}).size()),
         };
         // One fetcher a source: page i is stored as "i-0.dat", and the extraction reads them in name order.
         QList<QStringList> linesOfSource(sources.size());
@@ -555,6 +563,7 @@ private slots:
         linesOfSource[3] = scannedLines({plain});
         linesOfSource[7] = QStringList{"10.3.1.1:8443"};
         linesOfSource[10] = endlessLines();
+        linesOfSource[17] = scannedLines({binary});
         QList<int> order(sources.size());
         std::iota(order.begin(), order.end(), 0);
         std::sort(order.begin(), order.end(), [](int a, int b) {
@@ -570,7 +579,7 @@ private slots:
             << QStringList{"--threads", "20", "--timeout", "10"} << report << lines
             << QStringList{"sievra: skipped 2 lines of %1 with no usable URL, the first: "
                            "ftp://www.secureproxies.com/list.txt",
-                           "sources: 7 gave proxies, 2 gave none, 8 failed"};
+                           "sources: 8 gave proxies, 2 gave none, 8 failed"};
         QTest::newRow("--insecure reads the untrusted host")
             << QStringList{selfSigned} << QStringList{"--insecure"}
             << QStringList{row(selfSigned, selfSigned, "ok", "200", replySize(selfSigned, true), 1)}
@@ -726,6 +735,48 @@ private slots:
         QCOMPARE(notices(run), told);
         if (!report.isEmpty())
             QCOMPARE(checkReport(reportPath), report);
+    }
+
+    // Proxies that send without end, or more than any judge's page, 128 of them beside working ones: none is
+    // working, and the check's own peak memory does not grow with what they send.
+    void check_hostileProxies_neverWorkingAndBounded()
+    {
+        const QByteArray marker = FakeWeb::judgeMarker.toLatin1();
+        const QByteArray padding(64 * 1024, 'x');
+        const QList<FakeReply> kinds = {
+            FakeReply::endless("HTTP/1.0 200 OK\r\n\r\n" + marker + "\n", padding), // the marker, then no end
+            FakeReply::endless("HTTP/1.0 200 OK\r\nX-Padding: ", padding),          // a head without end
+            FakeReply::whole("HTTP/1.0 200 OK\r\nContent-Length: 300000\r\n\r\n" + marker +
+                             QByteArray(300000 - marker.size(), 'x')), // whole, but past the limit
+        };
+        std::vector<std::unique_ptr<FakeHttpServer>> hostile;
+        QByteArray list = "127.0.0.21:8888\n127.0.0.24:1080\n";
+        for (int i = 0; i < 128; ++i) {
+            hostile.push_back(std::make_unique<FakeHttpServer>());
+            hostile.back()->setDefaultReply(kinds[i % kinds.size()]);
+            QVERIFY(hostile.back()->listen(QHostAddress(u"127.0.0.30"_s), quint16(9000 + i)));
+            list += "127.0.0.30:" + QByteArray::number(9000 + i) + '\n';
+        }
+        QVERIFY(writeFile(listPath(), list));
+        const QString reportPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
+        const QString peakPath = QDir(m_home->path()).filePath(u"peak.txt"_s);
+        // GNU time reads the program's own peak as it reaps it.
+        const Run run = runCommand({"--check", listPath(), "--check-report", reportPath, "--judge", FakeWeb::judge,
+                                    "--judge-marker", FakeWeb::judgeMarker, "--check-timeout", "5"},
+                                   {}, {"time", "-f", "%M", "-o", peakPath});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines, (QStringList{"127.0.0.21:8888", "127.0.0.24:1080"}));
+        const QStringList rows = checkReport(reportPath);
+        QCOMPARE(rows.size(), 130);
+        for (const QString& row : rows.mid(2))
+            QVERIFY2(row.section(u'\t', 2, 2) == "liar"_L1, qPrintable(row));
+        bool number = false;
+        const long peakKilobytes = QString::fromLatin1(readFile(peakPath)).trimmed().toLong(&number);
+        QVERIFY2(number, readFile(peakPath).constData());
+        qInfo("the check's peak: %ld kB", peakKilobytes);
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+        QVERIFY2(peakKilobytes < 300L * 1024, qPrintable(QString::number(peakKilobytes)));
+#endif
     }
 
     // A harvest, then a check of what it found; the source report tells the working proxies of each source.

@@ -1,0 +1,81 @@
+#include "check/tunnelreply.h"
+
+#include "qtlib/web/httpreply.h"
+
+namespace TunnelReply {
+
+namespace {
+
+Reading open(qsizetype length)
+{
+    return {Reading::Open, length, CheckResult::ProtocolError};
+}
+
+Reading failed(CheckResult::Outcome outcome)
+{
+    return {Reading::Failed, 0, outcome};
+}
+
+} // namespace
+
+Reading socks5Greeting(const QByteArray& bytes)
+{
+    if (bytes.size() < 2)
+        return {};
+    // A server that wants a password, or speaks something else, is no proxy we can use.
+    if (bytes.at(0) != 0x05 || bytes.at(1) != 0x00)
+        return failed(CheckResult::ProtocolError);
+    return open(2);
+}
+
+Reading socks5(const QByteArray& bytes)
+{
+    if (bytes.size() < 5)
+        return {};
+    if (bytes.at(0) != 0x05)
+        return failed(CheckResult::ProtocolError);
+    if (bytes.at(1) != 0x00)
+        return failed(CheckResult::Unreachable);
+    qsizetype length = 0;
+    switch (bytes.at(3)) {
+    case 0x01:
+        length = 4 + 4 + 2;
+        break;
+    case 0x03:
+        length = 4 + 1 + quint8(bytes.at(4)) + 2;
+        break;
+    case 0x04:
+        length = 4 + 16 + 2;
+        break;
+    default:
+        return failed(CheckResult::ProtocolError);
+    }
+    return bytes.size() < length ? Reading() : open(length);
+}
+
+Reading socks4(const QByteArray& bytes)
+{
+    if (bytes.size() < 8)
+        return {};
+    if (bytes.at(0) != 0x00 && bytes.at(0) != 0x04)
+        return failed(CheckResult::ProtocolError);
+    const quint8 code = quint8(bytes.at(1));
+    if (code != 0x5a)
+        return failed(code >= 0x5b && code <= 0x5d ? CheckResult::Unreachable : CheckResult::ProtocolError);
+    return open(8);
+}
+
+Reading connect(const QByteArray& bytes)
+{
+    const HttpReplyHead head = HttpReplyHead::parse(bytes);
+    if (!head.complete)
+        return bytes.size() >= 5 && !bytes.startsWith("HTTP/") ? failed(CheckResult::ProtocolError) : Reading();
+    if (head.status == 0)
+        return failed(CheckResult::ProtocolError);
+    // A refusal is an answer of the proxy's own, not the judge's page.
+    if (head.status / 100 != 2)
+        return failed(CheckResult::Liar);
+    return open(head.bodyStart);
+}
+
+} // namespace TunnelReply

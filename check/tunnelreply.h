@@ -1,0 +1,29 @@
+#pragma once
+
+#include "check/checkresult.h"
+
+#include <QByteArray>
+
+// What a proxy has answered so far when asked to open a tunnel (or, for SOCKS 5, to agree on a method), read from
+// the bytes that came: the answer may still be on its way, it may open the tunnel, or it may refuse or be no
+// answer of the protocol at all. Nothing here trusts a length the proxy sends beyond the bytes that came.
+namespace TunnelReply {
+
+struct Reading
+{
+    enum State { NeedMore, Open, Failed };
+    State state = NeedMore;
+    qsizetype length = 0;                                      // Open: the answer's bytes; the tunnel's follow
+    CheckResult::Outcome failure = CheckResult::ProtocolError; // Failed: what it tells of the proxy
+};
+
+// The SOCKS 5 method choice: version 5 and "no authentication".
+Reading socks5Greeting(const QByteArray& bytes);
+// The SOCKS 5 reply: version, code, reserved, address type, the bound address (4, 16 or 1 + n bytes), port.
+Reading socks5(const QByteArray& bytes);
+// The SOCKS 4 reply: a null byte (some servers put their version), code, port, address.
+Reading socks4(const QByteArray& bytes);
+// The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own.
+Reading connect(const QByteArray& bytes);
+
+} // namespace TunnelReply
