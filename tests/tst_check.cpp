@@ -88,8 +88,7 @@ private slots:
             << P::Connect << QList<QByteArray>{"HTTP/1.0 200 OK\r\nX: " + QByteArray(65536, 'x')} << R::Liar
             << QByteArray("CONNECT ");
         QTest::newRow("http: whole, with a status line of no status")
-            << P::Http << QList<QByteArray>{"HTTP/1.0 2001 OK\r\nContent-Length: 0\r\n\r\n"} << R::ProtocolError
-            << get;
+            << P::Http << QList<QByteArray>{"HTTP/1.0 2001 OK\r\nContent-Length: 0\r\n\r\n"} << R::ProtocolError << get;
         QTest::newRow("http: not http") << P::Http << QList<QByteArray>{QByteArray("\x05\xff", 2)} << R::ProtocolError
                                         << get;
         QTest::newRow("connect: tunnel, then the page")
