@@ -1,0 +1,572 @@
+#include "extraction/pairreader.h"
+
+#include <QByteArrayView>
+
+#include <vector>
+
+namespace {
+
+// Steps taken by the last read: each reading adds one per byte it looks at.
+thread_local qint64 steps = 0;
+
+// A cell, field or value longer than this is no address and no port.
+constexpr qsizetype longestValue = 64;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// Four groups of one to three digits joined by dots, as the extraction takes an address.
+bool isAddress(QByteArrayView text)
+{
+    int groups = 0;
+    qsizetype digits = 0;
+    for (const char c : text) {
+        if (isDigit(c)) {
+            if (++digits > 3)
+                return false;
+        } else if (c == '.' && digits > 0 && groups < 3) {
+            ++groups;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return groups == 3 && digits > 0;
+}
+
+// Two to five digits, as the extraction takes a port.
+bool isPort(QByteArrayView text)
+{
+    if (text.size() < 2 || text.size() > 5)
+        return false;
+    for (const char c : text)
+        if (!isDigit(c))
+            return false;
+    return true;
+}
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool equalsLower(QByteArrayView text, QByteArrayView word)
+{
+    if (text.size() != word.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (lower(text[i]) != word[i])
+            return false;
+    return true;
+}
+
+// "port" in any case, "proxy_port", "proxy-port", "proxyPort"; not "report", "transport" or "ports".
+bool isPortName(QByteArrayView name)
+{
+    if (equalsLower(name, "port"))
+        return true;
+    if (name.size() < 5)
+        return false;
+    const QByteArrayView tail = name.sliced(name.size() - 4);
+    const char before = name[name.size() - 5];
+    if ((before == '_' || before == '-') && equalsLower(tail, "port"))
+        return true;
+    return tail == "Port" && ((before >= 'a' && before <= 'z') || isDigit(before));
+}
+
+bool isAddressName(QByteArrayView name)
+{
+    for (const char* word : {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host",
+                             "hostname", "server"})
+        if (equalsLower(name, word))
+            return true;
+    return false;
+}
+
+void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
+{
+    out.append(address.data(), address.size());
+    out.append(':');
+    out.append(port.data(), port.size());
+    out.append('\n');
+}
+
+// The text with the escapes that hide markup undone: entities (&lt; &gt; &amp; &quot; &nbsp; &#160;) and the
+// escapes of a JSON string (\" \/ \n \t \r, \u003c, \u003e). A blank stands where a line break or a non-breaking
+// space was.
+QByteArray unescaped(const QByteArray& page)
+{
+    static const struct
+    {
+        QByteArrayView from;
+        char to;
+    } escapes[] = {{"&lt;", '<'},      {"&gt;", '>'},       {"&amp;", '&'},      {"&quot;", '"'},
+                   {"&nbsp;", ' '},    {"&#160;", ' '},     {"\\\"", '"'},       {"\\/", '/'},
+                   {"\\n", ' '},       {"\\t", ' '},        {"\\r", ' '},        {"\\u003c", '<'},
+                   {"\\u003e", '>'},   {"\\u003C", '<'},    {"\\u003E", '>'}};
+    QByteArray out;
+    out.reserve(page.size());
+    const QByteArrayView text(page);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        ++steps;
+        const char c = text[i];
+        if (c == '&' || c == '\\') {
+            bool replaced = false;
+            for (const auto& escape : escapes) {
+                if (text.sliced(i).startsWith(escape.from)) {
+                    out.append(escape.to);
+                    i += escape.from.size() - 1;
+                    replaced = true;
+                    break;
+                }
+            }
+            if (replaced)
+                continue;
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+// Where the tag that opens at `at` ("<") ends, with its name and whether it closes; -1 when it never ends.
+qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* closing)
+{
+    qsizetype i = at + 1;
+    *closing = i < text.size() && text[i] == '/';
+    if (*closing)
+        ++i;
+    const qsizetype nameStart = i;
+    while (i < text.size() && !isBlank(text[i]) && text[i] != '>' && text[i] != '/')
+        ++i;
+    *name = text.sliced(nameStart, i - nameStart);
+    // Attribute values may hold ">" inside quotes.
+    char quote = 0;
+    for (; i < text.size(); ++i) {
+        ++steps;
+        const char c = text[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Table rows: a cell's visible text, and the next cell's, in one row.
+class TableReader
+{
+public:
+    void read(QByteArrayView text, bool cut, QByteArray& out)
+    {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            ++steps;
+            if (text[i] != '<') {
+                if (m_inCell && !m_hidden && m_cell.size() <= longestValue)
+                    m_cell.append(text[i]);
+                continue;
+            }
+            QByteArrayView name;
+            bool closing = false;
+            const qsizetype end = tagEnd(text, i, &name, &closing);
+            if (end < 0)
+                break;
+            i = end;
+            // What scripts and style sheets hold is not shown as it stands.
+            if (equalsLower(name, "script") || equalsLower(name, "style"))
+                m_hidden = !closing;
+            else if (equalsLower(name, "td") || equalsLower(name, "th")) {
+                endCell();
+                m_inCell = !closing;
+            } else if (equalsLower(name, "tr") || equalsLower(name, "table") || equalsLower(name, "tbody") ||
+                       equalsLower(name, "thead")) {
+                endCell();
+                endRow(out);
+            }
+        }
+        endCell();
+        if (!cut)
+            endRow(out);
+    }
+
+private:
+    void endCell()
+    {
+        if (!m_inCell)
+            return;
+        m_inCell = false;
+        const QByteArrayView cell = trimmed(m_cell);
+        if (isPort(cell) && isAddress(trimmed(m_previous)))
+            appendPair(m_row, trimmed(m_previous), cell);
+        m_previous = cell.toByteArray();
+        m_cell.clear();
+    }
+    void endRow(QByteArray& out)
+    {
+        out += m_row;
+        m_row.clear();
+        m_previous.clear();
+    }
+
+    bool m_inCell = false;
+    bool m_hidden = false; // inside a script or a style sheet
+    QByteArray m_cell;
+    QByteArray m_previous; // the row's cell before this one
+    QByteArray m_row;      // the row's pairs, written when it ends
+};
+
+// JSON objects: an address string field and a port field of the same object.
+class JsonReader
+{
+public:
+    void read(QByteArrayView text, QByteArray& out)
+    {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            ++steps;
+            const char c = text[i];
+            if (c == '"') {
+                const qsizetype start = i + 1;
+                for (++i; i < text.size() && text[i] != '"'; ++i) {
+                    ++steps;
+                    if (text[i] == '\\')
+                        ++i;
+                }
+                if (i >= text.size())
+                    return; // a string never closed
+                take(text.sliced(start, i - start), true);
+            } else if (isDigit(c)) {
+                const qsizetype start = i;
+                while (i + 1 < text.size() && (isDigit(text[i + 1]) || text[i + 1] == '.')) {
+                    ++steps;
+                    ++i;
+                }
+                take(text.sliced(start, i + 1 - start), false);
+            } else if (c == '{' || c == '[') {
+                consumeKey();
+                Frame frame;
+                frame.object = c == '{';
+                m_frames.push_back(frame);
+            } else if (c == '}' || c == ']') {
+                if (m_frames.empty())
+                    continue;
+                const Frame frame = m_frames.back();
+                m_frames.pop_back();
+                if (frame.object && !frame.address.isEmpty() && !frame.port.isEmpty())
+                    appendPair(out, frame.address, frame.port);
+            } else if (c == ':') {
+                if (!m_frames.empty() && m_frames.back().object && !m_frames.back().pendingKey.isNull())
+                    m_frames.back().haveKey = true;
+            } else if (c == ',') {
+                consumeKey();
+            } else if (!isBlank(c)) {
+                consumeKey(); // a literal (true, null) or something that is no JSON
+            }
+        }
+    }
+
+private:
+    struct Frame
+    {
+        bool object = false;
+        QByteArrayView pendingKey; // a string that may be a key, until its colon
+        bool haveKey = false;      // the key's colon has come: the next value is its
+        QByteArrayView address;
+        QByteArrayView port;
+    };
+
+    void consumeKey()
+    {
+        if (m_frames.empty())
+            return;
+        m_frames.back().pendingKey = QByteArrayView();
+        m_frames.back().haveKey = false;
+    }
+
+    void take(QByteArrayView token, bool string)
+    {
+        if (m_frames.empty() || !m_frames.back().object)
+            return;
+        Frame& frame = m_frames.back();
+        if (!frame.haveKey) {
+            frame.pendingKey = string ? token : QByteArrayView();
+            return;
+        }
+        const QByteArrayView key = frame.pendingKey;
+        const QByteArrayView value = string ? trimmed(token) : token;
+        if (frame.port.isEmpty() && isPortName(key) && isPort(value))
+            frame.port = value;
+        else if (frame.address.isEmpty() && string && isAddress(value))
+            frame.address = value;
+        consumeKey();
+    }
+
+    std::vector<Frame> m_frames;
+};
+
+// XML: address and port elements of one parent, or address and port attributes of one element.
+class XmlReader
+{
+public:
+    void read(QByteArrayView text, QByteArray& out)
+    {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            ++steps;
+            if (text[i] != '<') {
+                if (!m_elements.empty() && m_elements.back().text.size() <= longestValue)
+                    m_elements.back().text.append(text[i]);
+                continue;
+            }
+            QByteArrayView name;
+            bool closing = false;
+            const qsizetype end = tagEnd(text, i, &name, &closing);
+            if (end < 0)
+                return;
+            const QByteArrayView tag = text.sliced(i, end + 1 - i);
+            i = end;
+            if (name.startsWith('?') || name.startsWith('!'))
+                continue;
+            if (closing) {
+                close(name, out);
+                continue;
+            }
+            readAttributes(tag.sliced(1 + name.size()), out);
+            if (!m_elements.empty())
+                m_elements.back().children = true;
+            Element element;
+            element.name = name.toByteArray();
+            m_elements.push_back(element);
+            if (tag.endsWith("/>"))
+                close(name, out);
+        }
+    }
+
+private:
+    struct Element
+    {
+        QByteArray name;
+        QByteArray text;
+        bool children = false;
+        QByteArray address;
+        QByteArray port;
+    };
+
+    void close(QByteArrayView name, QByteArray& out)
+    {
+        if (m_elements.empty() || m_elements.back().name != name)
+            return; // not the element open last: not our kind of XML
+        const Element element = m_elements.back();
+        m_elements.pop_back();
+        if (!element.address.isEmpty() && !element.port.isEmpty())
+            appendPair(out, element.address, element.port);
+        if (m_elements.empty() || element.children)
+            return;
+        Element& parent = m_elements.back();
+        const QByteArrayView value = trimmed(element.text);
+        if (parent.address.isEmpty() && isAddressName(element.name) && isAddress(value))
+            parent.address = value.toByteArray();
+        else if (parent.port.isEmpty() && isPortName(element.name) && isPort(value))
+            parent.port = value.toByteArray();
+    }
+
+    // name="value" or name='value' pairs of one tag.
+    static void readAttributes(QByteArrayView attributes, QByteArray& out)
+    {
+        QByteArrayView address;
+        QByteArrayView port;
+        for (qsizetype i = 0; i < attributes.size(); ++i) {
+            ++steps;
+            if (attributes[i] != '=')
+                continue;
+            qsizetype nameEnd = i;
+            while (nameEnd > 0 && isBlank(attributes[nameEnd - 1]))
+                --nameEnd;
+            qsizetype nameStart = nameEnd;
+            while (nameStart > 0 && !isBlank(attributes[nameStart - 1]) && attributes[nameStart - 1] != '"' &&
+                   attributes[nameStart - 1] != '\'')
+                --nameStart;
+            qsizetype valueStart = i + 1;
+            while (valueStart < attributes.size() && isBlank(attributes[valueStart]))
+                ++valueStart;
+            if (valueStart >= attributes.size() || (attributes[valueStart] != '"' && attributes[valueStart] != '\''))
+                continue;
+            const qsizetype valueEnd = attributes.indexOf(attributes[valueStart], valueStart + 1);
+            if (valueEnd < 0)
+                return;
+            const QByteArrayView name = attributes.sliced(nameStart, nameEnd - nameStart);
+            const QByteArrayView value = trimmed(attributes.sliced(valueStart + 1, valueEnd - valueStart - 1));
+            if (address.isEmpty() && isAddressName(name) && isAddress(value))
+                address = value;
+            else if (port.isEmpty() && isPortName(name) && isPort(value))
+                port = value;
+            steps += valueEnd - i;
+            i = valueEnd;
+        }
+        if (!address.isEmpty() && !port.isEmpty())
+            appendPair(out, address, port);
+    }
+
+    std::vector<Element> m_elements;
+};
+
+// A line's fields split at one separator, blanks and quotes around each taken off.
+void readDelimitedLine(QByteArrayView line, char separator, QByteArray& out)
+{
+    QByteArrayView previous;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        ++steps;
+        if (i < line.size() && line[i] != separator)
+            continue;
+        QByteArrayView field = trimmed(line.sliced(start, i - start));
+        if (field.size() >= 2 && (field.front() == '"' || field.front() == '\'') && field.back() == field.front())
+            field = trimmed(field.sliced(1, field.size() - 2));
+        if (isPort(field) && isAddress(previous))
+            appendPair(out, previous, field);
+        previous = field;
+        start = i + 1;
+    }
+}
+
+// Aligned columns: the address and the port as whole blank-separated fields; a line counts when the line above or
+// below has them in the same columns, or the line above names the port's column with a word.
+struct AlignedLine
+{
+    qsizetype addressColumn = -1; // -1: no address and port as whole fields here
+    qsizetype portColumn = -1;
+    QByteArrayView address;
+    QByteArrayView port;
+    QByteArrayView line;
+};
+
+AlignedLine alignedFields(QByteArrayView line)
+{
+    AlignedLine fields;
+    fields.line = line;
+    QByteArrayView previous;
+    qsizetype previousStart = 0;
+    for (qsizetype i = 0; i < line.size();) {
+        ++steps;
+        if (isBlank(line[i])) {
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < line.size() && !isBlank(line[i]))
+            ++i;
+        steps += i - start;
+        const QByteArrayView field = line.sliced(start, i - start);
+        if (isPort(field) && isAddress(previous)) {
+            fields = {previousStart, start, previous, field, line};
+            return fields;
+        }
+        previous = field;
+        previousStart = start;
+    }
+    return fields;
+}
+
+bool namesColumn(QByteArrayView header, qsizetype column)
+{
+    if (column >= header.size() || (column > 0 && !isBlank(header[column - 1])))
+        return false;
+    const char c = header[column];
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+void readLines(QByteArrayView text, bool cut, QByteArray& out)
+{
+    std::vector<AlignedLine> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        ++steps;
+        if (text[i] != '\n')
+            continue;
+        lines.push_back(alignedFields(text.sliced(start, i - start)));
+        start = i + 1;
+    }
+    // The last line, unended: on a cut page it may be half of one.
+    if (start < text.size() && !cut)
+        lines.push_back(alignedFields(text.sliced(start)));
+
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const AlignedLine& line = lines[n];
+        for (const char separator : {',', ';', '\t'})
+            if (line.line.contains(separator))
+                readDelimitedLine(line.line, separator, out);
+        if (line.addressColumn < 0 || line.line.contains('\t') || line.line.contains(',') || line.line.contains(';'))
+            continue;
+        const auto sameColumns = [&](size_t other) {
+            return lines[other].addressColumn == line.addressColumn && lines[other].portColumn == line.portColumn;
+        };
+        const bool table = (n > 0 && sameColumns(n - 1)) || (n + 1 < lines.size() && sameColumns(n + 1)) ||
+                           (n > 0 && lines[n - 1].addressColumn < 0 && namesColumn(lines[n - 1].line, line.portColumn));
+        if (table)
+            appendPair(out, line.address, line.port);
+    }
+}
+
+// host=ADDRESS&port=N, the ampersand raw or as an entity.
+void readQueries(QByteArrayView text, QByteArray& out)
+{
+    for (qsizetype at = text.indexOf("host="); at >= 0; at = text.indexOf("host=", at + 1)) {
+        qsizetype i = at + 5;
+        const qsizetype addressStart = i;
+        while (i < text.size() && (isDigit(text[i]) || text[i] == '.') && i - addressStart <= 15)
+            ++i;
+        steps += i - at;
+        const QByteArrayView address = text.sliced(addressStart, i - addressStart);
+        if (!isAddress(address))
+            continue;
+        const QByteArrayView rest = text.sliced(i);
+        const qsizetype skip = rest.startsWith("&port=") ? 6 : rest.startsWith("&amp;port=") ? 10 : 0;
+        if (skip == 0)
+            continue;
+        qsizetype portEnd = i + skip;
+        while (portEnd < text.size() && isDigit(text[portEnd]) && portEnd - i - skip <= 5)
+            ++portEnd;
+        const QByteArrayView port = text.sliced(i + skip, portEnd - i - skip);
+        if (isPort(port))
+            appendPair(out, address, port);
+    }
+}
+
+} // namespace
+
+QByteArray PairReader::read(const QByteArray& page, bool cut)
+{
+    steps = 0;
+    QByteArray out;
+    {
+        const QByteArray text = unescaped(page);
+        TableReader().read(text, cut, out);
+    }
+    JsonReader().read(page, out);
+    XmlReader().read(page, out);
+    readLines(page, cut, out);
+    readQueries(page, out);
+    return out;
+}
+
+qint64 PairReader::lastSteps()
+{
+    return steps;
+}
