@@ -1,5 +1,7 @@
 #include "check/proxylist.h"
 
+#include "extraction/proxytext.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -13,33 +15,6 @@ quint32 decimal(const char* digits, int count)
     for (int i = 0; i < count; ++i)
         value = value * 10 + quint32(digits[i] - '0');
     return value;
-}
-
-// Digits from `at`, counted up to `most`: a long run is not walked again from each of its digits.
-qsizetype digitsAt(const char* text, qsizetype at, qsizetype size, qsizetype most)
-{
-    qsizetype end = at;
-    while (end < size && end - at < most && text[end] >= '0' && text[end] <= '9')
-        ++end;
-    return end - at;
-}
-
-// The length of the proxy text starting at `at` and where its colon is, or 0. Each group is a whole run of digits
-// (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may take.
-int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
-{
-    qsizetype end = at;
-    for (int group = 0; group < 4; ++group) {
-        const qsizetype digits = digitsAt(text, end, size, 4);
-        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
-            return 0;
-        end += digits + 1;
-    }
-    const qsizetype port = digitsAt(text, end, size, 5);
-    if (port < 2)
-        return 0;
-    *colon = int(end - 1 - at);
-    return int(end + port - at);
 }
 
 } // namespace
@@ -82,7 +57,7 @@ void ProxyList::addText(const QByteArray& text)
     const qsizetype size = text.size();
     for (qsizetype at = 0; at < size;) {
         int colon = 0;
-        const int length = matchAt(data, at, size, &colon);
+        const int length = ProxyText::matchAt(data, at, size, &colon);
         if (length == 0) {
             ++at;
             continue;

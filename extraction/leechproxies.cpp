@@ -3,6 +3,7 @@
 #include "extraction/claimedpages.h"
 #include "extraction/linetemplate.h"
 #include "extraction/pagescanner.h"
+#include "extraction/proxytext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "util/outputlists.h"
@@ -10,7 +11,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <string_view>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -23,6 +26,26 @@ QByteArray readPage(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+// Each proxy text of the page once, in the order they stand: a written proxy takes only its own copies with it.
+bool scanWholeProxies(const QByteArray& page, const PageScanner::Sink& sink)
+{
+    std::unordered_set<std::string_view> written;
+    const char* data = page.constData();
+    const qsizetype size = page.size();
+    for (qsizetype at = 0; at < size;) {
+        int colon = 0;
+        const int length = ProxyText::isDigit(data[at]) ? ProxyText::matchAt(data, at, size, &colon) : 0;
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        if (written.insert(std::string_view(data + at, size_t(length))).second && !sink(data + at, length, colon))
+            return false;
+        at += length;
+    }
+    return true;
 }
 
 } // namespace
@@ -152,6 +175,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
     QByteArray line;
     PageScanner scanner;
     const bool keep = m_keepProxies.load();
+    const bool whole = m_wholeProxyCopies.load();
     const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
         if (!outputWritable())
             return false;
@@ -177,7 +201,10 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
             m_proxiesPerPage.append({QFileInfo(path).fileName(), {}});
         QByteArray page = readPage(path);
         const int before = lineCount;
-        scanner.scan(page, writeLine);
+        if (whole)
+            scanWholeProxies(page, writeLine);
+        else
+            scanner.scan(page, writeLine);
         if (lineCount > before)
             m_linesPerPage.insert(QFileInfo(path).fileName(), lineCount - before);
     }

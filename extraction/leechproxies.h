@@ -43,6 +43,9 @@ public:
         QList<QByteArray> proxies;
     };
     void setKeepProxies(bool keep) { m_keepProxies = keep; }
+    // The command line's rule: a proxy written takes only its own copies out of the page, not every text that holds
+    // it (1.2.3.4:80 leaves 1.2.3.4:8080 be). Off, the window's: every copy of the text goes, wherever it stands.
+    void setWholeProxyCopies(bool whole) { m_wholeProxyCopies = whole; }
     QList<PageProxies> proxiesPerPage();
 
 signals:
@@ -75,6 +78,7 @@ private:
     QString m_format = QStringLiteral("A:P");
     QHash<QString, int> m_linesPerPage;
     std::atomic<bool> m_keepProxies{false};
+    std::atomic<bool> m_wholeProxyCopies{false};
     QList<PageProxies> m_proxiesPerPage;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it

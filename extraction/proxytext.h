@@ -116,4 +116,27 @@ inline bool nextSkeleton(const char* text, qsizetype size, qsizetype from, Skele
     return false;
 }
 
+// The length of the proxy text that starts at `at` and where its colon is, or 0: each group a whole run of one to
+// three digits (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may
+// take, up to five. Tried from each position in turn, this finds the leftmost match, as the extraction's pattern.
+inline int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
+{
+    qsizetype end = at;
+    for (int group = 0; group < 4; ++group) {
+        qsizetype digits = 0;
+        while (end + digits < size && digits < 4 && isDigit(text[end + digits]))
+            ++digits;
+        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
+            return 0;
+        end += digits + 1;
+    }
+    qsizetype port = 0;
+    while (end + port < size && port < 5 && isDigit(text[end + port]))
+        ++port;
+    if (port < 2)
+        return 0;
+    *colon = int(end - 1 - at);
+    return int(end + port - at);
+}
+
 } // namespace ProxyText

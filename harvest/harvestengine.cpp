@@ -80,6 +80,7 @@ void CHarvestEngine::createFetchers()
 void CHarvestEngine::setRules(const WebRules& rules)
 {
     m_rules = rules;
+    m_extraction.setWholeProxyCopies(!rules.classic);
     for (CLeechSocket* fetcher : std::as_const(m_fetchers))
         fetcher->setRules(rules);
     m_linkCrawler->setRules(rules);

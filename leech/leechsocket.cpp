@@ -100,7 +100,10 @@ void CLeechSocket::processData()
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
-        m_writer.write(path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); });
+        // Today's web: what the page's structure pairs is read too. The window keeps to the proxy texts.
+        const PageReading reading{!rules().classic, outcome().kind() == CFetchOutcome::Truncated};
+        m_writer.write(
+            path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); }, reading);
     }
     ++m_pageCounter;
     finishUrl(true, storedAs);

@@ -1,5 +1,6 @@
 #include "leech/pagewriter.h"
 
+#include "leech/pairreader.h"
 #include "util/externalhosts.h"
 
 #include <QDir>
@@ -53,11 +54,12 @@ CPageWriter::~CPageWriter()
     waitForDone();
 }
 
-void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored)
+void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
+                        PageReading reading)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_waiting.push_back({path, reply, host, std::move(stored)});
+        m_waiting.push_back({path, reply, host, std::move(stored), reading});
         ++m_pending;
     }
     // The application's pool has one worker per core: twenty writers of their own would only compete with
@@ -78,7 +80,7 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
-    storePage(page.path, page.reply, page.host, &failure);
+    storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
     page.reply = QByteArray();
     const std::lock_guard<std::mutex> lock(m_mutex);
@@ -109,7 +111,8 @@ QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)
     return page;
 }
 
-bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure)
+bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure,
+                            PageReading reading)
 {
     if (reply.isEmpty())
         return false;
@@ -131,6 +134,12 @@ bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const 
         const qsizetype size = qMin(pieceSize, text.size() - at);
         reduce(text.constData() + at, size, piece.data());
         if (file.write(piece.constData(), size) != size)
+            return fail();
+    }
+    // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
+    if (reading.pairs) {
+        const QByteArray pairs = '\n' + PairReader::read(reply, reading.cut);
+        if (file.write(pairs) != pairs.size())
             return fail();
     }
     file.close();

@@ -8,6 +8,14 @@
 #include <functional>
 #include <mutex>
 
+// How a reply is read beyond the window's rule: with `pairs`, the pairs its structure makes are stored too
+// (PairReader); `cut` says the reply stopped at the size limit.
+struct PageReading
+{
+    bool pairs = false;
+    bool cut = false;
+};
+
 // Reduces replies to page files on the application's worker threads, so a large page never holds up the
 // window or the fetches that share its event loop. One writer per page fetcher: it knows how many of that
 // fetcher's pages are still on their way to disk.
@@ -23,7 +31,8 @@ public:
     // the file is in place (or could not be written: it then gets the reason), while pending() still counts
     // the page; an empty reply writes no file.
     using Stored = std::function<void(const QString& failure)>;
-    void write(const QString& path, const QByteArray& reply, const QString& host, Stored stored);
+    void write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
+               PageReading reading = {});
     int pending() const;
     void waitForDone();
 
@@ -32,8 +41,8 @@ public:
     // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is
     // written then) or the page could not be stored, with the reason in `failure`. The page is written under
     // a hidden name and only then given its own, so nobody ever reads half a page.
-    static bool storePage(const QString& path, const QByteArray& reply, const QString& host,
-                          QString* failure = nullptr);
+    static bool storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure = nullptr,
+                          PageReading reading = {});
 
 private:
     struct Page
@@ -42,6 +51,7 @@ private:
         QByteArray reply;
         QString host;
         Stored stored;
+        PageReading reading;
     };
 
     void writeNext();

@@ -2,7 +2,6 @@
 // the plain reading.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
-#include "extraction/pairreader.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"
@@ -225,51 +224,6 @@ private slots:
             }
         }
         QVERIFY(proxies > 1000);
-    }
-
-    // The labelled pages: what a reader copies out of each, from the text and the pairs its structure makes, each
-    // proxy once. What the reader marked as built by a script must not be found either.
-    void pairReader_labelledPages_data()
-    {
-        QTest::addColumn<QString>("page");
-        const QDir folder(QFINDTESTDATA("data/labelled"));
-        for (const QString& labels : folder.entryList({u"*.labels"_s}, QDir::Files, QDir::Name))
-            QTest::newRow(qPrintable(labels.chopped(7))) << folder.filePath(labels.chopped(7));
-    }
-
-    void pairReader_labelledPages()
-    {
-        QFETCH(QString, page);
-        QStringList labelled;
-        QString form;
-        for (const QString& line : QString::fromLatin1(readFile(page + u".labels"_s)).split(u'\n')) {
-            if (line.startsWith(u"# form: "_s))
-                form = line.mid(8);
-            else if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
-                labelled << line;
-        }
-        const QByteArray bytes = readFile(page);
-        QVERIFY(!bytes.isEmpty());
-        const QByteArray pairs = PairReader::read(bytes, false);
-        // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
-        static const QRegularExpression proxy(
-            u"[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}:[0-9]{2,5}"_s);
-        QStringList found;
-        QRegularExpressionMatchIterator matches =
-            proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
-        while (matches.hasNext()) {
-            const QString text = matches.next().captured();
-            if (!found.contains(text))
-                found << text;
-        }
-        qsizetype read = 0;
-        for (const QString& text : std::as_const(labelled))
-            read += found.contains(text);
-        qInfo("%s: %lld of %lld read, %lld false", qPrintable(form), qlonglong(read), qlonglong(labelled.size()),
-              qlonglong(found.size() - read));
-        found.sort();
-        labelled.sort();
-        QCOMPARE(found, labelled);
     }
 
 private:

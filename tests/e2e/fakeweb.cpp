@@ -76,6 +76,16 @@ void FakeWeb::serveFaultyHost()
     setReply(faultyHost, QStringLiteral("/binary.html"), FakeReply::page(binary + "10.66.0.3:80\n"));
 }
 
+void FakeWeb::servePages(const QString& host, const QString& folder)
+{
+    const QDir pages(folder);
+    for (const QString& name : pages.entryList(QDir::Files)) {
+        QFile file(pages.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            setReply(host, QLatin1Char('/') + name, FakeReply::page(file.readAll()));
+    }
+}
+
 bool FakeWeb::listenTarpit(const QHostAddress& address, quint16 port)
 {
     connect(&m_tarpit, &QTcpServer::newConnection, this, [this] {

@@ -25,6 +25,8 @@ public:
     explicit FakeWeb(const QString& siteRoot);
 
     bool listenTarpit(const QHostAddress& address, quint16 port);
+    // Serves the files of the folder as the host's pages, by their names.
+    void servePages(const QString& host, const QString& folder);
     QString tarpitErrorText() const { return m_tarpit.errorString(); }
 
     // The whole reply to a request for the URL without a "Referrer: " line, as the link crawler sends it.

@@ -148,6 +148,7 @@ private slots:
     void initTestCase()
     {
         m_web = std::make_unique<FakeWeb>(QFINDTESTDATA("sites"));
+        m_web->servePages(u"www.labelledproxies.com"_s, QFINDTESTDATA("../data/labelled"));
         // Proxies that misbehave as no real server does: one answers every request with a page of its own, one
         // closes in the middle of its reply, one takes connections and never answers.
         m_liar.setDefaultReply(FakeReply::page("<html><body>Welcome to our free wifi</body></html>"));
@@ -639,6 +640,38 @@ private slots:
         if (urls.contains(u"http://www.faultyproxies.com/endless.html"_s))
             QVERIFY2(run.peakKilobytes < 1024L * 1024, qPrintable(QString::number(run.peakKilobytes)));
 #endif
+    }
+
+    // Pages that put the address and the port apart: the command line reads what their structure pairs, exactly
+    // what a reader labelled, each proxy once a page; --classic keeps the window's extraction of proxy texts.
+    void structuredPages_readByTheCommandLineOnly()
+    {
+        const QStringList pages = {
+            "freeproxylist-listHtml-1.html", "incloak-pageHtml-1.html",   "freeproxylists-listData-anon01.xml",
+            "proxylisten-listPage-1.html",   "written-json-objects.json", "written-xml-feed.xml",
+            "written-delimited.csv",         "written-aligned.txt",       "written-decoys.html",
+            "written-table-rows.html"};
+        QStringList urls;
+        QStringList labelled;
+        for (const QString& page : pages) {
+            urls << "http://www.labelledproxies.com/"_L1 + page;
+            for (const QString& line :
+                 QString::fromLatin1(readFile(QFINDTESTDATA("../data/labelled/" + page + ".labels"))).split(u'\n'))
+                if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
+                    labelled << line;
+        }
+        labelled.sort();
+        for (const bool classic : {false, true}) {
+            const Run run =
+                runProgram(urls, QStringList{"--threads", "10"} + (classic ? QStringList{"--classic"} : QStringList()));
+            QCOMPARE(run.status, 0);
+            QStringList lines = run.lines;
+            QStringList expected = classic ? scannedLines(urls) : labelled;
+            lines.sort();
+            expected.sort();
+            QCOMPARE(lines, expected);
+            QVERIFY(QFile::remove(run.paths.first()));
+        }
     }
 
     // Checking proxies: real HTTP and SOCKS proxies in the namespace, the suite's own misbehaving ones, and a judge

@@ -1,4 +1,4 @@
-#include "extraction/pairreader.h"
+#include "leech/pairreader.h"
 
 #include <QByteArrayView>
 
@@ -92,8 +92,8 @@ bool isPortName(QByteArrayView name)
 
 bool isAddressName(QByteArrayView name)
 {
-    for (const char* word : {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host",
-                             "hostname", "server"})
+    for (const char* word :
+         {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host", "hostname", "server"})
         if (equalsLower(name, word))
             return true;
     return false;
@@ -116,10 +116,9 @@ QByteArray unescaped(const QByteArray& page)
     {
         QByteArrayView from;
         char to;
-    } escapes[] = {{"&lt;", '<'},      {"&gt;", '>'},       {"&amp;", '&'},      {"&quot;", '"'},
-                   {"&nbsp;", ' '},    {"&#160;", ' '},     {"\\\"", '"'},       {"\\/", '/'},
-                   {"\\n", ' '},       {"\\t", ' '},        {"\\r", ' '},        {"\\u003c", '<'},
-                   {"\\u003e", '>'},   {"\\u003C", '<'},    {"\\u003E", '>'}};
+    } escapes[] = {{"&lt;", '<'},   {"&gt;", '>'},    {"&amp;", '&'},   {"&quot;", '"'},  {"&nbsp;", ' '},
+                   {"&#160;", ' '}, {"\\\"", '"'},    {"\\/", '/'},     {"\\n", ' '},     {"\\t", ' '},
+                   {"\\r", ' '},    {"\\u003c", '<'}, {"\\u003e", '>'}, {"\\u003C", '<'}, {"\\u003E", '>'}};
     QByteArray out;
     out.reserve(page.size());
     const QByteArrayView text(page);

@@ -1,0 +1,52 @@
+// The pairing step on any bytes, read as a whole page and as a cut one: it never crashes, every pair it writes is an
+// address and a port that stand in the input, and its steps stay within a constant times the input's length (a
+// short -max_len cannot show a quadratic case, so the steps are counted rather than the time).
+#include "leech/pairreader.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool isAddress(QByteArrayView text)
+{
+    int dots = 0;
+    qsizetype digits = 0;
+    for (const char c : text) {
+        if (c == '.') {
+            if (digits == 0 || ++dots > 3)
+                return false;
+            digits = 0;
+        } else if (c < '0' || c > '9' || ++digits > 3) {
+            return false;
+        }
+    }
+    return dots == 3 && digits > 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray page(reinterpret_cast<const char*>(data), qsizetype(size));
+    for (const bool cut : {false, true}) {
+        const QByteArray pairs = PairReader::read(page, cut);
+        if (PairReader::lastSteps() > 64 * (page.size() + 1))
+            std::abort();
+        if (!pairs.isEmpty() && !pairs.endsWith('\n'))
+            std::abort();
+        for (const QByteArray& line : pairs.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const qsizetype colon = line.indexOf(':');
+            const QByteArray address = line.left(colon);
+            const QByteArray port = line.mid(colon + 1);
+            if (colon < 0 || !isAddress(address) || port.size() < 2 || port.size() > 5 || !page.contains(address) ||
+                !page.contains(port))
+                std::abort();
+            for (const char c : port)
+                if (c < '0' || c > '9')
+                    std::abort();
+        }
+    }
+    return 0;
+}
