@@ -3,6 +3,8 @@
 // short -max_len cannot show a quadratic case, so the steps are counted rather than the time).
 #include "leech/pairreader.h"
 
+#include <QList>
+
 #include <cstdlib>
 
 namespace {

@@ -200,6 +200,9 @@ public:
                        equalsLower(name, "thead")) {
                 endCell();
                 endRow(out);
+            } else if (m_inCell && m_cell.size() <= longestValue) {
+                // A tag parts the digits on its two sides: "<b>8080</b>" is a port, "80<b>80</b>" none.
+                m_cell.append(' ');
             }
         }
         endCell();
@@ -341,8 +344,11 @@ public:
                 return;
             const QByteArrayView tag = text.sliced(i, end + 1 - i);
             i = end;
-            if (name.startsWith('?') || name.startsWith('!'))
+            if (name.startsWith('?') || name.startsWith('!')) {
+                if (!m_elements.empty())
+                    m_elements.back().text.append(' '); // a comment parts the text on its two sides
                 continue;
+            }
             if (closing) {
                 close(name, out);
                 continue;
