@@ -330,51 +330,50 @@ class XmlReader
 public:
     void read(QByteArrayView text, QByteArray& out)
     {
-        for (qsizetype i = 0; i < text.size(); ++i) {
+        for (qsizetype i = text.indexOf('<'); i >= 0 && i < text.size(); i = text.indexOf('<', i + 1)) {
             ++steps;
-            if (text[i] != '<') {
-                if (!m_elements.empty() && m_elements.back().text.size() <= longestValue)
-                    m_elements.back().text.append(text[i]);
-                continue;
-            }
             QByteArrayView name;
             bool closing = false;
             const qsizetype end = tagEnd(text, i, &name, &closing);
             if (end < 0)
                 return;
             const QByteArrayView tag = text.sliced(i, end + 1 - i);
+            const qsizetype tagStart = i;
+            steps += end - i;
             i = end;
             if (name.startsWith('?') || name.startsWith('!')) {
                 if (!m_elements.empty())
-                    m_elements.back().text.append(' '); // a comment parts the text on its two sides
+                    m_elements.back().parted = true; // a comment parts the text on its two sides
                 continue;
             }
             if (closing) {
-                close(name, out);
+                close(text, name, tagStart, out);
                 continue;
             }
             readAttributes(tag.sliced(1 + name.size()), out);
             if (!m_elements.empty())
                 m_elements.back().children = true;
             Element element;
-            element.name = name.toByteArray();
+            element.name = name;
+            element.textStart = end + 1;
             m_elements.push_back(element);
             if (tag.endsWith("/>"))
-                close(name, out);
+                close(text, name, tagStart, out);
         }
     }
 
 private:
     struct Element
     {
-        QByteArray name;
-        QByteArray text;
+        QByteArrayView name;
+        qsizetype textStart = 0;
         bool children = false;
-        QByteArray address;
-        QByteArray port;
+        bool parted = false;
+        QByteArrayView address;
+        QByteArrayView port;
     };
 
-    void close(QByteArrayView name, QByteArray& out)
+    void close(QByteArrayView text, QByteArrayView name, qsizetype closeStart, QByteArray& out)
     {
         if (m_elements.empty() || m_elements.back().name != name)
             return; // not the element open last: not our kind of XML
@@ -382,14 +381,15 @@ private:
         m_elements.pop_back();
         if (!element.address.isEmpty() && !element.port.isEmpty())
             appendPair(out, element.address, element.port);
-        if (m_elements.empty() || element.children)
+        if (m_elements.empty() || element.children || element.parted || closeStart < element.textStart ||
+            closeStart - element.textStart > longestValue)
             return;
         Element& parent = m_elements.back();
-        const QByteArrayView value = trimmed(element.text);
+        const QByteArrayView value = trimmed(text.sliced(element.textStart, closeStart - element.textStart));
         if (parent.address.isEmpty() && isAddressName(element.name) && isAddress(value))
-            parent.address = value.toByteArray();
+            parent.address = value;
         else if (parent.port.isEmpty() && isPortName(element.name) && isPort(value))
-            parent.port = value.toByteArray();
+            parent.port = value;
     }
 
     // name="value" or name='value' pairs of one tag.
@@ -554,20 +554,49 @@ void readQueries(QByteArrayView text, QByteArray& out)
     }
 }
 
+// Whether the page holds an address standing alone, not as the front of a proxy text: every pairing needs one.
+// Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte.
+bool holdsBareAddress(QByteArrayView text)
+{
+    const char* data = text.data();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size;) {
+        ++steps;
+        if (!isDigit(data[i])) {
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < size && (isDigit(data[i]) || data[i] == '.'))
+            ++i;
+        steps += i - start;
+        if ((i >= size || data[i] != ':') && isAddress(text.sliced(start, i - start)))
+            return true;
+        while (i < size && (isDigit(data[i]) || data[i] == '.' || data[i] == ':'))
+            ++i;
+    }
+    return false;
+}
+
 } // namespace
 
 QByteArray PairReader::read(const QByteArray& page, bool cut)
 {
     steps = 0;
     QByteArray out;
-    {
-        const QByteArray text = unescaped(page);
+    if (!holdsBareAddress(page))
+        return out;
+    const bool markup = page.contains('<') || page.contains("&lt;");
+    if (markup) {
+        const QByteArray text = page.contains('&') || page.contains('\\') ? unescaped(page) : page;
         TableReader().read(text, cut, out);
+        XmlReader().read(page, out);
     }
-    JsonReader().read(page, out);
-    XmlReader().read(page, out);
+    if (page.contains('{'))
+        JsonReader().read(page, out);
     readLines(page, cut, out);
-    readQueries(page, out);
+    if (page.contains("host="))
+        readQueries(page, out);
     return out;
 }
 
