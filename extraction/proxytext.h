@@ -130,13 +130,13 @@ inline int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
             return 0;
         end += digits + 1;
     }
-    qsizetype port = 0;
-    while (end + port < size && port < 5 && isDigit(text[end + port]))
-        ++port;
-    if (port < 2)
+    qsizetype portDigits = 0;
+    while (end + portDigits < size && portDigits < 5 && isDigit(text[end + portDigits]))
+        ++portDigits;
+    if (portDigits < 2)
         return 0;
     *colon = int(end - 1 - at);
-    return int(end + port - at);
+    return int(end + portDigits - at);
 }
 
 } // namespace ProxyText
