@@ -1,6 +1,6 @@
-// The pairing step of the command line on pages of proxy texts, of table rows and of JSON objects from 1 to 64 MB, beside the
-// reduction every page goes through anyway (the floor of storing it), in this run. The time per MB should stay
-// level as the pages grow: the step is one pass. Prints a table and ratios; asserts nothing.
+// The pairing step of the command line on pages of proxy texts, of table rows and of JSON objects from 1 to 64 MB,
+// beside the reduction every page goes through anyway (the floor of storing it), in this run. The time per MB should
+// stay level as the pages grow: the step is one pass. Prints a table and ratios; asserts nothing.
 #include "leech/pagewriter.h"
 #include "leech/pairreader.h"
 
@@ -44,8 +44,8 @@ QByteArray jsonPage(qsizetype bytes)
     QByteArray page = "{\"data\": [";
     for (quint32 i = 0; page.size() < bytes; ++i)
         page += "{\"ip\": \"" + address(i) + "\", \"lastChecked\": " + QByteArray::number(1733650000 + i) +
-                ", \"latency\": " + QByteArray::number(i % 900) + ", \"port\": " +
-                QByteArray::number(1000 + i % 60000) + ", \"protocols\": [\"http\"]},\n";
+                ", \"latency\": " + QByteArray::number(i % 900) +
+                ", \"port\": " + QByteArray::number(1000 + i % 60000) + ", \"protocols\": [\"http\"]},\n";
     return page + "{}]}\n";
 }
 
@@ -66,14 +66,16 @@ template <class Work> double fastest(Work work)
 
 int main()
 {
-    std::printf("%-6s %6s %10s %12s %12s %10s %8s\n", "page", "MB", "pairs", "pairing ms", "reduction ms",
-                "ms per MB", "ratio");
+    std::printf("%-6s %6s %10s %12s %12s %10s %8s\n", "page", "MB", "pairs", "pairing ms", "reduction ms", "ms per MB",
+                "ratio");
     double lastRatio = 0;
     double lastPerMb = 0;
     for (const char* kind : {"text", "table", "json"}) {
         for (const int megabytes : {1, 4, 16, 64}) {
             const qsizetype bytes = qsizetype(megabytes) * 1024 * 1024;
-            const QByteArray page = kind[1] == 'e' ? textPage(bytes) : kind[0] == 't' ? tablePage(bytes) : jsonPage(bytes);
+            const QByteArray page = kind[1] == 'e'   ? textPage(bytes)
+                                    : kind[0] == 't' ? tablePage(bytes)
+                                                     : jsonPage(bytes);
             qsizetype pairs = 0;
             const double pairing = fastest([&] { pairs = PairReader::read(page, false).count('\n'); });
             const double reduction = fastest([&] { (void)CPageWriter::pageText(page, QString()); });
