@@ -277,10 +277,8 @@ public:
             } else if (c == ':') {
                 if (!m_frames.empty() && m_frames.back().object && !m_frames.back().pendingKey.isNull())
                     m_frames.back().haveKey = true;
-            } else if (c == ',') {
-                consumeKey();
             } else if (!isBlank(c)) {
-                consumeKey(); // a literal (true, null) or something that is no JSON
+                consumeKey(); // a comma, a literal (true, null) or something that is no JSON
             }
         }
     }

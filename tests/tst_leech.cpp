@@ -389,7 +389,7 @@ private slots:
         QVERIFY(!bytes.isEmpty());
         const QByteArray pairs = PairReader::read(bytes, false);
         // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
-        static const QRegularExpression proxy(u"[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}:[0-9]{2,5}"_s);
+        static const QRegularExpression proxy(uR"([0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}:[0-9]{2,5})"_s);
         QStringList found;
         QRegularExpressionMatchIterator matches =
             proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
@@ -417,8 +417,7 @@ private slots:
 
         QTest::newRow("table row") << QByteArray("<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080")
                                    << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n") << QByteArray("1.2.3.4:80\n");
-        QTest::newRow("json object") << QByteArray(
-                                            "[{\"ip\":\"1.2.3.4\",\"port\":80},{\"ip\":\"5.6.7.8\",\"port\":8080")
+        QTest::newRow("json object") << QByteArray(R"([{"ip":"1.2.3.4","port":80},{"ip":"5.6.7.8","port":8080)")
                                      << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
         QTest::newRow("line") << QByteArray("1.2.3.4,80\n5.6.7.8,8080") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n")
                               << QByteArray("1.2.3.4:80\n");

@@ -136,6 +136,7 @@ private slots:
             std::atomic<bool> go{false};
             std::atomic<int> failed{0};
             std::vector<std::thread> runs;
+            runs.reserve(4);
             for (int i = 0; i < 4; ++i)
                 runs.emplace_back([&] {
                     while (!go.load()) {

@@ -775,7 +775,7 @@ private slots:
     void check_hostileProxies_neverWorkingAndBounded()
     {
         const QByteArray marker = FakeWeb::judgeMarker.toLatin1();
-        const QByteArray padding(64 * 1024, 'x');
+        const QByteArray padding(qsizetype(64) * 1024, 'x');
         const QList<FakeReply> kinds = {
             FakeReply::endless("HTTP/1.0 200 OK\r\n\r\n" + marker + "\n", padding), // the marker, then no end
             FakeReply::endless("HTTP/1.0 200 OK\r\nX-Padding: ", padding),          // a head without end
@@ -951,7 +951,7 @@ private:
                    const QStringList& wrapper = QStringList())
     {
         const std::unique_ptr<QProcess> program = startCommand(arguments, wrapper);
-        const Run result = finishCommand(*program, interrupt);
+        Run result = finishCommand(*program, interrupt);
         [&] {
             QStringList files;
             for (const QString& file : outputFiles())
