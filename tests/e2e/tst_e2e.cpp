@@ -268,6 +268,8 @@ private slots:
     {
         // The shortest time-out, 10 s, so the servers that never finish fail soon.
         QVERIFY(QDir().mkpath(UserFolders::baseFolder()));
+        // The fake web shares this thread: the 50 MB page is made now, not while every fetcher's time-out runs.
+        QVERIFY(!m_web->replyTo(QUrl(u"http://www.faultyproxies.com/huge.html"_s)).isEmpty());
         CConfig().setTimeout(0);
         // One fetcher a page, so every fault meets a fetcher of its own while the others go on.
         openWindow(
