@@ -4,18 +4,47 @@
 
 namespace CheckReport {
 
-QByteArray text(const std::vector<ProxyEndpoint>& proxies, const std::vector<CheckResult>& results)
+namespace {
+
+// A name from a database with a tab or a line end in it would shift the columns.
+QString cell(const QString& text)
 {
-    QString text = QStringLiteral("address\tport\toutcome\tprotocols\tms\tanonymity\tseen address\n");
-    for (size_t i = 0; i < proxies.size(); ++i) {
-        const CheckResult& result = results.at(i);
-        const QStringList fields = {proxies[i].addressText(),
-                                    QString::number(proxies[i].port),
-                                    CheckResult::outcomeText(result.outcome),
-                                    CheckResult::protocolsText(result.protocols),
-                                    result.firstByteMs >= 0 ? QString::number(result.firstByteMs) : QString(),
-                                    CheckResult::anonymityText(result.anonymity),
-                                    result.seenAddress};
+    QString cleaned = text;
+    for (QChar& c : cleaned)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QLatin1Char(' ');
+    return cleaned;
+}
+
+QString asnText(quint32 asn)
+{
+    return asn > 0 ? QString::number(asn) : QString();
+}
+
+} // namespace
+
+QByteArray text(const std::vector<ProxyRecord>& records, bool withSources)
+{
+    QString text = QStringLiteral("address\tport\toutcome\tprotocols\tms\tanonymity\tseen address\tcountry\tasn\t"
+                                  "organization\texit country\texit asn\texit organization");
+    text += withSources ? QStringLiteral("\tsources\n") : QStringLiteral("\n");
+    for (const ProxyRecord& record : records) {
+        const CheckResult& result = record.result;
+        QStringList fields = {record.proxy.addressText(),
+                              QString::number(record.proxy.port),
+                              CheckResult::outcomeText(result.outcome),
+                              CheckResult::protocolsText(result.protocols),
+                              result.firstByteMs >= 0 ? QString::number(result.firstByteMs) : QString(),
+                              CheckResult::anonymityText(result.anonymity),
+                              result.seenAddress,
+                              record.place.country,
+                              asnText(record.place.asn),
+                              cell(record.place.organization),
+                              record.exit.country,
+                              asnText(record.exit.asn),
+                              cell(record.exit.organization)};
+        if (withSources)
+            fields << record.sources.join(QLatin1Char(' '));
         text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return text.toUtf8();

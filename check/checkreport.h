@@ -1,7 +1,7 @@
 #pragma once
 
 #include "check/checkresult.h"
-#include "check/proxyendpoint.h"
+#include "check/proxyrecord.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +11,8 @@
 // What the check of each proxy found: one tab-separated line per proxy under a header line, and a summary line.
 namespace CheckReport {
 
-QByteArray text(const std::vector<ProxyEndpoint>& proxies, const std::vector<CheckResult>& results);
+// Where a proxy is, and with `withSources` the sources that gave it, after what the check found.
+QByteArray text(const std::vector<ProxyRecord>& records, bool withSources);
 // "proxies: N working of N checked"
 QString summary(const std::vector<CheckResult>& results);
 

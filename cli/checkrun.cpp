@@ -61,6 +61,12 @@ void CCheckRun::fitConcurrency()
     m_checker.setConcurrency(fits);
 }
 
+void CCheckRun::setSources(const QHash<quint64, QStringList>& sources)
+{
+    m_sources = sources;
+    m_withSources = true;
+}
+
 void CCheckRun::start(const std::vector<ProxyEndpoint>& proxies)
 {
     m_checker.setProxies(proxies);
@@ -93,14 +99,19 @@ void CCheckRun::end()
     if (m_judgeFailed)
         return;
     showProgress(true);
-    writeReport();
+    // The report tells every proxy; the list only the working ones.
+    const bool report = !m_options.reportPath.isEmpty();
+    const std::vector<ProxyRecord> records = ProxyRecord::fromCheck(
+        m_checker.proxies(), m_checker.results(), m_options.geo ? *m_options.geo : m_noPlaces, m_sources, !report);
+    if (report)
+        writeReport(records);
     Console::printLine(stderr, CheckReport::summary(m_checker.results()));
     if (m_checker.working() == 0) {
         Console::tell(QStringLiteral("no proxy works."));
         return emit finished(2);
     }
     QString failure;
-    if (!writeList(&failure)) {
+    if (!writeList(records, &failure)) {
         Console::tell(failure);
         return emit finished(1);
     }
@@ -108,18 +119,25 @@ void CCheckRun::end()
     emit finished(0);
 }
 
-bool CCheckRun::writeList(QString* failure)
+bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* failure)
 {
-    const LineTemplate lineTemplate(m_options.lineTemplate);
+    std::vector<ProxyRecord> working;
+    for (const ProxyRecord& record : records)
+        if (record.result.outcome == CheckResult::Working)
+            working.push_back(record);
     QByteArray text;
-    const std::vector<ProxyEndpoint>& proxies = m_checker.proxies();
-    for (size_t i = 0; i < proxies.size(); ++i) {
-        if (m_checker.results()[i].outcome != CheckResult::Working)
-            continue;
-        const QByteArray address = proxies[i].addressText().toLatin1();
-        const QByteArray port = QByteArray::number(proxies[i].port);
-        lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
-        text += "\r\n";
+    if (m_options.format == ListFormat::Json) {
+        text = ListFormat::json(working, m_withSources);
+    } else if (m_options.format == ListFormat::Csv) {
+        text = ListFormat::csv(working, m_withSources);
+    } else {
+        const LineTemplate lineTemplate(m_options.lineTemplate);
+        for (const ProxyRecord& record : working) {
+            const QByteArray address = record.proxy.addressText().toLatin1();
+            const QByteArray port = QByteArray::number(record.proxy.port);
+            lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
+            text += "\r\n";
+        }
     }
 
     // Named by the second the list is written in, taken as the extraction takes its own (a harvest of this run
@@ -129,7 +147,8 @@ bool CCheckRun::writeList(QString* failure)
     OutputFileName name;
     QString reason;
     QFile file;
-    if (!OutputLists::create(&file, folder, m_options.runStamp, &name, &reason)) {
+    if (!OutputLists::create(&file, folder, m_options.runStamp, &name, &reason,
+                             ListFormat::extension(m_options.format))) {
         *failure = QStringLiteral("cannot write %1: %2").arg(QDir(folder).filePath(name.unfinished()), reason);
         return false;
     }
@@ -148,12 +167,10 @@ bool CCheckRun::writeList(QString* failure)
     return true;
 }
 
-void CCheckRun::writeReport()
+void CCheckRun::writeReport(const std::vector<ProxyRecord>& records)
 {
-    if (m_options.reportPath.isEmpty())
-        return;
     QFile file(m_options.reportPath);
-    const QByteArray text = CheckReport::text(m_checker.proxies(), m_checker.results());
+    const QByteArray text = CheckReport::text(records, m_withSources);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
         Console::tell(
             QStringLiteral("cannot write the check report %1: %2").arg(m_options.reportPath, file.errorString()));

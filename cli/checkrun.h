@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/geolookup.h"
+#include "check/listformat.h"
 #include "check/proxychecker.h"
 #include "extraction/leechproxies.h"
 
@@ -9,7 +11,8 @@
 #include <QUrl>
 
 // A check without a window: runs the checker over a list, shows progress on standard error, and at the end
-// writes the working proxies through the line template to a new output list and, when asked, the report.
+// writes the working proxies to a new output list, through the line template or as JSON or CSV records, and, when
+// asked, the report.
 class CCheckRun : public QObject
 {
     Q_OBJECT
@@ -23,6 +26,8 @@ public:
         int concurrency = 256;
         QString reportPath;
         QString lineTemplate;
+        ListFormat::Format format = ListFormat::Text;
+        const GeoLookup* geo = nullptr; // none: no place is known
         quint32 runStamp = 0;
         bool terminal = false;
     };
@@ -31,6 +36,8 @@ public:
 
     // The open-file limit raised as far as allowed; the concurrency lowered, with a word, when it does not fit.
     void fitConcurrency();
+    // After a harvest: the URLs of the sources that gave each proxy, by ProxyEndpoint::key(), for the records.
+    void setSources(const QHash<quint64, QStringList>& sources);
     void start(const std::vector<ProxyEndpoint>& proxies);
     void stop();
 
@@ -47,11 +54,14 @@ signals:
 private:
     void showProgress(bool last = false);
     void end();
-    bool writeList(QString* failure);
-    void writeReport();
+    bool writeList(const std::vector<ProxyRecord>& records, QString* failure);
+    void writeReport(const std::vector<ProxyRecord>& records);
 
     Options m_options;
     CProxyChecker m_checker;
+    GeoLookup m_noPlaces;
+    QHash<quint64, QStringList> m_sources;
+    bool m_withSources = false;
     QTimer m_progressTimer;
     QString m_shown;
     QString m_outputPath;

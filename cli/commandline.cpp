@@ -151,6 +151,10 @@ const QCommandLineOption concurrencyOption =
     valueOption("concurrency", "Checks in flight at a time, 1 to 4096 (256).", "N");
 const QCommandLineOption checkReportOption =
     valueOption("check-report", "Write what the check of each proxy found to FILE, tab-separated.", "FILE");
+const QCommandLineOption formatOption =
+    valueOption("format", "The check's list: text (the line template), json or csv records.", "NAME");
+const QCommandLineOption geoipOption =
+    valueOption("geoip", "A MaxMind-format country or ASN database (.mmdb); may be given twice.", "FILE");
 
 // Opened now, so a report that cannot be written stops the run before it starts.
 bool reportWritable(const QString& path, const QString& what)
@@ -170,7 +174,7 @@ bool CCommandLine::parse(const QStringList& arguments)
                                                     "window and prints the output file's path."));
     parser.addOptions({harvestOption, threadsOption, depthOption, templateOption, timeoutOption, reportOption,
                        classicOption, insecureOption, checkOption, judgeOption, markerOption, checkTimeoutOption,
-                       concurrencyOption, checkReportOption});
+                       concurrencyOption, checkReportOption, formatOption, geoipOption});
     parser.addHelpOption();
     parser.addVersionOption();
     if (!parser.parse(arguments))
@@ -239,8 +243,8 @@ bool CCommandLine::parse(const QStringList& arguments)
 
 bool CCommandLine::parseCheck(const QCommandLineParser& parser)
 {
-    for (const QCommandLineOption* option :
-         {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption, &checkReportOption})
+    for (const QCommandLineOption* option : {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption,
+                                             &checkReportOption, &formatOption, &geoipOption})
         if (!m_check && parser.isSet(*option))
             return fail(QStringLiteral("--%1 needs --check.").arg(option->names().first()));
     if (!m_check)
@@ -273,6 +277,47 @@ bool CCommandLine::parseCheck(const QCommandLineParser& parser)
         if (!reportWritable(m_checkOptions.reportPath, QStringLiteral("check report")))
             return false;
     }
+    if (parser.isSet(formatOption)) {
+        const std::optional<ListFormat::Format> format = ListFormat::fromName(parser.value(formatOption));
+        if (!format)
+            return fail(
+                QStringLiteral("--format must be text, json or csv, not \"%1\".").arg(parser.value(formatOption)));
+        m_checkOptions.format = *format;
+    }
+    return openGeo(parser);
+}
+
+// The databases named, checked before the run starts; where the records or the report will show places, the usual
+// folders for a kind not named, and one line when a kind is still missing.
+bool CCommandLine::openGeo(const QCommandLineParser& parser)
+{
+    m_geo = std::make_unique<GeoLookup>();
+    m_checkOptions.geo = m_geo.get();
+    for (const QString& path : parser.values(geoipOption)) {
+        QString failure;
+        if (!m_geo->open(path, &failure))
+            return fail(failure);
+    }
+    if (m_checkOptions.format == ListFormat::Text && m_checkOptions.reportPath.isEmpty())
+        return true;
+    m_geo->openFromFolders(GeoLookup::usualFolders());
+    if (m_geo->hasCountry() && m_geo->hasNetwork())
+        return true;
+    const QString folders = GeoLookup::usualFolders().join(QStringLiteral(" or "));
+    if (!m_geo->hasCountry() && !m_geo->hasNetwork())
+        Console::tell(QStringLiteral("no country or ASN database: put GeoLite2-Country.mmdb and GeoLite2-ASN.mmdb (or "
+                                     "DB-IP's dbip-country-lite.mmdb and dbip-asn-lite.mmdb) in %1, or name them "
+                                     "with --geoip FILE; the country and network fields stay empty.")
+                          .arg(folders));
+    else if (!m_geo->hasCountry())
+        Console::tell(QStringLiteral("no country database: put GeoLite2-Country.mmdb (or DB-IP's "
+                                     "dbip-country-lite.mmdb) in %1, or name it with --geoip FILE; the country "
+                                     "fields stay empty.")
+                          .arg(folders));
+    else
+        Console::tell(QStringLiteral("no ASN database: put GeoLite2-ASN.mmdb (or DB-IP's dbip-asn-lite.mmdb) in %1, "
+                                     "or name it with --geoip FILE; the network fields stay empty.")
+                          .arg(folders));
     return true;
 }
 
@@ -401,20 +446,39 @@ bool CCommandLine::startCheckOfFile()
     return true;
 }
 
-// The proxies the harvest wrote, in the order of its list.
+// The proxies the harvest wrote, in the order of its list, with the sources that gave each.
 void CCommandLine::startCheckOfHarvest()
 {
+    QHash<QString, QString> urlOfPage;
+    for (const CCrawlResult& result : m_engine->sourceResults())
+        if (!result.pageName().isEmpty())
+            urlOfPage.insert(result.pageName(), result.url());
     ProxyList list;
-    for (const CLeechProxies::PageProxies& page : m_engine->proxiesPerPage())
-        for (const QByteArray& text : page.proxies)
-            list.addProxyText(text.constData(), int(text.size()), int(text.indexOf(':')));
-    startCheck(list.proxies(), m_engine->runStamp());
+    QHash<quint64, QStringList> sources;
+    for (const CLeechProxies::PageProxies& page : m_engine->proxiesPerPage()) {
+        const QString url = urlOfPage.value(page.page);
+        for (const QByteArray& text : page.proxies) {
+            const int colon = int(text.indexOf(':'));
+            list.addProxyText(text.constData(), int(text.size()), colon);
+            ProxyEndpoint proxy;
+            if (!ProxyList::parse(text.constData(), int(text.size()), colon, &proxy))
+                continue;
+            QStringList& urls = sources[proxy.key()];
+            // A list may name one URL twice.
+            if (!url.isEmpty() && !urls.contains(url))
+                urls << url;
+        }
+    }
+    startCheck(list.proxies(), m_engine->runStamp(), &sources);
 }
 
-void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp)
+void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
+                              const QHash<quint64, QStringList>* sources)
 {
     m_checkOptions.runStamp = runStamp;
     m_checkRun = std::make_unique<CCheckRun>(m_checkOptions);
+    if (sources)
+        m_checkRun->setSources(*sources);
     connect(m_checkRun.get(), &CCheckRun::finished, this, &CCommandLine::checkFinished);
     m_checkRun->fitConcurrency();
     m_checkRun->start(proxies);

@@ -30,12 +30,14 @@ public:
 private:
     bool parse(const QStringList& arguments);
     bool parseCheck(const class QCommandLineParser& parser);
+    bool openGeo(const class QCommandLineParser& parser);
     bool readUrls(const QString& file);
     bool makeFolders();
     bool startHarvest();
     bool startCheckOfFile();
     void startCheckOfHarvest();
-    void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp);
+    void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
+                    const QHash<quint64, QStringList>* sources = nullptr);
     void checkFinished(int status);
     void catchStopSignals();
     void stopSignalled();
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<CHarvestEngine> m_engine;
     std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;
+    std::unique_ptr<GeoLookup> m_geo;
     CCheckRun::Options m_checkOptions;
     bool m_check = false;
     QString m_checkFile; // a check of a file rather than of a harvest

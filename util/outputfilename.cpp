@@ -5,7 +5,7 @@
 QString OutputFileName::unfinished() const
 {
     return date.toString(QStringLiteral("yyyy-MM-dd-")) + QString::number(runStamp) + QLatin1Char('-') +
-           QString::number(startTime) + QStringLiteral(".txt");
+           QString::number(startTime) + QLatin1Char('.') + extension;
 }
 
 QString OutputFileName::finished(int lines) const

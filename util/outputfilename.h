@@ -5,13 +5,14 @@
 
 #include <optional>
 
-// The name of an output list: "<lines>-<yyyy>-<MM>-<dd>-<run stamp>-<start time>.txt". While a list is written
-// it goes without the line count, which is only known at the end.
+// The name of an output list: "<lines>-<yyyy>-<MM>-<dd>-<run stamp>-<start time>.txt", or ".json" or ".csv" for a
+// check's records. While a list is written it goes without the line count, which is only known at the end.
 struct OutputFileName
 {
     QDate date;
     quint32 runStamp = 0;
     qint64 startTime = 0; // seconds since the epoch
+    QString extension = QStringLiteral("txt");
 
     // The name while the list is written.
     QString unfinished() const;

@@ -24,11 +24,12 @@ bool finishedListExists(const QDir& folder, const OutputFileName& name)
 
 } // namespace
 
-bool create(QFile* file, const QString& folder, quint32 runStamp, OutputFileName* name, QString* failure)
+bool create(QFile* file, const QString& folder, quint32 runStamp, OutputFileName* name, QString* failure,
+            const QString& extension)
 {
     const QDir dir(folder);
     for (;;) {
-        *name = {QDate::currentDate(), runStamp, QDateTime::currentSecsSinceEpoch()};
+        *name = {QDate::currentDate(), runStamp, QDateTime::currentSecsSinceEpoch(), extension};
         const QString path = dir.filePath(name->unfinished());
         const QByteArray nativePath = QFile::encodeName(path);
         const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -13,9 +13,10 @@ namespace OutputLists {
 
 // Opens `file` write-only on a new file of `folder` under the unfinished name of `runStamp` and the current
 // second. A second is taken when a file of that unfinished name exists, or a finished list of it (a list of the
-// same stamp written in that second); the list then waits for the next second. False, with the system's reason,
-// when the file cannot be created.
-bool create(QFile* file, const QString& folder, quint32 runStamp, OutputFileName* name, QString* failure);
+// same stamp and extension written in that second); the list then waits for the next second. False, with the
+// system's reason, when the file cannot be created.
+bool create(QFile* file, const QString& folder, quint32 runStamp, OutputFileName* name, QString* failure,
+            const QString& extension = QStringLiteral("txt"));
 
 // Renames `from` to `to` unless `to` exists; false, with the reason, when it exists or the rename fails.
 bool renameNoReplace(const QString& from, const QString& to, QString* failure = nullptr);
