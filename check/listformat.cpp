@@ -10,7 +10,7 @@ struct Field
     enum Kind { Text, Number, List };
     const char* name;
     Kind kind;
-    QStringList values; // none: empty; one unless a list
+    QStringList values;   // none: empty; one unless a list
     char separator = ','; // between a list's values in CSV
 };
 

@@ -3,8 +3,8 @@
 #include <QHostAddress>
 
 std::vector<ProxyRecord> ProxyRecord::fromCheck(const std::vector<ProxyEndpoint>& proxies,
-                                                 const std::vector<CheckResult>& results, const GeoLookup& geo,
-                                                 const QHash<quint64, QStringList>& sources, bool workingOnly)
+                                                const std::vector<CheckResult>& results, const GeoLookup& geo,
+                                                const QHash<quint64, QStringList>& sources, bool workingOnly)
 {
     std::vector<ProxyRecord> records;
     records.reserve(proxies.size());

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs inside the private namespace: loopback up, our hosts file, a test CA that only this namespace trusts,
 # nginx with the secure sites on 127.0.0.3, real proxies for the check cases (tinyproxy, microsocks, dante on
-# 127.0.0.21 to 25), then the suite, which serves the fake web on port 80 itself.
-# The suite gets the test CA's certificate file as SIEVRA_E2E_CA.
+# 127.0.0.21 to 25), country and ASN databases of their addresses, then the suite, which serves the fake web on
+# port 80 itself.
+# The suite gets the test CA's certificate file as SIEVRA_E2E_CA and the databases' folder as SIEVRA_E2E_GEOIP.
 set -euo pipefail
 suite=$1
 hosts=$2
@@ -13,12 +14,20 @@ run=$(mktemp -d -t sievra-e2e.XXXXXX)
 nginx_pid=""
 proxy_pids=()
 certs_mounted=""
+geo_mounted=()
+geo_made=()
 cleanup() {
     for pid in $nginx_pid "${proxy_pids[@]}"; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     [ -z "$certs_mounted" ] || umount /etc/ssl/certs 2>/dev/null || true
+    for folder in "${geo_mounted[@]}"; do
+        umount "$folder" 2>/dev/null || true
+    done
+    for folder in "${geo_made[@]}"; do
+        rmdir "$folder" 2>/dev/null || true
+    done
     rm -rf "$run"
 }
 trap cleanup EXIT
@@ -125,6 +134,34 @@ for name in via forwarded hidden; do
 done
 start_proxy 127.0.0.24 1080 microsocks -i 127.0.0.24 -p 1080 -b 127.0.0.44
 start_proxy 127.0.0.25 1080 danted -f "$here/proxies/danted.conf" -p "$run/danted.pid"
+
+# The databases, written with Debian's libmaxmind-db-writer-perl and read back with mmdblookup: a writer that left
+# out loopback would leave every place of the suite empty. Named as the usual places name theirs, beside a file
+# that is no database and one of another type, which a search of a folder passes over.
+geo="$run/geo"
+mkdir "$geo"
+perl "$here/../support/write-mmdb.pl" GeoLite2-Country "$geo/GeoLite2-Country.mmdb" <"$here/geo/networks.tsv"
+perl "$here/../support/write-mmdb.pl" "DBIP-ASN-Lite (compat=GeoLite2-ASN)" "$geo/dbip-asn-lite.mmdb" \
+    <"$here/geo/networks.tsv"
+perl "$here/../support/write-mmdb.pl" GeoIP2-Anonymous-IP "$geo/GeoIP2-Anonymous-IP.mmdb" <"$here/geo/networks.tsv"
+echo "not a database" >"$geo/GeoLite2-City.mmdb"
+if ! mmdblookup --file "$geo/GeoLite2-Country.mmdb" --ip 127.0.0.21 country iso_code | grep -q '"DE"' ||
+    ! mmdblookup --file "$geo/dbip-asn-lite.mmdb" --ip 127.0.0.45 autonomous_system_number | grep -q 64514; then
+    echo "end-to-end suite: the test databases do not hold the suite's addresses." >&2
+    exit 1
+fi
+export SIEVRA_E2E_GEOIP="$geo"
+# The machine's own databases never reach a test: an empty folder over each usual place (made for the run where
+# there is none, and removed after it).
+mkdir "$run/no-geoip"
+for folder in /usr/share/GeoIP /var/lib/GeoIP; do
+    if [ ! -d "$folder" ]; then
+        mkdir "$folder"
+        geo_made+=("$folder")
+    fi
+    mount --bind "$run/no-geoip" "$folder"
+    geo_mounted+=("$folder")
+done
 
 status=0
 QT_QPA_PLATFORM=offscreen "$suite" "$@" || status=$?

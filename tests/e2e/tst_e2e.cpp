@@ -131,6 +131,34 @@ bool run(const QString& program, QStringList arguments)
     return std::system(qPrintable(program + u' ' + arguments.join(u' '))) == 0;
 }
 
+// The runner's databases (geo/networks.tsv): a country one, an ASN one, one of another type and a file that is none.
+QString geoFile(const QString& name)
+{
+    return QDir(qEnvironmentVariable("SIEVRA_E2E_GEOIP")).filePath(name);
+}
+
+// The test databases' texts and paths for "@GEO@".
+QString withGeo(QString text)
+{
+    return text.replace(u"@GEO@"_s, qEnvironmentVariable("SIEVRA_E2E_GEOIP"));
+}
+
+// Country, AS number and organisation of an address in the test databases, tab-separated, as the check report
+// gives them.
+QString placeOf(const QString& address)
+{
+    static const QHash<QString, QString> places = {{u"127.0.0.21"_s, u"DE\t64501\tRheinnetz GmbH"_s},
+                                                   {u"127.0.0.22"_s, u"FR\t64502\tKanal \"Sieben\", S.A."_s},
+                                                   {u"127.0.0.23"_s, u"\t64503\tPolder Hosting B.V."_s},
+                                                   {u"127.0.0.24"_s, u"US\t64504\tPrairie Fiber LLC"_s},
+                                                   {u"127.0.0.41"_s, u"CH\t64511\tZürich Netz AG"_s},
+                                                   {u"127.0.0.42"_s, u"SE\t64512\tNordvik AB"_s},
+                                                   {u"127.0.0.43"_s, u"JP\t64513\tSakura Backbone K.K."_s},
+                                                   {u"127.0.0.44"_s, u"CA\t64514\tMaple Exchange Inc."_s},
+                                                   {u"127.0.0.45"_s, u"CA\t64514\tMaple Exchange Inc."_s}};
+    return places.value(address, u"\t\t"_s);
+}
+
 // A signal for the program once standard error shows `at`, or a second after its start when `at` is empty.
 struct Interrupt
 {
@@ -691,9 +719,11 @@ private slots:
         const QStringList judge = {"--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker};
         const auto row = [](const char* address, int port, const char* outcome, const char* protocols = "",
                             const char* anonymity = "", const char* seen = "") {
-            return QStringList{QString::fromLatin1(address),   QString::number(port),
-                               QString::fromLatin1(outcome),   QString::fromLatin1(protocols),
-                               QString::fromLatin1(anonymity), QString::fromLatin1(seen)}
+            return QStringList{
+                QString::fromLatin1(address),          QString::number(port),
+                QString::fromLatin1(outcome),          QString::fromLatin1(protocols),
+                QString::fromLatin1(anonymity),        QString::fromLatin1(seen),
+                placeOf(QString::fromLatin1(address)), *seen ? placeOf(QString::fromLatin1(seen)) : u"\t\t"_s}
                 .join(u'\t');
         };
         const QByteArray every = "<tr><td>127.0.0.21:8888</td><td>HTTP</td></tr>\n127.0.0.22:8888 127.0.0.23:8888\n"
@@ -741,6 +771,24 @@ private slots:
         QTest::newRow("no proxy in the file")
             << QByteArray("127.0.0.1 port 80") << judge << QByteArray() << 1 << QStringList() << QStringList()
             << QStringList{"sievra: no proxy in %1."};
+        // Every row is given the two test databases after its own options.
+        QTest::newRow("a database file that is none")
+            << QByteArray("127.0.0.21:8888") << judge + QStringList{"--geoip", "@GEO@/GeoLite2-City.mmdb"}
+            << QByteArray() << 1 << QStringList() << QStringList()
+            << QStringList{"sievra: @GEO@/GeoLite2-City.mmdb is not a MaxMind database: the MaxMind DB file contains "
+                           "invalid metadata"};
+        QTest::newRow("a database of neither kind")
+            << QByteArray("127.0.0.21:8888") << judge + QStringList{"--geoip", "@GEO@/GeoIP2-Anonymous-IP.mmdb"}
+            << QByteArray() << 1 << QStringList() << QStringList()
+            << QStringList{"sievra: @GEO@/GeoIP2-Anonymous-IP.mmdb is a database of type \"GeoIP2-Anonymous-IP\", "
+                           "neither a country nor an ASN database."};
+        QTest::newRow("two country databases")
+            << QByteArray("127.0.0.21:8888") << judge + QStringList{"--geoip", "@GEO@/GeoLite2-Country.mmdb"}
+            << QByteArray() << 1 << QStringList() << QStringList()
+            << QStringList{"sievra: --geoip names two country databases."};
+        QTest::newRow("an unknown format") << QByteArray("127.0.0.21:8888") << judge + QStringList{"--format", "xml"}
+                                           << QByteArray() << 1 << QStringList() << QStringList()
+                                           << QStringList{"sievra: --format must be text, json or csv, not \"xml\"."};
     }
 
     void check()
@@ -755,6 +803,10 @@ private slots:
 
         const QString reportPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
         QVERIFY(writeFile(listPath(), list));
+        for (QString& option : options)
+            option = withGeo(option);
+        options << u"--geoip"_s << geoFile(u"GeoLite2-Country.mmdb"_s) << u"--geoip"_s
+                << geoFile(u"dbip-asn-lite.mmdb"_s);
         QStringList limit;
         const qsizetype limitAt = options.indexOf(u"--limit-files"_s);
         if (limitAt >= 0) {
@@ -766,7 +818,7 @@ private slots:
         QCOMPARE(run.status, status);
         QCOMPARE(run.lines, lines);
         for (QString& line : told)
-            line = line.contains("%1"_L1) ? line.arg(listPath()) : line;
+            line = withGeo(line.contains("%1"_L1) ? line.arg(listPath()) : line);
         QCOMPARE(notices(run), told);
         if (!report.isEmpty())
             QCOMPARE(checkReport(reportPath), report);
@@ -814,6 +866,116 @@ private slots:
 #endif
     }
 
+    // The check's list as records for other programs, with where each proxy and its exit are. Times vary, so each
+    // first_byte_ms must be a number and is compared as 0.
+    void checkRecords_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("usualPlace"); // the test databases' folder bound over /var/lib/GeoIP
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QStringList>("told");
+
+        QTest::newRow("json, both databases named")
+            << QStringList{"--format", "json",
+                           "--geoip",  "@GEO@/GeoLite2-Country.mmdb",
+                           "--geoip",  "@GEO@/dbip-asn-lite.mmdb"}
+            << false
+            << QByteArray(
+                   "[\n"
+                   "{\"address\":\"127.0.0.21\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"anonymous\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.41\",\"country\":\"DE\",\"asn\":64501,"
+                   "\"organization\":\"Rheinnetz "
+                   "GmbH\",\"exit_country\":\"CH\",\"exit_asn\":64511,\"exit_organization\":\"Zürich Netz AG\"},\n"
+                   "{\"address\":\"127.0.0.22\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"transparent\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.42\",\"country\":\"FR\",\"asn\":"
+                   "64502,\"organization\":\"Kanal \\\"Sieben\\\", "
+                   "S.A.\",\"exit_country\":\"SE\",\"exit_asn\":64512,\"exit_organization\":\"Nordvik AB\"},\n"
+                   "{\"address\":\"127.0.0.23\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"elite\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.43\",\"country\":null,\"asn\":64503,"
+                   "\"organization\":\"Polder Hosting "
+                   "B.V.\",\"exit_country\":\"JP\",\"exit_asn\":64513,\"exit_organization\":\"Sakura Backbone "
+                   "K.K.\"},\n"
+                   "{\"address\":\"127.0.0.24\",\"port\":1080,\"protocols\":[\"socks5\"],\"anonymity\":\"elite\","
+                   "\"first_byte_ms\":0,\"seen_address\":\"127.0.0.44\",\"country\":\"US\",\"asn\":64504,"
+                   "\"organization\":\"Prairie Fiber "
+                   "LLC\",\"exit_country\":\"CA\",\"exit_asn\":64514,\"exit_organization\":\"Maple Exchange Inc.\"},\n"
+                   "{\"address\":\"127.0.0.25\",\"port\":1080,\"protocols\":[\"socks5\",\"socks4\"],\"anonymity\":"
+                   "\"elite\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.45\",\"country\":null,\"asn\":null,"
+                   "\"organization\":null,\"exit_country\":\"CA\",\"exit_asn\":64514,\"exit_organization\":\"Maple "
+                   "Exchange Inc.\"}\n"
+                   "]\n")
+            << QStringList{"proxies: 5 working of 6 checked"};
+        // The folder also holds a file that is no database and one of another type, both passed over.
+        QTest::newRow("csv, the databases of the usual places")
+            << QStringList{"--format", "csv"} << true
+            << QByteArray(
+                   "address,port,protocols,anonymity,first_byte_ms,seen_address,country,asn,organization,exit_country,"
+                   "exit_asn,exit_organization\r\n"
+                   "127.0.0.21,8888,\"http,connect\",anonymous,0,127.0.0.41,DE,64501,Rheinnetz GmbH,CH,64511,Zürich "
+                   "Netz "
+                   "AG\r\n"
+                   "127.0.0.22,8888,\"http,connect\",transparent,0,127.0.0.42,FR,64502,\"Kanal \"\"Sieben\"\", "
+                   "S.A.\",SE,"
+                   "64512,Nordvik AB\r\n"
+                   "127.0.0.23,8888,\"http,connect\",elite,0,127.0.0.43,,64503,Polder Hosting B.V.,JP,64513,Sakura "
+                   "Backbone K.K.\r\n"
+                   "127.0.0.24,1080,socks5,elite,0,127.0.0.44,US,64504,Prairie Fiber LLC,CA,64514,Maple Exchange "
+                   "Inc.\r\n"
+                   "127.0.0.25,1080,\"socks5,socks4\",elite,0,127.0.0.45,,,,CA,64514,Maple Exchange Inc.\r\n")
+            << QStringList{"proxies: 5 working of 6 checked"};
+        QTest::newRow("json without a database")
+            << QStringList{"--format", "json"} << false
+            << QByteArray(
+                   "[\n"
+                   "{\"address\":\"127.0.0.21\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"anonymous\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.41\",\"country\":null,\"asn\":null,"
+                   "\"organization\":null,\"exit_country\":null,\"exit_asn\":null,\"exit_organization\":null},\n"
+                   "{\"address\":\"127.0.0.22\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"transparent\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.42\",\"country\":null,\"asn\":null,"
+                   "\"organization\":null,\"exit_country\":null,\"exit_asn\":null,\"exit_organization\":null},\n"
+                   "{\"address\":\"127.0.0.23\",\"port\":8888,\"protocols\":[\"http\",\"connect\"],\"anonymity\":"
+                   "\"elite\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.43\",\"country\":null,\"asn\":null,"
+                   "\"organization\":null,\"exit_country\":null,\"exit_asn\":null,\"exit_organization\":null},\n"
+                   "{\"address\":\"127.0.0.24\",\"port\":1080,\"protocols\":[\"socks5\"],\"anonymity\":\"elite\","
+                   "\"first_byte_ms\":0,\"seen_address\":\"127.0.0.44\",\"country\":null,\"asn\":null,\"organization\":"
+                   "null,\"exit_country\":null,\"exit_asn\":null,\"exit_organization\":null},\n"
+                   "{\"address\":\"127.0.0.25\",\"port\":1080,\"protocols\":[\"socks5\",\"socks4\"],\"anonymity\":"
+                   "\"elite\",\"first_byte_ms\":0,\"seen_address\":\"127.0.0.45\",\"country\":null,\"asn\":null,"
+                   "\"organization\":null,\"exit_country\":null,\"exit_asn\":null,\"exit_organization\":null}\n"
+                   "]\n")
+            << QStringList{"sievra: no country or ASN database: put GeoLite2-Country.mmdb and GeoLite2-ASN.mmdb (or "
+                           "DB-IP's dbip-country-lite.mmdb and dbip-asn-lite.mmdb) in /usr/share/GeoIP or "
+                           "/var/lib/GeoIP, or name them with --geoip FILE; the country and network fields stay empty.",
+                           "proxies: 5 working of 6 checked"};
+    }
+
+    void checkRecords()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, usualPlace);
+        QFETCH(QByteArray, list);
+        QFETCH(QStringList, told);
+
+        if (usualPlace) {
+            QVERIFY(run(u"mount"_s, {u"--bind"_s, qEnvironmentVariable("SIEVRA_E2E_GEOIP"), u"/var/lib/GeoIP"_s}));
+            m_mounts << u"/var/lib/GeoIP"_s;
+        }
+        for (QString& option : options)
+            option = withGeo(option);
+        QVERIFY(writeFile(listPath(), "127.0.0.21:8888 127.0.0.22:8888 127.0.0.23:8888 127.0.0.24:1080 "
+                                      "127.0.0.25:1080 127.0.0.29:8080\n"));
+        const Run run = runCommand(
+            QStringList{"--check", listPath(), "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker} +
+            options);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(notices(run), told);
+        QCOMPARE(run.paths.size(), 1);
+        const QString path = run.paths.first();
+        QVERIFY2(path.endsWith(u'.' + options.at(1)), qPrintable(path));
+        QCOMPARE(QFileInfo(path).fileName().section(u'-', 0, 0), u"5"_s);
+        QCOMPARE(withTimesZeroed(readFile(path), options.at(1) == "json"_L1), list);
+    }
+
     // A harvest, then a check of what it found; the source report tells the working proxies of each source.
     void harvestThenCheck()
     {
@@ -822,14 +984,22 @@ private slots:
         const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
         const QString checksPath = QDir(m_home->path()).filePath(u"checks.tsv"_s);
         QVERIFY(writeFile(listPath(), (list + '\n'_L1 + socks + '\n'_L1).toUtf8()));
-        const Run run =
-            runCommand({"--harvest", listPath(), "--threads", "2", "--check", "--judge", FakeWeb::judge,
-                        "--judge-marker", FakeWeb::judgeMarker, "--report", reportPath, "--check-report", checksPath});
+        const Run run = runCommand({"--harvest", listPath(), "--threads", "2", "--check", "--judge", FakeWeb::judge,
+                                    "--judge-marker", FakeWeb::judgeMarker, "--report", reportPath, "--check-report",
+                                    checksPath, "--format", "csv", "--geoip", geoFile(u"GeoLite2-Country.mmdb"_s),
+                                    "--geoip", geoFile(u"dbip-asn-lite.mmdb"_s)});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.paths.size(), 2);
-        // Both sources' proxies, in page order; the check lists each working one once.
+        // Both sources' proxies, in page order; the check lists each working one once, with the sources that gave it.
         QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()), scannedLines({list, socks}));
-        QCOMPARE(run.lines, (QStringList{"127.0.0.21:8888", "127.0.0.24:1080"}));
+        QVERIFY(run.paths.last().endsWith(".csv"_L1));
+        QCOMPARE(withTimesZeroed(readFile(run.paths.last()), false),
+                 "address,port,protocols,anonymity,first_byte_ms,seen_address,country,asn,organization,exit_country,"
+                 "exit_asn,exit_organization,sources\r\n"
+                 "127.0.0.21,8888,\"http,connect\",anonymous,0,127.0.0.41,DE,64501,Rheinnetz GmbH,CH,64511,Zürich Netz "
+                 "AG,http://www.checkedproxies.com/list.html http://www.checkedproxies.com/socks.html\r\n"
+                 "127.0.0.24,1080,socks5,elite,0,127.0.0.44,US,64504,Prairie Fiber LLC,CA,64514,Maple Exchange "
+                 "Inc.,http://www.checkedproxies.com/socks.html\r\n"_ba);
         QCOMPARE(notices(run),
                  (QStringList{"sources: 2 gave proxies, 0 gave none, 0 failed", "proxies: 2 working of 4 checked"}));
         QStringList sources = QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts);
@@ -837,7 +1007,10 @@ private slots:
         for (QString& line : sources)
             line = line.section(u'\t', 0, 1) + u'\t' + line.section(u'\t', 5, 6);
         QCOMPARE(sources, (QStringList{list + '\t'_L1 + list + "\t3\t1"_L1, socks + '\t'_L1 + socks + "\t2\t2"_L1}));
-        QCOMPARE(checkReport(checksPath).size(), 4);
+        const QStringList checks = checkReport(checksPath);
+        QCOMPARE(checks.size(), 4);
+        QCOMPARE(checks.first().section(u'\t', 12),
+                 u"http://www.checkedproxies.com/list.html http://www.checkedproxies.com/socks.html"_s);
     }
 
     // Eight harvests and three checks started within one second in a fresh home, and a window opened meanwhile:
@@ -912,11 +1085,43 @@ private:
         return lines;
     }
 
+    // A JSON or CSV list with each first_byte_ms, which must be a number, as 0. The JSON must parse as one array of
+    // objects.
+    static QByteArray withTimesZeroed(const QByteArray& list, bool json)
+    {
+        if (json) {
+            QJsonParseError error = {};
+            const QJsonDocument document = QJsonDocument::fromJson(list, &error);
+            [&] {
+                QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+                QVERIFY(document.isArray());
+                for (const QJsonValue& record : document.array())
+                    QVERIFY(record.isObject() && record.toObject().value(u"first_byte_ms"_s).toDouble(-1) >= 0);
+            }();
+            return QString::fromUtf8(list)
+                .replace(QRegularExpression(u"\"first_byte_ms\":[0-9]+,"_s), u"\"first_byte_ms\":0,"_s)
+                .toUtf8();
+        }
+        // Address, port, protocols (quoted when several), anonymity, then the time.
+        static const QRegularExpression time(u"^[^,]*,[0-9]+,(?:\"[^\"]*\"|[^,]*),[^,]*,([0-9]+),"_s);
+        QStringList lines = QString::fromUtf8(list).split(u"\r\n"_s);
+        for (QString& line : lines) {
+            const QRegularExpressionMatch match = time.match(line);
+            if (match.hasMatch())
+                line.replace(match.capturedStart(1), match.capturedLength(1), u"0"_s);
+        }
+        return lines.join(u"\r\n"_s).toUtf8();
+    }
+
     // A check report's lines without their header and their times, which must be numbers where a proxy works.
     static QStringList checkReport(const QString& path)
     {
         QStringList lines = QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
-        [&] { QCOMPARE(lines.value(0), u"address\tport\toutcome\tprotocols\tms\tanonymity\tseen address"_s); }();
+        [&] {
+            QCOMPARE(lines.value(0).section(u'\t', 0, 12),
+                     u"address\tport\toutcome\tprotocols\tms\tanonymity\tseen address\tcountry\tasn\torganization\t"
+                     "exit country\texit asn\texit organization"_s);
+        }();
         lines.removeFirst();
         for (QString& line : lines) {
             QStringList fields = line.split(u'\t');
