@@ -192,6 +192,7 @@ void CLeechLinks::abort()
     cancelFetch();
     m_queue.clear();
     m_foundLinks.clear();
+    m_foundOrder.clear();
 }
 
 void CLeechLinks::processUrl()
@@ -207,7 +208,10 @@ void CLeechLinks::processUrl()
         for (const QString& link : links) {
             if (isUnwanted(link))
                 continue;
-            m_foundLinks.insert(link);
+            if (!m_foundLinks.contains(link)) {
+                m_foundLinks.insert(link);
+                m_foundOrder << link;
+            }
             // Queued again even when already found: a page linked from several pages is fetched for each.
             // Compared as signed numbers, so a negative depth follows nothing, like 0.
             if (current.level() < m_maxDepth) {
@@ -226,7 +230,8 @@ void CLeechLinks::processUrl()
         fetchFirst();
         return;
     }
-    const QSet<QString> found = m_foundLinks;
+    // In the order first found, so a run's rows come in the same order every time.
+    const QStringList found = m_foundOrder;
     for (const QString& link : found)
         emit newLeechUrl(link);
     emit linkLeechingComplete();

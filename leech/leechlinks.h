@@ -25,8 +25,9 @@ public:
     bool isUnwantedFile(const QString& link) const;
 };
 
-// Follows the links of the user's pages down to the configured depth and reports every distinct link
-// found, then the end of the crawl.
+// Follows the links of the user's pages down to the configured depth and reports every distinct link found, in
+// the order first found, then the end of the crawl. The links of an earlier crawl are reported again with the
+// next crawl's: only abort() forgets them.
 class CLeechLinks : public TXL::QtLib::Web::CWebSocket
 {
     Q_OBJECT
@@ -57,6 +58,7 @@ private:
     bool isUnwanted(const QString& link) const;
 
     QSet<QString> m_foundLinks;
+    QStringList m_foundOrder; // m_foundLinks as first found
     QVector<CLeechUrl> m_queue;
     CLinkExtractor m_extractor;
     int m_maxDepth = 0;
