@@ -2,8 +2,14 @@
 // ever answered), the rest refused, in a fixed shuffled order. The checker at 256 checks at a time and a 2 s
 // time-out, timed against the least any such checker can take (the tarpits alone, 256 at a time, each held for
 // the time-out) and against `curl -x` through `xargs -P256` over the same proxies (HTTP only; some minutes, one
-// process per check; `--no-curl` leaves it out, for profiling the checker). Asserts nothing.
+// process per check; `--no-curl` leaves it out, for profiling the checker). Then what the command line does at the
+// end with a country and an ASN database of 100,000 networks each (written for the run by
+// tests/support/write-mmdb.pl, which needs libmaxmind-db-writer-perl): the records of every proxy with their places,
+// the JSON and CSV lists of the working ones and the report. Asserts nothing.
+#include "check/checkreport.h"
 #include "check/checkresult.h"
+#include "check/geolookup.h"
+#include "check/listformat.h"
 #include "check/proxychecker.h"
 #include "check/proxyendpoint.h"
 
@@ -32,6 +38,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,6 +48,7 @@ constexpr int workingCount = proxyCount / 20;
 constexpr int tarpitCount = proxyCount / 20;
 constexpr int concurrency = 256;
 constexpr int timeoutMs = 2000;
+constexpr int geoNetworks = 100000;
 const QByteArray marker = "sievra-bench-judge-7f3a";
 
 enum class Kind { Working, Tarpit, Refused };
@@ -294,6 +302,32 @@ CurlRun runCurl(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge)
     return run;
 }
 
+// A country and an ASN database of `geoNetworks` networks each: every /24 of 127.0.0.0/8, where the proxies are,
+// and the rest from 1.0.0.0 on, each with a country and network of its own so that the writer merges none.
+bool writeDatabases(const QTemporaryDir& folder)
+{
+    QByteArray networks;
+    for (int i = 0; i < geoNetworks; ++i) {
+        const quint32 base = i < 65536 ? (127u << 24) | (quint32(i) << 8) : (1u << 24) + (quint32(i - 65536) << 8);
+        const char country[3] = {char('A' + i % 26), char('A' + (i / 26) % 26), 0};
+        networks += ProxyEndpoint{base, 0}.addressText().toLatin1() + "/24\t" + country + '\t' +
+                    QByteArray::number(64512 + i % 1000) + "\tNetwork " + QByteArray::number(i) + ", Ltd.\n";
+    }
+    const std::pair<const char*, const char*> databases[] = {{"GeoLite2-Country", "country.mmdb"},
+                                                             {"GeoLite2-ASN", "asn.mmdb"}};
+    for (const auto& [type, name] : databases) {
+        QProcess writer;
+        writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer.start(QStringLiteral("perl"), {QStringLiteral(SIEVRA_WRITE_MMDB), QString::fromLatin1(type),
+                                              folder.filePath(QString::fromLatin1(name))});
+        writer.write(networks);
+        writer.closeWriteChannel();
+        if (!writer.waitForFinished(-1) || writer.exitStatus() != QProcess::NormalExit || writer.exitCode() != 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -360,9 +394,37 @@ int main(int argc, char* argv[])
     std::printf("floor: ceil(%d tarpits / %d) x %d s = %.2f s; checker %.2f s, %.2fx the floor (target 1.2x)\n",
                 tarpitCount, concurrency, timeoutMs / 1000, floor, ours.seconds, ours.seconds / floor);
 
+    // The end of a check with places: every proxy's record (the report's), the working ones as JSON and CSV.
+    QTemporaryDir geoFolder;
+    GeoLookup geo;
+    QString failure;
+    if (!writeDatabases(geoFolder) || !geo.open(geoFolder.filePath(QStringLiteral("country.mmdb")), &failure) ||
+        !geo.open(geoFolder.filePath(QStringLiteral("asn.mmdb")), &failure)) {
+        std::fprintf(stderr, "no test databases: %s\n", qPrintable(failure));
+        return 1;
+    }
+    QElapsedTimer recordClock;
+    recordClock.start();
+    const std::vector<ProxyRecord> records = ProxyRecord::fromCheck(proxies, ours.results, geo, {}, false);
+    std::vector<ProxyRecord> working;
+    for (const ProxyRecord& record : records)
+        if (record.result.outcome == CheckResult::Working)
+            working.push_back(record);
+    const qsizetype written = ListFormat::json(working, false).size() + ListFormat::csv(working, false).size() +
+                              CheckReport::text(records, false).size();
+    const double recordSeconds = recordClock.nsecsElapsed() / 1e9;
+    int placed = 0;
+    for (const ProxyRecord& record : records)
+        placed += !record.place.country.isEmpty() && record.place.asn > 0 ? 1 : 0;
+    std::printf("records with places from databases of %d networks each: %.3f s for %zu proxies (%d placed, %lld "
+                "bytes written); check and records %.2f s, %.3fx the check alone\n",
+                geoNetworks, recordSeconds, records.size(), placed, qlonglong(written), ours.seconds + recordSeconds,
+                (ours.seconds + recordSeconds) / ours.seconds);
+    const double total = ours.seconds + recordSeconds;
+
     if (application.arguments().contains(QStringLiteral("--no-curl"))) {
-        std::printf("bench_check: %.2f s (floor %.2f s, %.2fx the floor; curl not run)\n", ours.seconds, floor,
-                    ours.seconds / floor);
+        std::printf("bench_check: %.2f s with places (check %.2f s; floor %.2f s, %.2fx the floor; curl not run)\n",
+                    total, ours.seconds, floor, total / floor);
         return 0;
     }
     const CurlRun curl = runCurl(proxies, judge);
@@ -378,8 +440,8 @@ int main(int argc, char* argv[])
     if (curl.working != ours.working || curl.workingProxies != workingProxies)
         std::printf("warning: curl found %d working proxies, the checker %d, of %d working\n", curl.working,
                     ours.working, workingCount);
-    std::printf("bench_check: %.2f s (floor %.2f s, %.2fx the floor; curl -x via xargs -P%d %.2f s, %.1fx its "
-                "checks per second)\n",
-                ours.seconds, floor, ours.seconds / floor, concurrency, curl.seconds, ourRate / curlRate);
+    std::printf("bench_check: %.2f s with places (check %.2f s; floor %.2f s, %.2fx the floor; curl -x via xargs -P%d "
+                "%.2f s, %.1fx its checks per second)\n",
+                total, ours.seconds, floor, total / floor, concurrency, curl.seconds, ourRate / curlRate);
     return 0;
 }
