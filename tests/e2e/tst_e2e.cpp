@@ -1095,7 +1095,7 @@ private:
             [&] {
                 QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
                 QVERIFY(document.isArray());
-                for (const QJsonValue& record : document.array())
+                for (const auto& record : document.array())
                     QVERIFY(record.isObject() && record.toObject().value(u"first_byte_ms"_s).toDouble(-1) >= 0);
             }();
             return QString::fromUtf8(list)
