@@ -6,6 +6,7 @@
 #include "util/weburl.h"
 
 #include "harvest/sourcereport.h"
+#include "harvest/webfetching.h"
 #include "settings/config.h"
 #include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
@@ -70,7 +71,11 @@ int CCommandLine::run(const QStringList& arguments)
 
 bool CCommandLine::startHarvest()
 {
-    m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    // The one place where the command line's fetching is chosen: the window's under --classic, today's web else.
+    std::unique_ptr<PageFetching> fetching;
+    if (!m_rules.classic)
+        fetching = std::make_unique<WebFetching>(m_rules.insecure);
+    m_engine = std::make_unique<CHarvestEngine>(m_config.get(), nullptr, std::move(fetching));
     if (!m_engine->runClaimFailure().isEmpty())
         return fail(m_engine->runClaimFailure());
     // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
