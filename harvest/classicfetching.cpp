@@ -76,7 +76,8 @@ void ClassicFetching::abort()
 QList<CCrawlResult> ClassicFetching::results() const
 {
     QList<CCrawlResult> results;
-    for (int t = 0; t < m_inUse() && t < m_fetchers.size(); ++t)
+    const int inUse = m_inUse();
+    for (int t = 0; t < inUse && t < m_fetchers.size(); ++t)
         results += m_fetchers[t]->results();
     return results;
 }

@@ -240,8 +240,8 @@ CFetchOutcome WebFetching::outcomeOf(const Transfer& transfer, int result) const
     outcome.setStatus(int(transfer.status));
     outcome.setFinalUrl(QString::fromLatin1(transfer.url.toEncoded()));
     outcome.setMilliseconds(transfer.clock.elapsed());
-    const QString detail = QString::fromLatin1(transfer.error[0] ? transfer.error
-                                                                 : curl_easy_strerror(CURLcode(result)));
+    const QString detail =
+        QString::fromLatin1(transfer.error[0] ? transfer.error : curl_easy_strerror(CURLcode(result)));
     long osError = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_OS_ERRNO, &osError);
     // An HTTP/1.0 reply that stops inside its head ends without an error from libcurl; it is cut all the same.
@@ -252,7 +252,7 @@ CFetchOutcome WebFetching::outcomeOf(const Transfer& transfer, int result) const
             outcome.setKind(transfer.redirectFailure);
         else
             outcome.setKind(transfer.status >= 200 && transfer.status < 300 ? CFetchOutcome::Ok
-                                                                           : CFetchOutcome::HttpStatus);
+                                                                            : CFetchOutcome::HttpStatus);
         break;
     case CURLE_WRITE_ERROR:
         outcome.setKind(transfer.truncated ? CFetchOutcome::Truncated : CFetchOutcome::NetworkError, detail);

@@ -112,8 +112,7 @@ void CurlMulti::watch(curl_socket_t socket, int what)
         slot->setEnabled(true);
     };
     notifier(watch->read, QSocketNotifier::Read, what == CURL_POLL_IN || what == CURL_POLL_INOUT, CURL_CSELECT_IN);
-    notifier(watch->write, QSocketNotifier::Write, what == CURL_POLL_OUT || what == CURL_POLL_INOUT,
-             CURL_CSELECT_OUT);
+    notifier(watch->write, QSocketNotifier::Write, what == CURL_POLL_OUT || what == CURL_POLL_INOUT, CURL_CSELECT_OUT);
 }
 
 void CurlMulti::act(curl_socket_t socket, int events)

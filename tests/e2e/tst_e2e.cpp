@@ -515,8 +515,7 @@ private slots:
         const QString plain = u"http://www.proxyfeed.com/more.html"_s;
         const QString port = u"https://www.secureproxies.com:8443/port.html"_s;
         const QString selfSigned = u"https://www.selfsignedproxies.com/list.html"_s;
-        const QString untrusted =
-            u"tls: SSL certificate problem: unable to get local issuer certificate"_s;
+        const QString untrusted = u"tls: SSL certificate problem: unable to get local issuer certificate"_s;
         const QString endless = u"http://www.faultyproxies.com/endless.html"_s;
         // Cut at the limit too, but without a proxy: it gave none, it did not fail.
         const QString endlessText = u"http://www.faultyproxies.com/endless-text.html"_s;
@@ -607,13 +606,13 @@ private slots:
             << QStringList{"10.5.0.1:8080"} << QStringList{"sources: 1 gave proxies, 0 gave none, 0 failed"};
         // The window's harvest: the https line is no URL to it, and a redirect is a page like any other.
         const QString moved = u"http://www.secureproxies.com/old.html"_s;
-        QTest::newRow("--classic") << QStringList{list, plain, moved} << QStringList{"--classic"}
-                                   << QStringList{row(plain, plain, "ok", "200", replyOf(plain).size(),
-                                                      scannedLines({plain}).size()),
-                                                  row(moved, moved, "http 301", "301", replySize(moved, false, true), 0)}
-                                   << scannedLines({plain})
-                                   << QStringList{"sievra: skipped 1 line of %1 with no usable URL: " + list,
-                                                  "sources: 1 gave proxies, 0 gave none, 1 failed"};
+        QTest::newRow("--classic")
+            << QStringList{list, plain, moved} << QStringList{"--classic"}
+            << QStringList{row(plain, plain, "ok", "200", replyOf(plain).size(), scannedLines({plain}).size()),
+                           row(moved, moved, "http 301", "301", replySize(moved, false, true), 0)}
+            << scannedLines({plain})
+            << QStringList{"sievra: skipped 1 line of %1 with no usable URL: " + list,
+                           "sources: 1 gave proxies, 0 gave none, 1 failed"};
     }
 
     void todaysWeb()
