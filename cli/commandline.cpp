@@ -73,8 +73,8 @@ bool CCommandLine::startHarvest()
 {
     // The one place where the command line's fetching is chosen: the window's under --classic, today's web else.
     std::unique_ptr<PageFetching> fetching;
-    if (!m_rules.classic)
-        fetching = std::make_unique<WebFetching>(m_rules.insecure);
+    if (!m_classic)
+        fetching = std::make_unique<WebFetching>(m_insecure);
     m_engine = std::make_unique<CHarvestEngine>(m_config.get(), nullptr, std::move(fetching));
     if (!m_engine->runClaimFailure().isEmpty())
         return fail(m_engine->runClaimFailure());
@@ -82,7 +82,7 @@ bool CCommandLine::startHarvest()
     if (m_engine->runFolderFailures() > 0)
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
     m_engine->setKeepProxies(m_check);
-    m_engine->setRules(m_rules);
+    m_engine->setWholeProxyCopies(!m_classic);
     m_engine->setUrls(m_urls);
     m_engine->setThreads(m_threads);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
@@ -209,9 +209,9 @@ bool CCommandLine::parse(const QStringList& arguments)
                 QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeoutOption)));
     }
 
-    m_rules.classic = parser.isSet(classicOption);
-    m_rules.insecure = parser.isSet(insecureOption);
-    if (m_rules.classic && m_rules.insecure)
+    m_classic = parser.isSet(classicOption);
+    m_insecure = parser.isSet(insecureOption);
+    if (m_classic && m_insecure)
         return fail(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
     if (!parseCheck(parser))
         return false;
@@ -225,7 +225,7 @@ bool CCommandLine::parse(const QStringList& arguments)
         if (!reportWritable(m_reportPath, QStringLiteral("report")))
             return false;
     }
-    if (m_rules.insecure)
+    if (m_insecure)
         printLine(stderr, QStringLiteral("sievra: --insecure: certificates that fail verification are accepted."));
 
     // The stored values stand for what is not given; none of this reaches the settings file.
@@ -285,8 +285,8 @@ bool CCommandLine::readUrls(const QString& file)
 {
     QString failure;
     SkippedLines skipped;
-    const bool read = m_rules.classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
-                                      : readWebUrlListFile(file, &m_urls, &failure, &skipped);
+    const bool read = m_classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
+                                : readWebUrlListFile(file, &m_urls, &failure, &skipped);
     if (!read)
         return fail(QStringLiteral("cannot read %1: %2").arg(file, failure));
     if (skipped.count > 0)

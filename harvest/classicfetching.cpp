@@ -14,10 +14,14 @@ ClassicFetching::ClassicFetching(std::function<int()> inUse, QObject* parent)
         m_fetchers.append(fetcher);
         fetcher->start(QThread::InheritPriority);
     }
+    m_crawler = new CLeechLinks;
+    connect(m_crawler, &CLeechLinks::newLeechUrl, this, &PageFetching::linkFound);
+    connect(m_crawler, &CLeechLinks::linkLeechingComplete, this, &PageFetching::crawlDone);
 }
 
 ClassicFetching::~ClassicFetching()
 {
+    delete m_crawler;
     // The fetchers' threads only run an idle event loop, so asking them to leave it and waiting is enough.
     for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
         fetcher->exit(0);
@@ -106,4 +110,22 @@ QList<CCrawlResult> ClassicFetching::resultsSoFar() const
             results << stoppedResult(t, url.url());
     }
     return results;
+}
+
+void ClassicFetching::crawl(const QStringList& urls, int depth)
+{
+    m_crawler->setMaxDepth(depth);
+    for (const QString& url : urls)
+        m_crawler->addUrl(url);
+    m_crawler->startCrawl();
+}
+
+void ClassicFetching::stopCrawl()
+{
+    m_crawler->abort();
+}
+
+bool ClassicFetching::crawling() const
+{
+    return m_crawler->crawling();
 }

@@ -1,7 +1,6 @@
 #include "harvest/harvestengine.h"
 
 #include "harvest/classicfetching.h"
-#include "leech/leechlinks.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
@@ -40,10 +39,8 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent, std::unique_ptr
     connect(&m_extraction, &CLeechProxies::outputWritten, this, &CHarvestEngine::outputWritten);
     connect(&m_extraction, &CLeechProxies::noProxyResults, this, &CHarvestEngine::noProxyResults);
     connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &CHarvestEngine::outputWriteFailed);
-
-    m_linkCrawler = new CLeechLinks;
-    connect(m_linkCrawler, &CLeechLinks::linkLeechingComplete, this, &CHarvestEngine::crawlerDone);
-    connect(m_linkCrawler, &CLeechLinks::newLeechUrl, this, &CHarvestEngine::crawlerFoundUrl);
+    connect(m_fetching.get(), &PageFetching::crawlDone, this, &CHarvestEngine::crawlerDone);
+    connect(m_fetching.get(), &PageFetching::linkFound, this, &CHarvestEngine::crawlerFoundUrl);
 }
 
 CHarvestEngine::~CHarvestEngine()
@@ -58,16 +55,12 @@ CHarvestEngine::~CHarvestEngine()
             m_extraction.closeOutput();
     }
 
-    delete m_linkCrawler;
-
     m_fetching.reset();
 }
 
-void CHarvestEngine::setRules(const WebRules& rules)
+void CHarvestEngine::setWholeProxyCopies(bool whole)
 {
-    m_rules = rules;
-    m_extraction.setWholeProxyCopies(!rules.classic);
-    m_linkCrawler->setRules(rules);
+    m_extraction.setWholeProxyCopies(whole);
 }
 
 void CHarvestEngine::start(Crawl crawl)
@@ -76,10 +69,7 @@ void CHarvestEngine::start(Crawl crawl)
         startHarvest();
         return;
     }
-    m_linkCrawler->setMaxDepth(m_config->depth());
-    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
-        m_linkCrawler->addUrl(url);
-    m_linkCrawler->startCrawl();
+    m_fetching->crawl(m_urlSource ? m_urlSource() : m_urls, m_config->depth());
 }
 
 void CHarvestEngine::crawlerFoundUrl(const QString& link)
@@ -144,9 +134,9 @@ void CHarvestEngine::allPagesIn()
 
 void CHarvestEngine::stopCrawl()
 {
-    if (!m_linkCrawler->crawling())
+    if (!m_fetching->crawling())
         return;
-    m_linkCrawler->abort();
+    m_fetching->stopCrawl();
     m_sourceResults.clear();
     for (const QString& url : m_urlSource ? m_urlSource() : m_urls) {
         // Never fetched: the crawl was stopped first.

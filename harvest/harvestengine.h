@@ -16,7 +16,6 @@
 #include <memory>
 
 class CConfig;
-class CLeechLinks;
 
 // Runs whole harvests: shares the URL list among the page fetchers, follows links first on a Multiple Crawl,
 // starts the extraction once every fetcher has reported and counts its lines. It shows nothing itself; the
@@ -51,9 +50,9 @@ public:
     void setThreads(int threads) { m_threads = qBound(1, threads, int(fetcherCount)); }
     int threads() const { return m_threads; }
 
-    // The classic rules unless told otherwise; for the link crawler and the extraction's removal of copies.
-    void setRules(const WebRules& rules);
-    WebRules rules() const { return m_rules; }
+    // The extraction removes the copies of a whole proxy only, not the proxy's text wherever it stands (which
+    // takes 1.2.3.4:8080 with 1.2.3.4:80): the command line's rule, where the window keeps its own.
+    void setWholeProxyCopies(bool whole);
 
     void start(Crawl crawl);
     // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
@@ -105,11 +104,9 @@ private:
     int m_runFolderFailures = 0;
     std::unique_ptr<PageFetching> m_fetching;
     CLeechProxies m_extraction;
-    CLeechLinks* m_linkCrawler = nullptr;
     std::function<QStringList()> m_urlSource;
     QStringList m_urls;
     int m_threads = 5;
-    WebRules m_rules;
     QList<CCrawlResult> m_sourceResults;
     quint32 m_completedCount = 0;
     int m_finishedUrls = 0;

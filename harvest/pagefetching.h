@@ -27,6 +27,11 @@ public:
     virtual QList<CCrawlResult> results() const = 0;
     // The whole list in order, a URL not done yet as stopped: the harvest's sources at Stop.
     virtual QList<CCrawlResult> resultsSoFar() const = 0;
+    // Follows the pages' links `depth` levels deep (a Multiple Crawl, --depth); tells every distinct link found,
+    // then the end. Stop leaves a crawl alone; stopCrawl() ends it and tells nothing more.
+    virtual void crawl(const QStringList& urls, int depth) = 0;
+    virtual void stopCrawl() = 0;
+    virtual bool crawling() const = 0;
 
 signals:
     // One URL of the list is done, fetched or not.
@@ -36,4 +41,6 @@ signals:
     void reported(quint32 completed, int inUse);
     // Every fetcher has reported: the pages can be extracted.
     void allReported();
+    void linkFound(const QString& link);
+    void crawlDone();
 };

@@ -53,8 +53,6 @@ private slots:
 
 private:
     void fetchFirst();
-    QStringList pageLinks() const;
-    bool isUnwanted(const QString& link) const;
 
     QSet<QString> m_foundLinks;
     QVector<CLeechUrl> m_queue;
