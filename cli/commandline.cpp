@@ -6,6 +6,7 @@
 #include "util/weburl.h"
 
 #include "harvest/sourcereport.h"
+#include "harvest/webfetching.h"
 #include "settings/config.h"
 #include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
@@ -70,14 +71,18 @@ int CCommandLine::run(const QStringList& arguments)
 
 bool CCommandLine::startHarvest()
 {
-    m_engine = std::make_unique<CHarvestEngine>(m_config.get());
+    // The one place where the command line's fetching is chosen: the window's under --classic, today's web else.
+    std::unique_ptr<PageFetching> fetching;
+    if (!m_classic)
+        fetching = std::make_unique<WebFetching>(m_insecure);
+    m_engine = std::make_unique<CHarvestEngine>(m_config.get(), nullptr, std::move(fetching));
     if (!m_engine->runClaimFailure().isEmpty())
         return fail(m_engine->runClaimFailure());
     // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
     if (m_engine->runFolderFailures() > 0)
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
     m_engine->setKeepProxies(m_check);
-    m_engine->setRules(m_rules);
+    m_engine->setWholeProxyCopies(!m_classic);
     m_engine->setUrls(m_urls);
     m_engine->setThreads(m_threads);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
@@ -208,9 +213,9 @@ bool CCommandLine::parse(const QStringList& arguments)
                 QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(parser.value(timeoutOption)));
     }
 
-    m_rules.classic = parser.isSet(classicOption);
-    m_rules.insecure = parser.isSet(insecureOption);
-    if (m_rules.classic && m_rules.insecure)
+    m_classic = parser.isSet(classicOption);
+    m_insecure = parser.isSet(insecureOption);
+    if (m_classic && m_insecure)
         return fail(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
     if (!parseCheck(parser))
         return false;
@@ -224,7 +229,7 @@ bool CCommandLine::parse(const QStringList& arguments)
         if (!reportWritable(m_reportPath, QStringLiteral("report")))
             return false;
     }
-    if (m_rules.insecure)
+    if (m_insecure)
         printLine(stderr, QStringLiteral("sievra: --insecure: certificates that fail verification are accepted."));
 
     // The stored values stand for what is not given; none of this reaches the settings file.
@@ -325,8 +330,8 @@ bool CCommandLine::readUrls(const QString& file)
 {
     QString failure;
     SkippedLines skipped;
-    const bool read = m_rules.classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
-                                      : readWebUrlListFile(file, &m_urls, &failure, &skipped);
+    const bool read = m_classic ? readUrlListFile(file, &m_urls, &failure, &skipped)
+                                : readWebUrlListFile(file, &m_urls, &failure, &skipped);
     if (!read)
         return fail(QStringLiteral("cannot read %1: %2").arg(file, failure));
     if (skipped.count > 0)

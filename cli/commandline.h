@@ -56,7 +56,8 @@ private:
     bool m_stopRequested = false;
     QSocketNotifier* m_signalNotifier = nullptr;
     QStringList m_urls;
-    WebRules m_rules;
+    bool m_classic = false;  // the window's harvest: its fetching, its list check, its extraction
+    bool m_insecure = false; // certificates that fail verification accepted
     QString m_reportPath;
     int m_threads = 5;
     int m_depth = 0; // 0: no link crawl

@@ -1,12 +1,11 @@
 #include "harvest/harvestengine.h"
 
-#include "harvest/harvestplan.h"
-#include "leech/leechlinks.h"
-#include "leech/leechsocket.h"
+#include "harvest/classicfetching.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
-CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(parent), m_config(config)
+CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent, std::unique_ptr<PageFetching> fetching)
+    : QObject(parent), m_config(config), m_fetching(std::move(fetching))
 {
     // Claimed before the run folder exists, so that another start never takes it for a leftover.
     m_runStamp = m_runClaim.stamp();
@@ -19,7 +18,17 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(paren
     connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::tallyTick);
 
     UserFolders::removeLeftoverRunFolders(m_runStamp);
-    createFetchers();
+    if (!m_fetching)
+        m_fetching = std::make_unique<ClassicFetching>([this] { return m_threads; });
+    m_runFolderFailures = m_fetching->prepare(m_runStamp);
+    connect(m_fetching.get(), &PageFetching::reported, this, &CHarvestEngine::fetcherReported);
+    connect(m_fetching.get(), &PageFetching::allReported, this, &CHarvestEngine::allPagesIn);
+    connect(m_fetching.get(), &PageFetching::pageNotStored, this, [this](const QString& path, const QString& reason) {
+        m_unstoredPages << path;
+        m_unstoredReason = reason;
+    });
+    connect(m_fetching.get(), &PageFetching::urlFinished, this,
+            [this] { emit urlFinished(++m_finishedUrls, m_harvestUrls); });
 
     // The extraction counted its last line before it reported its end, so the count is whole before the end
     // is told.
@@ -30,10 +39,8 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent) : QObject(paren
     connect(&m_extraction, &CLeechProxies::outputWritten, this, &CHarvestEngine::outputWritten);
     connect(&m_extraction, &CLeechProxies::noProxyResults, this, &CHarvestEngine::noProxyResults);
     connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &CHarvestEngine::outputWriteFailed);
-
-    m_linkCrawler = new CLeechLinks;
-    connect(m_linkCrawler, &CLeechLinks::linkLeechingComplete, this, &CHarvestEngine::crawlerDone);
-    connect(m_linkCrawler, &CLeechLinks::newLeechUrl, this, &CHarvestEngine::crawlerFoundUrl);
+    connect(m_fetching.get(), &PageFetching::crawlDone, this, &CHarvestEngine::crawlerDone);
+    connect(m_fetching.get(), &PageFetching::linkFound, this, &CHarvestEngine::crawlerFoundUrl);
 }
 
 CHarvestEngine::~CHarvestEngine()
@@ -48,42 +55,12 @@ CHarvestEngine::~CHarvestEngine()
             m_extraction.closeOutput();
     }
 
-    delete m_linkCrawler;
-
-    // The fetchers' threads only run an idle event loop, so asking them to leave it and waiting is enough.
-    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
-        fetcher->exit(0);
-        fetcher->wait();
-        delete fetcher;
-    }
-    m_fetchers.clear();
+    m_fetching.reset();
 }
 
-void CHarvestEngine::createFetchers()
+void CHarvestEngine::setWholeProxyCopies(bool whole)
 {
-    for (int i = 0; i < fetcherCount; ++i) {
-        auto* fetcher = new CLeechSocket;
-        if (!fetcher->setDataFolder(m_runStamp))
-            ++m_runFolderFailures;
-        connect(fetcher, &CLeechSocket::urlListProcessed, this, &CHarvestEngine::crawlCompleted, Qt::QueuedConnection);
-        connect(fetcher, &CLeechSocket::pageNotStored, this, [this](const QString& path, const QString& reason) {
-            m_unstoredPages << path;
-            m_unstoredReason = reason;
-        });
-        connect(fetcher, &CLeechSocket::urlFinished, this,
-                [this] { emit urlFinished(++m_finishedUrls, m_harvestUrls); });
-        m_fetchers.append(fetcher);
-        fetcher->start(QThread::InheritPriority);
-    }
-}
-
-void CHarvestEngine::setRules(const WebRules& rules)
-{
-    m_rules = rules;
-    m_extraction.setWholeProxyCopies(!rules.classic);
-    for (CLeechSocket* fetcher : std::as_const(m_fetchers))
-        fetcher->setRules(rules);
-    m_linkCrawler->setRules(rules);
+    m_extraction.setWholeProxyCopies(whole);
 }
 
 void CHarvestEngine::start(Crawl crawl)
@@ -92,10 +69,7 @@ void CHarvestEngine::start(Crawl crawl)
         startHarvest();
         return;
     }
-    m_linkCrawler->setMaxDepth(m_config->depth());
-    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
-        m_linkCrawler->addUrl(url);
-    m_linkCrawler->startCrawl();
+    m_fetching->crawl(m_urlSource ? m_urlSource() : m_urls, m_config->depth());
 }
 
 void CHarvestEngine::crawlerFoundUrl(const QString& link)
@@ -126,43 +100,25 @@ void CHarvestEngine::startHarvest()
         emit threadsLimited(m_threads);
     }
 
-    const QVector<HarvestPlan::Block> blocks = HarvestPlan::splitIntoBlocks(urlCount, m_threads);
     m_completedCount = 0;
     m_finishedUrls = 0;
     m_harvestUrls = urlCount;
     m_unstoredPages.clear();
     m_sourceResults.clear();
-    for (int t = 0; t < blocks.size(); ++t) {
-        CLeechSocket* fetcher = m_fetchers[t];
-        fetcher->reset();
-        fetcher->clearQueue();
-        fetcher->setTimeout(CConfig::timeoutMilliseconds(m_config->timeout()));
-        for (int i = blocks[t].first; i < blocks[t].first + blocks[t].count; ++i) {
-            CLeechUrl url;
-            if (m_rules.classic)
-                url.parse(urls[i], 0, QString());
-            else
-                url.parseWeb(urls[i], 0, QString());
-            fetcher->addUrl(url);
-        }
-        fetcher->setSocketDescriptor(t);
-        fetcher->fetchQueue();
-    }
+    m_fetching->fetch(urls, m_threads, CConfig::timeoutMilliseconds(m_config->timeout()));
 }
 
-void CHarvestEngine::crawlCompleted(int)
+void CHarvestEngine::fetcherReported(quint32 completed, int inUse)
 {
-    ++m_completedCount;
-    const int inUse = m_threads;
-    emit reportCounted(m_completedCount, inUse);
-    if (m_completedCount != static_cast<quint32>(inUse))
-        return;
+    m_completedCount = completed;
+    emit reportCounted(completed, inUse);
+}
 
+void CHarvestEngine::allPagesIn()
+{
     m_extraction.start(QThread::InheritPriority);
     m_tallyTimer.start();
-    QList<CCrawlResult> results;
-    for (int t = 0; t < inUse; ++t)
-        results += m_fetchers[t]->results();
+    const QList<CCrawlResult> results = m_fetching->results();
     // After Stop the fetchers hold nothing any more; what they had was kept then.
     if (m_sourceResults.isEmpty())
         m_sourceResults = results;
@@ -176,54 +132,29 @@ void CHarvestEngine::crawlCompleted(int)
     }
 }
 
-namespace {
-
-// A URL whose fetch never ended: the harvest was stopped first.
-CCrawlResult stoppedResult(int fetcher, const QString& url)
-{
-    CCrawlResult stopped(fetcher, 0, url);
-    CFetchOutcome outcome;
-    outcome.setFinalUrl(url);
-    stopped.setOutcome(outcome);
-    return stopped;
-}
-
-} // namespace
-
-// Each fetcher's results, then the URLs it had not done, in list order.
-QList<CCrawlResult> CHarvestEngine::resultsSoFar() const
-{
-    QList<CCrawlResult> results;
-    for (int t = 0; t < m_threads && t < m_fetchers.size(); ++t) {
-        results += m_fetchers[t]->results();
-        for (const CLeechUrl& url : m_fetchers[t]->queue())
-            results << stoppedResult(t, url.url());
-    }
-    return results;
-}
-
 void CHarvestEngine::stopCrawl()
 {
-    if (!m_linkCrawler->crawling())
+    if (!m_fetching->crawling())
         return;
-    m_linkCrawler->abort();
+    m_fetching->stopCrawl();
     m_sourceResults.clear();
-    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
-        m_sourceResults << stoppedResult(0, url);
+    for (const QString& url : m_urlSource ? m_urlSource() : m_urls) {
+        // Never fetched: the crawl was stopped first.
+        CCrawlResult stopped(0, 0, url);
+        CFetchOutcome outcome;
+        outcome.setFinalUrl(url);
+        stopped.setOutcome(outcome);
+        m_sourceResults << stopped;
+    }
 }
 
 void CHarvestEngine::stop()
 {
     m_extraction.closeOutput();
     if (m_completedCount < static_cast<quint32>(m_threads) && m_harvestUrls > 0)
-        m_sourceResults = resultsSoFar();
+        m_sourceResults = m_fetching->resultsSoFar();
     // Every fetcher reports its list as processed, so a harvest under way reaches its extraction.
-    for (CLeechSocket* fetcher : std::as_const(m_fetchers)) {
-        fetcher->abort();
-        if (fetcher->isRunning())
-            fetcher->exit(0);
-        fetcher->clearQueue();
-    }
+    m_fetching->abort();
 }
 
 void CHarvestEngine::countProxy()

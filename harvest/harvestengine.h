@@ -1,7 +1,7 @@
 #pragma once
 
 #include "extraction/leechproxies.h"
-#include "leech/leechsocket.h"
+#include "harvest/pagefetching.h"
 #include "settings/runstampclaim.h"
 
 #include <QList>
@@ -16,7 +16,6 @@
 #include <memory>
 
 class CConfig;
-class CLeechLinks;
 
 // Runs whole harvests: shares the URL list among the page fetchers, follows links first on a Multiple Crawl,
 // starts the extraction once every fetcher has reported and counts its lines. It shows nothing itself; the
@@ -30,7 +29,9 @@ public:
     enum Crawl { SingleCrawl, MultipleCrawl };
 
     // The per-user folders must be in place: the fetchers make this run's page folder below the data folder.
-    explicit CHarvestEngine(CConfig* config, QObject* parent = nullptr);
+    // Without a way of fetching, the window's: the twenty page fetchers of old.
+    explicit CHarvestEngine(CConfig* config, QObject* parent = nullptr,
+                            std::unique_ptr<PageFetching> fetching = nullptr);
     ~CHarvestEngine() override;
 
     quint32 runStamp() const { return m_runStamp; }
@@ -49,9 +50,9 @@ public:
     void setThreads(int threads) { m_threads = qBound(1, threads, int(fetcherCount)); }
     int threads() const { return m_threads; }
 
-    // The classic rules unless told otherwise; for the fetchers and the link crawler alike.
-    void setRules(const WebRules& rules);
-    WebRules rules() const { return m_rules; }
+    // The extraction removes the copies of a whole proxy only, not the proxy's text wherever it stands (which
+    // takes 1.2.3.4:8080 with 1.2.3.4:80): the command line's rule, where the window keeps its own.
+    void setWholeProxyCopies(bool whole);
 
     void start(Crawl crawl);
     // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
@@ -87,30 +88,25 @@ signals:
     void newLeechUrl(const QString& strLink);
     void linkLeechingComplete();
 
-private slots:
-    void crawlCompleted(int iSocketDescriptor);
-
 private:
-    void createFetchers();
+    void fetcherReported(quint32 completed, int inUse);
+    void allPagesIn();
     void startHarvest();
     void countProxy();
     void tallyTick();
     void showUnshownProxies();
     void crawlerFoundUrl(const QString& link);
     void crawlerDone();
-    QList<CCrawlResult> resultsSoFar() const;
 
     CConfig* m_config = nullptr;
     RunStampClaim m_runClaim; // tells other starts that this run's stamp and pages are live
     quint32 m_runStamp = 0;
     int m_runFolderFailures = 0;
-    QVector<CLeechSocket*> m_fetchers;
+    std::unique_ptr<PageFetching> m_fetching;
     CLeechProxies m_extraction;
-    CLeechLinks* m_linkCrawler = nullptr;
     std::function<QStringList()> m_urlSource;
     QStringList m_urls;
     int m_threads = 5;
-    WebRules m_rules;
     QList<CCrawlResult> m_sourceResults;
     quint32 m_completedCount = 0;
     int m_finishedUrls = 0;

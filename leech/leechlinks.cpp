@@ -159,26 +159,8 @@ CLeechLinks::~CLeechLinks()
 void CLeechLinks::addUrl(const QString& url)
 {
     CLeechUrl record;
-    if (rules().classic)
-        record.parse(url, 0, QString());
-    else
-        record.parseWeb(url, 0, QString());
+    record.parse(url, 0, QString());
     m_queue.append(record);
-}
-
-QStringList CLeechLinks::pageLinks() const
-{
-    if (rules().classic)
-        return m_extractor.extractLinks(data(), host(), path());
-    return m_extractor.extractWebLinks(data(), lastUrl());
-}
-
-bool CLeechLinks::isUnwanted(const QString& link) const
-{
-    if (rules().classic)
-        return m_extractor.isUnwantedFile(link);
-    const QUrl url(link);
-    return m_extractor.isUnwantedFile(url.host() + url.path());
 }
 
 void CLeechLinks::startCrawl()
@@ -204,9 +186,9 @@ void CLeechLinks::processUrl()
     const CLeechUrl current = m_queue.first();
 
     if (!failed) {
-        const QStringList links = pageLinks();
+        const QStringList links = m_extractor.extractLinks(data(), host(), path());
         for (const QString& link : links) {
-            if (isUnwanted(link))
+            if (m_extractor.isUnwantedFile(link))
                 continue;
             if (!m_foundLinks.contains(link)) {
                 m_foundLinks.insert(link);
@@ -216,10 +198,7 @@ void CLeechLinks::processUrl()
             // Compared as signed numbers, so a negative depth follows nothing, like 0.
             if (current.level() < m_maxDepth) {
                 CLeechUrl next;
-                if (rules().classic)
-                    next.parse(link, current.level() + 1, link);
-                else
-                    next.parseWeb(link, current.level() + 1, link);
+                next.parse(link, current.level() + 1, link);
                 m_queue.append(next);
             }
         }
@@ -240,10 +219,6 @@ void CLeechLinks::processUrl()
 void CLeechLinks::fetchFirst()
 {
     const CLeechUrl& first = m_queue.first();
-    if (!rules().classic) {
-        startWebFetch(first.webUrl());
-        return;
-    }
     setHost(first.host());
     setPath(first.path());
     // Nobody else sets the port: the web port, or the test server's.

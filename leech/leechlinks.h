@@ -54,8 +54,6 @@ private slots:
 
 private:
     void fetchFirst();
-    QStringList pageLinks() const;
-    bool isUnwanted(const QString& link) const;
 
     QSet<QString> m_foundLinks;
     QStringList m_foundOrder; // m_foundLinks as first found

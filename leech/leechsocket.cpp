@@ -6,19 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
-
-void dropCutAddressRun(QByteArray& reply)
-{
-    qsizetype end = reply.size();
-    while (end > 0 && ((reply.at(end - 1) >= '0' && reply.at(end - 1) <= '9') || reply.at(end - 1) == '.' ||
-                       reply.at(end - 1) == ':'))
-        --end;
-    reply.truncate(end);
-}
-
-} // namespace
-
 CLeechSocket::CLeechSocket(QObject* parent) : CWebSocket(parent, 0)
 {
     // Direct, so the reply is taken and the next URL started within the base's own report of the fetch.
@@ -96,12 +83,12 @@ void CLeechSocket::processData()
     // Cut at the size limit, the page may end in the middle of a proxy: the address characters that touch the cut
     // could be half of one, and go.
     if (outcome().kind() == CFetchOutcome::Truncated)
-        dropCutAddressRun(reply);
+        CPageWriter::dropCutAddressRun(reply);
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
-        // Today's web: what the page's structure pairs is read too. The window keeps to the proxy texts.
-        const PageReading reading{!rules().classic, outcome().kind() == CFetchOutcome::Truncated};
+        // The window keeps to the proxy texts: no pairs of the page's structure are read.
+        const PageReading reading{false, outcome().kind() == CFetchOutcome::Truncated};
         m_writer.write(
             path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); }, reading);
     }
@@ -153,7 +140,7 @@ void CLeechSocket::finishUrl(bool retrieved, const QString& storedAs)
     }
     CCrawlResult result(socketDescriptor(), bytes, m_current.url());
     CFetchOutcome fetched = outcome();
-    // A classic fetch has no URL of its own beyond the one it was given.
+    // The fetch has no URL of its own beyond the one it was given: no redirect is followed.
     if (fetched.finalUrl().isEmpty())
         fetched.setFinalUrl(m_current.url());
     result.setOutcome(fetched);
@@ -178,10 +165,6 @@ void CLeechSocket::finishUrl(bool retrieved, const QString& storedAs)
 void CLeechSocket::fetch(const CLeechUrl& url)
 {
     m_next = url;
-    if (!rules().classic) {
-        startWebFetch(m_next.webUrl());
-        return;
-    }
     setHost(m_next.host());
     setPath(m_next.path());
     // Always the web port: the port field of the base is not ours to use.

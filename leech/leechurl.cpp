@@ -1,7 +1,6 @@
 #include "leech/leechurl.h"
 
 #include "util/externalhosts.h"
-#include "util/weburl.h"
 
 CLeechUrl::CLeechUrl() : m_referrer(ExternalHosts::searchReferrer) {}
 
@@ -33,16 +32,6 @@ void CLeechUrl::parse(const QString& url, int level, const QString& referrer)
         path.prepend(slash);
     m_path = path;
 
-    m_referrer = referrer;
-    m_level = level;
-}
-
-void CLeechUrl::parseWeb(const QString& url, int level, const QString& referrer)
-{
-    m_url = url;
-    m_webUrl = WebUrl::fromText(url);
-    m_host = m_webUrl.host(QUrl::FullyEncoded);
-    m_path = WebUrl::requestPath(m_webUrl);
     m_referrer = referrer;
     m_level = level;
 }

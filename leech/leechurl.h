@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
 
 // One URL split into host and path, with the referrer carried along and its link level.
 class CLeechUrl
@@ -10,16 +9,12 @@ public:
     CLeechUrl();
 
     void parse(const QString& url, int level, const QString& referrer);
-    // Today's web: the URL as it stands, http:// or https://, port and query kept. Host and path are the
-    // request's; webUrl() is empty when the text is no such URL.
-    void parseWeb(const QString& url, int level, const QString& referrer);
 
     QString url() const { return m_url; }
     QString host() const { return m_host; }
     QString path() const { return m_path; }
     QString referrer() const { return m_referrer; }
     int level() const { return m_level; }
-    QUrl webUrl() const { return m_webUrl; }
 
 private:
     QString m_url;
@@ -27,5 +22,4 @@ private:
     QString m_path;
     QString m_referrer;
     int m_level = 0;
-    QUrl m_webUrl;
 };

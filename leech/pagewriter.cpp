@@ -49,6 +49,15 @@ QByteArray rewritten(const QByteArray& reply, const QString& host)
 
 } // namespace
 
+void CPageWriter::dropCutAddressRun(QByteArray& reply)
+{
+    qsizetype end = reply.size();
+    while (end > 0 && ((reply.at(end - 1) >= '0' && reply.at(end - 1) <= '9') || reply.at(end - 1) == '.' ||
+                       reply.at(end - 1) == ':'))
+        --end;
+    reply.truncate(end);
+}
+
 CPageWriter::~CPageWriter()
 {
     waitForDone();

@@ -36,6 +36,9 @@ public:
     int pending() const;
     void waitForDone();
 
+    // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
+    // could be half of one, and go.
+    static void dropCutAddressRun(QByteArray& reply);
     // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
     static QByteArray pageText(const QByteArray& reply, const QString& host);
     // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is

@@ -2,12 +2,10 @@
 
 #include "qtlib/web/httpreply.h"
 #include "util/httpport.h"
-#include "util/weburl.h"
 
 #include <QNetworkProxy>
 #include <QSignalBlocker>
-#include <QSslConfiguration>
-#include <QSslSocket>
+#include <QTcpSocket>
 
 #include <utility>
 
@@ -16,24 +14,12 @@ namespace TXL::QtLib::Web {
 namespace {
 constexpr int longestTimeout = 25000;
 constexpr qint64 readChunk = qint64(256) * 1024;
-// The system's CA certificates, read once for the whole run. Left to find them itself, every connection
-// reads and decodes its issuer's file from the system's folder again: a fifth of the processor time of a
-// secure harvest.
-const QSslConfiguration& secureConfiguration()
-{
-    static const QSslConfiguration configuration = [] {
-        QSslConfiguration loaded = QSslConfiguration::defaultConfiguration();
-        loaded.setCaCertificates(QSslConfiguration::systemCaCertificates());
-        return loaded;
-    }();
-    return configuration;
-}
 const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
                                          "Firefox/3.5.2 (.NET CLR 3.5.30729)");
 } // namespace
 
 CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
-    : QThread(parent), m_socket(new QSslSocket(this)), m_socketDescriptor(iSocketDescriptor)
+    : QThread(parent), m_socket(new QTcpSocket(this)), m_socketDescriptor(iSocketDescriptor)
 {
     m_timer.setInterval(longestTimeout);
     m_timer.setTimerType(Qt::PreciseTimer); // the coarse default fires up to 5% early and fails a page in time
@@ -45,12 +31,10 @@ CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
     // A loopback or fast peer can have tens of megabytes waiting; taken in one go, twenty such sockets hold
     // up the event loop they share for a long moment. Smaller reads let the loop turn in between.
     m_socket->setReadBufferSize(readChunk);
-    connect(m_socket, &QSslSocket::connected, this, &CWebSocket::onConnect);
-    connect(m_socket, &QSslSocket::disconnected, this, &CWebSocket::onDisconnect);
-    connect(m_socket, &QSslSocket::readyRead, this, &CWebSocket::onDataArrival);
-    connect(m_socket, &QSslSocket::errorOccurred, this, &CWebSocket::onError);
-    connect(m_socket, &QSslSocket::encrypted, this, &CWebSocket::onEncrypted);
-    connect(m_socket, &QSslSocket::sslErrors, this, &CWebSocket::onSslErrors);
+    connect(m_socket, &QTcpSocket::connected, this, &CWebSocket::onConnect);
+    connect(m_socket, &QTcpSocket::disconnected, this, &CWebSocket::onDisconnect);
+    connect(m_socket, &QTcpSocket::readyRead, this, &CWebSocket::onDataArrival);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &CWebSocket::onError);
     connect(&m_timer, &QTimer::timeout, this, &CWebSocket::onTimeout);
 }
 
@@ -97,43 +81,13 @@ void CWebSocket::startFetch()
 
 void CWebSocket::startFetchOnPort(int port)
 {
-    beginChain();
-    m_secure = false;
-    m_hostLine = m_host;
+    m_outcome = CFetchOutcome();
+    m_clock.start();
     m_fetching = true;
     m_connectPending = true;
     m_connectPort = port;
     // Owners start their next fetch from inside our outcome signals, which run inside the socket's own
     // signals; the socket still tidies up after those return, so the new connection waits for the event loop.
-    QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
-}
-
-void CWebSocket::startWebFetch(const QUrl& url)
-{
-    beginChain();
-    connectTo(url);
-}
-
-void CWebSocket::beginChain()
-{
-    m_redirects = 0;
-    m_visited.clear();
-    m_target = QUrl();
-    m_outcome = CFetchOutcome();
-    m_clock.start();
-}
-
-void CWebSocket::connectTo(const QUrl& url)
-{
-    m_target = url;
-    m_visited.insert(url.toEncoded());
-    m_host = url.host(QUrl::FullyEncoded);
-    m_path = WebUrl::requestPath(url);
-    m_hostLine = WebUrl::hostHeader(url);
-    m_secure = WebUrl::isSecure(url);
-    m_fetching = true;
-    m_connectPending = true;
-    m_connectPort = WebUrl::port(url);
     QMetaObject::invokeMethod(this, &CWebSocket::openPendingConnection, Qt::QueuedConnection);
 }
 
@@ -160,17 +114,10 @@ void CWebSocket::openPendingConnection()
     m_received = 0;
     m_truncated = false;
     m_sized = false;
-    m_tlsFailure.clear();
     // The host name itself, except in tests that serve named sites from loopback.
     const QString connectHost = HttpPort::connectHost(m_host);
     const auto port = static_cast<quint16>(m_connectPort);
-    // The certificate is checked against the host of the URL, which is also the name sent in the handshake.
-    if (m_secure) {
-        m_socket->setSslConfiguration(secureConfiguration());
-        m_socket->connectToHostEncrypted(connectHost, port, m_host, QIODevice::ReadWrite);
-    } else {
-        m_socket->connectToHost(connectHost, port, QIODevice::ReadWrite);
-    }
+    m_socket->connectToHost(connectHost, port, QIODevice::ReadWrite);
 }
 
 void CWebSocket::onConnect()
@@ -178,28 +125,8 @@ void CWebSocket::onConnect()
     if (!m_fetching)
         return;
     m_buffer = QByteArray("");
-    // The time-out covers the handshake too: a server that accepts and stalls there fails like a silent one.
     m_timer.start();
-    if (!m_secure)
-        m_socket->write(request());
-}
-
-void CWebSocket::onEncrypted()
-{
-    if (m_fetching)
-        m_socket->write(request());
-}
-
-void CWebSocket::onSslErrors(const QList<QSslError>& errors)
-{
-    if (!m_fetching)
-        return;
-    if (m_rules.insecure) {
-        m_socket->ignoreSslErrors();
-        return;
-    }
-    // The handshake fails right after this; its own error text is less telling than the certificate's.
-    m_tlsFailure = errors.isEmpty() ? QString() : errors.first().errorString();
+    m_socket->write(request());
 }
 
 void CWebSocket::onDisconnect()
@@ -231,8 +158,6 @@ void CWebSocket::finishReply()
     // Moved, not copied: a large reply is held once, and the buffer keeps no capacity for the next fetch.
     QByteArray reply = std::exchange(m_buffer, QByteArray(""));
     const HttpReplyHead head = HttpReplyHead::parse(reply);
-    if (!m_rules.classic && !m_truncated && followRedirect(head))
-        return;
 
     m_outcome.setStatus(head.status);
     if (m_truncated)
@@ -241,34 +166,10 @@ void CWebSocket::finishReply()
         m_outcome.setKind(CFetchOutcome::Cut);
     else
         m_outcome.setKind(head.status >= 200 && head.status < 300 ? CFetchOutcome::Ok : CFetchOutcome::HttpStatus);
-    m_outcome.setFinalUrl(m_target.toString(QUrl::FullyEncoded));
     m_outcome.setMilliseconds(m_clock.elapsed());
     m_result = std::move(reply);
     m_bytesRetrieved += m_result.size();
     emit dataRetrieved();
-}
-
-// True when the reply sends us on to another page, which is then being fetched or has failed.
-bool CWebSocket::followRedirect(const HttpReplyHead& head)
-{
-    if (!head.isRedirect())
-        return false;
-    // A redirect to nowhere we can go is the page itself, as curl -L takes it.
-    const QUrl next = resolveLocation(m_target, head.location);
-    if (next.isEmpty())
-        return false;
-    m_outcome.setStatus(head.status);
-    if (m_visited.contains(next.toEncoded())) {
-        m_fetching = true; // fail() reports only a fetch under way
-        fail(CFetchOutcome::RedirectLoop);
-    } else if (m_redirects >= redirectLimit) {
-        m_fetching = true;
-        fail(CFetchOutcome::TooManyRedirects);
-    } else {
-        ++m_redirects;
-        connectTo(next);
-    }
-    return true;
 }
 
 void CWebSocket::onError(QAbstractSocket::SocketError error)
@@ -288,11 +189,6 @@ void CWebSocket::onError(QAbstractSocket::SocketError error)
         break;
     case QAbstractSocket::SocketTimeoutError:
         fail(CFetchOutcome::TimedOut);
-        break;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        fail(CFetchOutcome::Tls, m_tlsFailure.isEmpty() ? m_socket->errorString() : m_tlsFailure);
         break;
     default:
         fail(CFetchOutcome::NetworkError, m_socket->errorString());
@@ -315,8 +211,6 @@ void CWebSocket::fail(CFetchOutcome::Kind kind, const QString& detail)
     closeOwnConnection();
     dropPartialReply();
     m_outcome.setKind(kind, detail);
-    if (m_outcome.finalUrl().isEmpty())
-        m_outcome.setFinalUrl(m_target.toString(QUrl::FullyEncoded));
     m_outcome.setMilliseconds(m_clock.elapsed());
     emit dataRetrievalError();
 }
@@ -330,7 +224,7 @@ QByteArray CWebSocket::request() const
 {
     const QString crlf = QStringLiteral("\r\n");
     QString text = QStringLiteral("GET ") + m_path + QStringLiteral(" HTTP/1.0") + crlf;
-    text += QStringLiteral("Host: ") + m_hostLine + crlf;
+    text += QStringLiteral("Host: ") + m_host + crlf;
     text += QStringLiteral("User-Agent: ") + userAgent + crlf;
     // Set-but-empty still sends the line; only an unset field leaves it out.
     if (!m_referrer.isNull())
@@ -353,9 +247,8 @@ void CWebSocket::readAvailable()
     const qsizetype got = qMax<qint64>(m_socket->read(m_buffer.data() + start, available), 0);
     m_received += got;
     m_truncated = m_received >= replyLimit;
-    // The window's rule: a zero byte ends the text of this read, and the bytes behind it are dropped. Today's web
-    // keeps every byte: a page is stored whole, and its size is what the server sent.
-    const qsizetype end = m_rules.classic ? QByteArrayView(m_buffer.constData() + start, got).indexOf('\0') : -1;
+    // The window's rule: a zero byte ends the text of this read, and the bytes behind it are dropped.
+    const qsizetype end = QByteArrayView(m_buffer.constData() + start, got).indexOf('\0');
     m_buffer.truncate(start + (end >= 0 ? end : got));
     if (!m_sized)
         sizeBuffer(start);

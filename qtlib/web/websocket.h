@@ -1,21 +1,16 @@
 #pragma once
 
 #include "qtlib/web/fetchoutcome.h"
-#include "qtlib/web/webrules.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
-#include <QSet>
-#include <QSslError>
 #include <QString>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 
-class QSslSocket;
-struct HttpReplyHead;
+class QTcpSocket;
 
 namespace TXL::QtLib::Web {
 
@@ -23,9 +18,8 @@ namespace TXL::QtLib::Web {
 // every slot live on the thread that created the instance and are driven by its event loop. The thread is
 // started and stopped as the program has always done, but no work runs on it: sockets that never block need
 // no thread of their own.
-// Under the classic rules it fetches http:// pages on the given port and takes the first reply as it comes.
-// Under today's rules (startWebFetch) it also fetches https:// pages, honours a URL's port and follows
-// redirects. Under both, a reply is read up to replyLimit bytes and no further.
+// It fetches http:// pages on the given port, takes the first reply as it comes and reads it up to replyLimit
+// bytes and no further. (The command line fetches today's web through libcurl: CurlPages.)
 class CWebSocket : public QThread
 {
     Q_OBJECT
@@ -33,6 +27,7 @@ class CWebSocket : public QThread
 public:
     // A reply is cut here: one endless page must not take the machine's memory.
     static constexpr qint64 replyLimit = qint64(64) * 1024 * 1024;
+    // Redirects the command line follows for one page; the window follows none.
     static constexpr int redirectLimit = 10;
 
     explicit CWebSocket(QObject* parent = nullptr, int iSocketDescriptor = 0);
@@ -55,20 +50,13 @@ public:
     // The reply as text, one character per byte; kept as those bytes, half the size of the text.
     QString data() const { return QString::fromLatin1(m_result); }
     qint64 bytesRetrieved() const { return m_bytesRetrieved; }
-    // How the last fetch ended; its final URL is set by startWebFetch() fetches only.
+    // How the last fetch ended; its final URL is left for the owner to fill in.
     CFetchOutcome outcome() const { return m_outcome; }
-    // Where the last reply under today's rules came from, after redirects.
-    QUrl lastUrl() const { return m_target; }
-
-    WebRules rules() const { return m_rules; }
-    void setRules(const WebRules& rules) { m_rules = rules; }
 
     // Values above 25000 ms are ignored; values below 0 count as 0, a time-out as soon as the connection is up.
     void setTimeout(int msecs);
     void reset();
     void startFetch();
-    // Fetches the URL under the rules set: http or https, its own port, redirects followed unless classic.
-    void startWebFetch(const QUrl& url);
 
 signals:
     void dataRetrieved();
@@ -80,12 +68,10 @@ protected slots:
     void onDataArrival();
     void onError(QAbstractSocket::SocketError error);
     void onTimeout();
-    void onEncrypted();
-    void onSslErrors(const QList<QSslError>& errors);
 
 protected:
     void run() override;
-    QSslSocket* socket() const { return m_socket; }
+    QTcpSocket* socket() const { return m_socket; }
     QTimer& timer() { return m_timer; }
 
     // startFetch() on another port than the port field's.
@@ -100,12 +86,9 @@ private slots:
 
 private:
     QByteArray request() const;
-    void beginChain();
-    void connectTo(const QUrl& url);
     void readAvailable();
     void sizeBuffer(qsizetype newFrom);
     void finishReply();
-    bool followRedirect(const HttpReplyHead& head);
     void fail(CFetchOutcome::Kind kind, const QString& detail = QString());
     void closeOwnConnection();
     void dropPartialReply();
@@ -118,7 +101,7 @@ private:
     int m_port = 80;
     qint64 m_bytesRetrieved = 0;
     QTimer m_timer;
-    QSslSocket* m_socket = nullptr;
+    QTcpSocket* m_socket = nullptr;
     QByteArray m_result;
     int m_socketDescriptor = 0;
 
@@ -128,20 +111,11 @@ private:
     bool m_connectPending = false;
     int m_connectPort = 80;
 
-    WebRules m_rules;
-    // The connection under way: TLS or not, and the Host line's value.
-    bool m_secure = false;
-    QString m_hostLine;
-    QUrl m_target;
-    // The redirects of one fetch, its clock and how it ended.
-    int m_redirects = 0;
-    QSet<QByteArray> m_visited; // as sent: QUrl can hold one URL two ways that compare unequal
     QElapsedTimer m_clock;
     CFetchOutcome m_outcome;
     qint64 m_received = 0; // bytes of this reply read so far, zero bytes included
     bool m_truncated = false;
     bool m_sized = false; // room for the whole reply taken, or not to be known
-    QString m_tlsFailure;
 };
 
 } // namespace TXL::QtLib::Web

@@ -122,9 +122,9 @@ FakeReply FakeWeb::replyFor(const FakeRequest& request)
                                 body);
     }
     FakeReply reply = FakeHttpServer::replyFor(routed);
-    // The page fetchers send a "Referrer: " line and the link crawler does not: the crawler gets the page at
+    // The page fetchers send a "Referrer:" line and the link crawler does not: the crawler gets the page at
     // once, a fetcher the reply's first line and then silence, so its fetch is still under way at Stop.
-    if (routed.host == slowHost && request.bytes.contains("\r\nReferrer: "))
+    if (routed.host == slowHost && request.bytes.contains("\r\nReferrer:"))
         return FakeReply::keepOpenAfter(reply.parts.value(0).left(17));
     return reply;
 }

@@ -94,6 +94,11 @@ mount --bind "$run/trust" /etc/ssl/certs
 certs_mounted=yes
 export SIEVRA_E2E_CA="$run/ca.crt"
 
+# 80 MB of one proxy line over and over, gzip-compressed to a few hundred kB: served as a page's encoding, it
+# inflates past the page limit.
+{ yes 10.5.0.1:8080 || true; } | head -c $((80 * 1024 * 1024)) | gzip -9 >"$run/inflating.gz"
+export SIEVRA_E2E_NGINX_LOG="$run/access.log"
+
 sed -e "s|@RUN@|$run|g" -e "s|@SITES@|$here/secure-sites|g" "$here/nginx.conf" >"$run/nginx.conf"
 # Killed with this script even when the script itself is killed and cannot clean up.
 setpriv --pdeathsig KILL nginx -p "$run/" -c "$run/nginx.conf" -e "$run/error.log" &

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "harvest/pagefetching.h"
+#include "leech/pagewriter.h"
+#include "leech/weblinkcrawl.h"
+#include "qtlib/web/curlmulti.h"
+#include "qtlib/web/curlpages.h"
+
+#include <QVector>
+
+// The command line's fetching of today's web through libcurl: one multi handle for the whole list, `threads`
+// pages in flight at once, connections kept and shared per host (HTTP/2 where the server speaks it), replies
+// decompressed, redirects followed one hop at a time so a loop is caught; its --depth crawl on the same handle. Each
+// page is stored as the page fetcher of its block of the list would have stored it, so the extraction reads the pages
+// in the same order.
+class WebFetching : public PageFetching
+{
+    Q_OBJECT
+
+public:
+    explicit WebFetching(bool insecure, QObject* parent = nullptr);
+    ~WebFetching() override;
+
+    int prepare(quint32 runStamp) override;
+    void fetch(const QStringList& urls, int threads, int timeoutMs) override;
+    void abort() override;
+    QList<CCrawlResult> results() const override;
+    QList<CCrawlResult> resultsSoFar() const override;
+    void crawl(const QStringList& urls, int depth) override;
+    void stopCrawl() override;
+    bool crawling() const override;
+
+signals:
+    // From the writer's worker: the page of the list's URL `index` is stored, or failed with the reason.
+    void pageWritten(int index, const QString& failure);
+
+private:
+    void startTransfers();
+    void finish(int index, const CFetchOutcome& outcome, QByteArray page);
+    void pageStored(int index, const QString& failure);
+    void reportWhenDone();
+    void endTransfers();
+    QString pageFile(int index) const;
+
+    // One multi handle for the harvest's pages and its link crawl alike.
+    TXL::QtLib::Web::CurlMulti m_multi;
+    TXL::QtLib::Web::CurlPages m_pages;
+    WebLinkCrawl m_crawl;
+    CPageWriter m_writer;
+    quint32 m_runStamp = 0;
+    QStringList m_urls;
+    // The fetcher whose block holds each URL, and the URL's place in that block: its page file's name.
+    QVector<int> m_block;
+    QVector<int> m_page;
+    QVector<CCrawlResult> m_results;
+    QVector<bool> m_done;
+    int m_threads = 1;
+    int m_next = 0;
+    int m_finished = 0;
+    bool m_reported = false; // the list is done and told, or Stop has told it
+};

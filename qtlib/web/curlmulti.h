@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <unordered_map>
+
+class QSocketNotifier;
+
+namespace TXL::QtLib::Web {
+
+// One libcurl multi handle driven by the event loop of the thread that made it: libcurl names the sockets it
+// waits on and the time it waits for; socket notifiers and a timer tell it when either comes. Every transfer
+// of the handle shares its connections, so pages of one host reuse one connection (HTTP/1.1) or share one
+// (HTTP/2). TLS sessions and name lookups are shared too.
+class CurlMulti : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CurlMulti(QObject* parent = nullptr);
+    ~CurlMulti() override;
+    CurlMulti(const CurlMulti&) = delete;
+    CurlMulti& operator=(const CurlMulti&) = delete;
+
+    // Caps the connections open to one host; 0 leaves them uncapped.
+    void setHostConnections(long connections);
+    // The easy handle is given the shared caches and starts on the next turn of the event loop.
+    void add(CURL* easy);
+    // Takes a transfer out, ended or not; no transferDone() for it follows.
+    void remove(CURL* easy);
+
+signals:
+    // A transfer has ended with libcurl's result; it is still in the handle until remove().
+    void transferDone(CURL* easy, int result);
+
+private:
+    struct Watch;
+    static int socketCallback(CURL* easy, curl_socket_t socket, int what, void* self, void* watch);
+    static int timerCallback(CURLM* multi, long milliseconds, void* self);
+    void watch(curl_socket_t socket, int what);
+    void act(curl_socket_t socket, int events);
+    void reportDone();
+
+    CURLM* m_multi = nullptr;
+    CURLSH* m_share = nullptr;
+    QTimer m_timer;
+    std::unordered_map<curl_socket_t, std::unique_ptr<Watch>> m_watches;
+};
+
+} // namespace TXL::QtLib::Web

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "qtlib/web/curlmulti.h"
+#include "qtlib/web/fetchoutcome.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
+
+namespace TXL::QtLib::Web {
+
+// Whole pages of today's web over a CurlMulti, each to its end: redirects followed one hop at a time from the
+// Location libcurl resolves (so a loop is caught), the decoded page read up to the size limit, every encoding
+// libcurl decodes asked for, and libcurl's result told as a CFetchOutcome. Several of these may share one
+// multi handle, and so its connections.
+class CurlPages : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CurlPages(CurlMulti& multi, QObject* parent = nullptr);
+    ~CurlPages() override;
+
+    // Certificates that fail verification are accepted (--insecure).
+    void setInsecure(bool insecure) { m_insecure = insecure; }
+    // For each hop, from the start of its request to its last byte; 0 and less fail a page at once.
+    void setTimeout(int msecs) { m_timeout = qMax(msecs, 1); }
+    int running() const { return int(m_running.size()); }
+    // Starts fetching the URL; `ticket` comes back with its page.
+    void fetch(const QUrl& url, int ticket);
+    // Ends every fetch under way; none of them reports.
+    void cancelAll();
+
+signals:
+    // The page (empty where none came), as far as it came, and how its fetch ended.
+    void pageFetched(int ticket, const CFetchOutcome& outcome, const QByteArray& page);
+
+private:
+    struct Transfer;
+
+    void request(Transfer& transfer, const QUrl& url);
+    void transferDone(CURL* easy, int result);
+    bool followRedirect(Transfer& transfer);
+    CFetchOutcome outcomeOf(const Transfer& transfer, int result) const;
+
+    CurlMulti& m_multi;
+    bool m_insecure = false;
+    int m_timeout = 1;
+    std::vector<std::unique_ptr<Transfer>> m_running;
+};
+
+} // namespace TXL::QtLib::Web
