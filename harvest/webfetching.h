@@ -29,6 +29,10 @@ public:
     void crawl(const QStringList& urls, int depth) override;
     void stopCrawl() override;
     bool crawling() const override;
+    MemoryPages* memoryPages() override { return &m_memory; }
+
+    // The pages a harvest keeps in memory before it writes them to the run folder: 256 MB, reduced.
+    static constexpr qint64 memoryBudget = qint64(256) * 1024 * 1024;
 
 signals:
     // From the writer's worker: the page of the list's URL `index` is stored, or failed with the reason.
@@ -46,6 +50,7 @@ private:
     TXL::QtLib::Web::CurlMulti m_multi;
     TXL::QtLib::Web::CurlPages m_pages;
     WebLinkCrawl m_crawl;
+    MemoryPages m_memory{memoryBudget};
     CPageWriter m_writer;
     quint32 m_runStamp = 0;
     QStringList m_urls;
