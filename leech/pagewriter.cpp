@@ -1,8 +1,8 @@
 #include "leech/pagewriter.h"
 
 #include "leech/pairreader.h"
-#include "util/memorypages.h"
 #include "util/externalhosts.h"
+#include "util/memorypages.h"
 
 #include <QDir>
 #include <QFile>
