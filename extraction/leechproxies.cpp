@@ -8,6 +8,8 @@
 #include "settings/userfolders.h"
 #include "util/outputlists.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -46,6 +48,28 @@ bool scanWholeProxies(const QByteArray& page, const PageScanner::Sink& sink)
         at += length;
     }
     return true;
+}
+
+// The pages of one extraction in the order they are read, whether on disk or in memory: by name, as the run
+// folder lists them.
+struct ReadPage
+{
+    QString name;
+    QString path; // empty for a page in memory
+    QByteArray text;
+};
+
+QList<ReadPage> pagesInOrder(const QStringList& paths, const QList<MemoryPages::Page>& kept)
+{
+    QList<ReadPage> pages;
+    for (const QString& path : paths)
+        pages.append({QFileInfo(path).fileName(), path, QByteArray()});
+    for (const MemoryPages::Page& page : kept)
+        pages.append({page.name, QString(), page.text});
+    std::stable_sort(pages.begin(), pages.end(), [](const ReadPage& a, const ReadPage& b) {
+        return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
+    });
+    return pages;
 }
 
 } // namespace
@@ -118,6 +142,12 @@ void CLeechProxies::run()
     if (listing.isEmpty())
         return; // no page folder at all
     ClaimedPages pages(pageFolder, listing);
+    const QList<MemoryPages::Page> kept = m_memory ? m_memory->takeAll() : QList<MemoryPages::Page>();
+    const auto giveBack = [&] {
+        pages.giveBack();
+        if (m_memory)
+            m_memory->giveBack(kept);
+    };
 
     // The start time names the file, in whole seconds. A list of this run stamp started in the same second has
     // that name already, here or in another program: the run then takes the next second.
@@ -131,13 +161,13 @@ void CLeechProxies::run()
     if (opened)
         m_outputState.store(Writing);
 
-    const int lineCount = writeProxies(pages.paths());
+    const int lineCount = writeProxies(pages.paths(), kept);
     const bool complete = finishOutput();
 
     if (!opened || (lineCount > 0 && !complete)) {
         // A cut file is no list: it goes, and every page stays to be read again by the next Start.
         QFile::remove(m_outputPath);
-        pages.giveBack();
+        giveBack();
         // The notice first: the window shows the reason on top of it, so the reason is read first.
         if (!opened)
             emit noProxyResults();
@@ -153,7 +183,7 @@ void CLeechProxies::run()
     if (lineCount == 0) {
         // The pages stay for the next run of this program run.
         QFile::remove(m_outputPath);
-        pages.giveBack();
+        giveBack();
         emit noProxyResults();
         return;
     }
@@ -167,7 +197,7 @@ void CLeechProxies::run()
     emit outputWritten(finalPath);
 }
 
-int CLeechProxies::writeProxies(const QStringList& pagePaths)
+int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<MemoryPages::Page>& kept)
 {
     // Taken once, when the run was started: a template changed during the run applies to the next one.
     const LineTemplate lineTemplate(m_format);
@@ -194,19 +224,19 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths)
     };
     m_linesPerPage.clear();
     m_proxiesPerPage.clear();
-    for (const QString& path : pagePaths) {
+    for (const ReadPage& source : pagesInOrder(pagePaths, kept)) {
         if (!outputWritable())
             break;
         if (keep)
-            m_proxiesPerPage.append({QFileInfo(path).fileName(), {}});
-        QByteArray page = readPage(path);
+            m_proxiesPerPage.append({source.name, {}});
+        QByteArray page = source.path.isEmpty() ? source.text : readPage(source.path);
         const int before = lineCount;
         if (whole)
             scanWholeProxies(page, writeLine);
         else
             scanner.scan(page, writeLine);
         if (lineCount > before)
-            m_linesPerPage.insert(QFileInfo(path).fileName(), lineCount - before);
+            m_linesPerPage.insert(source.name, lineCount - before);
     }
     return lineCount;
 }

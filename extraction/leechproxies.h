@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include "util/memorypages.h"
+
 #include <atomic>
 
 class CConfig;
@@ -47,6 +49,8 @@ public:
     // it (1.2.3.4:80 leaves 1.2.3.4:8080 be). Off, the window's: every copy of the text goes, wherever it stands.
     void setWholeProxyCopies(bool whole) { m_wholeProxyCopies = whole; }
     QList<PageProxies> proxiesPerPage();
+    // Pages kept in memory are read with those of the run folder, in name order; set before a run starts.
+    void setMemoryPages(MemoryPages* memory) { m_memory = memory; }
 
 signals:
     void signifyNewProxy();
@@ -67,7 +71,7 @@ private:
     enum OutputState { Closed, Writing, StopRequested };
 
     bool outputWritable() const;
-    int writeProxies(const QStringList& pagePaths);
+    int writeProxies(const QStringList& pagePaths, const QList<MemoryPages::Page>& kept);
     bool finishOutput();
 
     unsigned long m_runStamp = 0;
@@ -80,6 +84,7 @@ private:
     std::atomic<bool> m_keepProxies{false};
     std::atomic<bool> m_wholeProxyCopies{false};
     QList<PageProxies> m_proxiesPerPage;
+    MemoryPages* m_memory = nullptr;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
     // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a

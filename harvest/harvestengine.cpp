@@ -21,6 +21,7 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent, std::unique_ptr
     if (!m_fetching)
         m_fetching = std::make_unique<ClassicFetching>([this] { return m_threads; });
     m_runFolderFailures = m_fetching->prepare(m_runStamp);
+    m_extraction.setMemoryPages(m_fetching->memoryPages());
     connect(m_fetching.get(), &PageFetching::reported, this, &CHarvestEngine::fetcherReported);
     connect(m_fetching.get(), &PageFetching::allReported, this, &CHarvestEngine::allPagesIn);
     connect(m_fetching.get(), &PageFetching::pageNotStored, this, [this](const QString& path, const QString& reason) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "leech/leechsocket.h"
+#include "util/memorypages.h"
 
 #include <QList>
 #include <QObject>
@@ -32,6 +33,8 @@ public:
     virtual void crawl(const QStringList& urls, int depth) = 0;
     virtual void stopCrawl() = 0;
     virtual bool crawling() const = 0;
+    // Where pages are kept in memory instead of the run folder, for the extraction to read; none by default.
+    virtual MemoryPages* memoryPages() { return nullptr; }
 
 signals:
     // One URL of the list is done, fetched or not.

@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFileInfo>
 
-WebFetching::WebFetching(bool insecure, QObject* parent) : PageFetching(parent), m_pages(m_multi), m_crawl(m_multi)
+WebFetching::WebFetching(bool insecure, qint64 memoryBudget, QObject* parent)
+    : PageFetching(parent), m_pages(m_multi), m_crawl(m_multi), m_memory(memoryBudget)
 {
     m_pages.setInsecure(insecure);
+    m_writer.setMemory(&m_memory);
     m_crawl.setInsecure(insecure);
     connect(&m_pages, &TXL::QtLib::Web::CurlPages::pageFetched, this, &WebFetching::finish);
     connect(&m_crawl, &WebLinkCrawl::newLeechUrl, this, &PageFetching::linkFound);

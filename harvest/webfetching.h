@@ -18,7 +18,10 @@ class WebFetching : public PageFetching
     Q_OBJECT
 
 public:
-    explicit WebFetching(bool insecure, QObject* parent = nullptr);
+    // The pages a harvest keeps in memory before it writes them to the run folder: 256 MB, reduced.
+    static constexpr qint64 defaultMemoryBudget = qint64(256) * 1024 * 1024;
+
+    explicit WebFetching(bool insecure, qint64 memoryBudget = defaultMemoryBudget, QObject* parent = nullptr);
     ~WebFetching() override;
 
     int prepare(quint32 runStamp) override;
@@ -29,6 +32,7 @@ public:
     void crawl(const QStringList& urls, int depth) override;
     void stopCrawl() override;
     bool crawling() const override;
+    MemoryPages* memoryPages() override { return &m_memory; }
 
 signals:
     // From the writer's worker: the page of the list's URL `index` is stored, or failed with the reason.
@@ -46,6 +50,7 @@ private:
     TXL::QtLib::Web::CurlMulti m_multi;
     TXL::QtLib::Web::CurlPages m_pages;
     WebLinkCrawl m_crawl;
+    MemoryPages m_memory;
     CPageWriter m_writer;
     quint32 m_runStamp = 0;
     QStringList m_urls;

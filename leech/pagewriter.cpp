@@ -2,6 +2,7 @@
 
 #include "leech/pairreader.h"
 #include "util/externalhosts.h"
+#include "util/memorypages.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +90,10 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
-    storePage(page.path, page.reply, page.host, &failure, page.reading);
+    const bool kept = m_memory && !page.reply.isEmpty() &&
+                      m_memory->put(QFileInfo(page.path).fileName(), readablePage(page.reply, page.host, page.reading));
+    if (!kept)
+        storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
     page.reply = QByteArray();
     const std::lock_guard<std::mutex> lock(m_mutex);
@@ -117,6 +121,14 @@ QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)
     const QByteArray text = rewritten(reply, host);
     QByteArray page(text.size(), Qt::Uninitialized);
     reduce(text.constData(), text.size(), page.data());
+    return page;
+}
+
+QByteArray CPageWriter::readablePage(const QByteArray& reply, const QString& host, PageReading reading)
+{
+    QByteArray page = pageText(reply, host);
+    if (reading.pairs)
+        page += '\n' + PairReader::read(reply, reading.cut);
     return page;
 }
 

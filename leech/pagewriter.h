@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class MemoryPages;
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -35,12 +37,16 @@ public:
                PageReading reading = {});
     int pending() const;
     void waitForDone();
+    // Pages are kept there, under their file names, while they fit in its budget; only the others are written.
+    void setMemory(MemoryPages* memory) { m_memory = memory; }
 
     // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
     // could be half of one, and go.
     static void dropCutAddressRun(QByteArray& reply);
     // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
     static QByteArray pageText(const QByteArray& reply, const QString& host);
+    // The page as the extraction reads it: pageText(), and with `reading.pairs` the pairs behind it.
+    static QByteArray readablePage(const QByteArray& reply, const QString& host, PageReading reading);
     // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is
     // written then) or the page could not be stored, with the reason in `failure`. The page is written under
     // a hidden name and only then given its own, so nobody ever reads half a page.
@@ -65,4 +71,5 @@ private:
     std::condition_variable m_done;
     std::deque<Page> m_waiting;
     int m_pending = 0;
+    MemoryPages* m_memory = nullptr;
 };

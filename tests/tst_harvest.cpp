@@ -1,6 +1,7 @@
 // The harvest engine against a scripted server on loopback: which pages it fetches, under which names it stores
 // them, and what the extraction and the report make of them.
 #include "harvest/harvestengine.h"
+#include "harvest/webfetching.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/loopback.h"
@@ -47,6 +48,7 @@ private slots:
         QTest::addColumn<int>("depth");           // 0: a Single Crawl
         QTest::addColumn<QStringList>("lines");   // of the output file, in order
         QTest::addColumn<QStringList>("sources"); // of the report: url, page file, lines
+        QTest::addColumn<qint64>("memory");       // the command line's fetching with this budget; -1 the window's
 
         const QString a = u"http://www.alpha.com/a.html"_s;
         const QString b = u"http://www.alpha.com/b.html"_s;
@@ -56,16 +58,27 @@ private slots:
         QTest::newRow("one fetcher, several pages, a large one last")
             << QStringList{a, none, b, big} << 1 << 0
             << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999"}
-            << QStringList{a + " 0-0.dat 2", none + " 0-1.dat 0", b + " 0-2.dat 1", big + " 0-3.dat 1"};
+            << QStringList{a + " 0-0.dat 2", none + " 0-1.dat 0", b + " 0-2.dat 1", big + " 0-3.dat 1"} << qint64(-1);
+        const QStringList twoBlocks = {a + " 0-0.dat 2", b + " 0-1.dat 1", none + " 1-0.dat 0", big + " 1-1.dat 1",
+                                       index + " 1-2.dat 1"};
+        const QStringList twoBlocksLines = {"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999",
+                                            "10.0.2.1:81"};
         QTest::newRow("two fetchers, a block each")
-            << QStringList{a, b, none, big, index} << 2 << 0
-            << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999", "10.0.2.1:81"}
-            << QStringList{a + " 0-0.dat 2", b + " 0-1.dat 1", none + " 1-0.dat 0", big + " 1-1.dat 1",
-                           index + " 1-2.dat 1"};
+            << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(-1);
+        // The command line's pages have the names and the order of the window's, in memory or on disk.
+        QTest::newRow("command line, every page in memory")
+            << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << (qint64(1) << 30);
+        QTest::newRow("command line, past the budget on disk")
+            << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(200);
         // A page only a link leads to is harvested as well.
         QTest::newRow("link followed") << QStringList{index} << 1 << 1
                                        << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
-                                       << QStringList{index + " 0-0.dat 1", "www.alpha.com/a.html 0-1.dat 2"};
+                                       << QStringList{index + " 0-0.dat 1", "www.alpha.com/a.html 0-1.dat 2"}
+                                       << qint64(-1);
+        // Found links are whole URLs on the command line.
+        QTest::newRow("command line, link followed")
+            << QStringList{index} << 1 << 1 << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
+            << QStringList{index + " 0-0.dat 1", a + " 0-1.dat 2"} << (qint64(1) << 30);
     }
 
     void harvest()
@@ -75,6 +88,7 @@ private slots:
         QFETCH(int, depth);
         QFETCH(QStringList, lines);
         QFETCH(QStringList, sources);
+        QFETCH(qint64, memory);
 
         m_server->setReply(u"www.alpha.com"_s, u"/a.html"_s, FakeReply::whole(proxyPage("10.0.0.1:80 10.0.0.2:8080")));
         m_server->setReply(u"www.alpha.com"_s, u"/b.html"_s, FakeReply::whole(proxyPage("<td>10.0.1.1:3128</td>")));
@@ -85,7 +99,8 @@ private slots:
         m_server->setReply(u"www.beta.org"_s, u"/index.html"_s,
                            FakeReply::whole(proxyPage("10.0.2.1:81 <a href=\"http://www.alpha.com/a.html\">1</a>")));
         m_config->setDepth(depth);
-        CHarvestEngine engine(m_config.get());
+        CHarvestEngine engine(m_config.get(), nullptr,
+                              memory < 0 ? nullptr : std::make_unique<WebFetching>(false, memory));
         engine.setUrls(urls);
         engine.setThreads(threads);
         QSignalSpy finished(&engine, &CHarvestEngine::extractionFinished);

@@ -148,12 +148,12 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     }
-    // Tests that serve named sites from loopback; the request keeps the real host name.
+    // Tests that serve named sites from loopback; the request keeps the real host name and port.
     const QString connectHost = HttpPort::connectHost(url.host());
-    if (connectHost != url.host()) {
-        curl_slist* connectTo = curl_slist_append(nullptr, QByteArray("::" + connectHost.toLatin1() + ':').constData());
+    if (connectHost != url.host() || HttpPort::port() != 80) {
+        const QByteArray target = "::" + connectHost.toLatin1() + ':' + QByteArray::number(HttpPort::port());
+        curl_slist* connectTo = curl_slist_append(nullptr, target.constData());
         curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
-        // libcurl copies the entries when the transfer starts; the list is freed with the next hop's.
         curl_slist_free_all(std::exchange(transfer.connectTo, connectTo));
     }
     m_multi.add(easy);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <mutex>
+
+// Pages kept in memory rather than in the page store, under the names their files would have, up to a budget of
+// bytes; a page past the budget is refused and goes to the disk as before. Filled by the page writers' workers,
+// emptied by the extraction thread: a harvest of many small pages would otherwise spend most of its time making,
+// renaming and removing files.
+class MemoryPages
+{
+public:
+    struct Page
+    {
+        QString name;
+        QByteArray text;
+    };
+
+    explicit MemoryPages(qint64 budget) : m_budget(budget) {}
+
+    // False, and nothing kept, when the page does not fit in what is left of the budget.
+    bool put(const QString& name, const QByteArray& text);
+    // Every page kept, by name; the store is empty after.
+    QList<Page> takeAll();
+    // Pages taken and not used up go back, for the next extraction.
+    void giveBack(const QList<Page>& pages);
+
+private:
+    mutable std::mutex m_mutex;
+    QMap<QString, QByteArray> m_pages;
+    qint64 m_bytes = 0;
+    const qint64 m_budget;
+};
