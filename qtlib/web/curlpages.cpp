@@ -69,7 +69,7 @@ struct CurlPages::Transfer
     static size_t receive(char* data, size_t size, size_t count, void* self)
     {
         auto* transfer = static_cast<Transfer*>(self);
-        const qint64 bytes = qint64(size * count);
+        const qint64 bytes = qint64(size) * qint64(count);
         const qint64 room = CWebSocket::replyLimit - transfer->page.size();
         if (transfer->page.isEmpty()) {
             // Room for the whole page at once where its length is known; a compressed length is only a start.
