@@ -139,6 +139,8 @@ bool GeoLookup::open(const QString& path, QString* failure)
 void GeoLookup::openFromFolders(const QStringList& folders)
 {
     for (const QString& folder : folders) {
+        if (m_country && m_network)
+            return;
         const QDir dir(folder);
         const QStringList names = dir.entryList(usualNames(), QDir::Files | QDir::Readable, QDir::Name);
         for (const QString& name : names) {
