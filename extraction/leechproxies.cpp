@@ -13,9 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <string_view>
 #include <unistd.h>
-#include <unordered_set>
 
 namespace {
 
@@ -28,26 +26,6 @@ QByteArray readPage(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
-}
-
-// Each proxy text of the page once, in the order they stand: a written proxy takes only its own copies with it.
-bool scanWholeProxies(const QByteArray& page, const PageScanner::Sink& sink)
-{
-    std::unordered_set<std::string_view> written;
-    const char* data = page.constData();
-    const qsizetype size = page.size();
-    for (qsizetype at = 0; at < size;) {
-        int colon = 0;
-        const int length = ProxyText::isDigit(data[at]) ? ProxyText::matchAt(data, at, size, &colon) : 0;
-        if (length == 0) {
-            ++at;
-            continue;
-        }
-        if (written.insert(std::string_view(data + at, size_t(length))).second && !sink(data + at, length, colon))
-            return false;
-        at += length;
-    }
-    return true;
 }
 
 // The pages of one extraction in the order they are read, whether on disk or in memory: by name, as the run
@@ -232,7 +210,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         QByteArray page = source.path.isEmpty() ? source.text : readPage(source.path);
         const int before = lineCount;
         if (whole)
-            scanWholeProxies(page, writeLine);
+            PageScanner::scanWholeProxies(page, writeLine);
         else
             scanner.scan(page, writeLine);
         if (lineCount > before)

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <queue>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 using namespace ProxyText;
@@ -198,4 +200,23 @@ bool PageScanner::scanLongToken(char* text, qsizetype size, const Sink& sink)
         token.removeEvery(piece, length, changed);
         position = resume >= 0 ? resume : token.next(-1);
     }
+}
+
+bool PageScanner::scanWholeProxies(const QByteArray& page, const Sink& sink)
+{
+    std::unordered_set<std::string_view> written;
+    const char* data = page.constData();
+    const qsizetype size = page.size();
+    for (qsizetype at = 0; at < size;) {
+        int colon = 0;
+        const int length = ProxyText::isDigit(data[at]) ? ProxyText::matchAt(data, at, size, &colon) : 0;
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        if (written.insert(std::string_view(data + at, size_t(length))).second && !sink(data + at, length, colon))
+            return false;
+        at += length;
+    }
+    return true;
 }

@@ -37,6 +37,9 @@ public:
 
     // Scans one page in place (its content is used up); false when the sink ended the scan.
     bool scan(QByteArray& page, const Sink& sink);
+    // The command line's rule: each proxy text of the page once, in the order they stand; a written proxy takes
+    // only its own copies with it, so nothing is joined anew.
+    static bool scanWholeProxies(const QByteArray& page, const Sink& sink);
 
 private:
     qsizetype catchUp(char* token, qsizetype size);

@@ -1,5 +1,6 @@
 #include "leech/pagewriter.h"
 
+#include "extraction/pagescanner.h"
 #include "leech/pairreader.h"
 #include "util/externalhosts.h"
 #include "util/memorypages.h"
@@ -90,8 +91,9 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
-    const bool kept = m_memory && !page.reply.isEmpty() &&
-                      m_memory->put(QFileInfo(page.path).fileName(), readablePage(page.reply, page.host, page.reading));
+    const bool kept =
+        m_memory && !page.reply.isEmpty() &&
+        m_memory->put(QFileInfo(page.path).fileName(), proxyTexts(readablePage(page.reply, page.host, page.reading)));
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
@@ -130,6 +132,16 @@ QByteArray CPageWriter::readablePage(const QByteArray& reply, const QString& hos
     if (reading.pairs)
         page += '\n' + PairReader::read(reply, reading.cut);
     return page;
+}
+
+QByteArray CPageWriter::proxyTexts(const QByteArray& page)
+{
+    QByteArray texts;
+    PageScanner::scanWholeProxies(page, [&texts](const char* text, int length, int) {
+        texts.append(text, length).append('\n');
+        return true;
+    });
+    return texts;
 }
 
 bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure,

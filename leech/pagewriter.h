@@ -38,6 +38,8 @@ public:
     int pending() const;
     void waitForDone();
     // Pages are kept there, under their file names, while they fit in its budget; only the others are written.
+    // A page kept holds its proxy texts alone, each once, in page order (proxyTexts): all that an extraction that
+    // removes copies by whole proxy reads of it, as the command line's does, in a tenth of the room.
     void setMemory(MemoryPages* memory) { m_memory = memory; }
 
     // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
@@ -47,6 +49,8 @@ public:
     static QByteArray pageText(const QByteArray& reply, const QString& host);
     // The page as the extraction reads it: pageText(), and with `reading.pairs` the pairs behind it.
     static QByteArray readablePage(const QByteArray& reply, const QString& host, PageReading reading);
+    // The proxy texts of a readable page, each once, a line each, in the order they stand.
+    static QByteArray proxyTexts(const QByteArray& page);
     // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is
     // written then) or the page could not be stored, with the reason in `failure`. The page is written under
     // a hidden name and only then given its own, so nobody ever reads half a page.

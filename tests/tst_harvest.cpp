@@ -69,7 +69,7 @@ private slots:
         QTest::newRow("command line, every page in memory")
             << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << (qint64(1) << 30);
         QTest::newRow("command line, past the budget on disk")
-            << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(200);
+            << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(20);
         // A page only a link leads to is harvested as well.
         QTest::newRow("link followed") << QStringList{index} << 1 << 1
                                        << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}

@@ -1,6 +1,7 @@
 // The small pieces under everything: which list lines are web URLs, the names of output lists, and how a list
 // takes its name in a folder that other runs write to.
 #include "tests/support/testkit.h"
+#include "util/memorypages.h"
 #include "util/outputfilename.h"
 #include "util/outputlists.h"
 #include "util/weburl.h"
@@ -156,6 +157,40 @@ private slots:
         QString failure;
         QVERIFY(!OutputLists::create(&file, u"/nonexistent/output"_s, 1, &name, &failure));
         QCOMPARE(failure, u"No such file or directory"_s);
+    }
+
+    // Pages kept while they fit the budget, a page of the same name counted once; pages given back do not replace
+    // a newer one of their name.
+    void memoryPages_data()
+    {
+        QTest::addColumn<QStringList>("puts"); // name=size
+        QTest::addColumn<QString>("kept");     // put()'s answers, one letter a page
+        QTest::newRow("fits exactly") << QStringList{"a=40", "b=60"} << u"yy"_s;
+        QTest::newRow("one byte over") << QStringList{"a=40", "b=61", "c=60"} << u"yny"_s;
+        QTest::newRow("a page replaced counts once") << QStringList{"a=90", "a=100", "b=1"} << u"yyn"_s;
+        QTest::newRow("a page larger than the budget") << QStringList{"a=101"} << u"n"_s;
+    }
+
+    void memoryPages()
+    {
+        QFETCH(QStringList, puts);
+        QFETCH(QString, kept);
+        MemoryPages pages(100);
+        QString answers;
+        for (const QString& put : puts)
+            answers += pages.put(put.section(u'=', 0, 0), QByteArray(put.section(u'=', 1).toInt(), 'x')) ? u'y' : u'n';
+        QCOMPARE(answers, kept);
+
+        const QList<MemoryPages::Page> taken = pages.takeAll();
+        QVERIFY(pages.takeAll().isEmpty());
+        // The whole budget is free again; what is given back counts against it, and a newer page keeps its place.
+        QVERIFY(pages.put(u"a"_s, "newer"));
+        pages.giveBack(taken);
+        QHash<QString, QByteArray> after;
+        for (const MemoryPages::Page& page : pages.takeAll())
+            after.insert(page.name, page.text);
+        QCOMPARE(after.value(u"a"_s), QByteArray("newer"));
+        QCOMPARE(after.size(), taken.size() + (taken.isEmpty() ? 1 : 0));
     }
 };
 

@@ -24,6 +24,8 @@ struct CurlMulti::Watch
 
 namespace {
 
+constexpr long idleConnections = 1000;
+
 // libcurl wants its global set-up before any handle and before other threads run; the first multi handle of the
 // program does it, on the main thread, and it stays for the program's life.
 void initialiseOnce()
@@ -45,6 +47,9 @@ CurlMulti::CurlMulti(QObject* parent) : QObject(parent)
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::timerCallback);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    // libcurl keeps four idle connections for each transfer under way; a list that cycles through more hosts than
+    // that would close every connection before its host came round again.
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, idleConnections);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }

@@ -128,7 +128,6 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
     transfer.error[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::receive);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headLine);
@@ -161,12 +160,12 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
 
 void CurlPages::transferDone(CURL* easy, int result)
 {
-    Transfer* done = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_PRIVATE, &done);
-    // Another user of the multi handle may own it.
-    const auto at = std::find_if(m_running.begin(), m_running.end(), [done](const auto& t) { return t.get() == done; });
+    // Another user of the multi handle may own it, and may have freed it already when its own report of it came
+    // first: the handle is only compared, never read, until it is known to be ours.
+    const auto at = std::find_if(m_running.begin(), m_running.end(), [easy](const auto& t) { return t->easy == easy; });
     if (at == m_running.end())
         return;
+    Transfer* done = at->get();
     m_multi.remove(easy);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &done->status);
     if (result == CURLE_OK && done->headEnded && followRedirect(*done))

@@ -1,7 +1,5 @@
 #include "qtlib/web/httpreply.h"
 
-#include "util/weburl.h"
-
 #include <QList>
 
 namespace {
@@ -57,9 +55,7 @@ HttpReplyHead HttpReplyHead::parse(const QByteArray& reply)
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         // The first of repeated fields counts, as most clients take it.
-        if (name == "location" && head.location.isEmpty()) {
-            head.location = value;
-        } else if (name == "content-length" && head.contentLength < 0) {
+        if (name == "content-length" && head.contentLength < 0) {
             bool ok = false;
             const qint64 length = value.toLongLong(&ok);
             head.contentLength = ok && length >= 0 ? length : -1;
@@ -68,27 +64,9 @@ HttpReplyHead HttpReplyHead::parse(const QByteArray& reply)
     return head;
 }
 
-bool HttpReplyHead::isRedirect() const
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
 bool HttpReplyHead::isCut(qsizetype replySize) const
 {
     if (!complete)
         return true;
     return contentLength >= 0 && replySize - bodyStart < contentLength;
-}
-
-QUrl resolveLocation(const QUrl& from, const QByteArray& location)
-{
-    if (location.isEmpty())
-        return QUrl();
-    // Servers send raw bytes; anything beyond ASCII is percent-encoded as a browser would.
-    const QUrl relative = QUrl::fromEncoded(location.trimmed(), QUrl::TolerantMode);
-    if (!relative.isValid())
-        return QUrl();
-    QUrl target = from.resolved(relative);
-    target.setFragment(QString());
-    return WebUrl::isFetchable(target) ? target : QUrl();
 }

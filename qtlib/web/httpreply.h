@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QUrl>
 
 // What the head of one HTTP reply says, as far as fetching pages needs it.
 struct HttpReplyHead
 {
     bool complete = false;     // the empty line that ends the head has come
     int status = 0;            // 0 when the first line is no HTTP status line
-    QByteArray location;       // the Location value, blanks around it taken off
     qint64 contentLength = -1; // -1 when not given or not a number
     qsizetype bodyStart = 0;   // where the body starts, when complete
 
@@ -17,11 +15,6 @@ struct HttpReplyHead
     // `bodyStart`.
     static qsizetype headEnd(const QByteArray& reply, qsizetype from, qsizetype* bodyStart);
 
-    bool isRedirect() const;
     // The reply ended before what its head promised: a head cut off, or a body shorter than Content-Length.
     bool isCut(qsizetype replySize) const;
 };
-
-// The URL a redirect leads to: the Location value resolved against the URL that gave it, as a browser does.
-// An empty URL when it leads nowhere we fetch: no http:// or https:// scheme, no host, or an unusable text.
-QUrl resolveLocation(const QUrl& from, const QByteArray& location);
