@@ -69,7 +69,8 @@ struct CurlPages::Transfer
     static size_t receive(char* data, size_t size, size_t count, void* self)
     {
         auto* transfer = static_cast<Transfer*>(self);
-        const qint64 bytes = qint64(size) * qint64(count);
+        const size_t given = size * count; // libcurl hands at most CURL_MAX_WRITE_SIZE at a time
+        const auto bytes = static_cast<qint64>(given);
         const qint64 room = CWebSocket::replyLimit - transfer->page.size();
         if (transfer->page.isEmpty()) {
             // Room for the whole page at once where its length is known; a compressed length is only a start.
@@ -80,7 +81,7 @@ struct CurlPages::Transfer
         }
         transfer->page.append(data, qsizetype(qMin(bytes, room)));
         if (bytes <= room)
-            return size_t(bytes);
+            return given;
         transfer->truncated = true;
         return 0;
     }
