@@ -50,6 +50,21 @@ QList<ReadPage> pagesInOrder(const QStringList& paths, const QList<MemoryPages::
     return pages;
 }
 
+// A page kept in memory is its proxy texts already, each once, a line each, in page order: written as they stand.
+bool writeKeptProxies(const QByteArray& texts, const PageScanner::Sink& sink)
+{
+    for (qsizetype at = 0; at < texts.size();) {
+        qsizetype end = texts.indexOf('\n', at);
+        if (end < 0)
+            end = texts.size();
+        const QByteArrayView proxy(texts.constData() + at, end - at);
+        if (!proxy.isEmpty() && !sink(proxy.data(), int(proxy.size()), int(proxy.indexOf(':'))))
+            return false;
+        at = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 CLeechProxies::CLeechProxies(QObject* parent) : QThread(parent) {}
@@ -207,12 +222,16 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
             break;
         if (keep)
             m_proxiesPerPage.append({source.name, {}});
-        QByteArray page = source.path.isEmpty() ? source.text : readPage(source.path);
         const int before = lineCount;
-        if (whole)
-            PageScanner::scanWholeProxies(page, writeLine);
-        else
-            scanner.scan(page, writeLine);
+        if (source.path.isEmpty()) {
+            writeKeptProxies(source.text, writeLine);
+        } else {
+            QByteArray page = readPage(source.path);
+            if (whole)
+                PageScanner::scanWholeProxies(page, writeLine);
+            else
+                scanner.scan(page, writeLine);
+        }
         if (lineCount > before)
             m_linesPerPage.insert(source.name, lineCount - before);
     }

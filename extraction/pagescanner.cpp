@@ -205,6 +205,7 @@ bool PageScanner::scanLongToken(char* text, qsizetype size, const Sink& sink)
 bool PageScanner::scanWholeProxies(const QByteArray& page, const Sink& sink)
 {
     std::unordered_set<std::string_view> written;
+    written.reserve(size_t(page.size() / 64)); // a proxy-list row holds one in about 130 bytes
     const char* data = page.constData();
     const qsizetype size = page.size();
     for (qsizetype at = 0; at < size;) {
