@@ -42,7 +42,17 @@ struct GeoLookup::Database
         return false;
     }
 
-    QString type() const { return QString::fromUtf8(mmdb.metadata.database_type); }
+    // The file's own name for its kind; a corrupt file may put anything there, and it goes into a one-line message.
+    QString type() const
+    {
+        QString text = QString::fromUtf8(mmdb.metadata.database_type);
+        for (QChar& c : text) {
+            if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+                c.category() == QChar::Separator_Paragraph)
+                c = QLatin1Char('?');
+        }
+        return text;
+    }
 };
 
 namespace {
