@@ -25,8 +25,9 @@ QString asnText(quint32 asn)
 
 QByteArray text(const std::vector<ProxyRecord>& records, bool withSources)
 {
-    QString text = QStringLiteral("address\tport\toutcome\tprotocols\tms\tanonymity\tseen address\tcountry\tasn\t"
-                                  "organization\texit country\texit asn\texit organization");
+    QString text =
+        QStringLiteral("address\tport\toutcome\tprotocols\tms\tanonymity\tseen address\tcountry\tasn\t"
+                       "organization\texit country\texit asn\texit organization\tstated scheme\tuser\tpassword");
     text += withSources ? QStringLiteral("\tsources\n") : QStringLiteral("\n");
     for (const ProxyRecord& record : records) {
         const CheckResult& result = record.result;
@@ -42,7 +43,10 @@ QByteArray text(const std::vector<ProxyRecord>& records, bool withSources)
                               cell(record.place.organization),
                               record.exit.country,
                               asnText(record.exit.asn),
-                              cell(record.exit.organization)};
+                              cell(record.exit.organization),
+                              QString::fromLatin1(record.proxy.statedScheme),
+                              cell(QString::fromUtf8(record.proxy.user)),
+                              cell(QString::fromUtf8(record.proxy.password))};
         if (withSources)
             fields << record.sources.join(QLatin1Char(' '));
         text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');

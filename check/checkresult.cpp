@@ -11,6 +11,10 @@ QString CheckResult::outcomeText(Outcome outcome)
         return QStringLiteral("working");
     case Liar:
         return QStringLiteral("liar");
+    case NeedsCredentials:
+        return QStringLiteral("needs credentials");
+    case CredentialsRefused:
+        return QStringLiteral("credentials refused");
     case Unreachable:
         return QStringLiteral("unreachable");
     case Reset:

@@ -6,7 +6,18 @@
 struct CheckResult
 {
     // Most telling first: when no protocol works, the proxy gets the first of these that any attempt met.
-    enum Outcome { Stopped, Working, Liar, Unreachable, Reset, ProtocolError, TimedOut, Refused };
+    enum Outcome {
+        Stopped,
+        Working,
+        Liar,
+        NeedsCredentials,
+        CredentialsRefused,
+        Unreachable,
+        Reset,
+        ProtocolError,
+        TimedOut,
+        Refused
+    };
     enum Protocol { Http = 1, Connect = 2, Socks5 = 4, Socks4 = 8 };
     enum Anonymity { Unknown, Transparent, Anonymous, Elite };
 
@@ -16,8 +27,9 @@ struct CheckResult
     Anonymity anonymity = Unknown;
     QString seenAddress; // the address the judge's page gave, through the proxy
 
-    // "working", "refused", "timed out", "reset", "liar", "unreachable", "protocol error"; "stopped" when the
-    // check was cut short by a stop.
+    // "working", "refused", "timed out", "reset", "liar", "needs credentials" (it asked for a password the list
+    // did not give), "credentials refused" (it turned down those the list gave), "unreachable", "protocol error";
+    // "stopped" when the check was cut short by a stop.
     static QString outcomeText(Outcome outcome);
     // "http,connect,socks5,socks4", those that worked.
     static QString protocolsText(int protocols);

@@ -32,6 +32,9 @@ Verdict judge(const QByteArray& reply, const QByteArray& marker)
     // A status line still coming is a cut reply; a whole head without a status we can read is no HTTP.
     if (head.status == 0)
         return !head.complete && (reply.startsWith("HTTP/") || QByteArray("HTTP/").startsWith(reply)) ? Cut : NotHttp;
+    // Whatever its body, a proxy's own demand for credentials.
+    if (head.status == 407)
+        return Login;
     if (head.isCut(reply.size()))
         return Cut;
     if (head.status == 200 && reply.indexOf(marker, head.bodyStart) >= 0)

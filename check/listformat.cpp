@@ -41,6 +41,9 @@ std::vector<Field> fieldsOf(const ProxyRecord& record, bool withSources)
         {"exit_country", Field::Text, text(record.exit.country)},
         {"exit_asn", Field::Number, number(record.exit.asn, true)},
         {"exit_organization", Field::Text, text(record.exit.organization)},
+        {"stated_scheme", Field::Text, text(QString::fromLatin1(record.proxy.statedScheme))},
+        {"user", Field::Text, text(QString::fromUtf8(record.proxy.user))},
+        {"password", Field::Text, text(QString::fromUtf8(record.proxy.password))},
     };
     if (withSources)
         fields.push_back({"sources", Field::List, record.sources, ' '});

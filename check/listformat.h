@@ -11,7 +11,7 @@
 // The forms of the list of working proxies a check writes: the line template's text, or records for other
 // programs, JSON (one array of objects) or CSV (RFC 4180 under a header line), with these fields in this order:
 // address, port, protocols, anonymity, first_byte_ms, seen_address, country, asn, organization, exit_country,
-// exit_asn, exit_organization, and sources after a harvest.
+// exit_asn, exit_organization, stated_scheme, user, password, and sources after a harvest.
 namespace ListFormat {
 
 enum Format { Text, Json, Csv };

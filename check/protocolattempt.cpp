@@ -6,6 +6,7 @@
 #include "util/appinfo.h"
 
 #include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <arpa/inet.h>
@@ -29,6 +30,19 @@ QByteArray portBytes(quint16 port)
     return QByteArray(1, char(port >> 8)) + char(port & 0xff);
 }
 
+// RFC 1929 gives each a length byte, and a user name of none is no login.
+bool canSendPassword(const QByteArray& user, const QByteArray& password)
+{
+    return !user.isEmpty() && user.size() <= 255 && password.size() <= 255;
+}
+
+// A SOCKS 4 user id ends at its first null byte.
+QByteArray userId(const QByteArray& user)
+{
+    const qsizetype end = user.indexOf('\0');
+    return end < 0 ? user : user.left(end);
+}
+
 QByteArray ipv4Bytes(quint32 address)
 {
     QByteArray bytes;
@@ -50,14 +64,23 @@ CProtocolAttempt::~CProtocolAttempt()
         ::close(m_connecting);
 }
 
-void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
+void CProtocolAttempt::start()
 {
-    if (m_protocol == Direct) {
-        makeSocket();
-        connect(m_socket, &QTcpSocket::connected, this, &CProtocolAttempt::onConnected);
-        m_socket->connectToHost(m_judge.url.host(), m_judge.port());
+    makeSocket();
+    if (auto* secure = qobject_cast<QSslSocket*>(m_socket)) {
+        connect(secure, &QSslSocket::encrypted, this, &CProtocolAttempt::onConnected);
+        secure->connectToHostEncrypted(m_judge.url.host(), m_judge.port());
         return;
     }
+    connect(m_socket, &QTcpSocket::connected, this, &CProtocolAttempt::onConnected);
+    m_socket->connectToHost(m_judge.url.host(), m_judge.port());
+}
+
+void CProtocolAttempt::start(const ProxyEndpoint& proxy)
+{
+    m_user = proxy.user;
+    m_password = proxy.password;
+    m_credentials = proxy.hasCredentials();
     // Most proxies of a list refuse, so the connection is made here: QTcpSocket spends a second socket and
     // connect on each refusal, a fifth of a big check's time. It takes over once the connection stands.
     m_connecting = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -65,8 +88,8 @@ void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
         return failConnect(errno);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(proxy.toIPv4Address());
+    address.sin_port = htons(proxy.port);
+    address.sin_addr.s_addr = htonl(proxy.address);
     if (::connect(m_connecting, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return takeConnection();
     if (errno != EINPROGRESS)
@@ -86,7 +109,17 @@ void CProtocolAttempt::start(const QHostAddress& proxy, quint16 port)
 
 void CProtocolAttempt::makeSocket()
 {
-    m_socket = new QTcpSocket(this);
+    if (m_judge.isSecure()) {
+        auto* secure = new QSslSocket(this);
+        // Through a tunnel the socket's peer is the proxy; the certificate must name the judge.
+        secure->setPeerVerifyName(m_judge.url.host());
+        if (m_judge.insecure)
+            secure->setPeerVerifyMode(QSslSocket::VerifyNone);
+        connect(secure, &QSslSocket::sslErrors, this, [this] { m_certificateRejected = true; });
+        m_socket = secure;
+    } else {
+        m_socket = new QTcpSocket(this);
+    }
     m_socket->setReadBufferSize(socketBufferSize);
     connect(m_socket, &QTcpSocket::readyRead, this, &CProtocolAttempt::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &CProtocolAttempt::onClosed);
@@ -125,7 +158,8 @@ void CProtocolAttempt::end(CheckResult::Outcome outcome)
     if (!m_running)
         return;
     m_running = false;
-    m_outcome = outcome;
+    // A demand for credentials the list gave is a refusal of them.
+    m_outcome = outcome == CheckResult::NeedsCredentials && m_credentials ? CheckResult::CredentialsRefused : outcome;
     delete m_connectNotifier;
     m_connectNotifier = nullptr;
     if (m_connecting >= 0)
@@ -156,19 +190,21 @@ void CProtocolAttempt::onConnected()
     case Connect: {
         const QByteArray target =
             m_judge.url.host(QUrl::FullyEncoded).toLatin1() + ':' + QByteArray::number(m_judge.port());
-        m_socket->write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n");
+        m_socket->write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n" + authorizationLine() + "\r\n");
         m_stage = Tunnel;
         break;
     }
     case Socks5:
-        // Version 5, one method: no authentication.
-        m_socket->write(QByteArray("\x05\x01\x00", 3));
+        // Version 5 and the methods: no authentication, and user name and password where the list gave them and
+        // they fit the protocol's fields.
+        m_socket->write(canSendPassword(m_user, m_password) && m_credentials ? QByteArray("\x05\x02\x00\x02", 4)
+                                                                             : QByteArray("\x05\x01\x00", 3));
         m_stage = Greeting;
         break;
     case Socks4:
-        // Version 4, CONNECT, port, address, an empty user id.
+        // Version 4, CONNECT, port, address, the user name as the user id (as curl sends it), a null byte.
         m_socket->write(QByteArray("\x04\x01", 2) + portBytes(m_judge.port()) +
-                        ipv4Bytes(m_judge.address.toIPv4Address()) + '\0');
+                        ipv4Bytes(m_judge.address.toIPv4Address()) + userId(m_user) + '\0');
         m_stage = Tunnel;
         break;
     }
@@ -180,8 +216,17 @@ void CProtocolAttempt::sendJudgeRequest(bool absolute)
 {
     const QByteArray target = absolute ? m_judge.url.toEncoded(QUrl::RemoveFragment) : m_judge.originPath();
     m_socket->write("GET " + target + " HTTP/1.0\r\nHost: " + m_judge.hostLine() + "\r\nUser-Agent: " + "Sievra/" +
-                    AppInfo::version.toLatin1() + "\r\nConnection: close\r\n\r\n");
+                    AppInfo::version.toLatin1() + "\r\n" + (absolute ? authorizationLine() : QByteArray()) +
+                    "Connection: close\r\n\r\n");
     m_stage = Reply;
+}
+
+// Basic, as curl sends a proxy's credentials; nothing when the list gave none.
+QByteArray CProtocolAttempt::authorizationLine() const
+{
+    if (!m_credentials)
+        return QByteArray();
+    return "Proxy-Authorization: Basic " + QByteArray(m_user + ':' + m_password).toBase64() + "\r\n";
 }
 
 void CProtocolAttempt::onReadyRead()
@@ -198,8 +243,14 @@ void CProtocolAttempt::onReadyRead()
     case Greeting:
         readGreeting();
         break;
+    case Authentication:
+        readAuthentication();
+        break;
     case Tunnel:
         readTunnel();
+        break;
+    case Handshake:
+        // TLS bytes are the socket's own; nothing is read here until the judge's reply.
         break;
     case Reply:
         readReply();
@@ -218,12 +269,34 @@ bool CProtocolAttempt::takeBytes(const QByteArray& bytes)
 
 void CProtocolAttempt::readGreeting()
 {
-    const TunnelReply::Reading greeting = TunnelReply::socks5Greeting(m_buffer);
+    const TunnelReply::Reading greeting =
+        TunnelReply::socks5Greeting(m_buffer, m_credentials && canSendPassword(m_user, m_password));
     if (greeting.state == TunnelReply::Reading::NeedMore)
         return;
     if (greeting.state == TunnelReply::Reading::Failed)
         return end(greeting.failure);
     m_buffer.remove(0, greeting.length);
+    if (!greeting.authenticate)
+        return sendSocks5Request();
+    // Version 1 of the user name and password exchange: each field after its length.
+    m_socket->write('\x01' + QByteArray(1, char(m_user.size())) + m_user + char(m_password.size()) + m_password);
+    m_stage = Authentication;
+    readAuthentication();
+}
+
+void CProtocolAttempt::readAuthentication()
+{
+    const TunnelReply::Reading answer = TunnelReply::socks5Authentication(m_buffer);
+    if (answer.state == TunnelReply::Reading::NeedMore)
+        return;
+    if (answer.state == TunnelReply::Reading::Failed)
+        return end(answer.failure);
+    m_buffer.remove(0, answer.length);
+    sendSocks5Request();
+}
+
+void CProtocolAttempt::sendSocks5Request()
+{
     QByteArray request("\x05\x01\x00", 3);
     if (m_judge.address.protocol() == QAbstractSocket::IPv4Protocol) {
         request += '\x01' + ipv4Bytes(m_judge.address.toIPv4Address());
@@ -250,13 +323,29 @@ void CProtocolAttempt::readTunnel()
 }
 
 // The tunnel stands: the judge's request goes through it, and anything the proxy sent ahead counts as the reply.
+// To an https:// judge TLS comes first, and the judge speaks only after our hello: a byte ahead of it is the
+// proxy's.
 void CProtocolAttempt::enterReply()
 {
+    if (auto* secure = qobject_cast<QSslSocket*>(m_socket)) {
+        if (!m_buffer.isEmpty())
+            return end(CheckResult::ProtocolError);
+        m_stage = Handshake;
+        connect(secure, &QSslSocket::encrypted, this, &CProtocolAttempt::onEncrypted);
+        secure->startClientEncryption();
+        return;
+    }
     sendJudgeRequest(false);
     if (!m_buffer.isEmpty()) {
         m_firstByteMs = m_clock.elapsed();
         readReply();
     }
+}
+
+void CProtocolAttempt::onEncrypted()
+{
+    if (m_running)
+        sendJudgeRequest(false);
 }
 
 // Judged once the whole reply is in: the length its head gives, or (onClosed) the proxy's close.
@@ -273,6 +362,8 @@ void CProtocolAttempt::judgeReply()
         return end(CheckResult::Working);
     case JudgePage::OtherPage:
         return end(CheckResult::Liar);
+    case JudgePage::Login:
+        return end(CheckResult::NeedsCredentials);
     case JudgePage::NotHttp:
         return end(CheckResult::ProtocolError);
     case JudgePage::Cut:
@@ -304,6 +395,12 @@ void CProtocolAttempt::onError()
         return onClosed();
     case QAbstractSocket::ConnectionRefusedError:
         return end(CheckResult::Refused);
+    // Through a proxy, a certificate that is not the judge's is the proxy's lie; any other failed handshake is
+    // a tunnel that does not carry TLS.
+    case QAbstractSocket::SslHandshakeFailedError:
+        if (m_protocol == Direct)
+            return end(CheckResult::Unreachable);
+        return end(m_certificateRejected ? CheckResult::Liar : CheckResult::ProtocolError);
     case QAbstractSocket::HostNotFoundError:
     case QAbstractSocket::NetworkError:
     case QAbstractSocket::SocketAccessError:

@@ -2,6 +2,7 @@
 
 #include "check/checkresult.h"
 #include "check/judge.h"
+#include "check/proxyendpoint.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -12,7 +13,9 @@ class QSocketNotifier;
 class QTcpSocket;
 
 // One way of fetching the judge's page: straight from the judge, or through a proxy by one protocol, on a
-// connection of its own. Ends once with a result; the owner bounds the time.
+// connection of its own, with the proxy's credentials where the list gave them. An https:// judge is spoken to in
+// TLS, through the tunnel of CONNECT and SOCKS, its certificate verified for its own name. Ends once with a result;
+// the owner bounds the time.
 class CProtocolAttempt : public QObject
 {
     Q_OBJECT
@@ -24,8 +27,10 @@ public:
     CProtocolAttempt(Protocol protocol, const Judge& judge, const QElapsedTimer& clock, QObject* parent = nullptr);
     ~CProtocolAttempt() override;
 
-    // Direct attempts connect to the judge's host; the others to the proxy, an IPv4 address.
-    void start(const QHostAddress& proxy = QHostAddress(), quint16 port = 0);
+    // A direct attempt connects to the judge's host.
+    void start();
+    // The others connect to the proxy.
+    void start(const ProxyEndpoint& proxy);
     // Ends a running attempt with that outcome and closes its connection.
     void end(CheckResult::Outcome outcome);
 
@@ -47,7 +52,7 @@ signals:
     void finished();
 
 private:
-    enum Stage { Connecting, Greeting, Tunnel, Reply };
+    enum Stage { Connecting, Greeting, Authentication, Tunnel, Handshake, Reply };
 
     void makeSocket();
     void takeConnection();
@@ -59,15 +64,23 @@ private:
     void onClosed();
     void onError();
     void sendJudgeRequest(bool absolute);
+    QByteArray authorizationLine() const;
     void readGreeting();
+    void readAuthentication();
+    void sendSocks5Request();
     void readTunnel();
     void readReply();
     void enterReply();
+    void onEncrypted();
     void judgeReply();
 
     Protocol m_protocol;
     Judge m_judge;
     const QElapsedTimer& m_clock;
+    QByteArray m_user;
+    QByteArray m_password;
+    bool m_credentials = false;         // the list gave some
+    bool m_certificateRejected = false; // an https:// judge's, as the attempt met it
     QTcpSocket* m_socket = nullptr;
     int m_connecting = -1; // the descriptor while a proxy connection is under way
     QSocketNotifier* m_connectNotifier = nullptr;

@@ -28,25 +28,36 @@ void CProxyCheck::start()
     m_clock.start();
     m_deadline.start(m_timeoutMs);
     // The first connection tells whether anyone listens; only then are the other protocols tried beside it.
-    auto* http = new CProtocolAttempt(CProtocolAttempt::Http, m_judge, m_clock, this);
-    m_attempts.append(http);
-    connect(http, &CProtocolAttempt::connected, this, &CProxyCheck::startOtherProtocols);
-    connect(http, &CProtocolAttempt::finished, this, &CProxyCheck::attemptFinished);
-    http->start(QHostAddress(m_proxy.address), m_proxy.port);
+    startAttempt(protocolsToTry(m_judge).first(), true);
+}
+
+QList<CProtocolAttempt::Protocol> CProxyCheck::protocolsToTry(const Judge& judge)
+{
+    QList<CProtocolAttempt::Protocol> protocols = {CProtocolAttempt::Connect, CProtocolAttempt::Socks5};
+    // An HTTP proxy would speak to an https:// judge itself, in TLS we could not check: only tunnels carry it.
+    if (!judge.isSecure())
+        protocols.prepend(CProtocolAttempt::Http);
+    // SOCKS 4 names the judge by an IPv4 address only.
+    if (judge.address.protocol() == QAbstractSocket::IPv4Protocol)
+        protocols.append(CProtocolAttempt::Socks4);
+    return protocols;
+}
+
+void CProxyCheck::startAttempt(CProtocolAttempt::Protocol protocol, bool first)
+{
+    auto* attempt = new CProtocolAttempt(protocol, m_judge, m_clock, this);
+    m_attempts.append(attempt);
+    if (first)
+        connect(attempt, &CProtocolAttempt::connected, this, &CProxyCheck::startOtherProtocols);
+    connect(attempt, &CProtocolAttempt::finished, this, &CProxyCheck::attemptFinished);
+    attempt->start(m_proxy);
 }
 
 void CProxyCheck::startOtherProtocols()
 {
-    QList<CProtocolAttempt::Protocol> protocols = {CProtocolAttempt::Connect, CProtocolAttempt::Socks5};
-    // SOCKS 4 names the judge by an IPv4 address only.
-    if (m_judge.address.protocol() == QAbstractSocket::IPv4Protocol)
-        protocols.append(CProtocolAttempt::Socks4);
-    for (const CProtocolAttempt::Protocol protocol : protocols) {
-        auto* attempt = new CProtocolAttempt(protocol, m_judge, m_clock, this);
-        m_attempts.append(attempt);
-        connect(attempt, &CProtocolAttempt::finished, this, &CProxyCheck::attemptFinished);
-        attempt->start(QHostAddress(m_proxy.address), m_proxy.port);
-    }
+    const QList<CProtocolAttempt::Protocol> protocols = protocolsToTry(m_judge);
+    for (qsizetype i = 1; i < protocols.size(); ++i)
+        startAttempt(protocols[i], false);
 }
 
 void CProxyCheck::stop()

@@ -2,14 +2,13 @@
 
 #include "check/checkresult.h"
 #include "check/judge.h"
+#include "check/protocolattempt.h"
 #include "check/proxyendpoint.h"
 
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
-
-class CProtocolAttempt;
 
 // The check of one proxy: connects, then fetches the judge's page through it by every protocol at once, each on
 // a connection of its own, all within one time-out.
@@ -25,11 +24,14 @@ public:
     void stop();
     const ProxyEndpoint& proxy() const { return m_proxy; }
     const CheckResult& result() const { return m_result; }
+    // In the order the first working one is chosen by; the first also tells whether anyone listens.
+    static QList<CProtocolAttempt::Protocol> protocolsToTry(const Judge& judge);
 
 signals:
     void finished();
 
 private:
+    void startAttempt(CProtocolAttempt::Protocol protocol, bool first);
     void startOtherProtocols();
     void attemptFinished();
     void endRunning(CheckResult::Outcome outcome);

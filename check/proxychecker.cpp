@@ -16,11 +16,12 @@ void CProxyChecker::setProxies(const std::vector<ProxyEndpoint>& proxies)
     m_results.assign(proxies.size(), CheckResult());
 }
 
-void CProxyChecker::setJudge(const QUrl& url, const QByteArray& marker)
+void CProxyChecker::setJudge(const QUrl& url, const QByteArray& marker, bool insecure)
 {
     m_judge = Judge();
     m_judge.url = url;
     m_judge.marker = marker;
+    m_judge.insecure = insecure;
 }
 
 void CProxyChecker::start()

@@ -29,7 +29,8 @@ public:
     ~CProxyChecker() override;
 
     void setProxies(const std::vector<ProxyEndpoint>& proxies);
-    void setJudge(const QUrl& url, const QByteArray& marker);
+    // An https:// judge's certificate is verified unless `insecure`.
+    void setJudge(const QUrl& url, const QByteArray& marker, bool insecure = false);
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     void setConcurrency(int checks) { m_concurrency = qBound(1, checks, maxConcurrency); }
 

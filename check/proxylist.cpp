@@ -47,8 +47,75 @@ void ProxyList::addProxyText(const char* text, int length, int colon)
             m_firstUnusable = QString::fromLatin1(text, length);
         return;
     }
-    if (m_seen.insert(proxy.key()).second)
+    add(proxy);
+}
+
+void ProxyList::add(const ProxyEndpoint& proxy)
+{
+    if (!proxy.hasCredentials()) {
+        if (m_seen.insert(proxy.key()).second)
+            m_proxies.push_back(proxy);
+        return;
+    }
+    // The user name's length keeps "a:b" + "c" apart from "a" + "b:c".
+    std::string key = std::to_string(proxy.key()) + ' ' + std::to_string(proxy.user.size()) + ' ';
+    key.append(proxy.user.constData(), size_t(proxy.user.size()));
+    key.append(proxy.password.constData(), size_t(proxy.password.size()));
+    if (m_seenWithCredentials.insert(std::move(key)).second)
         m_proxies.push_back(proxy);
+}
+
+namespace {
+
+bool endsWord(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' || c == '<' || c == '>';
+}
+
+bool isSchemeCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
+           c == '.';
+}
+
+// The scheme whose "://" ends at `end`, when one does.
+QByteArray schemeBefore(const QByteArray& text, qsizetype end)
+{
+    if (end < 3 || text.mid(end - 3, 3) != "://")
+        return QByteArray();
+    qsizetype start = end - 3;
+    while (start > 0 && isSchemeCharacter(text.at(start - 1)))
+        --start;
+    return text.mid(start, end - 3 - start).toLower();
+}
+
+} // namespace
+
+void ProxyList::readPrefix(const QByteArray& text, qsizetype start, ProxyEndpoint* proxy)
+{
+    QByteArray scheme = schemeBefore(text, start);
+    if (start == 0 || text.at(start - 1) != '@') {
+        proxy->statedScheme = scheme;
+    } else {
+        const qsizetype at = start - 1;
+        qsizetype wordStart = at;
+        while (wordStart > 0 && !endsWord(text.at(wordStart - 1)))
+            --wordStart;
+        QByteArray credentials = text.mid(wordStart, at - wordStart);
+        const qsizetype schemeEnd = credentials.indexOf("://");
+        if (schemeEnd >= 0) {
+            scheme = schemeBefore(text, wordStart + schemeEnd + 3);
+            credentials = QByteArray::fromPercentEncoding(credentials.mid(schemeEnd + 3));
+        }
+        proxy->statedScheme = scheme;
+        const qsizetype colon = credentials.indexOf(':');
+        proxy->user = colon < 0 ? credentials : credentials.left(colon);
+        proxy->password = colon < 0 ? QByteArray() : credentials.mid(colon + 1);
+    }
+    // Only the schemes of proxies are stated; "ftp://1.2.3.4:21" names a proxy, not what it speaks.
+    static const QByteArrayList known = {"http", "https", "socks4", "socks5"};
+    if (!known.contains(proxy->statedScheme))
+        proxy->statedScheme.clear();
 }
 
 void ProxyList::addText(const QByteArray& text)
@@ -62,7 +129,18 @@ void ProxyList::addText(const QByteArray& text)
             ++at;
             continue;
         }
-        addProxyText(data + at, length, colon);
+        // "a.b.c.d:port@" is part of the password of a proxy further on.
+        if (at + length < size && data[at + length] == '@') {
+            at += length;
+            continue;
+        }
+        ProxyEndpoint proxy;
+        if (!parse(data + at, length, colon, &proxy)) {
+            addProxyText(data + at, length, colon);
+        } else {
+            readPrefix(text, at, &proxy);
+            add(proxy);
+        }
         at += length;
     }
 }

@@ -18,14 +18,36 @@ Reading failed(CheckResult::Outcome outcome)
 
 } // namespace
 
-Reading socks5Greeting(const QByteArray& bytes)
+Reading socks5Greeting(const QByteArray& bytes, bool offeredPassword)
 {
     if (bytes.size() < 2)
         return {};
-    // A server that wants a password, or speaks something else, is no proxy we can use.
-    if (bytes.at(0) != 0x05 || bytes.at(1) != 0x00)
+    if (bytes.at(0) != 0x05)
         return failed(CheckResult::ProtocolError);
-    return open(2);
+    switch (quint8(bytes.at(1))) {
+    case 0x00:
+        return open(2);
+    case 0x02: {
+        if (!offeredPassword)
+            return failed(CheckResult::NeedsCredentials);
+        Reading reading = open(2);
+        reading.authenticate = true;
+        return reading;
+    }
+    // "No method of yours": without credentials offered, a server that wants them says so.
+    case 0xff:
+        return failed(offeredPassword ? CheckResult::ProtocolError : CheckResult::NeedsCredentials);
+    default:
+        return failed(CheckResult::ProtocolError);
+    }
+}
+
+// The version byte is 1, but servers that answer 5 are about; as curl does, only the status is read.
+Reading socks5Authentication(const QByteArray& bytes)
+{
+    if (bytes.size() < 2)
+        return {};
+    return bytes.at(1) == 0x00 ? open(2) : failed(CheckResult::CredentialsRefused);
 }
 
 Reading socks5(const QByteArray& bytes)
@@ -72,6 +94,8 @@ Reading connect(const QByteArray& bytes)
         return bytes.size() >= 5 && !bytes.startsWith("HTTP/") ? failed(CheckResult::ProtocolError) : Reading();
     if (head.status == 0)
         return failed(CheckResult::ProtocolError);
+    if (head.status == 407)
+        return failed(CheckResult::NeedsCredentials);
     // A refusal is an answer of the proxy's own, not the judge's page.
     if (head.status / 100 != 2)
         return failed(CheckResult::Liar);

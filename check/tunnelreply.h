@@ -15,15 +15,21 @@ struct Reading
     State state = NeedMore;
     qsizetype length = 0;                                      // Open: the answer's bytes; the tunnel's follow
     CheckResult::Outcome failure = CheckResult::ProtocolError; // Failed: what it tells of the proxy
+    bool authenticate = false; // Open, a SOCKS 5 method choice: user name and password come next
 };
 
-// The SOCKS 5 method choice: version 5 and "no authentication".
-Reading socks5Greeting(const QByteArray& bytes);
+// The SOCKS 5 method choice: version 5 and "no authentication", or "user name and password" when we offered it.
+// A proxy that wants a password we did not offer needs credentials (told apart from refused ones by the caller,
+// which knows whether it had any).
+Reading socks5Greeting(const QByteArray& bytes, bool offeredPassword);
+// The answer to a SOCKS 5 user name and password (RFC 1929): a version byte and a status, 0 for accepted.
+Reading socks5Authentication(const QByteArray& bytes);
 // The SOCKS 5 reply: version, code, reserved, address type, the bound address (4, 16 or 1 + n bytes), port.
 Reading socks5(const QByteArray& bytes);
 // The SOCKS 4 reply: a null byte (some servers put their version), code, port, address.
 Reading socks4(const QByteArray& bytes);
-// The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own.
+// The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own, 407 a demand for
+// credentials.
 Reading connect(const QByteArray& bytes);
 
 } // namespace TunnelReply

@@ -69,6 +69,9 @@ void CCheckRun::setSources(const QHash<quint64, QStringList>& sources)
 
 void CCheckRun::start(const std::vector<ProxyEndpoint>& proxies)
 {
+    if (m_options.judge.scheme() == QLatin1String("https"))
+        Console::tell(QStringLiteral("the judge is https://: proxies are tried by CONNECT, SOCKS 5 and SOCKS 4; "
+                                     "plain HTTP is not tried."));
     m_checker.setProxies(proxies);
     m_progressTimer.start();
     m_checker.start();
@@ -131,8 +134,10 @@ bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* fail
     } else if (m_options.format == ListFormat::Csv) {
         text = ListFormat::csv(working, m_withSources);
     } else {
+        // Credentials stand in front of the template's line, as lists write them: "user:password@" + line.
         const LineTemplate lineTemplate(m_options.lineTemplate);
         for (const ProxyRecord& record : working) {
+            text += record.proxy.credentialsPrefix();
             const QByteArray address = record.proxy.addressText().toLatin1();
             const QByteArray port = QByteArray::number(record.proxy.port);
             lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
