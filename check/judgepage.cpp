@@ -32,8 +32,9 @@ Verdict judge(const QByteArray& reply, const QByteArray& marker)
     // A status line still coming is a cut reply; a whole head without a status we can read is no HTTP.
     if (head.status == 0)
         return !head.complete && (reply.startsWith("HTTP/") || QByteArray("HTTP/").startsWith(reply)) ? Cut : NotHttp;
-    // Whatever its body, a proxy's own demand for credentials.
-    if (head.status == 407)
+    // Whatever its body, a demand for credentials: the judge itself answered 200, so it is the proxy's (tinyproxy
+    // answers wrong ones with 401).
+    if (head.status == 407 || head.status == 401)
         return Login;
     if (head.isCut(reply.size()))
         return Cut;

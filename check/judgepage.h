@@ -9,7 +9,7 @@ namespace JudgePage {
 enum Verdict {
     IsJudge,     // status 200 and the marker in the body
     OtherPage,   // a whole HTTP reply, but not the judge's page
-    Login,       // status 407: the proxy wants credentials
+    Login,       // status 407 or 401: the proxy wants credentials
     Cut,         // a head or a body that ended early
     NotHttp,     // bytes that are no HTTP reply
     NothingCame, // no byte at all

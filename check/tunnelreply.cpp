@@ -94,7 +94,8 @@ Reading connect(const QByteArray& bytes)
         return bytes.size() >= 5 && !bytes.startsWith("HTTP/") ? failed(CheckResult::ProtocolError) : Reading();
     if (head.status == 0)
         return failed(CheckResult::ProtocolError);
-    if (head.status == 407)
+    // 407, or 401 as tinyproxy answers credentials it turns down.
+    if (head.status == 407 || head.status == 401)
         return failed(CheckResult::NeedsCredentials);
     // A refusal is an answer of the proxy's own, not the judge's page.
     if (head.status / 100 != 2)

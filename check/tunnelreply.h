@@ -28,8 +28,8 @@ Reading socks5Authentication(const QByteArray& bytes);
 Reading socks5(const QByteArray& bytes);
 // The SOCKS 4 reply: a null byte (some servers put their version), code, port, address.
 Reading socks4(const QByteArray& bytes);
-// The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own, 407 a demand for
-// credentials.
+// The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own, 407 (or 401) a
+// demand for credentials.
 Reading connect(const QByteArray& bytes);
 
 } // namespace TunnelReply

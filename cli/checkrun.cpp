@@ -22,7 +22,7 @@ constexpr rlim_t reservedFiles = 64;
 
 CCheckRun::CCheckRun(const Options& options, QObject* parent) : QObject(parent), m_options(options)
 {
-    m_checker.setJudge(options.judge, options.marker);
+    m_checker.setJudge(options.judge, options.marker, options.insecure);
     m_checker.setTimeout(options.timeoutMs);
     m_checker.setConcurrency(options.concurrency);
     connect(&m_checker, &CProxyChecker::judgeFailed, this, [this](const QString& reason) {

@@ -30,6 +30,7 @@ public:
         const GeoLookup* geo = nullptr; // none: no place is known
         quint32 runStamp = 0;
         bool terminal = false;
+        bool insecure = false;
     };
 
     explicit CCheckRun(const Options& options, QObject* parent = nullptr);

@@ -255,12 +255,14 @@ bool CCommandLine::parseCheck(const QCommandLineParser& parser)
     if (!m_check)
         return true;
 
+    m_checkOptions.insecure = m_insecure;
     m_checkOptions.judge = QUrl(ExternalHosts::proxyJudge);
     m_checkOptions.marker = ExternalHosts::proxyJudgeMarker.toUtf8();
     if (parser.isSet(judgeOption)) {
         m_checkOptions.judge = WebUrl::fromText(parser.value(judgeOption));
-        if (m_checkOptions.judge.isEmpty() || WebUrl::isSecure(m_checkOptions.judge))
-            return fail(QStringLiteral("--judge must be an http:// URL, not \"%1\".").arg(parser.value(judgeOption)));
+        if (m_checkOptions.judge.isEmpty())
+            return fail(QStringLiteral("--judge must be an http:// or https:// URL, not \"%1\".")
+                            .arg(parser.value(judgeOption)));
         // The default marker belongs to the default judge.
         if (!parser.isSet(markerOption))
             return fail(QStringLiteral("--judge needs --judge-marker TEXT: a text its page always holds."));

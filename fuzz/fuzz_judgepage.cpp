@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (JudgePage::isComplete(reply) && verdict == JudgePage::Cut)
         std::abort();
-    if ((verdict == JudgePage::Login) != (head.status == 407))
+    if ((verdict == JudgePage::Login) != (head.status == 407 || head.status == 401))
         std::abort();
     if (reply.isEmpty() != (verdict == JudgePage::NothingCame))
         std::abort();

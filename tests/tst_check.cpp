@@ -82,6 +82,9 @@ private slots:
             << P::Http << login << QList<QByteArray>{judgeReply} << R::Working << getWithLogin;
         QTest::newRow("http: credentials sent, a login demand")
             << P::Http << login << QList<QByteArray>{demand} << R::CredentialsRefused << getWithLogin;
+        QTest::newRow("http: credentials sent, unauthorized")
+            << P::Http << login << QList<QByteArray>{"HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"}
+            << R::CredentialsRefused << getWithLogin;
         QTest::newRow("http: cut in the body")
             << P::Http << QByteArray() << QList<QByteArray>{"HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n" + marker}
             << R::Reset << get;
@@ -118,6 +121,9 @@ private slots:
             << P::Connect << QByteArray() << QList<QByteArray>{demand} << R::NeedsCredentials << connect + "\r\n";
         QTest::newRow("connect: credentials sent, a login demand")
             << P::Connect << login << QList<QByteArray>{demand} << R::CredentialsRefused << connect;
+        QTest::newRow("connect: credentials sent, unauthorized")
+            << P::Connect << login << QList<QByteArray>{"HTTP/1.0 401 Unauthorized\r\n\r\n"} << R::CredentialsRefused
+            << connect;
         QTest::newRow("connect: refused by the proxy")
             << P::Connect << QByteArray() << QList<QByteArray>{"HTTP/1.0 403 Forbidden\r\n\r\n"} << R::Liar
             << QByteArray("CONNECT ");

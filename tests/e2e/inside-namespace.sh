@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside the private namespace: loopback up, our hosts file, a test CA that only this namespace trusts,
-# nginx with the secure sites on 127.0.0.3, real proxies for the check cases (tinyproxy, microsocks, dante on
-# 127.0.0.21 to 25), country and ASN databases of their addresses, then the suite, which serves the fake web on
+# nginx with the secure sites and an https judge on 127.0.0.3, real proxies for the check cases (tinyproxy,
+# microsocks, dante on 127.0.0.21 to 25; tinyproxy and microsocks that want a password on 127.0.0.31 and 32), country and ASN databases of their addresses, then the suite, which serves the fake web on
 # port 80 itself.
 # The suite gets the test CA's certificate file as SIEVRA_E2E_CA and the databases' folder as SIEVRA_E2E_GEOIP.
 set -euo pipefail
@@ -133,11 +133,14 @@ start_proxy() { # address, port, command...
     cat "$run/proxies.log" >&2
     exit 1
 }
-for name in via forwarded hidden; do
+for name in via forwarded hidden login; do
     address=$(sed -n 's/^Listen //p' "$here/proxies/tinyproxy-$name.conf")
     start_proxy "$address" 8888 tinyproxy -d -c "$here/proxies/tinyproxy-$name.conf"
 done
 start_proxy 127.0.0.24 1080 microsocks -i 127.0.0.24 -p 1080 -b 127.0.0.44
+# Only with a user name and password, a password that holds ":" and "@"; never -1, which would let an address in
+# without them once it has logged in.
+start_proxy 127.0.0.32 1080 microsocks -i 127.0.0.32 -p 1080 -b 127.0.0.52 -u ann -P 'p:a@ss' 
 start_proxy 127.0.0.25 1080 danted -f "$here/proxies/danted.conf" -p "$run/danted.pid"
 
 # The databases, written with Debian's libmaxmind-db-writer-perl and read back with mmdblookup: a writer that left
