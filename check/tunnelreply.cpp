@@ -16,6 +16,17 @@ Reading failed(CheckResult::Outcome outcome)
     return {Reading::Failed, 0, outcome};
 }
 
+// Whether the bytes so far may still begin a status line, as the head's reader takes it: blanks before it trimmed.
+bool startsAsHttp(const QByteArray& bytes)
+{
+    qsizetype start = 0;
+    while (start < bytes.size() && (bytes.at(start) == ' ' || bytes.at(start) == '\t' || bytes.at(start) == '\v' ||
+                                    bytes.at(start) == '\f' || bytes.at(start) == '\r'))
+        ++start;
+    const QByteArray rest = bytes.mid(start, 5);
+    return QByteArray("HTTP/").startsWith(rest);
+}
+
 } // namespace
 
 Reading socks5Greeting(const QByteArray& bytes, bool offeredPassword)
@@ -91,7 +102,7 @@ Reading connect(const QByteArray& bytes)
 {
     const HttpReplyHead head = HttpReplyHead::parse(bytes);
     if (!head.complete)
-        return bytes.size() >= 5 && !bytes.startsWith("HTTP/") ? failed(CheckResult::ProtocolError) : Reading();
+        return startsAsHttp(bytes) ? Reading() : failed(CheckResult::ProtocolError);
     if (head.status == 0)
         return failed(CheckResult::ProtocolError);
     // 407, or 401 as tinyproxy answers credentials it turns down.
