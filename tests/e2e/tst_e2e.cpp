@@ -178,6 +178,54 @@ struct Interrupt
 
 } // namespace
 
+// A proxy in the middle: it grants every CONNECT, then carries the bytes to a place of its choosing, whatever the
+// client asked for. No real proxy does this on purpose.
+class TunnelElsewhere : public QObject
+{
+public:
+    TunnelElsewhere(const QHostAddress& to, quint16 port) : m_to(to), m_port(port)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = m_server.nextPendingConnection())
+                carry(client);
+        });
+    }
+    bool listen(const QHostAddress& address, quint16 port) { return m_server.listen(address, port); }
+
+private:
+    void carry(QTcpSocket* client)
+    {
+        auto* far = new QTcpSocket(client);
+        auto head = std::make_shared<QByteArray>();
+        connect(client, &QTcpSocket::readyRead, client, [client, far, head] {
+            if (far->state() == QAbstractSocket::ConnectedState && head->isEmpty())
+                return void(far->write(client->readAll()));
+            *head += client->readAll();
+            if (!head->contains("\r\n\r\n"))
+                return;
+            // Anything but a CONNECT head is no business of ours.
+            if (!head->startsWith("CONNECT "))
+                return client->disconnectFromHost();
+            const QByteArray rest = head->mid(head->indexOf("\r\n\r\n") + 4);
+            head->clear();
+            client->write("HTTP/1.0 200 Connection established\r\n\r\n");
+            if (!rest.isEmpty())
+                far->write(rest);
+        });
+        connect(client, &QTcpSocket::readyRead, far, [this, far] {
+            if (far->state() == QAbstractSocket::UnconnectedState)
+                far->connectToHost(m_to, m_port);
+        });
+        connect(far, &QTcpSocket::readyRead, client, [client, far] { client->write(far->readAll()); });
+        connect(far, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+    }
+
+    QTcpServer m_server;
+    QHostAddress m_to;
+    quint16 m_port;
+};
+
 class EndToEndTest : public QObject
 {
     Q_OBJECT
@@ -196,6 +244,7 @@ private slots:
         QVERIFY(m_liar.listen(QHostAddress(u"127.0.0.26"_s), 8080));
         QVERIFY(m_cut.listen(QHostAddress(u"127.0.0.27"_s), 8080));
         QVERIFY(m_tarpit.listen(QHostAddress(u"127.0.0.28"_s), 8080));
+        QVERIFY(m_elsewhere.listen(QHostAddress(u"127.0.0.33"_s), 8080));
         QVERIFY2(m_web->listen(QHostAddress::LocalHost, 80), qPrintable(m_web->errorText()));
         QVERIFY2(m_web->listenTarpit(QHostAddress(u"127.0.0.4"_s), 443), qPrintable(m_web->tarpitErrorText()));
         web = m_web.get();
@@ -798,6 +847,10 @@ private slots:
                            row("127.0.0.25", 1080, "working", "socks5,socks4", "elite", "127.0.0.45"),
                            row("127.0.0.32", 1080, "working", "socks5", "elite", "127.0.0.52", "\tann\tp:a@ss")}
             << QStringList{httpNotTried, "proxies: 4 working of 4 checked"};
+        QTest::newRow("an https judge, a proxy that leads elsewhere")
+            << QByteArray("127.0.0.33:8080") << secureJudge << QByteArray() << 2 << QStringList()
+            << QStringList{row("127.0.0.33", 8080, "liar")}
+            << QStringList{httpNotTried, "proxies: 0 working of 1 checked", "sievra: no proxy works."};
         const QString untrusted = u"https://www.selfsignedproxies.com/judge"_s;
         QTest::newRow("an https judge nobody trusts")
             << QByteArray("127.0.0.24:1080")
@@ -1384,6 +1437,8 @@ private:
     FakeHttpServer m_liar;
     FakeHttpServer m_cut;
     FakeHttpServer m_tarpit;
+    // Every tunnel to nginx's port whose only certificate is one nobody trusts.
+    TunnelElsewhere m_elsewhere{QHostAddress(u"127.0.0.3"_s), 9443};
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<DesktopCapture> m_desktop;
     std::unique_ptr<DialogAnswerer> m_dialogs;
