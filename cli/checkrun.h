@@ -22,6 +22,7 @@ public:
     {
         QUrl judge;
         QByteArray marker;
+        bool insecure = false; // an https judge's certificate accepted though it fails verification
         int timeoutMs = 5000;
         int concurrency = 256;
         QString reportPath;

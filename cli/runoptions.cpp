@@ -33,7 +33,8 @@ const QCommandLineOption insecureOption(QStringLiteral("insecure"),
 const QCommandLineOption checkOption(QStringLiteral("check"),
                                      QStringLiteral("Check the proxies of FILE (sievra --check FILE), or those the "
                                                     "harvest found, and list the working ones."));
-const QCommandLineOption judgeOption = valueOption("judge", "The http:// page fetched through each proxy.", "URL");
+const QCommandLineOption judgeOption =
+    valueOption("judge", "The http:// or https:// page fetched through each proxy.", "URL");
 const QCommandLineOption markerOption = valueOption("judge-marker", "A text the judge's page always holds.", "TEXT");
 const QCommandLineOption checkTimeoutOption =
     valueOption("check-timeout", "Seconds for the whole check of one proxy, 1 to 60 (5).", "SECONDS");
@@ -146,8 +147,10 @@ bool Reading::read(const QStringList& arguments)
 
     options.classic = m_parser.isSet(classicOption);
     options.insecure = m_parser.isSet(insecureOption);
-    if (options.classic && options.insecure)
+    // With a check it is the judge's certificate that may fail, whatever fetches the harvest's pages.
+    if (options.classic && options.insecure && !options.check)
         return refuse(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
+    options.checkOptions.insecure = options.insecure;
     if (!readCheck())
         return false;
     if (options.checkFile.isEmpty() && !readUrls(m_parser.value(harvestOption)))
@@ -182,9 +185,9 @@ bool Reading::readCheck()
     check.marker = ExternalHosts::proxyJudgeMarker.toUtf8();
     if (m_parser.isSet(judgeOption)) {
         check.judge = WebUrl::fromText(m_parser.value(judgeOption));
-        if (check.judge.isEmpty() || WebUrl::isSecure(check.judge))
-            return refuse(
-                QStringLiteral("--judge must be an http:// URL, not \"%1\".").arg(m_parser.value(judgeOption)));
+        if (check.judge.isEmpty())
+            return refuse(QStringLiteral("--judge must be an http:// or https:// URL, not \"%1\".")
+                              .arg(m_parser.value(judgeOption)));
         // The default marker belongs to the default judge.
         if (!m_parser.isSet(markerOption))
             return refuse(QStringLiteral("--judge needs --judge-marker TEXT: a text its page always holds."));
