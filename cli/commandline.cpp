@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "cli/console.h"
+#include "cli/exitcode.h"
 #include "settings/config.h"
 #include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
@@ -55,7 +56,7 @@ int CCommandLine::run(const QStringList& arguments)
     m_options = std::move(parsed.options);
     makeConfig();
     if (!makeFolders())
-        return BadInput;
+        return ExitCode::badInput;
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     m_options->checkOptions.terminal = terminal;
@@ -65,9 +66,9 @@ int CCommandLine::run(const QStringList& arguments)
         connect(m_harvestRun.get(), &CHarvestRun::readyForCheck, this, &CCommandLine::startCheckOfHarvest);
         connect(m_harvestRun.get(), &CHarvestRun::finished, this, [](int status) { QCoreApplication::exit(status); });
         if (!m_harvestRun->start())
-            return BadInput;
+            return ExitCode::badInput;
     } else if (!startCheckOfFile()) {
-        return BadInput;
+        return ExitCode::badInput;
     }
     return QCoreApplication::exec();
 }

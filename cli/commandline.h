@@ -22,8 +22,6 @@ class CCommandLine : public QObject
     Q_OBJECT
 
 public:
-    enum ExitCode { Written = 0, BadInput = 1, NoProxies = 2 };
-
     CCommandLine();
     ~CCommandLine() override;
 

@@ -2,6 +2,7 @@
 
 #include "check/proxylist.h"
 #include "cli/console.h"
+#include "cli/exitcode.h"
 #include "cli/runoptions.h"
 #include "harvest/harvestengine.h"
 #include "harvest/sourcereport.h"
@@ -142,14 +143,14 @@ void CHarvestRun::end()
         if (m_checkFollows && !m_stopped)
             return emit readyForCheck();
         writeReport();
-        return emit finished(0);
+        return emit finished(ExitCode::written);
     }
     writeReport();
     if (!m_failure.isEmpty()) {
         printLine(stderr, QStringLiteral("sievra: ") + QString(m_failure).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-        emit finished(1);
+        emit finished(ExitCode::badInput);
     } else {
         printLine(stderr, QStringLiteral("sievra: no proxies found."));
-        emit finished(2);
+        emit finished(ExitCode::noProxies);
     }
 }

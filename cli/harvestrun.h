@@ -42,7 +42,7 @@ public:
 signals:
     // The list is written and the check follows; the source report waits for its figures.
     void readyForCheck();
-    // Nothing follows. The exit status: 0 the list is written, 2 no proxy was found, 1 the list could not be written.
+    // Nothing follows; the exit status (ExitCode): the list is written, no proxy was found, or it could not be written.
     void finished(int status);
 
 private:

@@ -1,6 +1,7 @@
 #include "cli/runoptions.h"
 
 #include "check/proxylist.h"
+#include "cli/exitcode.h"
 #include "harvest/harvestengine.h"
 #include "util/externalhosts.h"
 #include "util/urllistfile.h"
@@ -72,7 +73,7 @@ private:
 
 bool Reading::refuse(const QString& message)
 {
-    parsed.exitCode = 1;
+    parsed.exitCode = ExitCode::badInput;
     parsed.refusal = QStringLiteral("sievra: ") + message;
     return false;
 }
