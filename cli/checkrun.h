@@ -22,7 +22,6 @@ public:
     {
         QUrl judge;
         QByteArray marker;
-        bool insecure = false; // an https judge's certificate accepted though it fails verification
         int timeoutMs = 5000;
         int concurrency = 256;
         QString reportPath;
@@ -31,6 +30,7 @@ public:
         const GeoLookup* geo = nullptr; // none: no place is known
         quint32 runStamp = 0;
         bool terminal = false;
+        bool insecure = false;
     };
 
     explicit CCheckRun(const Options& options, QObject* parent = nullptr);
