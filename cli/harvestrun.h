@@ -1,0 +1,69 @@
+#pragma once
+
+#include "check/proxyendpoint.h"
+#include "extraction/leechproxies.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class CConfig;
+class CHarvestEngine;
+class RunOptions;
+
+// A harvest without a window: runs the engine over the URLs, shows progress on standard error, prints the summary
+// and the output list's path, and writes the source report when asked.
+class CHarvestRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The settings stand for what the options leave out; they must outlive the run.
+    CHarvestRun(const RunOptions& options, CConfig* config, bool terminal, QObject* parent = nullptr);
+    ~CHarvestRun() override;
+
+    // False, told on standard error, when the run cannot claim its stamp.
+    bool start();
+    // As Stop, and a link crawl ends too: the pages so far are extracted, or a running extraction keeps its lines so
+    // far. A stopped harvest is not checked.
+    void stop();
+
+    quint32 runStamp() const;
+    // The proxies the harvest wrote, in the order of its list, and the URLs of the sources that gave each, by
+    // ProxyEndpoint::key().
+    std::vector<ProxyEndpoint> foundProxies(QHash<quint64, QStringList>* sources) const;
+    QList<CLeechProxies::PageProxies> proxiesPerPage() const;
+    // The source report, when one is asked for; after a check, with the working proxies of each page.
+    void writeReport(const QHash<QString, int>* workingPerPage = nullptr) const;
+
+signals:
+    // The list is written and the check follows; the source report waits for its figures.
+    void readyForCheck();
+    // Nothing follows; the exit status (ExitCode): the list is written, no proxy was found, or it could not be written.
+    void finished(int status);
+
+private:
+    void showProgress(bool last = false);
+    void end();
+
+    std::unique_ptr<CHarvestEngine> m_engine;
+    CConfig* m_config;
+    QStringList m_urls;
+    bool m_classic;
+    bool m_insecure;
+    bool m_checkFollows;
+    QString m_reportPath;
+    int m_threads;
+    int m_depth;
+    bool m_terminal;
+    bool m_stopped = false;
+    int m_pagesDone = 0;
+    int m_pagesTotal = 0;
+    int m_proxies = 0;
+    QString m_shown; // the progress last shown
+    QString m_outputPath;
+    QString m_failure;
+};
