@@ -1,6 +1,7 @@
 // The proxy checker's pieces: one protocol attempt against a scripted proxy, and what a judge's page tells.
 #include "check/judgepage.h"
 #include "check/protocolattempt.h"
+#include "check/proxycheck.h"
 #include "check/proxylist.h"
 #include "tests/support/testkit.h"
 #include "util/appinfo.h"
@@ -212,6 +213,35 @@ private slots:
             QVERIFY(attempt.firstByteMs() >= 0);
         // Only a working attempt's page is read again; the rest is not held.
         QCOMPARE(attempt.reply().isEmpty(), outcome != CheckResult::Working);
+    }
+
+    // The protocols a check tries, the first of them alone until the proxy accepts: an https judge only through
+    // tunnels, since an HTTP proxy would speak TLS to it itself; SOCKS 4 only to an IPv4 judge.
+    void protocolsTried_data()
+    {
+        QTest::addColumn<QString>("judge");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QList<CProtocolAttempt::Protocol>>("protocols");
+
+        using P = CProtocolAttempt;
+        QTest::newRow("http") << u"http://judge.example.com/"_s << u"192.0.2.1"_s
+                              << QList<P::Protocol>{P::Http, P::Connect, P::Socks5, P::Socks4};
+        QTest::newRow("https") << u"https://judge.example.com/"_s << u"192.0.2.1"_s
+                               << QList<P::Protocol>{P::Connect, P::Socks5, P::Socks4};
+        QTest::newRow("http, an IPv6 judge")
+            << u"http://judge.example.com/"_s << u"2001:db8::1"_s << QList<P::Protocol>{P::Http, P::Connect, P::Socks5};
+    }
+
+    void protocolsTried()
+    {
+        QFETCH(QString, judge);
+        QFETCH(QString, address);
+        QFETCH(QList<CProtocolAttempt::Protocol>, protocols);
+
+        Judge tried;
+        tried.url = QUrl(judge);
+        tried.address = QHostAddress(address);
+        QCOMPARE(CProxyCheck::protocolsToTry(tried), protocols);
     }
 
     // What the judge saw of a request, as echo pages write it.
