@@ -67,6 +67,10 @@ void ProxyList::add(const ProxyEndpoint& proxy)
 
 namespace {
 
+// Credentials a list means fit in this (RFC 1929 allows 255 bytes a name and a password); a longer word is read no
+// further back, so one long word with many "@a.b.c.d:port" in it is read in linear time.
+constexpr qsizetype longestCredentialsWord = 1024;
+
 bool endsWord(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' || c == '<' || c == '>';
@@ -98,9 +102,13 @@ void ProxyList::readPrefix(const QByteArray& text, qsizetype start, ProxyEndpoin
         proxy->statedScheme = scheme;
     } else {
         const qsizetype at = start - 1;
+        const qsizetype farthest = qMax<qsizetype>(0, at - longestCredentialsWord);
         qsizetype wordStart = at;
-        while (wordStart > 0 && !endsWord(text.at(wordStart - 1)))
+        while (wordStart > farthest && !endsWord(text.at(wordStart - 1)))
             --wordStart;
+        // Longer than any credentials: the proxy stands bare.
+        if (wordStart > 0 && !endsWord(text.at(wordStart - 1)))
+            return;
         QByteArray credentials = text.mid(wordStart, at - wordStart);
         const qsizetype schemeEnd = credentials.indexOf("://");
         if (schemeEnd >= 0) {

@@ -57,6 +57,8 @@ void readPrefix(const QByteArray& text, qsizetype start, ProxyEndpoint* proxy)
         scheme = schemeEnd.match(before).captured(1);
     } else {
         const QString credentialsWord = word.match(before.chopped(1)).captured();
+        if (credentialsWord.size() > 1024)
+            return;
         const QRegularExpressionMatch parts = url.match(credentialsWord);
         QByteArray credentials = parts.captured(2).toLatin1();
         if (parts.capturedStart(1) >= 0) {

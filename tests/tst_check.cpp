@@ -312,6 +312,9 @@ private slots:
         QTest::newRow("other credentials, another entry")
             << QByteArray("a:b@1.2.3.4:80 c:d@1.2.3.4:80 a:b@1.2.3.4:80 1.2.3.4:80 ab:@1.2.3.4:80 a:b@1.2.3.4:80")
             << QStringList{"|a|b|1.2.3.4:80", "|c|d|1.2.3.4:80", "|||1.2.3.4:80", "|ab||1.2.3.4:80"} << QString();
+        QTest::newRow("a word too long for credentials")
+            << QByteArray(1024, 'a') + "@1.2.3.4:80 " + QByteArray(1025, 'b') + "@5.6.7.8:80"
+            << QStringList{"|" + QString(1024, u'a') + "||1.2.3.4:80", "|||5.6.7.8:80"} << QString();
         QTest::newRow("credentials end at white space, quotes and markup")
             << QByteArray("<td>u:p@1.2.3.4:80</td> \"x y:z@5.6.7.8:80\" 'q:r@9.9.9.9:80'")
             << QStringList{"|u|p|1.2.3.4:80", "|y|z|5.6.7.8:80", "|q|r|9.9.9.9:80"} << QString();
