@@ -24,6 +24,13 @@ void CProxyChecker::setJudge(const QUrl& url, const QByteArray& marker, bool ins
     m_judge.insecure = insecure;
 }
 
+void CProxyChecker::setJob(const CheckJob& job)
+{
+    setJudge(job.judge, job.marker, job.insecure);
+    setTimeout(job.timeoutMs);
+    setConcurrency(job.concurrency);
+}
+
 void CProxyChecker::start()
 {
     m_judgeClock.start();

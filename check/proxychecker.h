@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/checkjob.h"
 #include "check/checkresult.h"
 #include "check/judge.h"
 #include "check/proxyendpoint.h"
@@ -29,6 +30,8 @@ public:
     ~CProxyChecker() override;
 
     void setProxies(const std::vector<ProxyEndpoint>& proxies);
+    // The job's judge, marker, certificate rule, time-out and concurrency.
+    void setJob(const CheckJob& job);
     // An https:// judge's certificate is verified unless `insecure`.
     void setJudge(const QUrl& url, const QByteArray& marker, bool insecure = false);
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }

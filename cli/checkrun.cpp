@@ -3,15 +3,13 @@
 #include "check/checkreport.h"
 #include "check/proxylist.h"
 #include "cli/console.h"
+#include "cli/exitcode.h"
 #include "extraction/linetemplate.h"
 #include "settings/userfolders.h"
-#include "util/outputlists.h"
-
-#include <QDir>
-#include <QFile>
+#include "util/namedoutput.h"
+#include "util/outputlist.h"
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,19 +18,19 @@ constexpr rlim_t reservedFiles = 64;
 
 } // namespace
 
-CCheckRun::CCheckRun(const Options& options, QObject* parent) : QObject(parent), m_options(options)
+CCheckRun::CCheckRun(const CheckJob& job, quint32 runStamp, bool terminal, NamedOutput* report, QObject* parent)
+    : QObject(parent), m_job(job), m_runStamp(runStamp), m_terminal(terminal), m_report(report)
 {
-    m_checker.setJudge(options.judge, options.marker, options.insecure);
-    m_checker.setTimeout(options.timeoutMs);
-    m_checker.setConcurrency(options.concurrency);
+    m_checker.setJob(job);
+    // Nothing was checked: no file is written, and the report named stays as it was.
     connect(&m_checker, &CProxyChecker::judgeFailed, this, [this](const QString& reason) {
         Console::tell(reason + QLatin1Char('.'));
         m_judgeFailed = true;
-        emit finished(1);
+        emit finished(ExitCode::badInput);
     });
     connect(&m_checker, &CProxyChecker::finished, this, &CCheckRun::end);
     // A few times a second is enough to read, and spares a log one line per proxy.
-    m_progressTimer.setInterval(options.terminal ? 200 : 1000);
+    m_progressTimer.setInterval(terminal ? 200 : 1000);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
 }
 
@@ -47,17 +45,17 @@ void CCheckRun::fitConcurrency()
         if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
             limit = raised;
     }
-    const rlim_t needed = rlim_t(m_options.concurrency) * CProxyChecker::socketsPerCheck + reservedFiles;
+    const rlim_t needed = rlim_t(m_job.concurrency) * CProxyChecker::socketsPerCheck + reservedFiles;
     if (limit.rlim_cur >= needed)
         return;
     const int fits = limit.rlim_cur > reservedFiles + CProxyChecker::socketsPerCheck
                          ? int((limit.rlim_cur - reservedFiles) / CProxyChecker::socketsPerCheck)
                          : 1;
     Console::tell(QStringLiteral("--concurrency lowered from %1 to %2: at most %3 files may be open.")
-                      .arg(m_options.concurrency)
+                      .arg(m_job.concurrency)
                       .arg(fits)
                       .arg(qulonglong(limit.rlim_cur)));
-    m_options.concurrency = fits;
+    m_job.concurrency = fits;
     m_checker.setConcurrency(fits);
 }
 
@@ -69,7 +67,7 @@ void CCheckRun::setSources(const QHash<quint64, QStringList>& sources)
 
 void CCheckRun::start(const std::vector<ProxyEndpoint>& proxies)
 {
-    if (m_options.judge.scheme() == QLatin1String("https"))
+    if (m_job.judge.scheme() == QLatin1String("https"))
         Console::tell(QStringLiteral("the judge is https://: proxies are tried by CONNECT, SOCKS 5 and SOCKS 4; "
                                      "plain HTTP is not tried."));
     m_checker.setProxies(proxies);
@@ -93,7 +91,7 @@ void CCheckRun::showProgress(bool last)
     if (text == m_shown && !last)
         return;
     m_shown = text;
-    Console::showProgress(text, m_options.terminal, last);
+    Console::showProgress(text, m_terminal, last);
 }
 
 void CCheckRun::end()
@@ -103,23 +101,23 @@ void CCheckRun::end()
         return;
     showProgress(true);
     // The report tells every proxy; the list only the working ones.
-    const bool report = !m_options.reportPath.isEmpty();
+    const bool report = m_report != nullptr;
     const std::vector<ProxyRecord> records = ProxyRecord::fromCheck(
-        m_checker.proxies(), m_checker.results(), m_options.geo ? *m_options.geo : m_noPlaces, m_sources, !report);
+        m_checker.proxies(), m_checker.results(), m_job.geo ? *m_job.geo : m_noPlaces, m_sources, !report);
     if (report)
         writeReport(records);
     Console::printLine(stderr, CheckReport::summary(m_checker.results()));
     if (m_checker.working() == 0) {
         Console::tell(QStringLiteral("no proxy works."));
-        return emit finished(2);
+        return emit finished(ExitCode::noProxies);
     }
     QString failure;
     if (!writeList(records, &failure)) {
         Console::tell(failure);
-        return emit finished(1);
+        return emit finished(ExitCode::badInput);
     }
     Console::printLine(stdout, m_outputPath);
-    emit finished(0);
+    emit finished(ExitCode::written);
 }
 
 bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* failure)
@@ -129,13 +127,13 @@ bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* fail
         if (record.result.outcome == CheckResult::Working)
             working.push_back(record);
     QByteArray text;
-    if (m_options.format == ListFormat::Json) {
+    if (m_job.format == ListFormat::Json) {
         text = ListFormat::json(working, m_withSources);
-    } else if (m_options.format == ListFormat::Csv) {
+    } else if (m_job.format == ListFormat::Csv) {
         text = ListFormat::csv(working, m_withSources);
     } else {
         // Credentials stand in front of the template's line, as lists write them: "user:password@" + line.
-        const LineTemplate lineTemplate(m_options.lineTemplate);
+        const LineTemplate lineTemplate(m_job.lineTemplate);
         for (const ProxyRecord& record : working) {
             text += record.proxy.credentialsPrefix();
             const QByteArray address = record.proxy.addressText().toLatin1();
@@ -146,39 +144,25 @@ bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* fail
     }
 
     // Named by the second the list is written in, taken as the extraction takes its own (a harvest of this run
-    // may have written a list in that second), and written whole before it gets its final name, so the window
-    // never lists half a list.
-    const QString folder = UserFolders::outputFolder();
-    OutputFileName name;
+    // may have written a list in that second).
+    OutputList list;
     QString reason;
-    QFile file;
-    if (!OutputLists::create(&file, folder, m_options.runStamp, &name, &reason,
-                             ListFormat::extension(m_options.format))) {
-        *failure = QStringLiteral("cannot write %1: %2").arg(QDir(folder).filePath(name.unfinished()), reason);
+    if (!list.create(UserFolders::outputFolder(), m_runStamp, &reason, ListFormat::extension(m_job.format))) {
+        *failure = QStringLiteral("cannot write %1: %2").arg(list.unfinishedPath(), reason);
         return false;
     }
-    const QString unfinished = QDir(folder).filePath(name.unfinished());
-    const QString finished = QDir(folder).filePath(name.finished(m_checker.working()));
-    const bool written = file.write(text) == text.size() && file.flush() && ::fsync(file.handle()) == 0;
-    if (!written)
-        reason = file.errorString();
-    file.close();
-    if (!written || !OutputLists::renameNoReplace(unfinished, finished, &reason)) {
-        QFile::remove(unfinished);
-        *failure = QStringLiteral("cannot write %1: %2").arg(finished, reason);
+    if (!list.write(text) || !list.finish(m_checker.working(), &m_outputPath)) {
+        *failure = QStringLiteral("cannot write %1: %2").arg(list.unfinishedPath(), list.failure());
         return false;
     }
-    m_outputPath = finished;
     return true;
 }
 
 void CCheckRun::writeReport(const std::vector<ProxyRecord>& records)
 {
-    QFile file(m_options.reportPath);
-    const QByteArray text = CheckReport::text(records, m_withSources);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        Console::tell(
-            QStringLiteral("cannot write the check report %1: %2").arg(m_options.reportPath, file.errorString()));
+    QString failure;
+    if (!m_report->commit(CheckReport::text(records, m_withSources), &failure))
+        Console::tell(QStringLiteral("cannot write the check report %1: %2").arg(m_report->path(), failure));
 }
 
 QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/checkjob.h"
 #include "check/geolookup.h"
 #include "check/listformat.h"
 #include "check/proxychecker.h"
@@ -13,27 +14,17 @@
 // A check without a window: runs the checker over a list, shows progress on standard error, and at the end
 // writes the working proxies to a new output list, through the line template or as JSON or CSV records, and, when
 // asked, the report.
+class NamedOutput;
+
 class CCheckRun : public QObject
 {
     Q_OBJECT
 
 public:
-    struct Options
-    {
-        QUrl judge;
-        QByteArray marker;
-        int timeoutMs = 5000;
-        int concurrency = 256;
-        QString reportPath;
-        QString lineTemplate;
-        ListFormat::Format format = ListFormat::Text;
-        const GeoLookup* geo = nullptr; // none: no place is known
-        quint32 runStamp = 0;
-        bool terminal = false;
-        bool insecure = false;
-    };
-
-    explicit CCheckRun(const Options& options, QObject* parent = nullptr);
+    // The lists are named with the run's stamp; the report, when the job asks for one, is written to `report`,
+    // prepared before the run starts.
+    CCheckRun(const CheckJob& job, quint32 runStamp, bool terminal, NamedOutput* report = nullptr,
+              QObject* parent = nullptr);
 
     // The open-file limit raised as far as allowed; the concurrency lowered, with a word, when it does not fit.
     void fitConcurrency();
@@ -45,11 +36,13 @@ public:
     // After finished(): the list written, or empty when no proxy worked or it could not be written.
     QString outputPath() const { return m_outputPath; }
     int working() const { return m_checker.working(); }
+    // The judge could not be fetched: nothing was checked.
+    bool judgeFailed() const { return m_judgeFailed; }
     // Working proxies of each page, for a harvest's source report.
     QHash<QString, int> workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const;
 
 signals:
-    // With the exit status: 0 some proxy works (and the list is written), 2 none does, 1 it went wrong.
+    // With the exit status (ExitCode): some proxy works and the list is written, none does, or it went wrong.
     void finished(int status);
 
 private:
@@ -58,7 +51,10 @@ private:
     bool writeList(const std::vector<ProxyRecord>& records, QString* failure);
     void writeReport(const std::vector<ProxyRecord>& records);
 
-    Options m_options;
+    CheckJob m_job;
+    quint32 m_runStamp;
+    bool m_terminal;
+    NamedOutput* m_report;
     CProxyChecker m_checker;
     GeoLookup m_noPlaces;
     QHash<quint64, QStringList> m_sources;

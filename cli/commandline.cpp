@@ -2,9 +2,9 @@
 
 #include "cli/console.h"
 #include "cli/exitcode.h"
-#include "settings/config.h"
 #include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
+#include "util/namedoutput.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -34,10 +34,9 @@ CCommandLine::CCommandLine() = default;
 
 CCommandLine::~CCommandLine()
 {
-    // The engine waits for its extraction; the settings it reads go after it.
+    // The runs write to the reports; a report never committed leaves nothing behind.
     m_checkRun.reset();
     m_harvestRun.reset();
-    m_config.reset();
 }
 
 int CCommandLine::run(const QStringList& arguments)
@@ -54,15 +53,13 @@ int CCommandLine::run(const QStringList& arguments)
     if (!parsed.options)
         return parsed.exitCode;
     m_options = std::move(parsed.options);
-    makeConfig();
-    if (!makeFolders())
+    if (!prepareOutputs() || !makeFolders())
         return ExitCode::badInput;
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    m_options->checkOptions.terminal = terminal;
     catchStopSignals();
     if (m_options->checkFile.isEmpty()) {
-        m_harvestRun = std::make_unique<CHarvestRun>(*m_options, m_config.get(), terminal);
+        m_harvestRun = std::make_unique<CHarvestRun>(m_options->harvest, terminal, m_report.get());
         connect(m_harvestRun.get(), &CHarvestRun::readyForCheck, this, &CCommandLine::startCheckOfHarvest);
         connect(m_harvestRun.get(), &CHarvestRun::finished, this, [](int status) { QCoreApplication::exit(status); });
         if (!m_harvestRun->start())
@@ -73,18 +70,21 @@ int CCommandLine::run(const QStringList& arguments)
     return QCoreApplication::exec();
 }
 
-// The stored values stand for what is not given; none of this reaches the settings file.
-void CCommandLine::makeConfig()
+// Once every refusal is past: a report that cannot be written there still stops the run before it starts.
+bool CCommandLine::prepareOutputs()
 {
-    m_config = std::make_unique<CConfig>();
-    m_config->setSaveOnExit(false);
-    if (m_options->timeoutChoice >= 0)
-        m_config->setTimeout(m_options->timeoutChoice);
-    if (m_options->depth > 0)
-        m_config->setDepth(m_options->depth);
-    if (!m_options->lineTemplate.isEmpty())
-        m_config->setOutputFormat(m_options->lineTemplate);
-    m_options->checkOptions.lineTemplate = m_config->outputFormat();
+    const auto prepare = [](const QString& path, const QString& what, std::unique_ptr<NamedOutput>* output) {
+        if (path.isEmpty())
+            return true;
+        *output = std::make_unique<NamedOutput>(path);
+        QString failure;
+        if ((*output)->prepare(&failure))
+            return true;
+        Console::tell(QStringLiteral("cannot write the %1 %2: %3").arg(what, path, failure));
+        return false;
+    };
+    return prepare(m_options->harvest.reportPath, QStringLiteral("report"), &m_report) &&
+           prepare(m_options->checkJob.reportPath, QStringLiteral("check report"), &m_checkReport);
 }
 
 bool CCommandLine::makeFolders()
@@ -143,8 +143,8 @@ void CCommandLine::startCheckOfHarvest()
 void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
                               const QHash<quint64, QStringList>* sources)
 {
-    m_options->checkOptions.runStamp = runStamp;
-    m_checkRun = std::make_unique<CCheckRun>(m_options->checkOptions);
+    m_checkRun =
+        std::make_unique<CCheckRun>(m_options->checkJob, runStamp, ::isatty(STDERR_FILENO) == 1, m_checkReport.get());
     if (sources)
         m_checkRun->setSources(*sources);
     connect(m_checkRun.get(), &CCheckRun::finished, this, &CCommandLine::checkFinished);
@@ -154,8 +154,9 @@ void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32
 
 void CCommandLine::checkFinished(int status)
 {
-    // After a harvest, the source report tells the working proxies of each source.
-    if (m_harvestRun) {
+    // After a harvest, the source report tells the working proxies of each source; a check that could not start
+    // (its judge failed) leaves it as it was.
+    if (m_harvestRun && !m_checkRun->judgeFailed()) {
         const QHash<QString, int> working = m_checkRun->workingPerPage(m_harvestRun->proxiesPerPage());
         m_harvestRun->writeReport(&working);
     }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-class CConfig;
+class NamedOutput;
 class RunStampClaim;
 class QSocketNotifier;
 
@@ -29,8 +29,8 @@ public:
     int run(const QStringList& arguments);
 
 private:
-    void makeConfig();
     bool makeFolders();
+    bool prepareOutputs();
     bool startCheckOfFile();
     void startCheckOfHarvest();
     void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
@@ -40,7 +40,9 @@ private:
     void stopSignalled();
 
     std::optional<RunOptions> m_options;
-    std::unique_ptr<CConfig> m_config;
+    // The reports named, under their temporary names until the run writes them.
+    std::unique_ptr<NamedOutput> m_report;
+    std::unique_ptr<NamedOutput> m_checkReport;
     std::unique_ptr<CHarvestRun> m_harvestRun;
     std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;

@@ -3,20 +3,15 @@
 #include "check/proxylist.h"
 #include "cli/console.h"
 #include "cli/exitcode.h"
-#include "cli/runoptions.h"
 #include "harvest/harvestengine.h"
 #include "harvest/sourcereport.h"
-#include "harvest/webfetching.h"
 #include "settings/userfolders.h"
-
-#include <QFile>
+#include "util/namedoutput.h"
 
 using Console::printLine;
 
-CHarvestRun::CHarvestRun(const RunOptions& options, CConfig* config, bool terminal, QObject* parent)
-    : QObject(parent), m_config(config), m_urls(options.urls), m_classic(options.classic), m_insecure(options.insecure),
-      m_checkFollows(options.check), m_reportPath(options.reportPath), m_threads(options.threads),
-      m_depth(options.depth), m_terminal(terminal)
+CHarvestRun::CHarvestRun(const HarvestJob& job, bool terminal, NamedOutput* report, QObject* parent)
+    : QObject(parent), m_job(job), m_report(report), m_terminal(terminal)
 {
 }
 
@@ -25,11 +20,7 @@ CHarvestRun::~CHarvestRun() = default;
 
 bool CHarvestRun::start()
 {
-    // The one place where the command line's fetching is chosen: the window's under --classic, today's web else.
-    std::unique_ptr<PageFetching> fetching;
-    if (!m_classic)
-        fetching = std::make_unique<WebFetching>(m_insecure);
-    m_engine = std::make_unique<CHarvestEngine>(m_config, nullptr, std::move(fetching));
+    m_engine = std::make_unique<CHarvestEngine>(m_job);
     if (!m_engine->runClaimFailure().isEmpty()) {
         Console::tell(m_engine->runClaimFailure());
         return false;
@@ -37,10 +28,6 @@ bool CHarvestRun::start()
     // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
     if (m_engine->runFolderFailures() > 0)
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
-    m_engine->setKeepProxies(m_checkFollows);
-    m_engine->setWholeProxyCopies(!m_classic);
-    m_engine->setUrls(m_urls);
-    m_engine->setThreads(m_threads);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
     connect(m_engine.get(), &CHarvestEngine::urlFinished, this, [this](int done, int total) {
         m_pagesDone = done;
@@ -62,8 +49,8 @@ bool CHarvestRun::start()
     // Queued: it can come from start() itself, before the event loop runs, where an exit would be lost.
     connect(m_engine.get(), &CHarvestEngine::nothingToFetch, this, &CHarvestRun::end, Qt::QueuedConnection);
 
-    m_pagesTotal = static_cast<int>(m_urls.size()); // the engine counts URLs in int
-    m_engine->start(m_depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
+    m_pagesTotal = static_cast<int>(m_job.urls.size()); // the engine counts URLs in int
+    m_engine->start(m_job.depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
     return true;
 }
 
@@ -121,16 +108,14 @@ void CHarvestRun::showProgress(bool last)
 
 void CHarvestRun::writeReport(const QHash<QString, int>* workingPerPage) const
 {
-    if (m_reportPath.isEmpty())
+    if (!m_report)
         return;
     CSourceReport report(m_engine->sourceResults(), m_engine->linesPerPage());
     if (workingPerPage)
         report.setWorkingPerPage(*workingPerPage);
-    QFile file(m_reportPath);
-    const QByteArray text = report.text();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        printLine(stderr,
-                  QStringLiteral("sievra: cannot write the report %1: %2").arg(m_reportPath, file.errorString()));
+    QString failure;
+    if (!m_report->commit(report.text(), &failure))
+        Console::tell(QStringLiteral("cannot write the report %1: %2").arg(m_report->path(), failure));
 }
 
 void CHarvestRun::end()
@@ -140,7 +125,7 @@ void CHarvestRun::end()
     if (!m_outputPath.isEmpty()) {
         printLine(stdout, m_outputPath);
         // A stop means the whole run: the harvest's list is kept, and not checked.
-        if (m_checkFollows && !m_stopped)
+        if (m_job.keepProxies && !m_stopped)
             return emit readyForCheck();
         writeReport();
         return emit finished(ExitCode::written);

@@ -2,6 +2,7 @@
 
 #include "check/proxyendpoint.h"
 #include "extraction/leechproxies.h"
+#include "harvest/harvestjob.h"
 
 #include <QHash>
 #include <QObject>
@@ -10,9 +11,8 @@
 #include <memory>
 #include <vector>
 
-class CConfig;
 class CHarvestEngine;
-class RunOptions;
+class NamedOutput;
 
 // A harvest without a window: runs the engine over the URLs, shows progress on standard error, prints the summary
 // and the output list's path, and writes the source report when asked.
@@ -21,8 +21,8 @@ class CHarvestRun : public QObject
     Q_OBJECT
 
 public:
-    // The settings stand for what the options leave out; they must outlive the run.
-    CHarvestRun(const RunOptions& options, CConfig* config, bool terminal, QObject* parent = nullptr);
+    // The source report, when the job asks for one, is written to `report`, prepared before the run starts.
+    CHarvestRun(const HarvestJob& job, bool terminal, NamedOutput* report = nullptr, QObject* parent = nullptr);
     ~CHarvestRun() override;
 
     // False, told on standard error, when the run cannot claim its stamp.
@@ -50,14 +50,8 @@ private:
     void end();
 
     std::unique_ptr<CHarvestEngine> m_engine;
-    CConfig* m_config;
-    QStringList m_urls;
-    bool m_classic;
-    bool m_insecure;
-    bool m_checkFollows;
-    QString m_reportPath;
-    int m_threads;
-    int m_depth;
+    HarvestJob m_job;
+    NamedOutput* m_report;
     bool m_terminal;
     bool m_stopped = false;
     int m_pagesDone = 0;

@@ -1,9 +1,11 @@
 #include "cli/runoptions.h"
 
+#include "check/proxychecker.h"
 #include "check/proxylist.h"
 #include "cli/exitcode.h"
-#include "harvest/harvestengine.h"
+#include "settings/config.h"
 #include "util/externalhosts.h"
+#include "util/fileidentity.h"
 #include "util/urllistfile.h"
 #include "util/weburl.h"
 
@@ -62,8 +64,9 @@ private:
     bool refuse(const QString& message);
     void tell(const QString& message) { parsed.notices << QStringLiteral("sievra: ") + message; }
     bool readNumber(const QCommandLineOption& option, int lowest, int highest, int* value);
-    bool reportWritable(const QString& path, const QString& what);
+    bool readHarvest();
     bool readCheck();
+    bool outputsApart();
     bool openGeo();
     bool readUrls(const QString& file);
     bool readProxies();
@@ -90,15 +93,6 @@ bool Reading::readNumber(const QCommandLineOption& option, int lowest, int highe
                       .arg(lowest)
                       .arg(highest)
                       .arg(m_parser.value(option)));
-}
-
-// Opened now, so a report that cannot be written stops the run before it starts.
-bool Reading::reportWritable(const QString& path, const QString& what)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return true;
-    return refuse(QStringLiteral("cannot write the %1 %2: %3").arg(what, path, file.errorString()));
 }
 
 bool Reading::read(const QStringList& arguments)
@@ -133,43 +127,93 @@ bool Reading::read(const QStringList& arguments)
         return refuse(options.check ? QStringLiteral("--check needs a FILE, or --harvest FILE.")
                                     : QStringLiteral("--harvest FILE is missing."));
 
-    if (m_parser.isSet(threadsOption) && !readNumber(threadsOption, 1, CHarvestEngine::fetcherCount, &options.threads))
+    if (!readHarvest() || !readCheck())
         return false;
-    if (m_parser.isSet(depthOption) && !readNumber(depthOption, 1, 5, &options.depth))
+    // A check's text list is written through the harvest's template.
+    options.checkJob.lineTemplate = options.harvest.lineTemplate;
+    if (options.checkFile.isEmpty() && !readUrls(m_parser.value(harvestOption)))
+        return false;
+    if (options.harvest.insecure)
+        tell(QStringLiteral("--insecure: certificates that fail verification are accepted."));
+    if (!options.checkFile.isEmpty() && !readProxies())
+        return false;
+    return outputsApart();
+}
+
+// The harvest's job: the options given, the stored settings for the template and time-out not given.
+bool Reading::readHarvest()
+{
+    CConfig stored;
+    stored.setSaveOnExit(false);
+    HarvestJob& job = options.harvest;
+    job = HarvestJob::fromSettings(stored);
+    // A Single Crawl unless --depth asks for links; the settings hold no fetcher count.
+    job.depth = 0;
+    // What each page gave is kept for the check of the harvest's proxies.
+    job.keepProxies = options.check && options.checkFile.isEmpty();
+    if (m_parser.isSet(threadsOption) && !readNumber(threadsOption, 1, HarvestJob::maxThreads, &job.threads))
+        return false;
+    if (m_parser.isSet(depthOption) && !readNumber(depthOption, 1, 5, &job.depth))
         return false;
     if (m_parser.isSet(timeoutOption)) {
         const QStringList choices = {QStringLiteral("10"), QStringLiteral("15"), QStringLiteral("20"),
                                      QStringLiteral("25")};
-        options.timeoutChoice = static_cast<int>(choices.indexOf(m_parser.value(timeoutOption)));
-        if (options.timeoutChoice < 0)
+        const auto choice = static_cast<int>(choices.indexOf(m_parser.value(timeoutOption)));
+        if (choice < 0)
             return refuse(
                 QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(m_parser.value(timeoutOption)));
+        job.timeoutMs = CConfig::timeoutMilliseconds(choice);
     }
-
-    options.classic = m_parser.isSet(classicOption);
-    options.insecure = m_parser.isSet(insecureOption);
+    // The one place where --classic is read: the window's rules for the whole harvest.
+    job.rules = m_parser.isSet(classicOption) ? HarvestJob::Rules::Window : HarvestJob::Rules::Web;
+    job.insecure = m_parser.isSet(insecureOption);
     // With a check it is the judge's certificate that may fail, whatever fetches the harvest's pages.
-    if (options.classic && options.insecure && !options.check)
+    if (!job.fetchesTodaysWeb() && job.insecure && !options.check)
         return refuse(QStringLiteral("--insecure has no use with --classic, which fetches no https:// page."));
-    options.checkOptions.insecure = options.insecure;
-    if (!readCheck())
-        return false;
-    if (options.checkFile.isEmpty() && !readUrls(m_parser.value(harvestOption)))
-        return false;
-
     if (m_parser.isSet(reportOption)) {
         if (!options.checkFile.isEmpty())
             return refuse(QStringLiteral("--report tells what each source of a harvest gave; use --check-report."));
-        options.reportPath = m_parser.value(reportOption);
-        if (!reportWritable(options.reportPath, QStringLiteral("report")))
-            return false;
+        job.reportPath = m_parser.value(reportOption);
     }
-    if (options.insecure)
-        tell(QStringLiteral("--insecure: certificates that fail verification are accepted."));
     // Upper case, as the configuration window takes it.
     if (m_parser.isSet(templateOption))
-        options.lineTemplate = m_parser.value(templateOption).toUpper();
-    return options.checkFile.isEmpty() || readProxies();
+        job.lineTemplate = m_parser.value(templateOption).toUpper();
+    return true;
+}
+
+// No output may be an input, nor two outputs one file, by whatever path: writing one would lose the other.
+bool Reading::outputsApart()
+{
+    struct NamedFile
+    {
+        QString option;
+        QString path;
+    };
+    QList<NamedFile> inputs;
+    if (m_parser.isSet(harvestOption))
+        inputs.append({QStringLiteral("harvest"), m_parser.value(harvestOption)});
+    if (!options.checkFile.isEmpty())
+        inputs.append({QStringLiteral("check"), options.checkFile});
+    for (const QString& path : m_parser.values(geoipOption))
+        inputs.append({QStringLiteral("geoip"), path});
+    QList<NamedFile> outputs;
+    if (!options.harvest.reportPath.isEmpty())
+        outputs.append({QStringLiteral("report"), options.harvest.reportPath});
+    if (!options.checkJob.reportPath.isEmpty())
+        outputs.append({QStringLiteral("check-report"), options.checkJob.reportPath});
+
+    for (int o = 0; o < outputs.size(); ++o) {
+        const FileIdentity output = FileIdentity::of(outputs[o].path);
+        for (const NamedFile& input : std::as_const(inputs))
+            if (output == FileIdentity::of(input.path))
+                return refuse(QStringLiteral("--%1 %2 is the file --%3 reads; name another file.")
+                                  .arg(outputs[o].option, outputs[o].path, input.option));
+        for (int before = 0; before < o; ++before)
+            if (output == FileIdentity::of(outputs[before].path))
+                return refuse(QStringLiteral("--%1 and --%2 name one file, %3; name two.")
+                                  .arg(outputs[before].option, outputs[o].option, outputs[o].path));
+    }
+    return true;
 }
 
 bool Reading::readCheck()
@@ -181,7 +225,8 @@ bool Reading::readCheck()
     if (!options.check)
         return true;
 
-    CCheckRun::Options& check = options.checkOptions;
+    CheckJob& check = options.checkJob;
+    check.insecure = m_parser.isSet(insecureOption);
     check.judge = QUrl(ExternalHosts::proxyJudge);
     check.marker = ExternalHosts::proxyJudgeMarker.toUtf8();
     if (m_parser.isSet(judgeOption)) {
@@ -205,11 +250,8 @@ bool Reading::readCheck()
     if (m_parser.isSet(concurrencyOption) &&
         !readNumber(concurrencyOption, 1, CProxyChecker::maxConcurrency, &check.concurrency))
         return false;
-    if (m_parser.isSet(checkReportOption)) {
+    if (m_parser.isSet(checkReportOption))
         check.reportPath = m_parser.value(checkReportOption);
-        if (!reportWritable(check.reportPath, QStringLiteral("check report")))
-            return false;
-    }
     if (m_parser.isSet(formatOption)) {
         const std::optional<ListFormat::Format> format = ListFormat::fromName(m_parser.value(formatOption));
         if (!format)
@@ -225,14 +267,14 @@ bool Reading::readCheck()
 bool Reading::openGeo()
 {
     options.geo = std::make_unique<GeoLookup>();
-    options.checkOptions.geo = options.geo.get();
+    options.checkJob.geo = options.geo.get();
     GeoLookup& geo = *options.geo;
     for (const QString& path : m_parser.values(geoipOption)) {
         QString failure;
         if (!geo.open(path, &failure))
             return refuse(failure);
     }
-    if (options.checkOptions.format == ListFormat::Text && options.checkOptions.reportPath.isEmpty())
+    if (options.checkJob.format == ListFormat::Text && options.checkJob.reportPath.isEmpty())
         return true;
     geo.openFromFolders(GeoLookup::usualFolders());
     if (geo.hasCountry() && geo.hasNetwork())
@@ -259,15 +301,16 @@ bool Reading::readUrls(const QString& file)
 {
     QString failure;
     SkippedLines skipped;
-    const bool read = options.classic ? readUrlListFile(file, &options.urls, &failure, &skipped)
-                                      : readWebUrlListFile(file, &options.urls, &failure, &skipped);
+    QStringList& urls = options.harvest.urls;
+    const bool read = options.harvest.fetchesTodaysWeb() ? readWebUrlListFile(file, &urls, &failure, &skipped)
+                                                         : readUrlListFile(file, &urls, &failure, &skipped);
     if (!read)
         return refuse(QStringLiteral("cannot read %1: %2").arg(file, failure));
     if (skipped.count > 0)
         tell(skipped.count == 1 ? QStringLiteral("skipped 1 line of %1 with no usable URL: %2").arg(file, skipped.first)
                                 : QStringLiteral("skipped %1 lines of %2 with no usable URL, the first: %3")
                                       .arg(QString::number(skipped.count), file, skipped.first));
-    if (options.urls.isEmpty())
+    if (urls.isEmpty())
         return refuse(QStringLiteral("no usable URL in %1.").arg(file));
     return true;
 }

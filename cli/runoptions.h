@@ -1,8 +1,9 @@
 #pragma once
 
+#include "check/checkjob.h"
 #include "check/geolookup.h"
 #include "check/proxyendpoint.h"
-#include "cli/checkrun.h"
+#include "harvest/harvestjob.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,9 +11,10 @@
 #include <optional>
 #include <vector>
 
-// Everything one command-line run needs, read from its arguments. parse() also does what must be done before the
-// run starts, so that bad input stops it at once: it opens the reports for writing, reads the URL list or the proxy
-// list and opens the country and network databases.
+// One command-line run, read from its arguments: the harvest and the check it describes. parse() reads the
+// arguments and the input files (the URL list or the proxy list, the country and network databases, the stored
+// settings that stand for what is not given) and refuses bad input with one line. It creates, empties or opens
+// for writing nothing: the outputs are prepared once every refusal is past.
 class RunOptions
 {
 public:
@@ -23,17 +25,10 @@ public:
 
     bool check = false;                 // --check: a check of checkFile, or of what the harvest found
     QString checkFile;                  // empty: a harvest
-    QStringList urls;                   // of the harvest
     std::vector<ProxyEndpoint> proxies; // of checkFile
-    bool classic = false;               // the window's harvest: its fetching, its list check, its extraction
-    bool insecure = false;              // certificates that fail verification accepted
-    QString reportPath;                 // the source report, empty for none
-    int threads = 5;
-    int depth = 0;                   // 0: no link crawl
-    int timeoutChoice = -1;          // the index of the fetch time-out given; -1: the stored one
-    QString lineTemplate;            // upper-cased; empty: the stored one
-    CCheckRun::Options checkOptions; // its line template, run stamp and terminal are filled in where the run starts
-    std::unique_ptr<GeoLookup> geo;  // what checkOptions.geo points to
+    HarvestJob harvest;
+    CheckJob checkJob;
+    std::unique_ptr<GeoLookup> geo; // what checkJob.geo points to
 };
 
 // The options to run with, or the end of the program with its status.

@@ -6,7 +6,6 @@
 #include "extraction/proxytext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
-#include "util/outputlists.h"
 
 #include <algorithm>
 
@@ -86,19 +85,13 @@ void CLeechProxies::closeOutput()
 
 bool CLeechProxies::outputWritable() const
 {
-    return m_outputState.load() == Writing && m_output.isOpen() && m_writeFailure.isEmpty();
+    return m_outputState.load() == Writing && m_output.isOpen() && m_output.failure().isEmpty();
 }
 
 bool CLeechProxies::finishOutput()
 {
-    bool complete = m_output.isOpen() && m_writeFailure.isEmpty();
-    if (m_output.isOpen()) {
-        // On disk before any page goes: the pages are removed only once the proxies are safe.
-        complete = m_output.flush() && ::fsync(m_output.handle()) == 0 && complete;
-        if (!complete && m_writeFailure.isEmpty())
-            m_writeFailure = m_output.errorString();
-        m_output.close();
-    }
+    // On disk before any page goes: the pages are removed only once the proxies are safe.
+    const bool complete = m_output.isOpen() && m_output.close();
     m_outputState.store(Closed);
     return complete;
 }
@@ -120,6 +113,7 @@ void CLeechProxies::start(QThread::Priority priority)
     if (isRunning())
         return;
     const QMutexLocker runLock(&m_runLock);
+    // The window's template is the one set when the run starts; a job's was given with the job.
     if (m_config)
         m_format = m_config->outputFormat();
     QThread::start(priority);
@@ -144,46 +138,37 @@ void CLeechProxies::run()
 
     // The start time names the file, in whole seconds. A list of this run stamp started in the same second has
     // that name already, here or in another program: the run then takes the next second.
-    const QString outputFolder = UserFolders::outputFolder();
-    OutputFileName outputName;
     QString createFailure;
-    m_writeFailure.clear();
-    const bool opened =
-        OutputLists::create(&m_output, outputFolder, static_cast<quint32>(m_runStamp), &outputName, &createFailure);
-    m_outputPath = QDir(outputFolder).filePath(outputName.unfinished());
+    const bool opened = m_output.create(UserFolders::outputFolder(), static_cast<quint32>(m_runStamp), &createFailure);
     if (opened)
         m_outputState.store(Writing);
 
     const int lineCount = writeProxies(pages.paths(), kept);
     const bool complete = finishOutput();
 
-    if (!opened || (lineCount > 0 && !complete)) {
+    QString finalPath;
+    // Never over another file: the name is ours, since no other list could take our unfinished name's second.
+    if (!opened || lineCount == 0 || !complete || !m_output.finish(lineCount, &finalPath)) {
         // A cut file is no list: it goes, and every page stays to be read again by the next Start.
-        QFile::remove(m_outputPath);
+        m_output.discard();
         giveBack();
+        if (opened && lineCount == 0) {
+            // The pages stay for the next run of this program run.
+            emit noProxyResults();
+            return;
+        }
         // The notice first: the window shows the reason on top of it, so the reason is read first.
         if (!opened)
             emit noProxyResults();
         emit outputWriteFailed(opened ? QStringLiteral("Writing the output file failed:\n%1\n%2\nThe fetched pages are "
                                                        "kept and read again by the next Start.")
-                                            .arg(m_outputPath, m_writeFailure)
+                                            .arg(m_output.unfinishedPath(), m_output.failure())
                                       : QStringLiteral("The output file could not be created:\n%1\n%2\nThe fetched "
                                                        "pages are kept and read again by the next Start.")
-                                            .arg(m_outputPath, createFailure));
+                                            .arg(m_output.unfinishedPath(), createFailure));
         return;
     }
 
-    if (lineCount == 0) {
-        // The pages stay for the next run of this program run.
-        QFile::remove(m_outputPath);
-        giveBack();
-        emit noProxyResults();
-        return;
-    }
-
-    // Never over another file: the name is ours, since no other list could take our unfinished name's second.
-    const QString finalPath = QDir(outputFolder).filePath(outputName.finished(lineCount));
-    OutputLists::renameNoReplace(m_outputPath, finalPath);
     emit harvestComplete();
     // Only the pages listed at the start go; one stored since stays for the next run.
     pages.remove();
@@ -205,10 +190,8 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         line.clear();
         lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
         line += "\r\n";
-        if (m_output.write(line) != line.size() || m_output.error() != QFileDevice::NoError) {
-            m_writeFailure = m_output.errorString();
+        if (!m_output.write(line))
             return false;
-        }
         ++lineCount;
         if (keep)
             m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));

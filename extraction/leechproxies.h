@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "util/memorypages.h"
+#include "util/outputlist.h"
 
 #include <atomic>
 
@@ -24,7 +25,10 @@ public:
     ~CLeechProxies() override;
 
     void setRunStamp(unsigned long runStamp) { m_runStamp = runStamp; }
+    // The window's settings: the template is read from them when a run starts.
     void setConfig(CConfig* config) { m_config = config; }
+    // Without settings: the template of every run.
+    void setLineTemplate(const QString& lineTemplate) { m_format = lineTemplate; }
     // Called by Stop on the GUI thread: no line is written after it and the run ends at its next check.
     // Only a file already open is closed; a run that has not opened its file yet is not affected.
     void closeOutput();
@@ -75,9 +79,7 @@ private:
     bool finishOutput();
 
     unsigned long m_runStamp = 0;
-    QString m_outputPath;
-    QString m_writeFailure;
-    QFile m_output;
+    OutputList m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
     QHash<QString, int> m_linesPerPage;

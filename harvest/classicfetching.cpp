@@ -2,11 +2,12 @@
 
 #include "harvest/harvestplan.h"
 
-ClassicFetching::ClassicFetching(std::function<int()> inUse, QObject* parent)
+ClassicFetching::ClassicFetching(std::function<int()> inUse, const HarvestJob& job, QObject* parent)
     : PageFetching(parent), m_inUse(std::move(inUse))
 {
     for (int i = 0; i < fetcherCount; ++i) {
         auto* fetcher = new CLeechSocket;
+        fetcher->setReadsStructure(job.readsStructure());
         connect(fetcher, &CLeechSocket::urlListProcessed, this, &ClassicFetching::fetcherReported,
                 Qt::QueuedConnection);
         connect(fetcher, &CLeechSocket::pageNotStored, this, &PageFetching::pageNotStored);

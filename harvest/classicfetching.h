@@ -1,5 +1,6 @@
 #pragma once
 
+#include "harvest/harvestjob.h"
 #include "harvest/pagefetching.h"
 #include "leech/leechlinks.h"
 
@@ -14,11 +15,11 @@ class ClassicFetching : public PageFetching
     Q_OBJECT
 
 public:
-    static constexpr int fetcherCount = 20;
+    static constexpr int fetcherCount = HarvestJob::maxThreads;
 
     // `inUse` tells how many fetchers the harvest uses; it is asked again at every report, so a change of the
-    // thread count during a harvest counts, as it always has.
-    explicit ClassicFetching(std::function<int()> inUse, QObject* parent = nullptr);
+    // thread count during a harvest counts, as it always has. The job tells how its pages are read.
+    ClassicFetching(std::function<int()> inUse, const HarvestJob& job, QObject* parent = nullptr);
     ~ClassicFetching() override;
 
     int prepare(quint32 runStamp) override;

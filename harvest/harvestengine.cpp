@@ -1,16 +1,42 @@
 #include "harvest/harvestengine.h"
 
 #include "harvest/classicfetching.h"
+#include "harvest/webfetching.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
-CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent, std::unique_ptr<PageFetching> fetching)
-    : QObject(parent), m_config(config), m_fetching(std::move(fetching))
+namespace {
+
+// The one place where a job's rules choose how its pages are fetched.
+std::unique_ptr<PageFetching> fetchingFor(const HarvestJob& job, std::function<int()> inUse)
+{
+    if (job.fetchesTodaysWeb())
+        return std::make_unique<WebFetching>(job);
+    return std::make_unique<ClassicFetching>(std::move(inUse), job);
+}
+
+} // namespace
+
+CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent)
+    : CHarvestEngine(config, config ? HarvestJob::fromSettings(*config) : HarvestJob(), parent)
+{
+}
+
+CHarvestEngine::CHarvestEngine(const HarvestJob& job, QObject* parent) : CHarvestEngine(nullptr, job, parent) {}
+
+CHarvestEngine::CHarvestEngine(CConfig* config, const HarvestJob& job, QObject* parent)
+    : QObject(parent), m_config(config), m_job(job), m_urls(job.urls), m_threads(qBound(1, job.threads, fetcherCount))
 {
     // Claimed before the run folder exists, so that another start never takes it for a leftover.
     m_runStamp = m_runClaim.stamp();
     m_extraction.setRunStamp(m_runStamp);
-    m_extraction.setConfig(m_config);
+    // The window's template is taken from its settings when the extraction starts.
+    if (m_config)
+        m_extraction.setConfig(m_config);
+    else
+        m_extraction.setLineTemplate(job.lineTemplate);
+    m_extraction.setKeepProxies(job.keepProxies);
+    m_extraction.setWholeProxyCopies(job.removesWholeProxyCopies());
     // Counted where it is emitted and reported a few times a second while the extraction runs: one queued
     // call per line would flood the receiver on a run of many thousands.
     connect(&m_extraction, &CLeechProxies::signifyNewProxy, this, &CHarvestEngine::countProxy, Qt::DirectConnection);
@@ -18,8 +44,7 @@ CHarvestEngine::CHarvestEngine(CConfig* config, QObject* parent, std::unique_ptr
     connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::tallyTick);
 
     UserFolders::removeLeftoverRunFolders(m_runStamp);
-    if (!m_fetching)
-        m_fetching = std::make_unique<ClassicFetching>([this] { return m_threads; });
+    m_fetching = fetchingFor(job, [this] { return m_threads; });
     m_runFolderFailures = m_fetching->prepare(m_runStamp);
     m_extraction.setMemoryPages(m_fetching->memoryPages());
     connect(m_fetching.get(), &PageFetching::reported, this, &CHarvestEngine::fetcherReported);
@@ -59,9 +84,12 @@ CHarvestEngine::~CHarvestEngine()
     m_fetching.reset();
 }
 
-void CHarvestEngine::setWholeProxyCopies(bool whole)
+HarvestJob CHarvestEngine::job() const
 {
-    m_extraction.setWholeProxyCopies(whole);
+    HarvestJob job = m_config ? HarvestJob::fromSettings(*m_config) : m_job;
+    job.urls = m_urlSource ? m_urlSource() : m_urls;
+    job.threads = m_threads;
+    return job;
 }
 
 void CHarvestEngine::start(Crawl crawl)
@@ -70,7 +98,8 @@ void CHarvestEngine::start(Crawl crawl)
         startHarvest();
         return;
     }
-    m_fetching->crawl(m_urlSource ? m_urlSource() : m_urls, m_config->depth());
+    const HarvestJob now = job();
+    m_fetching->crawl(now.urls, now.depth);
 }
 
 void CHarvestEngine::crawlerFoundUrl(const QString& link)
@@ -88,7 +117,8 @@ void CHarvestEngine::crawlerDone()
 void CHarvestEngine::startHarvest()
 {
     emit harvestStarting();
-    const QStringList urls = m_urlSource ? m_urlSource() : m_urls;
+    const HarvestJob now = job();
+    const QStringList& urls = now.urls;
     // The list can have been emptied while a link crawl ran: nothing to fetch.
     if (urls.isEmpty()) {
         emit nothingToFetch();
@@ -106,7 +136,7 @@ void CHarvestEngine::startHarvest()
     m_harvestUrls = urlCount;
     m_unstoredPages.clear();
     m_sourceResults.clear();
-    m_fetching->fetch(urls, m_threads, CConfig::timeoutMilliseconds(m_config->timeout()));
+    m_fetching->fetch(urls, m_threads, now.timeoutMs);
 }
 
 void CHarvestEngine::fetcherReported(quint32 completed, int inUse)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "extraction/leechproxies.h"
+#include "harvest/harvestjob.h"
 #include "harvest/pagefetching.h"
 #include "settings/runstampclaim.h"
 
@@ -25,13 +26,15 @@ class CHarvestEngine : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int fetcherCount = 20;
+    static constexpr int fetcherCount = HarvestJob::maxThreads;
     enum Crawl { SingleCrawl, MultipleCrawl };
 
     // The per-user folders must be in place: the fetchers make this run's page folder below the data folder.
-    // Without a way of fetching, the window's: the twenty page fetchers of old.
-    explicit CHarvestEngine(CConfig* config, QObject* parent = nullptr,
-                            std::unique_ptr<PageFetching> fetching = nullptr);
+    // The window's engine: its settings are read at the moments a harvest takes them (the depth when a crawl
+    // starts, the time-out when the harvest starts, the template when the extraction starts).
+    explicit CHarvestEngine(CConfig* config, QObject* parent = nullptr);
+    // An engine for one job, described in full before it starts.
+    explicit CHarvestEngine(const HarvestJob& job, QObject* parent = nullptr);
     ~CHarvestEngine() override;
 
     quint32 runStamp() const { return m_runStamp; }
@@ -50,10 +53,6 @@ public:
     void setThreads(int threads) { m_threads = qBound(1, threads, int(fetcherCount)); }
     int threads() const { return m_threads; }
 
-    // The extraction removes the copies of a whole proxy only, not the proxy's text wherever it stands (which
-    // takes 1.2.3.4:8080 with 1.2.3.4:80): the command line's rule, where the window keeps its own.
-    void setWholeProxyCopies(bool whole);
-
     void start(Crawl crawl);
     // Aborts the fetchers and ends a running extraction early; a link crawl goes on.
     void stop();
@@ -64,8 +63,7 @@ public:
     QList<CCrawlResult> sourceResults() const { return m_sourceResults; }
     // Lines the last extraction wrote from each page file, by its name; read once it has finished.
     QHash<QString, int> linesPerPage() { return m_extraction.linesPerPage(); }
-    // The proxies the last extraction wrote, page by page; kept only when asked for before the harvest.
-    void setKeepProxies(bool keep) { m_extraction.setKeepProxies(keep); }
+    // The proxies the last extraction wrote, page by page; kept only when the job asks for them.
     QList<CLeechProxies::PageProxies> proxiesPerPage() { return m_extraction.proxiesPerPage(); }
 
 signals:
@@ -89,6 +87,9 @@ signals:
     void linkLeechingComplete();
 
 private:
+    CHarvestEngine(CConfig* config, const HarvestJob& job, QObject* parent);
+    // The job as it stands now: the window's settings laid over it, its URLs and fetchers as set.
+    HarvestJob job() const;
     void fetcherReported(quint32 completed, int inUse);
     void allPagesIn();
     void startHarvest();
@@ -98,7 +99,8 @@ private:
     void crawlerFoundUrl(const QString& link);
     void crawlerDone();
 
-    CConfig* m_config = nullptr;
+    CConfig* m_config = nullptr; // the window's; none for a job given whole
+    HarvestJob m_job;
     RunStampClaim m_runClaim; // tells other starts that this run's stamp and pages are live
     quint32 m_runStamp = 0;
     int m_runFolderFailures = 0;

@@ -7,12 +7,13 @@
 #include <QDir>
 #include <QFileInfo>
 
-WebFetching::WebFetching(bool insecure, qint64 memoryBudget, QObject* parent)
-    : PageFetching(parent), m_pages(m_multi), m_crawl(m_multi), m_memory(memoryBudget)
+WebFetching::WebFetching(const HarvestJob& job, QObject* parent)
+    : PageFetching(parent), m_pages(m_multi), m_crawl(m_multi), m_memory(job.memoryBudget)
 {
-    m_pages.setInsecure(insecure);
+    m_reading.pairs = job.readsStructure();
+    m_pages.setInsecure(job.insecure);
     m_writer.setMemory(&m_memory);
-    m_crawl.setInsecure(insecure);
+    m_crawl.setInsecure(job.insecure);
     connect(&m_pages, &TXL::QtLib::Web::CurlPages::pageFetched, this, &WebFetching::finish);
     connect(&m_crawl, &WebLinkCrawl::newLeechUrl, this, &PageFetching::linkFound);
     connect(&m_crawl, &WebLinkCrawl::linkLeechingComplete, this, &PageFetching::crawlDone);
@@ -82,7 +83,8 @@ void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray pag
         CPageWriter::dropCutAddressRun(page);
     if (!page.isEmpty()) {
         result.setPageName(QFileInfo(pageFile(index)).fileName());
-        const PageReading reading{true, outcome.kind() == CFetchOutcome::Truncated};
+        PageReading reading = m_reading;
+        reading.cut = outcome.kind() == CFetchOutcome::Truncated;
         m_writer.write(
             pageFile(index), page, QUrl(outcome.finalUrl()).host(),
             [this, index](const QString& failure) { emit pageWritten(index, failure); }, reading);

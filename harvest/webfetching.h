@@ -1,5 +1,6 @@
 #pragma once
 
+#include "harvest/harvestjob.h"
 #include "harvest/pagefetching.h"
 #include "leech/pagewriter.h"
 #include "leech/weblinkcrawl.h"
@@ -18,10 +19,8 @@ class WebFetching : public PageFetching
     Q_OBJECT
 
 public:
-    // The pages a harvest keeps in memory before it writes them to the run folder: 256 MB, reduced.
-    static constexpr qint64 defaultMemoryBudget = qint64(256) * 1024 * 1024;
-
-    explicit WebFetching(bool insecure, qint64 memoryBudget = defaultMemoryBudget, QObject* parent = nullptr);
+    // Reads the job's certificate rule, memory budget and whether pages' structure is read.
+    explicit WebFetching(const HarvestJob& job, QObject* parent = nullptr);
     ~WebFetching() override;
 
     int prepare(quint32 runStamp) override;
@@ -52,6 +51,7 @@ private:
     WebLinkCrawl m_crawl;
     MemoryPages m_memory;
     CPageWriter m_writer;
+    PageReading m_reading;
     quint32 m_runStamp = 0;
     QStringList m_urls;
     // The fetcher whose block holds each URL, and the URL's place in that block: its page file's name.

@@ -87,8 +87,7 @@ void CLeechSocket::processData()
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
-        // The window keeps to the proxy texts: no pairs of the page's structure are read.
-        const PageReading reading{false, outcome().kind() == CFetchOutcome::Truncated};
+        const PageReading reading{m_readsStructure, outcome().kind() == CFetchOutcome::Truncated};
         m_writer.write(
             path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); }, reading);
     }

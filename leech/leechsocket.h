@@ -53,6 +53,8 @@ public:
     QList<CCrawlResult> results() const { return m_results; }
     // The URLs not done yet, the one under way first.
     QList<CLeechUrl> queue() const { return m_queue; }
+    // Pairs of the pages' structure are stored beside their proxy texts (today's rules); off by default.
+    void setReadsStructure(bool reads) { m_readsStructure = reads; }
 
 signals:
     void urlListProcessed(int iSocketDescriptor);
@@ -89,4 +91,5 @@ private:
     bool m_fetchWaiting = false;
     // The queue ran empty; the report waits until every page of the list is on disk.
     bool m_reportWaiting = false;
+    bool m_readsStructure = false;
 };

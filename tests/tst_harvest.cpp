@@ -98,11 +98,21 @@ private slots:
                            FakeReply::whole(proxyPage(QByteArray(32 << 20, 'x') + " 10.0.9.9:9999")));
         m_server->setReply(u"www.beta.org"_s, u"/index.html"_s,
                            FakeReply::whole(proxyPage("10.0.2.1:81 <a href=\"http://www.alpha.com/a.html\">1</a>")));
+        // The window's engine reads its settings; the command line's a job.
         m_config->setDepth(depth);
-        CHarvestEngine engine(m_config.get(), nullptr,
-                              memory < 0 ? nullptr : std::make_unique<WebFetching>(false, memory));
-        engine.setUrls(urls);
-        engine.setThreads(threads);
+        HarvestJob job;
+        job.rules = HarvestJob::Rules::Web;
+        job.urls = urls;
+        job.threads = threads;
+        job.depth = depth;
+        job.memoryBudget = memory;
+        std::unique_ptr<CHarvestEngine> made =
+            memory < 0 ? std::make_unique<CHarvestEngine>(m_config.get()) : std::make_unique<CHarvestEngine>(job);
+        CHarvestEngine& engine = *made;
+        if (memory < 0) {
+            engine.setUrls(urls);
+            engine.setThreads(threads);
+        }
         QSignalSpy finished(&engine, &CHarvestEngine::extractionFinished);
         engine.start(depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
         QVERIFY(finished.wait(60000));
