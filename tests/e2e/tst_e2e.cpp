@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <numeric>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -913,6 +914,91 @@ private slots:
             QCOMPARE(checkReport(reportPath), report);
     }
 
+    // Bad input loses nothing: whatever stops a run before it checks or harvests, it ends with exit 1 and one line,
+    // every file named is as it was, byte for byte, and no temporary file of any kind is left behind.
+    void badInput_everyFileAsItWas_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "@F@" stands for the folder of the user's files
+        QTest::addColumn<QString>("refusal");       // the last line on standard error
+
+        const QStringList check = {"--check", "@F@/list.txt"};
+        const QStringList harvest = {"--harvest", "@F@/urls.txt"};
+        const QString isInput = u"sievra: --%1 %2 is the file --%3 reads; name another file."_s;
+        for (const char* form : {"list.txt", "link.txt", "./list.txt", "sub/../list.txt", "hard.txt"})
+            QTest::addRow("--check-report names the list as %s", form)
+                << check + QStringList{"--check-report", "@F@/"_L1 + QLatin1String(form)}
+                << isInput.arg(u"check-report"_s, "@F@/"_L1 + QLatin1String(form), u"check"_s);
+        QTest::newRow("--report names the URL list") << harvest + QStringList{"--report", "@F@/urls.txt"}
+                                                     << isInput.arg(u"report"_s, u"@F@/urls.txt"_s, u"harvest"_s);
+        const QString country = geoFile(u"GeoLite2-Country.mmdb"_s);
+        QTest::newRow("--check-report names a database")
+            << check + QStringList{"--geoip", country, "--check-report", country}
+            << isInput.arg(u"check-report"_s, country, u"geoip"_s);
+        QTest::newRow("two reports name one file")
+            << harvest + QStringList{"--check", "--report", "@F@/report.tsv", "--check-report", "@F@/./report.tsv"}
+            << u"sievra: --report and --check-report name one file, @F@/./report.tsv; name two."_s;
+
+        // An earlier report, then a refusal of each kind.
+        const QStringList earlier = check + QStringList{"--check-report", "@F@/checks.tsv"};
+        QTest::newRow("out of range") << earlier + QStringList{"--concurrency", "0"}
+                                      << u"sievra: --concurrency must be 1 to 4096, not \"0\"."_s;
+        QTest::newRow("unknown format") << earlier + QStringList{"--format", "yaml"}
+                                        << u"sievra: --format must be text, json or csv, not \"yaml\"."_s;
+        QTest::newRow("a database that is none")
+            << earlier + QStringList{"--geoip", "@F@/bad.mmdb"}
+            << u"sievra: @F@/bad.mmdb is not a MaxMind database: the MaxMind DB file contains invalid metadata"_s;
+        QTest::newRow("unknown option") << earlier + QStringList{"--frobnicate"}
+                                        << u"sievra: Unknown option 'frobnicate'."_s;
+        QTest::newRow("unreachable judge")
+            << earlier + QStringList{"--judge", "http://www.deadproxies.com/", "--judge-marker", "MARK"}
+            << u"sievra: the judge http://www.deadproxies.com/ cannot be fetched: Connection refused."_s;
+        QTest::newRow("report folder missing")
+            << harvest + QStringList{"--report", "@F@/none/report.tsv"}
+            << u"sievra: cannot write the report @F@/none/report.tsv: No such file or directory"_s;
+        QTest::newRow("report in a read-only folder")
+            << harvest + QStringList{"--report", "@F@/ro/report.tsv"}
+            << u"sievra: cannot write the report @F@/ro/report.tsv: Existing file @F@/ro/report.tsv is not writable"_s;
+        QTest::newRow("new report in a read-only folder")
+            << harvest + QStringList{"--report", "@F@/ro/new.tsv"}
+            << u"sievra: cannot write the report @F@/ro/new.tsv: Read-only file system"_s;
+    }
+
+    void badInput_everyFileAsItWas()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, refusal);
+
+        const QString folder = QDir(m_home->path()).filePath(u"files"_s);
+        const QDir files(folder);
+        QVERIFY(writeFile(files.filePath(u"list.txt"_s), "127.0.0.21:8888\n"));
+        QVERIFY(writeFile(files.filePath(u"urls.txt"_s), "http://www.proxyfeed.com/index.html\n"));
+        QVERIFY(writeFile(files.filePath(u"report.tsv"_s), "an earlier source report\n"));
+        QVERIFY(writeFile(files.filePath(u"checks.tsv"_s), "an earlier check report\n"));
+        QVERIFY(writeFile(files.filePath(u"bad.mmdb"_s), "not a database\n"));
+        QVERIFY(writeFile(files.filePath(u"ro/report.tsv"_s), "an earlier report where nothing can be written\n"));
+        QVERIFY(files.mkpath(u"sub"_s));
+        QVERIFY(QFile::link(files.filePath(u"list.txt"_s), files.filePath(u"link.txt"_s)));
+        QVERIFY(::link(qPrintable(files.filePath(u"list.txt"_s)), qPrintable(files.filePath(u"hard.txt"_s))) == 0);
+        QVERIFY(run(u"mount"_s, {"-o", "bind,ro", files.filePath(u"ro"_s), files.filePath(u"ro"_s)}));
+        m_mounts << files.filePath(u"ro"_s);
+        const QMap<QString, QByteArray> before = snapshot(folder);
+        const QMap<QString, QByteArray> countryBefore = snapshot(QFileInfo(geoFile(u"GeoLite2-Country.mmdb"_s)).path());
+
+        for (QString& argument : arguments)
+            argument.replace("@F@"_L1, folder);
+        const Run run = runCommand(arguments);
+        QCOMPARE(run.status, 1);
+        const QStringList told = notices(run);
+        QCOMPARE(told.value(told.size() - 1), QString(refusal).replace("@F@"_L1, folder));
+        QCOMPARE(told.count(told.last()), 1);
+        QVERIFY(run.paths.isEmpty());
+        QCOMPARE(snapshot(folder), before);
+        QCOMPARE(snapshot(QFileInfo(geoFile(u"GeoLite2-Country.mmdb"_s)).path()), countryBefore);
+        // Nothing of a run is left in the program's folders either: no list, no page, no claim on a stamp.
+        QCOMPARE(snapshot(UserFolders::outputFolder()), (QMap<QString, QByteArray>()));
+        QCOMPARE(snapshot(UserFolders::dataFolder()), (QMap<QString, QByteArray>()));
+    }
+
     // Proxies that send without end, or more than any judge's page, 128 of them beside working ones: none is
     // working, and the check's own peak memory does not grow with what they send.
     void check_hostileProxies_neverWorkingAndBounded()
@@ -1282,6 +1368,25 @@ private:
             line = fields.join(u'\t');
         }
         return lines;
+    }
+
+    // Every entry below a folder, hidden ones too: a file by its bytes, a link by its target, a folder as such.
+    static QMap<QString, QByteArray> snapshot(const QString& folder)
+    {
+        QMap<QString, QByteArray> entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo entry(it.next());
+            const QString name = QDir(folder).relativeFilePath(entry.filePath());
+            if (entry.isSymLink())
+                entries.insert(name, "link to " + entry.symLinkTarget().toUtf8());
+            else if (entry.isDir())
+                entries.insert(name, "folder");
+            else
+                entries.insert(name, readFile(entry.filePath()));
+        }
+        return entries;
     }
 
     QString listPath() const
