@@ -110,7 +110,7 @@ void CHarvestRun::writeReport(const QHash<QString, int>* workingPerPage) const
 {
     if (!m_report)
         return;
-    CSourceReport report(m_engine->sourceResults(), m_engine->linesPerPage());
+    CSourceReport report(m_engine->sourceResults(), m_engine->tallies(), m_engine->proxiesPerPage());
     if (workingPerPage)
         report.setWorkingPerPage(*workingPerPage);
     QString failure;
@@ -121,11 +121,11 @@ void CHarvestRun::writeReport(const QHash<QString, int>* workingPerPage) const
 void CHarvestRun::end()
 {
     showProgress(true);
-    printLine(stderr, CSourceReport(m_engine->sourceResults(), m_engine->linesPerPage()).summary());
+    printLine(stderr, CSourceReport(m_engine->sourceResults(), m_engine->tallies()).summary());
     if (!m_outputPath.isEmpty()) {
         printLine(stdout, m_outputPath);
         // A stop means the whole run: the harvest's list is kept, and not checked.
-        if (m_job.keepProxies && !m_stopped)
+        if (m_job.checkFollows && !m_stopped)
             return emit readyForCheck();
         writeReport();
         return emit finished(ExitCode::written);

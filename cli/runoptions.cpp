@@ -150,7 +150,7 @@ bool Reading::readHarvest()
     // A Single Crawl unless --depth asks for links; the settings hold no fetcher count.
     job.depth = 0;
     // What each page gave is kept for the check of the harvest's proxies.
-    job.keepProxies = options.check && options.checkFile.isEmpty();
+    job.checkFollows = options.check && options.checkFile.isEmpty();
     if (m_parser.isSet(threadsOption) && !readNumber(threadsOption, 1, HarvestJob::maxThreads, &job.threads))
         return false;
     if (m_parser.isSet(depthOption) && !readNumber(depthOption, 1, 5, &job.depth))

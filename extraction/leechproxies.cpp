@@ -8,9 +8,12 @@
 #include "settings/userfolders.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <unistd.h>
 
@@ -36,14 +39,37 @@ struct ReadPage
     QByteArray text;
 };
 
-QList<ReadPage> pagesInOrder(const QStringList& paths, const QList<MemoryPages::Page>& kept)
+// A page file's place in the URL list: "<fetcher>-<page>.dat", each fetcher holding one block of the list in
+// order. Nothing for a name of another form.
+std::optional<std::pair<int, int>> listPlace(const QString& name)
+{
+    const qsizetype dash = name.indexOf(QLatin1Char('-'));
+    const qsizetype dot = name.indexOf(QLatin1Char('.'), dash + 1);
+    bool fetcherRead = false;
+    bool pageRead = false;
+    const int fetcher = QStringView(name).left(dash).toInt(&fetcherRead);
+    const int page = QStringView(name).mid(dash + 1, dot - dash - 1).toInt(&pageRead);
+    if (dash < 0 || dot < 0 || !fetcherRead || !pageRead)
+        return std::nullopt;
+    return std::pair{fetcher, page};
+}
+
+// By name, as the run folder lists them; or, where each proxy is written once, in the order of the URL list, so
+// that a proxy is written from the first source that gave it.
+QList<ReadPage> pagesInOrder(const QStringList& paths, const QList<MemoryPages::Page>& kept, bool listOrder)
 {
     QList<ReadPage> pages;
     for (const QString& path : paths)
         pages.append({QFileInfo(path).fileName(), path, QByteArray()});
     for (const MemoryPages::Page& page : kept)
         pages.append({page.name, QString(), page.text});
-    std::stable_sort(pages.begin(), pages.end(), [](const ReadPage& a, const ReadPage& b) {
+    std::stable_sort(pages.begin(), pages.end(), [listOrder](const ReadPage& a, const ReadPage& b) {
+        if (listOrder) {
+            const auto placeA = listPlace(a.name);
+            const auto placeB = listPlace(b.name);
+            if (placeA && placeB)
+                return *placeA < *placeB;
+        }
         return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
     });
     return pages;
@@ -99,7 +125,17 @@ bool CLeechProxies::finishOutput()
 QHash<QString, int> CLeechProxies::linesPerPage()
 {
     const QMutexLocker runLock(&m_runLock);
-    return m_linesPerPage;
+    QHash<QString, int> lines;
+    for (auto it = m_tallies.cbegin(); it != m_tallies.cend(); ++it)
+        if (it->written > 0)
+            lines.insert(it.key(), it->written);
+    return lines;
+}
+
+QHash<QString, CLeechProxies::PageTally> CLeechProxies::tallies()
+{
+    const QMutexLocker runLock(&m_runLock);
+    return m_tallies;
 }
 
 QList<CLeechProxies::PageProxies> CLeechProxies::proxiesPerPage()
@@ -184,28 +220,40 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
     PageScanner scanner;
     const bool keep = m_keepProxies.load();
     const bool whole = m_wholeProxyCopies.load();
+    // Every proxy of the run so far, where each is written once.
+    QSet<QByteArray> seen;
+    PageTally tally;
     const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
         if (!outputWritable())
             return false;
+        ++tally.given;
+        if (keep)
+            m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));
+        if (whole) {
+            const qsizetype before = seen.size();
+            seen.insert(QByteArray(proxy, length));
+            // An earlier page gave it: counted for this page, written once.
+            if (seen.size() == before)
+                return true;
+        }
         line.clear();
         lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
         line += "\r\n";
         if (!m_output.write(line))
             return false;
         ++lineCount;
-        if (keep)
-            m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));
+        ++tally.written;
         emit signifyNewProxy();
         return true;
     };
-    m_linesPerPage.clear();
+    m_tallies.clear();
     m_proxiesPerPage.clear();
-    for (const ReadPage& source : pagesInOrder(pagePaths, kept)) {
+    for (const ReadPage& source : pagesInOrder(pagePaths, kept, whole)) {
         if (!outputWritable())
             break;
         if (keep)
             m_proxiesPerPage.append({source.name, {}});
-        const int before = lineCount;
+        tally = PageTally();
         if (source.path.isEmpty()) {
             writeKeptProxies(source.text, writeLine);
         } else {
@@ -215,8 +263,8 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
             else
                 scanner.scan(page, writeLine);
         }
-        if (lineCount > before)
-            m_linesPerPage.insert(source.name, lineCount - before);
+        if (tally.given > 0)
+            m_tallies.insert(source.name, tally);
     }
     return lineCount;
 }

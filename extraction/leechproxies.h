@@ -40,9 +40,17 @@ public:
     // Lines the last run wrote from each page, by the page's file name; pages without a line are left out.
     // Read once the run has ended.
     QHash<QString, int> linesPerPage();
+    // What each page of the last run gave: its proxies, and the lines written from them (fewer where an earlier
+    // page gave some of them and each proxy is written once); pages without a proxy left out.
+    struct PageTally
+    {
+        int given = 0;
+        int written = 0;
+    };
+    QHash<QString, PageTally> tallies();
 
-    // When on, each run also keeps the proxy texts it wrote, page by page in the order written; for a check of
-    // what a harvest gave, source by source.
+    // When on, each run also keeps the proxy texts each page gave, page by page in the order found (with those an
+    // earlier page gave); for a check of what a harvest gave, or a report of it, source by source.
     struct PageProxies
     {
         QString page; // the page file's name
@@ -50,7 +58,9 @@ public:
     };
     void setKeepProxies(bool keep) { m_keepProxies = keep; }
     // The command line's rule: a proxy written takes only its own copies out of the page, not every text that holds
-    // it (1.2.3.4:80 leaves 1.2.3.4:8080 be). Off, the window's: every copy of the text goes, wherever it stands.
+    // it (1.2.3.4:80 leaves 1.2.3.4:8080 be), and a run writes each proxy once, from the first page in the order of
+    // the URL list that gave it. Off, the window's: every copy of the text goes, wherever it stands in the page,
+    // and pages are read in name order, each on its own.
     void setWholeProxyCopies(bool whole) { m_wholeProxyCopies = whole; }
     QList<PageProxies> proxiesPerPage();
     // Pages kept in memory are read with those of the run folder, in name order; set before a run starts.
@@ -82,7 +92,7 @@ private:
     OutputList m_output;
     CConfig* m_config = nullptr;
     QString m_format = QStringLiteral("A:P");
-    QHash<QString, int> m_linesPerPage;
+    QHash<QString, PageTally> m_tallies;
     std::atomic<bool> m_keepProxies{false};
     std::atomic<bool> m_wholeProxyCopies{false};
     QList<PageProxies> m_proxiesPerPage;

@@ -63,6 +63,8 @@ public:
     QList<CCrawlResult> sourceResults() const { return m_sourceResults; }
     // Lines the last extraction wrote from each page file, by its name; read once it has finished.
     QHash<QString, int> linesPerPage() { return m_extraction.linesPerPage(); }
+    // What each page of the last extraction gave; read once it has finished.
+    QHash<QString, CLeechProxies::PageTally> tallies() { return m_extraction.tallies(); }
     // The proxies the last extraction wrote, page by page; kept only when the job asks for them.
     QList<CLeechProxies::PageProxies> proxiesPerPage() { return m_extraction.proxiesPerPage(); }
 

@@ -25,8 +25,8 @@ struct HarvestJob
     int depth = 0;         // links followed first, levels deep; 0: a Single Crawl
     int timeoutMs = 20000; // of each page's fetch
     QString lineTemplate = QStringLiteral("A:P");
-    bool insecure = false;    // certificates that fail verification accepted
-    bool keepProxies = false; // the proxies each page gave are kept for a check that follows
+    bool insecure = false;     // certificates that fail verification accepted
+    bool checkFollows = false; // the proxies found are checked once the harvest ends
     qint64 memoryBudget = defaultMemoryBudget;
     QString reportPath; // the source report; empty for none
 

@@ -1,9 +1,29 @@
 #include "harvest/sourcereport.h"
 
-CSourceReport::CSourceReport(const QList<CCrawlResult>& results, const QHash<QString, int>& linesPerPage)
+#include <QSet>
+
+CSourceReport::CSourceReport(const QList<CCrawlResult>& results,
+                             const QHash<QString, CLeechProxies::PageTally>& tallies,
+                             const QList<CLeechProxies::PageProxies>& pages)
 {
-    for (const CCrawlResult& result : results)
-        m_sources.append({result, result.pageName().isEmpty() ? 0 : linesPerPage.value(result.pageName())});
+    QHash<QString, const QList<QByteArray>*> proxiesOf;
+    for (const CLeechProxies::PageProxies& page : pages)
+        proxiesOf.insert(page.page, &page.proxies);
+    // New in the order of the report's lines, whatever order the pages were read in.
+    QSet<QByteArray> given;
+    for (const CCrawlResult& result : results) {
+        Source source{result, {}, 0, 0};
+        if (!result.pageName().isEmpty()) {
+            source.tally = tallies.value(result.pageName());
+            if (const QList<QByteArray>* proxies = proxiesOf.value(result.pageName()))
+                for (const QByteArray& proxy : *proxies) {
+                    const qsizetype before = given.size();
+                    given.insert(proxy);
+                    source.fresh += given.size() > before;
+                }
+        }
+        m_sources.append(source);
+    }
 }
 
 void CSourceReport::setWorkingPerPage(const QHash<QString, int>& workingPerPage)
@@ -15,8 +35,9 @@ void CSourceReport::setWorkingPerPage(const QHash<QString, int>& workingPerPage)
 
 QByteArray CSourceReport::text() const
 {
-    QString text = m_checked ? QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms\n")
-                             : QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\n");
+    // "new" last, so that scripts reading the columns before it keep working.
+    QString text = m_checked ? QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms\tnew\n")
+                             : QStringLiteral("url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\tnew\n");
     for (const Source& source : m_sources) {
         const CFetchOutcome outcome = source.result.outcome();
         QStringList fields = {source.result.url(),
@@ -24,10 +45,10 @@ QByteArray CSourceReport::text() const
                               outcome.text(),
                               outcome.status() > 0 ? QString::number(outcome.status()) : QString(),
                               QString::number(source.result.bytes()),
-                              QString::number(source.proxies)};
+                              QString::number(source.tally.given)};
         if (m_checked)
             fields << QString::number(source.working);
-        fields << QString::number(outcome.milliseconds());
+        fields << QString::number(outcome.milliseconds()) << QString::number(source.fresh);
         text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return text.toUtf8();
@@ -47,7 +68,7 @@ QString CSourceReport::summary() const
     int none = 0;
     int failures = 0;
     for (const Source& source : m_sources) {
-        if (source.proxies > 0)
+        if (source.tally.given > 0)
             ++gave;
         else if (failed(source))
             ++failures;

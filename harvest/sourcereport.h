@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extraction/leechproxies.h"
 #include "leech/leechsocket.h"
 
 #include <QByteArray>
@@ -8,11 +9,14 @@
 #include <QString>
 
 // What each source of a harvest gave: one tab-separated line per URL under a header line, and a one-line
-// summary. Built from the fetchers' results and the lines the extraction wrote from each page.
+// summary. Built from the fetchers' results and what the extraction found in each page: the proxies it gave, and
+// the new ones, that no line before it gave.
 class CSourceReport
 {
 public:
-    CSourceReport(const QList<CCrawlResult>& results, const QHash<QString, int>& linesPerPage);
+    // `pages`, the proxies of each page, give the new ones; without them the column stays empty.
+    CSourceReport(const QList<CCrawlResult>& results, const QHash<QString, CLeechProxies::PageTally>& tallies,
+                  const QList<CLeechProxies::PageProxies>& pages = {});
 
     // Adds the "working" column: the proxies of each page that a check found working, by page file name.
     void setWorkingPerPage(const QHash<QString, int>& workingPerPage);
@@ -25,7 +29,8 @@ private:
     struct Source
     {
         CCrawlResult result;
-        int proxies = 0;
+        CLeechProxies::PageTally tally;
+        int fresh = 0;
         int working = 0;
     };
     static bool failed(const Source& source);

@@ -47,8 +47,8 @@ QString described(const RunOptions& options)
         parts << u"insecure"_s;
     if (!harvest.reportPath.isEmpty())
         parts << u"report %1"_s.arg(QFileInfo(harvest.reportPath).fileName());
-    if (harvest.keepProxies)
-        parts << u"keeps proxies"_s;
+    if (harvest.checkFollows)
+        parts << u"check follows"_s;
     if (options.check) {
         const CheckJob& check = options.checkJob;
         parts << u"check %1"_s.arg(proxies.join(u','))
@@ -231,7 +231,7 @@ private slots:
             << QStringList{"sievra: --insecure: certificates that fail verification are accepted."};
         QTest::newRow("harvest, then check with the default judge")
             << QStringList{"--harvest", "@DIR@/urls.txt", "--check", "--depth", "1"}
-            << "urls http://www.example.com/list.html; threads 5 depth 1 timeout 20000; template A:P; keeps proxies; "
+            << "urls http://www.example.com/list.html; threads 5 depth 1 timeout 20000; template A:P; check follows; "
                "check ; judge " +
                    defaultJudge + "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0"
             << QStringList();
@@ -240,7 +240,7 @@ private slots:
             << QStringList{"--harvest", "@DIR@/urls.txt", "--classic", "--insecure", "--check"}
             << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; classic; "
                "insecure; "
-               "keeps proxies; check ; judge " +
+               "check follows; check ; judge " +
                    defaultJudge +
                    "; check-timeout 5000 concurrency 256 format txt template A:P; insecure judge; countries 0 networks "
                    "0"

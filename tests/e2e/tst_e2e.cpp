@@ -100,6 +100,16 @@ QStringList endlessLines()
     return LiteralScan::scanPage(QString::fromLatin1(LiteralScan::reduceLikeFetcher(page)));
 }
 
+// The lines a command-line harvest writes of these: each proxy once, where it first stands.
+QStringList eachOnce(const QStringList& lines)
+{
+    QStringList once;
+    for (const QString& line : lines)
+        if (!once.contains(line))
+            once << line;
+    return once;
+}
+
 QStringList outputFiles()
 {
     return QDir(UserFolders::outputFolder()).entryList(QDir::Files, QDir::Name);
@@ -514,12 +524,13 @@ private slots:
         QTest::newRow("depth 1 follows http and https links, template upper-cased, 20 threads")
             << QStringList{"http://www.proxyfeed.com/index.html", "https://www.secure.com/"}
             << QStringList{"--depth", "1", "--template", "a:p", "--threads", "20"} << 0 << 0
-            << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"}
+            << eachOnce(crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"})
             << summary.arg(5).arg(0).arg(1) << QStringList();
         // The depth given is the crawl's: the page a page found one level down links to is harvested too.
         QTest::newRow("depth 2 crawls the pages found")
             << QStringList{"http://www.proxyfeed.com/index.html"} << QStringList{"--depth", "2", "--threads", "20"} << 0
-            << 0 << crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80", "10.0.0.98:9998"}
+            << 0
+            << eachOnce(crawledLines + QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80", "10.0.0.98:9998"})
             << summary.arg(6).arg(0).arg(0) << QStringList();
         QTest::newRow("no proxies") << QStringList{"http://www.deadproxies.com/list.html"} << QStringList() << 0 << 2
                                     << QStringList() << "sievra: no proxies found." << QStringList{"refused"};
@@ -639,7 +650,7 @@ private slots:
             row(endlessText, endlessText, "truncated", "200", limit.toLongLong(), 0),
             row(binary, binary, "ok", "200", pageSize(binary), scannedLines({binary}).size()),
         };
-        // One fetcher a source: page i is stored as "i-0.dat", and the extraction reads them in name order.
+        // One fetcher a source: page i is stored as "i-0.dat", and the command line writes them in list order.
         QList<QStringList> linesOfSource(sources.size());
         for (int i : {0, 1, 2, 5})
             linesOfSource[i] = listLines;
@@ -647,14 +658,9 @@ private slots:
         linesOfSource[7] = QStringList{"10.3.1.1:8443"};
         linesOfSource[10] = endlessLines();
         linesOfSource[17] = scannedLines({binary});
-        QList<int> order(sources.size());
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(), [](int a, int b) {
-            return QString::compare(u"%1-0.dat"_s.arg(a), u"%1-0.dat"_s.arg(b), Qt::CaseInsensitive) < 0;
-        });
         QStringList lines;
-        for (int i : order)
-            lines += linesOfSource[i];
+        for (const QStringList& ofSource : std::as_const(linesOfSource))
+            lines += ofSource;
 
         QTest::newRow("every kind of source")
             << (QStringList{"", "# sources", "ftp://www.secureproxies.com/list.txt"} + sources +
@@ -697,13 +703,18 @@ private slots:
         const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
         const Run run = runProgram(urls, options + QStringList{"--report", reportPath});
         QCOMPARE(run.status, 0);
-        QCOMPARE(run.lines, lines);
+        QCOMPARE(run.lines, eachOnce(lines));
 
         // Every line's time is a number; the rest is compared exactly.
         QStringList written = QString::fromUtf8(readFile(reportPath)).split(u'\n');
-        QCOMPARE(written.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms"_s);
+        QCOMPARE(written.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\tnew"_s);
         QCOMPARE(written.takeLast(), QString());
         for (QString& line : written) {
+            // What is new is sharedProxies_writtenOnceFromTheFirstSource's; here only never more than it gave.
+            bool counted = false;
+            QVERIFY2(line.section(u'\t', 7, 7).toInt(&counted) <= line.section(u'\t', 5, 5).toInt() && counted,
+                     qPrintable(line));
+            line.truncate(line.lastIndexOf(u'\t'));
             bool number = false;
             const qsizetype tab = line.lastIndexOf(u'\t');
             const int ms = line.mid(tab + 1).toInt(&number);
@@ -729,6 +740,53 @@ private slots:
             urls.contains(u"https://www.secureproxies.com/inflating.html"_s))
             QVERIFY2(run.peakKilobytes < 1024L * 1024, qPrintable(QString::number(run.peakKilobytes)));
 #endif
+    }
+
+    // Pages that share proxies: the command line writes each once, from the first source in the order of the list
+    // that gave it (the twelve sources are twelve blocks, whose page files sort as 0, 1, 10, 11, 2...), and the
+    // report tells what each source gave and what no source before it did; --classic keeps every page's proxies.
+    void sharedProxies_writtenOnceFromTheFirstSource_data()
+    {
+        QTest::addColumn<bool>("classic");
+        QTest::addColumn<QStringList>("lines");  // of the list, in order
+        QTest::addColumn<QStringList>("counts"); // of the report, "proxies new" per source in list order
+
+        const QStringList index = {"66.24.3.180:8080", "203.0.113.7:3128", "198.51.100.23:80"};
+        const QStringList freshOnly = {"172.16.5.5:8080", "172.16.5.6:3128"};
+        QStringList counts = {"3 3", "3 0", "3 2"};
+        counts << QStringList(9, u"3 0"_s);
+        QTest::newRow("each once") << false << index + freshOnly << counts;
+        // Read in name order, each page's copies of the text removed in that page alone.
+        const QStringList fresh = QStringList{"172.16.5.5:8080", "172.16.5.6:3128", "66.24.3.180:8080"};
+        QStringList every = index + index + fresh + fresh + fresh;
+        for (int page = 0; page < 7; ++page)
+            every += index;
+        QTest::newRow("--classic, every page's own") << true << every << counts;
+    }
+
+    void sharedProxies_writtenOnceFromTheFirstSource()
+    {
+        QFETCH(bool, classic);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, counts);
+
+        const QString index = u"http://www.proxyfeed.com/index.html"_s;
+        const QString fresh = u"http://www.rawproxies.net/fresh.txt"_s;
+        QStringList urls = {index, index, fresh};
+        urls << QStringList(7, index) << fresh << fresh;
+        const QString reportPath = QDir(m_home->path()).filePath(u"report.tsv"_s);
+        const Run run = runProgram(urls, QStringList{"--threads", "12", "--report", reportPath} +
+                                             (classic ? QStringList{"--classic"} : QStringList()));
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines, lines);
+        QVERIFY2(QFileInfo(run.paths.value(0)).fileName().startsWith(QString::number(lines.size()) + u'-'),
+                 qPrintable(run.paths.value(0)));
+        QStringList report = QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(report.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tms\tnew"_s);
+        QStringList reported;
+        for (const QString& line : report)
+            reported << line.section(u'\t', 5, 5) + u' ' + line.section(u'\t', 7, 7);
+        QCOMPARE(reported, counts);
     }
 
     // Pages that put the address and the port apart: the command line reads what their structure pairs, exactly
@@ -1224,7 +1282,7 @@ private slots:
         QCOMPARE(run.status, 0);
         QCOMPARE(run.paths.size(), 2);
         // Both sources' proxies, in page order; the check lists each working one once, with the sources that gave it.
-        QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()), scannedLines({list, socks}));
+        QCOMPARE(linesOf(QFileInfo(run.paths.first()).fileName()), eachOnce(scannedLines({list, socks})));
         QVERIFY(run.paths.last().endsWith(".csv"_L1));
         QCOMPARE(withTimesZeroed(readFile(run.paths.last()), false),
                  "address,port,protocols,anonymity,first_byte_ms,seen_address,country,asn,organization,exit_country,"
@@ -1236,7 +1294,7 @@ private slots:
         QCOMPARE(notices(run),
                  (QStringList{"sources: 2 gave proxies, 0 gave none, 0 failed", "proxies: 2 working of 4 checked"}));
         QStringList sources = QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(sources.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms"_s);
+        QCOMPARE(sources.takeFirst(), u"url\tfinal url\toutcome\tstatus\tbytes\tproxies\tworking\tms\tnew"_s);
         for (QString& line : sources)
             line = line.section(u'\t', 0, 1) + u'\t' + line.section(u'\t', 5, 6);
         QCOMPARE(sources, (QStringList{list + '\t'_L1 + list + "\t3\t1"_L1, socks + '\t'_L1 + socks + "\t2\t2"_L1}));
