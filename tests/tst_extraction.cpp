@@ -2,6 +2,7 @@
 // the plain reading.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
+#include "extraction/visibletext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"
@@ -224,6 +225,76 @@ private slots:
             }
         }
         QVERIFY(proxies > 1000);
+    }
+
+    // A page as a browser shows it: what markup parts stays apart, what it only wraps comes together, and what is
+    // not shown (attributes, scripts, the head) is not there.
+    void visibleText_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("text");
+
+        QTest::newRow("address as a link's text, port after the link")
+            << QByteArray("<td><a href=\"https://ipaddress.example/186.94.46.203\" title=\"More about 186.94.46.203\">"
+                          "186.94.46.203</a>:8080</td>")
+            << QByteArray("\t186.94.46.203:8080");
+        QTest::newRow("a span between address and colon, a bold port")
+            << QByteArray("<p>1.2.3.4<span class=\"c\"></span>:<b>80</b></p>") << QByteArray("\n1.2.3.4:80\n");
+        // Style sheets may hide the 7; the pieces are not joined into an address nobody sees.
+        QTest::newRow("decoy digits between spans stay apart")
+            << QByteArray("<span>12</span><span class=\"h\">7</span><span>.34.5.6</span>:80")
+            << QByteArray("12\n7\n.34.5.6:80");
+        QTest::newRow("rows and cells") << QByteArray("<table>\n <tr>\n  <td>1.2.3.4</td>\n  <td>8080</td>\n </tr>\n"
+                                                      " <tr><th>5.6.7.8</th><th>3128</th></tr></table>")
+                                        << QByteArray("\n\t1.2.3.4\t8080\n\t5.6.7.8\t3128\n");
+        QTest::newRow("not shown: head, script, style, template, title, comments")
+            << QByteArray("<html><head><title>1.1.1.1:80</title><meta content=\"2.2.2.2:80\"></head><body>"
+                          "<script>var p = '3.3.3.3:80';</script><style>.x{}</style><template>4.4.4.4:80</template>"
+                          "5.5.5.5<!-- 6 -->:80<noscript>7.7.7.7:80</noscript></body></html>")
+            << QByteArray("\n5.5.5.5:80\n7.7.7.7:80\n");
+        QTest::newRow("entities decoded, escaped markup is text")
+            << QByteArray("1.2.3.4&#58;8080&nbsp;&lt;td&gt;5.6.7.8&amp;&#x3a;&bogus;")
+            << QByteArray("1.2.3.4:8080 <td>5.6.7.8&:&bogus;");
+        QTest::newRow("pre keeps its lines, elsewhere blanks are one")
+            << QByteArray("a  \n b<pre>1.2.3.4   80\n5.6.7.8   3128\n</pre>")
+            << QByteArray("a b\n1.2.3.4   80\n5.6.7.8   3128\n");
+        QTest::newRow("a lone < is text, an unended script hides the rest")
+            << QByteArray("1 < 2 <3 <script>9.9.9.9:80") << QByteArray("1 < 2 <3 ");
+        QTest::newRow("a head without an end shows what follows")
+            << QByteArray("<head>1.2.3.4:80") << QByteArray("1.2.3.4:80");
+    }
+
+    void visibleText()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, text);
+        QCOMPARE(VisibleText::of(page), text);
+    }
+
+    void visibleText_isHtml_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<bool>("html");
+
+        QTest::newRow("said by the type") << QByteArray("1.2.3.4:80") << QByteArray("text/HTML; charset=utf-8") << true;
+        QTest::newRow("first markup a tag") << QByteArray(" \n<TABLE><tr>") << QByteArray("text/plain") << true;
+        QTest::newRow("doctype after a declaration")
+            << QByteArray("<?xml version=\"1.0\"?>\n<!-- x --><!DOCTYPE html>") << QByteArray() << true;
+        QTest::newRow("XML") << QByteArray("<?xml version=\"1.0\"?><proxies><ip>1.2.3.4</ip></proxies>")
+                             << QByteArray("application/xml") << false;
+        QTest::newRow("JSON holding markup in a string")
+            << QByteArray("{\"row\": \"<td>1.2.3.4</td>\"}") << QByteArray("application/json") << false;
+        QTest::newRow("plain text") << QByteArray("1.2.3.4:80\n") << QByteArray() << false;
+        QTest::newRow("CSV") << QByteArray("ip;port\n1.2.3.4;80\n") << QByteArray("text/csv") << false;
+    }
+
+    void visibleText_isHtml()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, contentType);
+        QFETCH(bool, html);
+        QCOMPARE(VisibleText::isHtml(page, contentType), html);
     }
 
 private:

@@ -1,0 +1,336 @@
+#include "extraction/visibletext.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+enum class Kind { Inline, Cell, Line, Hidden, Head, Pre };
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool isLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+bool isAddressCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || c == '.';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Elements whose start or end parts text; the rest (a, span, b, font, and names nobody knows) do not.
+Kind kindOf(QByteArrayView name)
+{
+    static constexpr std::array lines = {
+        "br",         "p",       "div",     "tr",         "table",   "thead",  "tbody",   "tfoot", "li",   "ul",
+        "ol",         "dl",      "dt",      "dd",         "h1",      "h2",     "h3",      "h4",    "h5",   "h6",
+        "blockquote", "section", "article", "header",     "footer",  "nav",    "aside",   "main",  "form", "fieldset",
+        "hr",         "address", "figure",  "figcaption", "caption", "option", "center",  "body",  "html", "iframe",
+        "legend",     "details", "summary", "menu",       "dialog",  "select", "textarea"};
+    if (name == "td" || name == "th")
+        return Kind::Cell;
+    if (name == "script" || name == "style" || name == "template" || name == "title")
+        return Kind::Hidden;
+    if (name == "head")
+        return Kind::Head;
+    if (name == "pre" || name == "xmp" || name == "listing" || name == "plaintext")
+        return Kind::Pre;
+    for (const char* line : lines)
+        if (name == QByteArrayView(line))
+            return Kind::Line;
+    return Kind::Inline;
+}
+
+// Finds `word` (lower case) from `from` on, in any case; -1 when it is not there.
+qsizetype findFolded(QByteArrayView text, qsizetype from, QByteArrayView word)
+{
+    const char first = word.front();
+    for (qsizetype i = from; i + word.size() <= text.size(); ++i) {
+        if (lower(text[i]) != first)
+            continue;
+        qsizetype k = 1;
+        while (k < word.size() && lower(text[i + k]) == word[k])
+            ++k;
+        if (k == word.size())
+            return i;
+    }
+    return -1;
+}
+
+class Reader
+{
+public:
+    explicit Reader(QByteArrayView page) : m_page(page) { m_out.reserve(page.size()); }
+
+    QByteArray read()
+    {
+        qsizetype i = 0;
+        while (i < m_page.size()) {
+            const char c = m_page[i];
+            if (c == '<') {
+                i = markup(i);
+            } else if (c == '&') {
+                i = entity(i);
+            } else {
+                text(c);
+                ++i;
+            }
+        }
+        return std::move(m_out);
+    }
+
+private:
+    // Where the markup at `at` ends; what it does to the text is done.
+    qsizetype markup(qsizetype at)
+    {
+        const QByteArrayView rest = m_page.sliced(at);
+        if (rest.startsWith("<!--")) {
+            const qsizetype end = m_page.indexOf("-->", at + 4);
+            m_joinedByMarkup = true;
+            return end < 0 ? m_page.size() : end + 3;
+        }
+        const bool closing = rest.size() > 1 && rest[1] == '/';
+        const qsizetype nameAt = at + (closing ? 2 : 1);
+        if (nameAt >= m_page.size())
+            return literal(at);
+        const char first = m_page[nameAt];
+        if (first == '!' || first == '?') {
+            const qsizetype end = m_page.indexOf('>', nameAt);
+            m_joinedByMarkup = true;
+            return end < 0 ? m_page.size() : end + 1;
+        }
+        if (!isLetter(first))
+            return literal(at);
+        // The name in lower case; a longer one than any we know is just inline.
+        std::array<char, 12> name{};
+        qsizetype length = 0;
+        qsizetype i = nameAt;
+        for (; i < m_page.size() && !isBlank(m_page[i]) && m_page[i] != '>' && m_page[i] != '/'; ++i)
+            if (length < qsizetype(name.size()))
+                name[size_t(length++)] = lower(m_page[i]);
+        const Kind kind = length < qsizetype(name.size()) ? kindOf(QByteArrayView(name.data(), length)) : Kind::Inline;
+        const qsizetype end = tagEnd(i);
+        if (end < 0)
+            return m_page.size();
+        switch (kind) {
+        case Kind::Inline:
+            m_joinedByMarkup = true;
+            return end;
+        case Kind::Cell:
+            // The next cell's start parts them; an end alone is no field of its own.
+            if (closing)
+                m_joinedByMarkup = true;
+            else
+                separate('\t');
+            return end;
+        case Kind::Line:
+            separate('\n');
+            return end;
+        case Kind::Pre:
+            separate('\n');
+            m_pre = !closing;
+            return end;
+        case Kind::Hidden:
+            return closing ? end : skipTo(end, QByteArrayView(name.data(), length));
+        case Kind::Head:
+            return closing ? end : skipHead(end);
+        }
+        return end;
+    }
+
+    // Past the ">" of a tag whose name ends at `at`; attribute values may hold ">" in quotes. -1 when it never ends.
+    qsizetype tagEnd(qsizetype at) const
+    {
+        char quote = 0;
+        for (qsizetype i = at; i < m_page.size(); ++i) {
+            const char c = m_page[i];
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '>') {
+                return i + 1;
+            }
+        }
+        return -1;
+    }
+
+    // What a script, a style sheet or a template holds, up to its end tag; without one, the rest of the page.
+    qsizetype skipTo(qsizetype from, QByteArrayView name)
+    {
+        char closer[16] = "</";
+        std::memcpy(closer + 2, name.data(), size_t(name.size()));
+        const qsizetype close = findFolded(m_page, from, QByteArrayView(closer, name.size() + 2));
+        m_joinedByMarkup = true;
+        if (close < 0)
+            return m_page.size();
+        const qsizetype end = tagEnd(close + name.size() + 2);
+        return end < 0 ? m_page.size() : end;
+    }
+
+    // The head ends at its end tag or where the body starts; a page with neither shows what follows.
+    qsizetype skipHead(qsizetype from)
+    {
+        if (m_headless)
+            return from;
+        const qsizetype close = findFolded(m_page, from, "</head");
+        const qsizetype body = findFolded(m_page, from, "<body");
+        if (close < 0 && body < 0) {
+            m_headless = true; // no later head needs the search again
+            return from;
+        }
+        separate('\n');
+        return close >= 0 && (body < 0 || close < body) ? close : body;
+    }
+
+    qsizetype literal(qsizetype at)
+    {
+        text(m_page[at]);
+        return at + 1;
+    }
+
+    // &amp; &lt; &gt; &quot; &apos; &nbsp; and numeric references; anything else is an ampersand.
+    qsizetype entity(qsizetype at)
+    {
+        static const struct
+        {
+            QByteArrayView name;
+            char character;
+        } named[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
+        const QByteArrayView rest = m_page.sliced(at);
+        for (const auto& entry : named)
+            if (rest.startsWith(entry.name)) {
+                text(entry.character);
+                return at + entry.name.size();
+            }
+        if (rest.size() > 2 && rest[1] == '#') {
+            const bool hex = lower(rest[2]) == 'x';
+            qsizetype i = hex ? 3 : 2;
+            uint value = 0;
+            const qsizetype digitsAt = i;
+            for (; i < rest.size() && i < digitsAt + 8; ++i) {
+                const char c = lower(rest[i]);
+                if (isDigit(c))
+                    value = value * (hex ? 16 : 10) + uint(c - '0');
+                else if (hex && c >= 'a' && c <= 'f')
+                    value = value * 16 + uint(c - 'a' + 10);
+                else
+                    break;
+            }
+            if (i > digitsAt) {
+                // A character outside ASCII is none an address is made of.
+                text(value == 160 ? ' ' : value > 0 && value < 128 ? char(value) : '?');
+                return at + i + (i < rest.size() && rest[i] == ';' ? 1 : 0);
+            }
+        }
+        return literal(at);
+    }
+
+    void text(char c)
+    {
+        if (!m_pre && isBlank(c)) {
+            // Shown as one blank, and none after a line end or a cell's start.
+            if (!m_out.isEmpty() && !isBlank(m_out.back()))
+                m_out.append(' ');
+            return;
+        }
+        if (m_joinedByMarkup && !m_out.isEmpty() && isAddressCharacter(m_out.back()) && isAddressCharacter(c))
+            m_out.append('\n');
+        m_joinedByMarkup = false;
+        m_out.append(c);
+    }
+
+    void separate(char separator)
+    {
+        m_joinedByMarkup = false;
+        if (!m_pre && !m_out.isEmpty() && m_out.back() == ' ')
+            m_out.chop(1);
+        if (separator == '\n' && !m_out.isEmpty() && m_out.back() == '\n')
+            return;
+        m_out.append(separator);
+    }
+
+    QByteArrayView m_page;
+    QByteArray m_out;
+    bool m_joinedByMarkup = false; // markup was taken out since the last character
+    bool m_pre = false;
+    bool m_headless = false;
+};
+
+bool isHtmlName(QByteArrayView name)
+{
+    static constexpr std::array names = {"html", "head", "body",  "title", "meta", "link",   "script", "style",
+                                         "div",  "p",    "table", "span",  "a",    "br",     "ul",     "h1",
+                                         "h2",   "h3",   "form",  "img",   "pre",  "center", "font",   "tr"};
+    for (const char* known : names)
+        if (name == QByteArrayView(known))
+            return true;
+    return false;
+}
+
+} // namespace
+
+namespace VisibleText {
+
+QByteArray of(QByteArrayView page)
+{
+    return Reader(page).read();
+}
+
+bool isHtml(QByteArrayView page, QByteArrayView contentType)
+{
+    if (findFolded(contentType, 0, "html") >= 0)
+        return true;
+    // Markup first: a JSON string or a line of text holding a tag is no page of markup.
+    qsizetype first = 0;
+    while (first < page.size() && (isBlank(page[first]) || uchar(page[first]) >= 0x80))
+        ++first;
+    if (first == page.size() || page[first] != '<')
+        return false;
+    for (qsizetype at = first; at >= 0; at = page.indexOf('<', at + 1)) {
+        const QByteArrayView rest = page.sliced(at);
+        if (rest.startsWith("<?") || rest.startsWith("<!--")) {
+            const QByteArrayView closer = rest.startsWith("<?") ? QByteArrayView("?>") : QByteArrayView("-->");
+            const qsizetype end = page.indexOf(closer, at);
+            if (end < 0)
+                return false;
+            // Only blanks may stand between the declarations and the first tag.
+            qsizetype next = end + closer.size();
+            while (next < page.size() && isBlank(page[next]))
+                ++next;
+            if (next < page.size() && page[next] != '<')
+                return false;
+            at = next - 1;
+            continue;
+        }
+        if (rest.size() >= 14 && findFolded(rest.first(14), 0, "<!doctype html") == 0)
+            return true;
+        // The first tag decides.
+        std::array<char, 8> name{};
+        qsizetype length = 0;
+        for (qsizetype i = 1; i < rest.size() && (isLetter(rest[i]) || (i > 1 && isDigit(rest[i]))); ++i) {
+            if (length == qsizetype(name.size()))
+                return false;
+            name[size_t(length++)] = lower(rest[i]);
+        }
+        return length > 0 && isHtmlName(QByteArrayView(name.data(), length));
+    }
+    return false;
+}
+
+} // namespace VisibleText
