@@ -2,6 +2,7 @@
 
 #include "harvest/pagefetching.h"
 #include "leech/leechlinks.h"
+#include "leech/leechsocket.h"
 
 #include <QVector>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "leech/leechsocket.h"
+#include "leech/crawlresult.h"
 
 #include <QByteArray>
 #include <QHash>
