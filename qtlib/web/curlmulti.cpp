@@ -67,9 +67,10 @@ void CurlMulti::setHostConnections(long connections)
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, connections);
 }
 
-void CurlMulti::add(CURL* easy)
+void CurlMulti::add(CURL* easy, Owner& owner)
 {
     curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(&owner));
     curl_multi_add_handle(m_multi, easy);
 }
 
@@ -130,9 +131,13 @@ void CurlMulti::act(curl_socket_t socket, int events)
 void CurlMulti::reportDone()
 {
     int left = 0;
+    // An owner may take other transfers out while it is told; libcurl drops their messages from the queue then.
     while (CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
-        if (message->msg == CURLMSG_DONE)
-            emit transferDone(message->easy_handle, int(message->data.result));
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        void* owner = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+        static_cast<Owner*>(owner)->transferDone(message->data.result);
     }
 }
 

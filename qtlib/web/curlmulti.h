@@ -21,6 +21,18 @@ class CurlMulti : public QObject
     Q_OBJECT
 
 public:
+    // Whom a transfer ends to. add() stores it with the transfer (CURLOPT_PRIVATE), as libcurl's own examples do,
+    // so an ended transfer goes straight to its owner.
+    class Owner
+    {
+    public:
+        // The transfer has ended with libcurl's result; it is still in the handle until remove().
+        virtual void transferDone(CURLcode result) = 0;
+
+    protected:
+        ~Owner() = default;
+    };
+
     explicit CurlMulti(QObject* parent = nullptr);
     ~CurlMulti() override;
     CurlMulti(const CurlMulti&) = delete;
@@ -28,14 +40,11 @@ public:
 
     // Caps the connections open to one host; 0 leaves them uncapped.
     void setHostConnections(long connections);
-    // The easy handle is given the shared caches and starts on the next turn of the event loop.
-    void add(CURL* easy);
-    // Takes a transfer out, ended or not; no transferDone() for it follows.
+    // The easy handle is given the shared caches and starts on the next turn of the event loop; its end goes to
+    // the owner.
+    void add(CURL* easy, Owner& owner);
+    // Takes a transfer out, ended or not; its owner hears nothing more of it.
     void remove(CURL* easy);
-
-signals:
-    // A transfer has ended with libcurl's result; it is still in the handle until remove().
-    void transferDone(CURL* easy, int result);
 
 private:
     struct Watch;

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QSet>
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -32,9 +31,15 @@ bool bringsPage(CFetchOutcome::Kind kind)
 
 } // namespace
 
-// One page on its way: the hop under way, the hops before it and the page read so far.
-struct CurlPages::Transfer
+// One page on its way: the hop under way, the hops before it and the page read so far. It owns its easy handle
+// in the multi handle, and takes its end to the pages it belongs to.
+struct CurlPages::Transfer final : CurlMulti::Owner
 {
+    explicit Transfer(CurlPages& owner) : pages(owner) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    CurlPages& pages;
     int ticket = 0;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
@@ -56,6 +61,8 @@ struct CurlPages::Transfer
         curl_slist_free_all(headers);
         curl_slist_free_all(connectTo);
     }
+
+    void transferDone(CURLcode result) override { pages.transferDone(*this, result); }
 
     static size_t headLine(char* data, size_t size, size_t count, void* self)
     {
@@ -87,10 +94,7 @@ struct CurlPages::Transfer
     }
 };
 
-CurlPages::CurlPages(CurlMulti& multi, QObject* parent) : QObject(parent), m_multi(multi)
-{
-    connect(&m_multi, &CurlMulti::transferDone, this, &CurlPages::transferDone);
-}
+CurlPages::CurlPages(CurlMulti& multi, QObject* parent) : QObject(parent), m_multi(multi) {}
 
 CurlPages::~CurlPages()
 {
@@ -99,20 +103,20 @@ CurlPages::~CurlPages()
 
 void CurlPages::fetch(const QUrl& url, int ticket)
 {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_unique<Transfer>(*this);
     transfer->ticket = ticket;
     transfer->clock.start();
     transfer->easy = curl_easy_init();
     // The page fetchers' own line, empty as theirs is; curl's Accept line stays.
     transfer->headers = curl_slist_append(nullptr, "Referrer;");
     Transfer& started = *transfer;
-    m_running.push_back(std::move(transfer));
+    m_running.emplace(&started, std::move(transfer));
     request(started, url);
 }
 
 void CurlPages::cancelAll()
 {
-    for (const std::unique_ptr<Transfer>& transfer : m_running)
+    for (const auto& [key, transfer] : m_running)
         m_multi.remove(transfer->easy);
     m_running.clear();
 }
@@ -156,22 +160,17 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
         curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
         curl_slist_free_all(std::exchange(transfer.connectTo, connectTo));
     }
-    m_multi.add(easy);
+    m_multi.add(easy, transfer);
 }
 
-void CurlPages::transferDone(CURL* easy, int result)
+void CurlPages::transferDone(Transfer& done, CURLcode result)
 {
-    // Another user of the multi handle may own it, and may have freed it already when its own report of it came
-    // first: the handle is only compared, never read, until it is known to be ours.
-    const auto at = std::find_if(m_running.begin(), m_running.end(), [easy](const auto& t) { return t->easy == easy; });
-    if (at == m_running.end())
+    m_multi.remove(done.easy);
+    curl_easy_getinfo(done.easy, CURLINFO_RESPONSE_CODE, &done.status);
+    if (result == CURLE_OK && done.headEnded && followRedirect(done))
         return;
-    Transfer* done = at->get();
-    m_multi.remove(easy);
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &done->status);
-    if (result == CURLE_OK && done->headEnded && followRedirect(*done))
-        return;
-    const std::unique_ptr<Transfer> transfer = std::move(*at);
+    const auto at = m_running.find(&done);
+    const std::unique_ptr<Transfer> transfer = std::move(at->second);
     m_running.erase(at);
     const CFetchOutcome outcome = outcomeOf(*transfer, result);
     emit pageFetched(transfer->ticket, outcome, bringsPage(outcome.kind()) ? transfer->page : QByteArray());
@@ -202,19 +201,18 @@ bool CurlPages::followRedirect(Transfer& transfer)
     return true;
 }
 
-CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, int result) const
+CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, CURLcode result) const
 {
     CFetchOutcome outcome;
     outcome.setStatus(int(transfer.status));
     outcome.setFinalUrl(QString::fromLatin1(transfer.url.toEncoded()));
     outcome.setMilliseconds(transfer.clock.elapsed());
-    const QString detail =
-        QString::fromLatin1(transfer.error[0] ? transfer.error : curl_easy_strerror(CURLcode(result)));
+    const QString detail = QString::fromLatin1(transfer.error[0] ? transfer.error : curl_easy_strerror(result));
     long osError = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_OS_ERRNO, &osError);
     // An HTTP/1.0 reply that stops inside its head ends without an error from libcurl; it is cut all the same.
     const bool cutInHead = result == CURLE_OK && !transfer.headEnded;
-    switch (cutInHead ? CURLE_PARTIAL_FILE : CURLcode(result)) {
+    switch (cutInHead ? CURLE_PARTIAL_FILE : result) {
     case CURLE_OK:
         if (transfer.redirectFailure != CFetchOutcome::Pending)
             outcome.setKind(transfer.redirectFailure);

@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include <memory>
-#include <vector>
+#include <unordered_map>
 
 namespace TXL::QtLib::Web {
 
@@ -42,14 +42,15 @@ private:
     struct Transfer;
 
     void request(Transfer& transfer, const QUrl& url);
-    void transferDone(CURL* easy, int result);
+    void transferDone(Transfer& done, CURLcode result);
     bool followRedirect(Transfer& transfer);
-    CFetchOutcome outcomeOf(const Transfer& transfer, int result) const;
+    CFetchOutcome outcomeOf(const Transfer& transfer, CURLcode result) const;
 
     CurlMulti& m_multi;
     bool m_insecure = false;
     int m_timeout = 1;
-    std::vector<std::unique_ptr<Transfer>> m_running;
+    // By address: a transfer's end comes to the transfer itself (CurlMulti::Owner), which is then taken out here.
+    std::unordered_map<const Transfer*, std::unique_ptr<Transfer>> m_running;
 };
 
 } // namespace TXL::QtLib::Web
