@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "harvest/harvestplan.h"
+#include "leech/crawlresult.h"
 #include "leech/leechlist.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"

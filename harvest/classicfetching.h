@@ -3,6 +3,7 @@
 #include "harvest/harvestjob.h"
 #include "harvest/pagefetching.h"
 #include "leech/leechlinks.h"
+#include "leech/leechsocket.h"
 
 #include <QVector>
 

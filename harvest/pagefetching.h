@@ -1,6 +1,6 @@
 #pragma once
 
-#include "leech/leechsocket.h"
+#include "leech/crawlresult.h"
 #include "util/memorypages.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "extraction/leechproxies.h"
-#include "leech/leechsocket.h"
+#include "leech/crawlresult.h"
 
 #include <QByteArray>
 #include <QHash>

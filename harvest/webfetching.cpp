@@ -77,7 +77,7 @@ void WebFetching::startTransfers()
 void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray page)
 {
     // A page of at most 64 MB: its size fits.
-    CCrawlResult result(m_block[index], static_cast<int>(page.size()), m_urls[index]);
+    CCrawlResult result = resultOf(index, static_cast<int>(page.size()));
     result.setOutcome(outcome);
     if (outcome.kind() == CFetchOutcome::Truncated)
         CPageWriter::dropCutAddressRun(page);
@@ -180,13 +180,21 @@ QList<CCrawlResult> WebFetching::resultsSoFar() const
             continue;
         }
         // Never ended: the harvest was stopped first.
-        CCrawlResult stopped(m_block[i], 0, m_urls[i]);
+        CCrawlResult stopped = resultOf(i, 0);
         CFetchOutcome outcome;
         outcome.setFinalUrl(m_urls[i]);
         stopped.setOutcome(outcome);
         results << stopped;
     }
     return results;
+}
+
+CCrawlResult WebFetching::resultOf(int index, int bytes) const
+{
+    // Recorded as the window's fetcher of the URL's block records it: that fetcher's index goes where the window's
+    // fetchers pass their descriptor, which is their index too.
+    const int blockFetcher = m_block[index];
+    return CCrawlResult(blockFetcher, bytes, m_urls[index]);
 }
 
 QString WebFetching::pageFile(int index) const

@@ -43,6 +43,8 @@ private:
     void pageStored(int index, const QString& failure);
     void reportWhenDone();
     void endTransfers();
+    // The result of the list's URL `index`, before its outcome is known.
+    CCrawlResult resultOf(int index, int bytes) const;
     QString pageFile(int index) const;
 
     // One multi handle for the harvest's pages and its link crawl alike.

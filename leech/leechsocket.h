@@ -1,38 +1,12 @@
 #pragma once
 
+#include "leech/crawlresult.h"
 #include "leech/leechurl.h"
 #include "leech/pagewriter.h"
 #include "qtlib/web/websocket.h"
 
 #include <QList>
 #include <QString>
-
-// What one URL of a fetcher's block gave: the reply's length, 0 when the fetch failed; how the fetch ended
-// and the name of the page file it was stored as, if any.
-class CCrawlResult
-{
-public:
-    CCrawlResult() = default;
-    CCrawlResult(int iSocketDescriptor, int bytes, const QString& url)
-        : m_socketDescriptor(iSocketDescriptor), m_bytes(bytes), m_url(url)
-    {
-    }
-
-    int socketDescriptor() const { return m_socketDescriptor; }
-    int bytes() const { return m_bytes; }
-    QString url() const { return m_url; }
-    CFetchOutcome outcome() const { return m_outcome; }
-    void setOutcome(const CFetchOutcome& outcome) { m_outcome = outcome; }
-    QString pageName() const { return m_pageName; }
-    void setPageName(const QString& name) { m_pageName = name; }
-
-private:
-    int m_socketDescriptor = 0;
-    int m_bytes = 0;
-    QString m_url;
-    CFetchOutcome m_outcome;
-    QString m_pageName;
-};
 
 // A page fetcher of a harvest: works through its queue of URLs, stores every reply, reduced to the
 // characters an address can be made of, as one page file of the run folder, and records each page's size.

@@ -15,6 +15,12 @@ QByteArray proxyPage(const QByteArray& body)
     return okHead + "<html><body>" + body + "</body></html>\n";
 }
 
+// A URL as a failed comparison prints it: one of megabytes by its start and length.
+QString shown(const QString& url)
+{
+    return url.size() > 1000 ? u"%1... (%2 characters)"_s.arg(url.left(30)).arg(url.size()) : url;
+}
+
 } // namespace
 
 class HarvestTest : public QObject
@@ -40,14 +46,14 @@ private slots:
     }
 
     // Every page a fetcher stores keeps a name of its own, the last one is on disk before the fetcher reports,
-    // and every line of every page reaches the list and the report.
+    // every line of every page reaches the list and the report, and a page that fails leaves the rest to go on.
     void harvest_data()
     {
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<int>("threads");
         QTest::addColumn<int>("depth");           // 0: a Single Crawl
         QTest::addColumn<QStringList>("lines");   // of the output file, in order
-        QTest::addColumn<QStringList>("sources"); // of the report: url, page file, lines
+        QTest::addColumn<QStringList>("sources"); // of the report: url, page file, lines, outcome
         QTest::addColumn<qint64>("memory");       // the command line's fetching with this budget; -1 the window's
 
         const QString a = u"http://www.alpha.com/a.html"_s;
@@ -55,12 +61,16 @@ private slots:
         const QString big = u"http://www.beta.org/big.html"_s;
         const QString none = u"http://www.beta.org/none.html"_s;
         const QString index = u"http://www.beta.org/index.html"_s;
+        // A list line can be longer than the 8 MB libcurl takes for a URL: it refuses the transfer's set-up.
+        const QString tooLong = u"http://www.alpha.com/"_s + QString(8000000, u'x');
+        const QString refused = shown(tooLong) + u"  0 error: A libcurl function was given a bad argument"_s;
         QTest::newRow("one fetcher, several pages, a large one last")
             << QStringList{a, none, b, big} << 1 << 0
             << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999"}
-            << QStringList{a + " 0-0.dat 2", none + " 0-1.dat 0", b + " 0-2.dat 1", big + " 0-3.dat 1"} << qint64(-1);
-        const QStringList twoBlocks = {a + " 0-0.dat 2", b + " 0-1.dat 1", none + " 1-0.dat 0", big + " 1-1.dat 1",
-                                       index + " 1-2.dat 1"};
+            << QStringList{a + " 0-0.dat 2 ok", none + " 0-1.dat 0 ok", b + " 0-2.dat 1 ok", big + " 0-3.dat 1 ok"}
+            << qint64(-1);
+        const QStringList twoBlocks = {a + " 0-0.dat 2 ok", b + " 0-1.dat 1 ok", none + " 1-0.dat 0 ok",
+                                       big + " 1-1.dat 1 ok", index + " 1-2.dat 1 ok"};
         const QStringList twoBlocksLines = {"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128", "10.0.9.9:9999",
                                             "10.0.2.1:81"};
         QTest::newRow("two fetchers, a block each")
@@ -70,15 +80,22 @@ private slots:
             << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << (qint64(1) << 30);
         QTest::newRow("command line, past the budget on disk")
             << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(20);
+        QTest::newRow("command line, a URL libcurl refuses among the pages")
+            << QStringList{a, tooLong, b} << 1 << 0 << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128"}
+            << QStringList{a + " 0-0.dat 2 ok", refused, b + " 0-2.dat 1 ok"} << (qint64(1) << 30);
         // A page only a link leads to is harvested as well.
         QTest::newRow("link followed") << QStringList{index} << 1 << 1
                                        << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
-                                       << QStringList{index + " 0-0.dat 1", "www.alpha.com/a.html 0-1.dat 2"}
+                                       << QStringList{index + " 0-0.dat 1 ok", "www.alpha.com/a.html 0-1.dat 2 ok"}
                                        << qint64(-1);
         // Found links are whole URLs on the command line.
         QTest::newRow("command line, link followed")
             << QStringList{index} << 1 << 1 << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
-            << QStringList{index + " 0-0.dat 1", a + " 0-1.dat 2"} << (qint64(1) << 30);
+            << QStringList{index + " 0-0.dat 1 ok", a + " 0-1.dat 2 ok"} << (qint64(1) << 30);
+        // The crawl goes on past the page it could not fetch, and so does the harvest.
+        QTest::newRow("command line, a crawl from a URL libcurl refuses")
+            << QStringList{tooLong, index} << 1 << 1 << QStringList{"10.0.2.1:81", "10.0.0.1:80", "10.0.0.2:8080"}
+            << QStringList{refused, index + " 0-1.dat 1 ok", a + " 0-2.dat 2 ok"} << (qint64(1) << 30);
     }
 
     void harvest()
@@ -124,7 +141,9 @@ private slots:
         QStringList reported;
         const QHash<QString, int> perPage = engine.linesPerPage();
         for (const CCrawlResult& result : engine.sourceResults())
-            reported << u"%1 %2 %3"_s.arg(result.url(), result.pageName()).arg(perPage.value(result.pageName()));
+            reported << u"%1 %2 %3 %4"_s.arg(shown(result.url()), result.pageName())
+                            .arg(perPage.value(result.pageName()))
+                            .arg(result.outcome().text());
         QCOMPARE(written, lines);
         QCOMPARE(reported, sources);
         // Every page read is gone; none was left behind for a later run.

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QSet>
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -32,9 +31,15 @@ bool bringsPage(CFetchOutcome::Kind kind)
 
 } // namespace
 
-// One page on its way: the hop under way, the hops before it and the page read so far.
-struct CurlPages::Transfer
+// One page on its way: the hop under way, the hops before it and the page read so far. It owns its easy handle
+// in the multi handle, and takes its end to the pages it belongs to.
+struct CurlPages::Transfer final : CurlMulti::Owner
 {
+    explicit Transfer(CurlPages& owner) : pages(owner) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    CurlPages& pages;
     int ticket = 0;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
@@ -49,6 +54,7 @@ struct CurlPages::Transfer
     bool truncated = false;
     QElapsedTimer clock;
     char error[CURL_ERROR_SIZE] = {};
+    QString refusal; // libcurl's reason the hop could not start or go on, null while it can
 
     ~Transfer()
     {
@@ -56,6 +62,9 @@ struct CurlPages::Transfer
         curl_slist_free_all(headers);
         curl_slist_free_all(connectTo);
     }
+
+    void transferDone(CURLcode result) override { pages.transferDone(*this, result); }
+    void transferFailed(const QString& reason) override { pages.transferFailed(*this, reason); }
 
     static size_t headLine(char* data, size_t size, size_t count, void* self)
     {
@@ -75,8 +84,8 @@ struct CurlPages::Transfer
         if (transfer->page.isEmpty()) {
             // Room for the whole page at once where its length is known; a compressed length is only a start.
             curl_off_t length = -1;
-            curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            if (length > 0)
+            if (curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+                length > 0)
                 transfer->page.reserve(qsizetype(qMin<qint64>(length, CWebSocket::replyLimit)));
         }
         transfer->page.append(data, qsizetype(qMin(bytes, room)));
@@ -87,10 +96,7 @@ struct CurlPages::Transfer
     }
 };
 
-CurlPages::CurlPages(CurlMulti& multi, QObject* parent) : QObject(parent), m_multi(multi)
-{
-    connect(&m_multi, &CurlMulti::transferDone, this, &CurlPages::transferDone);
-}
+CurlPages::CurlPages(CurlMulti& multi, QObject* parent) : QObject(parent), m_multi(multi) {}
 
 CurlPages::~CurlPages()
 {
@@ -99,27 +105,28 @@ CurlPages::~CurlPages()
 
 void CurlPages::fetch(const QUrl& url, int ticket)
 {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_unique<Transfer>(*this);
     transfer->ticket = ticket;
     transfer->clock.start();
     transfer->easy = curl_easy_init();
     // The page fetchers' own line, empty as theirs is; curl's Accept line stays.
     transfer->headers = curl_slist_append(nullptr, "Referrer;");
     Transfer& started = *transfer;
-    m_running.push_back(std::move(transfer));
+    m_running.emplace(&started, std::move(transfer));
     request(started, url);
 }
 
 void CurlPages::cancelAll()
 {
-    for (const std::unique_ptr<Transfer>& transfer : m_running)
+    // A handle libcurl would not let go of leaves the multi handle when it is freed, just after.
+    for (const auto& [key, transfer] : m_running)
         m_multi.remove(transfer->easy);
     m_running.clear();
+    m_refused.clear();
 }
 
 void CurlPages::request(Transfer& transfer, const QUrl& url)
 {
-    CURL* easy = transfer.easy;
     transfer.url = url;
     transfer.visited.insert(url.toEncoded());
     transfer.page.clear();
@@ -127,52 +134,100 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
     transfer.headEnded = false;
     transfer.status = 0;
     transfer.error[0] = '\0';
-    curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::receive);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headLine);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.error);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(m_timeout));
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers);
+    const CURLcode options = setUp(transfer, url);
+    const QString refusal =
+        options == CURLE_OK ? m_multi.add(transfer.easy, transfer) : QString::fromLatin1(curl_easy_strerror(options));
+    if (!refusal.isNull())
+        refuse(transfer, refusal);
+}
+
+// libcurl's first refusal of the hop's options, or CURLE_OK when it took them all.
+CURLcode CurlPages::setUp(Transfer& transfer, const QUrl& url)
+{
+    CURL* easy = transfer.easy;
+    // What curl_easy_init() and curl_slist_append() fail on.
+    if (!easy || !transfer.headers)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OK;
+    const auto set = [easy, &result](CURLoption option, auto value) {
+        if (result == CURLE_OK)
+            result = curl_easy_setopt(easy, option, value);
+    };
+    // libcurl takes no URL longer than its input limit (8 MB), which a list line can be.
+    set(CURLOPT_URL, url.toEncoded().constData());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_WRITEFUNCTION, &Transfer::receive);
+    set(CURLOPT_WRITEDATA, &transfer);
+    set(CURLOPT_HEADERFUNCTION, &Transfer::headLine);
+    set(CURLOPT_HEADERDATA, &transfer);
+    set(CURLOPT_ERRORBUFFER, transfer.error);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_TIMEOUT_MS, long(m_timeout));
+    set(CURLOPT_USERAGENT, userAgent);
+    set(CURLOPT_HTTPHEADER, transfer.headers);
     // Every encoding this libcurl decodes; the size limit counts the decoded page.
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    set(CURLOPT_ACCEPT_ENCODING, "");
     // Pages are fetched directly, whatever proxy the environment names.
-    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    set(CURLOPT_PROXY, "");
     // Many pages of one host: wait for its first connection to tell whether they can share it.
-    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    set(CURLOPT_PIPEWAIT, 1L);
     if (m_insecure) {
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        set(CURLOPT_SSL_VERIFYPEER, 0L);
+        set(CURLOPT_SSL_VERIFYHOST, 0L);
     }
     // Tests that serve named sites from loopback; the request keeps the real host name and port.
     const QString connectHost = HttpPort::connectHost(url.host());
     if (connectHost != url.host() || HttpPort::port() != 80) {
         const QByteArray target = "::" + connectHost.toLatin1() + ':' + QByteArray::number(HttpPort::port());
         curl_slist* connectTo = curl_slist_append(nullptr, target.constData());
-        curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
+        if (!connectTo)
+            return result != CURLE_OK ? result : CURLE_OUT_OF_MEMORY;
+        set(CURLOPT_CONNECT_TO, connectTo);
         curl_slist_free_all(std::exchange(transfer.connectTo, connectTo));
     }
-    m_multi.add(easy);
+    return result;
 }
 
-void CurlPages::transferDone(CURL* easy, int result)
+// A hop libcurl would not set up or add never starts, so nothing would end it: it ends on the next turn of the event
+// loop, as every other end comes, never inside the fetch() that started it.
+void CurlPages::refuse(Transfer& transfer, const QString& reason)
 {
-    // Another user of the multi handle may own it, and may have freed it already when its own report of it came
-    // first: the handle is only compared, never read, until it is known to be ours.
-    const auto at = std::find_if(m_running.begin(), m_running.end(), [easy](const auto& t) { return t->easy == easy; });
-    if (at == m_running.end())
+    transfer.refusal = reason;
+    auto node = m_running.extract(&transfer);
+    m_refused.push_back(std::move(node.mapped()));
+    QMetaObject::invokeMethod(this, &CurlPages::endRefused, Qt::QueuedConnection);
+}
+
+// One call for each refusal; those that cancelAll() dropped leave calls that find nothing.
+void CurlPages::endRefused()
+{
+    if (m_refused.empty())
         return;
-    Transfer* done = at->get();
-    m_multi.remove(easy);
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &done->status);
-    if (result == CURLE_OK && done->headEnded && followRedirect(*done))
+    const std::unique_ptr<Transfer> transfer = std::move(m_refused.front());
+    m_refused.pop_front();
+    emit pageFetched(transfer->ticket, outcomeOf(*transfer, CURLE_OK), QByteArray());
+}
+
+void CurlPages::transferDone(Transfer& done, CURLcode result)
+{
+    // A handle libcurl will not let go of cannot take another hop: the page ends with libcurl's reason.
+    done.refusal = m_multi.remove(done.easy);
+    if (curl_easy_getinfo(done.easy, CURLINFO_RESPONSE_CODE, &done.status) != CURLE_OK)
+        done.status = 0;
+    if (done.refusal.isNull() && result == CURLE_OK && done.headEnded && followRedirect(done))
         return;
-    const std::unique_ptr<Transfer> transfer = std::move(*at);
-    m_running.erase(at);
+    finish(done, result);
+}
+
+void CurlPages::transferFailed(Transfer& failed, const QString& reason)
+{
+    failed.refusal = reason;
+    finish(failed, CURLE_OK);
+}
+
+void CurlPages::finish(Transfer& ended, CURLcode result)
+{
+    const std::unique_ptr<Transfer> transfer = std::move(m_running.extract(&ended).mapped());
     const CFetchOutcome outcome = outcomeOf(*transfer, result);
     emit pageFetched(transfer->ticket, outcome, bringsPage(outcome.kind()) ? transfer->page : QByteArray());
 }
@@ -184,7 +239,8 @@ bool CurlPages::followRedirect(Transfer& transfer)
     if (!isRedirectStatus(transfer.status))
         return false;
     char* location = nullptr;
-    curl_easy_getinfo(transfer.easy, CURLINFO_REDIRECT_URL, &location);
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK)
+        location = nullptr;
     const QUrl next = location ? QUrl::fromEncoded(QByteArray(location)) : QUrl();
     // A redirect to nowhere we can go is the page itself, as curl -L takes it.
     if (!WebUrl::isFetchable(next))
@@ -202,19 +258,23 @@ bool CurlPages::followRedirect(Transfer& transfer)
     return true;
 }
 
-CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, int result) const
+CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, CURLcode result) const
 {
     CFetchOutcome outcome;
     outcome.setStatus(int(transfer.status));
     outcome.setFinalUrl(QString::fromLatin1(transfer.url.toEncoded()));
     outcome.setMilliseconds(transfer.clock.elapsed());
-    const QString detail =
-        QString::fromLatin1(transfer.error[0] ? transfer.error : curl_easy_strerror(CURLcode(result)));
+    if (!transfer.refusal.isNull()) {
+        outcome.setKind(CFetchOutcome::NetworkError, transfer.refusal);
+        return outcome;
+    }
+    const QString detail = QString::fromLatin1(transfer.error[0] ? transfer.error : curl_easy_strerror(result));
     long osError = 0;
-    curl_easy_getinfo(transfer.easy, CURLINFO_OS_ERRNO, &osError);
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_OS_ERRNO, &osError) != CURLE_OK)
+        osError = 0;
     // An HTTP/1.0 reply that stops inside its head ends without an error from libcurl; it is cut all the same.
     const bool cutInHead = result == CURLE_OK && !transfer.headEnded;
-    switch (cutInHead ? CURLE_PARTIAL_FILE : CURLcode(result)) {
+    switch (cutInHead ? CURLE_PARTIAL_FILE : result) {
     case CURLE_OK:
         if (transfer.redirectFailure != CFetchOutcome::Pending)
             outcome.setKind(transfer.redirectFailure);

@@ -7,8 +7,9 @@
 #include <QObject>
 #include <QUrl>
 
+#include <deque>
 #include <memory>
-#include <vector>
+#include <unordered_map>
 
 namespace TXL::QtLib::Web {
 
@@ -28,7 +29,8 @@ public:
     void setInsecure(bool insecure) { m_insecure = insecure; }
     // For each hop, from the start of its request to its last byte; 0 and less fail a page at once.
     void setTimeout(int msecs) { m_timeout = qMax(msecs, 1); }
-    int running() const { return int(m_running.size()); }
+    // Fetches not ended yet, refused ones included until they are told.
+    int running() const { return int(m_running.size() + m_refused.size()); }
     // Starts fetching the URL; `ticket` comes back with its page.
     void fetch(const QUrl& url, int ticket);
     // Ends every fetch under way; none of them reports.
@@ -42,14 +44,22 @@ private:
     struct Transfer;
 
     void request(Transfer& transfer, const QUrl& url);
-    void transferDone(CURL* easy, int result);
+    CURLcode setUp(Transfer& transfer, const QUrl& url);
+    void refuse(Transfer& transfer, const QString& reason);
+    void endRefused();
+    void transferDone(Transfer& done, CURLcode result);
+    void transferFailed(Transfer& failed, const QString& reason);
+    void finish(Transfer& ended, CURLcode result);
     bool followRedirect(Transfer& transfer);
-    CFetchOutcome outcomeOf(const Transfer& transfer, int result) const;
+    CFetchOutcome outcomeOf(const Transfer& transfer, CURLcode result) const;
 
     CurlMulti& m_multi;
     bool m_insecure = false;
     int m_timeout = 1;
-    std::vector<std::unique_ptr<Transfer>> m_running;
+    // By address: a transfer's end comes to the transfer itself (CurlMulti::Owner), which is then taken out here.
+    std::unordered_map<const Transfer*, std::unique_ptr<Transfer>> m_running;
+    // Refused by libcurl before they started, oldest first: each ends on a later turn of the event loop.
+    std::deque<std::unique_ptr<Transfer>> m_refused;
 };
 
 } // namespace TXL::QtLib::Web

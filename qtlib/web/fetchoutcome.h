@@ -20,7 +20,7 @@ public:
         RedirectLoop,
         TooManyRedirects,
         NotStored,   // the page came but could not be written to the page store
-        NetworkError // anything else; detail holds the system's text
+        NetworkError // anything else; detail holds libcurl's text, or Qt's for the window's fetcher
     };
 
     CFetchOutcome() = default;
