@@ -1244,10 +1244,8 @@ private slots:
             urls << site + "/many/"_L1 + QString::number(page);
         const Run run = runProgram(urls, {"--threads", "4"});
         QCOMPARE(run.status, 0);
-        QStringList lines;
-        for (int page = 0; page < 60; ++page)
-            lines << QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"};
-        QCOMPARE(run.lines, lines);
+        // Every page gives the same three: the list holds each once.
+        QCOMPARE(run.lines, (QStringList{"10.3.0.1:3128", "10.3.0.2:8080", "10.3.0.3:80"}));
 
         QSet<QString> connections;
         int requests = 0;
