@@ -2,6 +2,7 @@
 // the plain reading.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
+#include "extraction/proxytext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"
@@ -224,6 +225,54 @@ private slots:
             }
         }
         QVERIFY(proxies > 1000);
+    }
+
+    // What the readers of a page's structure take for a whole address or port field is what the scan takes for a
+    // proxy text's: no more, no less.
+    void proxyFields_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<QByteArray>("port");
+        QTest::addColumn<bool>("isAddress");
+        QTest::addColumn<bool>("isPort");
+
+        QTest::newRow("plain") << QByteArray("1.2.3.4") << QByteArray("80") << true << true;
+        QTest::newRow("no range: widest groups and port")
+            << QByteArray("999.999.999.999") << QByteArray("99999") << true << true;
+        QTest::newRow("leading zeros count as digits")
+            << QByteArray("001.02.003.0") << QByteArray("00080") << true << true;
+        QTest::newRow("group of four digits") << QByteArray("1.2.3.4567") << QByteArray("3128") << false << true;
+        QTest::newRow("first group of four") << QByteArray("1234.2.3.4") << QByteArray("3128") << false << true;
+        QTest::newRow("three groups") << QByteArray("1.2.3") << QByteArray("8080") << false << true;
+        QTest::newRow("five groups") << QByteArray("1.2.3.4.5") << QByteArray("8080") << false << true;
+        QTest::newRow("empty group") << QByteArray("1..3.4") << QByteArray("80") << false << true;
+        QTest::newRow("dot behind") << QByteArray("1.2.3.4.") << QByteArray("80") << false << true;
+        QTest::newRow("dot in front") << QByteArray(".1.2.3.4") << QByteArray("80") << false << true;
+        QTest::newRow("address with its port") << QByteArray("1.2.3.4:80") << QByteArray("80") << false << true;
+        QTest::newRow("blanks are the reader's to trim")
+            << QByteArray(" 1.2.3.4") << QByteArray("80 ") << false << false;
+        QTest::newRow("one-digit port") << QByteArray("1.2.3.4") << QByteArray("8") << true << false;
+        QTest::newRow("six-digit port") << QByteArray("1.2.3.4") << QByteArray("123456") << true << false;
+        QTest::newRow("port with a letter") << QByteArray("1.2.3.4") << QByteArray("80a") << true << false;
+        QTest::newRow("signed port") << QByteArray("1.2.3.4") << QByteArray("+80") << true << false;
+        QTest::newRow("empty fields") << QByteArray() << QByteArray() << false << false;
+    }
+
+    void proxyFields()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(QByteArray, port);
+        QFETCH(bool, isAddress);
+        QFETCH(bool, isPort);
+        QCOMPARE(ProxyText::isAddress(address), isAddress);
+        QCOMPARE(ProxyText::isPort(port), isPort);
+        // Joined by a colon, the two fields are one whole proxy text for the scan exactly when both are fields.
+        const QByteArray text = address + ':' + port;
+        int colon = -1;
+        const int length = ProxyText::matchAt(text.constData(), 0, text.size(), &colon);
+        QCOMPARE(length == text.size(), isAddress && isPort);
+        if (isAddress && isPort)
+            QCOMPARE(colon, int(address.size()));
     }
 
 private:
