@@ -1,8 +1,8 @@
 // The pairing step of the command line on pages of proxy texts, of table rows and of JSON objects from 1 to 64 MB,
 // beside the reduction every page goes through anyway (the floor of storing it), in this run. The time per MB should
 // stay level as the pages grow: the step is one pass. Prints a table and ratios; asserts nothing.
+#include "extraction/pairreader.h"
 #include "leech/pagewriter.h"
-#include "leech/pairreader.h"
 
 #include <QElapsedTimer>
 

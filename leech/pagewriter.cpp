@@ -1,7 +1,7 @@
 #include "leech/pagewriter.h"
 
 #include "extraction/pagescanner.h"
-#include "leech/pairreader.h"
+#include "extraction/pairreader.h"
 #include "util/externalhosts.h"
 #include "util/memorypages.h"
 

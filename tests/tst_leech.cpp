@@ -1,9 +1,9 @@
 // The fetching below the harvest engine, against a scripted server on loopback: URL records, the page fetcher,
 // the links of a page and the link crawler, the leech list download; and the pairs a page's structure makes.
+#include "extraction/pairreader.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
-#include "leech/pairreader.h"
 #include "leech/weblinkcrawl.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"

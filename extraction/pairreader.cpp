@@ -1,4 +1,4 @@
-#include "leech/pairreader.h"
+#include "extraction/pairreader.h"
 
 #include <QByteArrayView>
 
