@@ -1,7 +1,8 @@
-// The extraction thread over stored pages: the output file, its name and lines, Stop; and its page scan against
-// the plain reading.
+// The extraction thread over stored pages: the output file, its name and lines, Stop; its page scan against the plain
+// reading; and the reading of a page: the address and port fields, the pairs a page's structure makes.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
+#include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
@@ -273,6 +274,74 @@ private slots:
         QCOMPARE(length == text.size(), isAddress && isPort);
         if (isAddress && isPort)
             QCOMPARE(colon, int(address.size()));
+    }
+
+    // The labelled pages: what a reader copies out of each, from the text and the pairs its structure makes, each
+    // proxy once. What the reader marked as built by a script must not be found either.
+    void pairReader_labelledPages_data()
+    {
+        QTest::addColumn<QString>("page");
+        const QDir folder(QFINDTESTDATA("data/labelled"));
+        for (const QString& labels : folder.entryList({u"*.labels"_s}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(labels.chopped(7))) << folder.filePath(labels.chopped(7));
+    }
+
+    void pairReader_labelledPages()
+    {
+        QFETCH(QString, page);
+        QStringList labelled;
+        QString form;
+        for (const QString& line : QString::fromLatin1(readFile(page + u".labels"_s)).split(u'\n')) {
+            if (line.startsWith(u"# form: "_s))
+                form = line.mid(8);
+            else if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
+                labelled << line;
+        }
+        const QByteArray bytes = readFile(page);
+        QVERIFY(!bytes.isEmpty());
+        const QByteArray pairs = PairReader::read(bytes, false);
+        // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
+        static const QRegularExpression proxy(uR"([0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}:[0-9]{2,5})"_s);
+        QStringList found;
+        QRegularExpressionMatchIterator matches =
+            proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
+        while (matches.hasNext()) {
+            const QString text = matches.next().captured();
+            if (!found.contains(text))
+                found << text;
+        }
+        qsizetype read = 0;
+        for (const QString& text : std::as_const(labelled))
+            read += found.contains(text);
+        qInfo("%s: %lld of %lld read, %lld false", qPrintable(form), qlonglong(read), qlonglong(labelled.size()),
+              qlonglong(found.size() - read));
+        found.sort();
+        labelled.sort();
+        QCOMPARE(found, labelled);
+    }
+
+    // A page cut at the size limit loses its last, unclosed record; one that ends so on its own keeps it.
+    void pairReader_cutRecord_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("whole"); // the pairs of the page read as ended on its own
+        QTest::addColumn<QByteArray>("cut");   // read as cut at the limit
+
+        QTest::newRow("table row") << QByteArray("<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080")
+                                   << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("json object") << QByteArray(R"([{"ip":"1.2.3.4","port":80},{"ip":"5.6.7.8","port":8080)")
+                                     << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("line") << QByteArray("1.2.3.4,80\n5.6.7.8,8080") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n")
+                              << QByteArray("1.2.3.4:80\n");
+    }
+
+    void pairReader_cutRecord()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, whole);
+        QFETCH(QByteArray, cut);
+        QCOMPARE(PairReader::read(page, false), whole);
+        QCOMPARE(PairReader::read(page, true), cut);
     }
 
 private:
