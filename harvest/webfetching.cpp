@@ -1,5 +1,6 @@
 #include "harvest/webfetching.h"
 
+#include "extraction/pagetext.h"
 #include "harvest/harvestplan.h"
 #include "settings/userfolders.h"
 #include "util/weburl.h"
@@ -79,7 +80,7 @@ void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray pag
     CCrawlResult result(m_block[index], static_cast<int>(page.size()), m_urls[index]);
     result.setOutcome(outcome);
     if (outcome.kind() == CFetchOutcome::Truncated)
-        CPageWriter::dropCutAddressRun(page);
+        PageText::dropCutAddressRun(page);
     if (!page.isEmpty()) {
         result.setPageName(QFileInfo(pageFile(index)).fileName());
         const PageReading reading{true, outcome.kind() == CFetchOutcome::Truncated};
