@@ -1,7 +1,8 @@
 // The extraction thread over stored pages: the output file, its name and lines, Stop; its page scan against the plain
-// reading; and the reading of a page: the address and port fields, the pairs a page's structure makes.
+// reading; and the reading of a reply: its text, the address and port fields, the pairs a page's structure makes.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
+#include "extraction/pagetext.h"
 #include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
 #include "settings/config.h"
@@ -342,6 +343,81 @@ private slots:
         QFETCH(QByteArray, cut);
         QCOMPARE(PairReader::read(page, false), whole);
         QCOMPARE(PairReader::read(page, true), cut);
+    }
+
+    // What the extraction reads of a reply: the marked site's links made proxy texts, every other byte but digits,
+    // dots and colons a line end, the pairs of its structure behind when they are asked for; and of that, the proxy
+    // texts a page kept in memory holds.
+    void pageText_readable_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<QByteArray>("readable");
+        QTest::addColumn<QByteArray>("texts");
+
+        const QByteArray link = "&host=10.0.0.1&port=3128&isSocks=0";
+        QTest::newRow("text reduced in place")
+            << QByteArray("<b>1.2.3.4:80</b> x") << u"example.com"_s << false << false
+            << QByteArray("\n\n\n1.2.3.4:80\n\n\n\n\n\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("marked site's link") << link << u"www.proxy-listen.de"_s << false << false
+                                            << QByteArray("\n\n10.0.0.1:3128\n\n\n0") << QByteArray("10.0.0.1:3128\n");
+        QTest::newRow("another site's link stays apart")
+            << link << u"www.proxy-list.de"_s << false << false
+            << QByteArray(6, '\n') + "10.0.0.1" + QByteArray(6, '\n') + "3128" + QByteArray(9, '\n') + "0"
+            << QByteArray();
+        QTest::newRow("marker matched in its case")
+            << link << u"www.PROXY-LISTEN.de"_s << false << false
+            << QByteArray(6, '\n') + "10.0.0.1" + QByteArray(6, '\n') + "3128" + QByteArray(9, '\n') + "0"
+            << QByteArray();
+
+        const QByteArray row = "<td>1.2.3.4</td><td>80</td>";
+        const QByteArray reducedRow =
+            QByteArray(4, '\n') + "1.2.3.4" + QByteArray(9, '\n') + "80" + QByteArray(5, '\n');
+        QTest::newRow("pairs behind") << row << u"example.com"_s << true << false << reducedRow + "\n1.2.3.4:80\n"
+                                      << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("pairs not asked for") << row << u"example.com"_s << false << false << reducedRow << QByteArray();
+        QTest::newRow("cut page: its unclosed row gives no pair")
+            << row << u"example.com"_s << true << true << reducedRow + "\n"
+            << QByteArray();
+        QTest::newRow("a proxy shown twice is kept once")
+            << QByteArray("1.2.3.4:80 1.2.3.4:80 1.2.3.4:8080") << u"example.com"_s << false << false
+            << QByteArray("1.2.3.4:80\n1.2.3.4:80\n1.2.3.4:8080") << QByteArray("1.2.3.4:80\n1.2.3.4:8080\n");
+    }
+
+    void pageText_readable()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, host);
+        QFETCH(bool, pairs);
+        QFETCH(bool, cut);
+        QFETCH(QByteArray, readable);
+        QFETCH(QByteArray, texts);
+        const QByteArray page = PageText::readable(reply, host, PageReading{pairs, cut});
+        QCOMPARE(page, readable);
+        QCOMPARE(PageText::proxyTexts(page), texts);
+    }
+
+    // Cut at the size limit, the address characters that touch the cut go: they may be half a proxy.
+    void pageText_dropCutAddressRun_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("kept");
+
+        QTest::newRow("half a proxy") << QByteArray("<td>1.2.3.4:80</td> 5.6.7") << QByteArray("<td>1.2.3.4:80</td> ");
+        QTest::newRow("half a port") << QByteArray("x 1.2.3.4:80") << QByteArray("x ");
+        QTest::newRow("nothing to drop") << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("all of it") << QByteArray("1.2.3.4:80") << QByteArray("");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+
+    void pageText_dropCutAddressRun()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, kept);
+        PageText::dropCutAddressRun(reply);
+        QCOMPARE(reply, kept);
     }
 
 private:

@@ -1,8 +1,10 @@
-// The fetching below the harvest engine, against a scripted server on loopback: URL records, the page fetcher,
-// the links of a page and the link crawler, the leech list download.
+// The fetching below the harvest engine, against a scripted server on loopback: URL records, the page fetcher and
+// its page writer, the links of a page and the link crawler, the leech list download.
+#include "extraction/pagetext.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
+#include "leech/pagewriter.h"
 #include "leech/weblinkcrawl.h"
 #include "settings/userfolders.h"
 #include "tests/support/loopback.h"
@@ -156,6 +158,42 @@ private slots:
         QCOMPARE(pageBytes(4, 0), "\n\n\n\n\n1.0\n200\n\n\n\n\n\n\n9.9.9.9:99"_ba);
         QCOMPARE(fetcher->results().size(), 1);
         QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
+    }
+
+    // A page on disk is written in pieces, a page in memory whole: the extraction must read the same of both.
+    void pageWriter_storesTheReadablePage_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<bool>("cut");
+
+        QTest::newRow("plain page") << QByteArray("<p>1.2.3.4:80</p>") << u"example.com"_s << false << false;
+        // The rewrite shortens the text, so its pieces no longer fall where the reply's would.
+        QTest::newRow("marked site over several pieces")
+            << QByteArray("&host=10.0.0.1&port=3128&isSocks=0<br>").repeated(70000) << u"www.proxy-listen.de"_s << false
+            << false;
+        const QByteArray rows = "<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080";
+        QTest::newRow("pairs behind") << rows << u"example.com"_s << true << false;
+        QTest::newRow("pairs of a cut page") << rows << u"example.com"_s << true << true;
+    }
+
+    void pageWriter_storesTheReadablePage()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, host);
+        QFETCH(bool, pairs);
+        QFETCH(bool, cut);
+        QVERIFY(QDir().mkpath(pageFolder().path()));
+        const QString path = pageFolder().filePath(u"0-1.dat"_s);
+        QString failure;
+        QVERIFY(CPageWriter::storePage(path, reply, host, &failure, PageReading{pairs, cut}));
+        QCOMPARE(failure, QString());
+        QCOMPARE(readFile(path), PageText::readable(reply, host, PageReading{pairs, cut}));
+        QCOMPARE(pageNames(), QStringList{u"0-1.dat"_s}); // no partial page left behind
+        QVERIFY(!CPageWriter::storePage(path, QByteArray(), host));
+        QCOMPARE(readFile(path),
+                 PageText::readable(reply, host, PageReading{pairs, cut})); // an empty reply writes nothing
     }
 
     void extractLinks_data()
