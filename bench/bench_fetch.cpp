@@ -4,9 +4,9 @@
 // bytes (the floor) and against one regular-expression replacement per character. Asserts nothing.
 #include "bench/benchsupport.h"
 #include "bench/pageserver.h"
+#include "extraction/pagetext.h"
 #include "leech/leechsocket.h"
 #include "leech/leechurl.h"
-#include "leech/pagewriter.h"
 #include "settings/userfolders.h"
 #include "tests/support/testhome.h"
 #include "util/httpport.h"
@@ -158,7 +158,7 @@ int main(int argc, char* argv[])
     qsizetype reducedBytes = 0;
     clock.start();
     for (int i = 0; i < 5; ++i)
-        reducedBytes += CPageWriter::pageText(body, host).size();
+        reducedBytes += PageText::reduced(body, host).size();
     const qint64 reduceNs = clock.nsecsElapsed() / 5;
     // The replacement it took over from, on the first megabyte only: it does not finish 50 MB in minutes.
     const QString slice = QString::fromLatin1(body.left(1 << 20));

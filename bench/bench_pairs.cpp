@@ -1,8 +1,8 @@
 // The pairing step of the command line on pages of proxy texts, of table rows and of JSON objects from 1 to 64 MB,
 // beside the reduction every page goes through anyway (the floor of storing it), in this run. The time per MB should
 // stay level as the pages grow: the step is one pass. Prints a table and ratios; asserts nothing.
-#include "leech/pagewriter.h"
-#include "leech/pairreader.h"
+#include "extraction/pagetext.h"
+#include "extraction/pairreader.h"
 
 #include <QElapsedTimer>
 
@@ -78,7 +78,7 @@ int main()
                                                      : jsonPage(bytes);
             qsizetype pairs = 0;
             const double pairing = fastest([&] { pairs = PairReader::read(page, false).count('\n'); });
-            const double reduction = fastest([&] { (void)CPageWriter::pageText(page, QString()); });
+            const double reduction = fastest([&] { (void)PageText::reduced(page, QString()); });
             lastRatio = pairing / reduction;
             lastPerMb = pairing / megabytes;
             std::printf("%-6s %6d %10lld %12.1f %12.1f %10.2f %7.1fx\n", kind, megabytes, qlonglong(pairs), pairing,

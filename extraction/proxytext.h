@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -116,27 +117,65 @@ inline bool nextSkeleton(const char* text, qsizetype size, qsizetype from, Skele
     return false;
 }
 
-// The length of the proxy text that starts at `at` and where its colon is, or 0: each group a whole run of one to
-// three digits (a shorter one would be followed by a digit, not the dot or colon), the port as many digits as it may
-// take, up to five. Tried from each position in turn, this finds the leftmost match, as the extraction's pattern.
-inline int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
+// Digits from `at` on, counting no further than `most`.
+inline qsizetype digitsAt(const char* text, qsizetype at, qsizetype size, qsizetype most)
+{
+    qsizetype count = 0;
+    while (at + count < size && count < most && isDigit(text[at + count]))
+        ++count;
+    return count;
+}
+
+// The length of the address "a.b.c.d" that starts at `at`, or 0: each group a whole run of one to three digits (a
+// shorter one would be followed by a digit, not the dot). What follows the last group is the caller's to judge.
+inline qsizetype addressAt(const char* text, qsizetype at, qsizetype size)
 {
     qsizetype end = at;
     for (int group = 0; group < 4; ++group) {
-        qsizetype digits = 0;
-        while (end + digits < size && digits < 4 && isDigit(text[end + digits]))
-            ++digits;
-        if (digits < 1 || digits > 3 || end + digits >= size || text[end + digits] != (group < 3 ? '.' : ':'))
+        if (group > 0) {
+            if (end >= size || text[end] != '.')
+                return 0;
+            ++end;
+        }
+        const qsizetype digits = digitsAt(text, end, size, 4);
+        if (digits < 1 || digits > 3)
             return 0;
-        end += digits + 1;
+        end += digits;
     }
-    qsizetype portDigits = 0;
-    while (end + portDigits < size && portDigits < 5 && isDigit(text[end + portDigits]))
-        ++portDigits;
-    if (portDigits < 2)
+    return end - at;
+}
+
+// The digits of the port that starts at `at`, as many as it may take up to five, or 0 when there are fewer than two.
+inline qsizetype portAt(const char* text, qsizetype at, qsizetype size)
+{
+    const qsizetype digits = digitsAt(text, at, size, 5);
+    return digits >= 2 ? digits : 0;
+}
+
+// The length of the proxy text that starts at `at` and where its colon is, or 0. Tried from each position in turn,
+// this finds the leftmost match, as the extraction's pattern.
+inline int matchAt(const char* text, qsizetype at, qsizetype size, int* colon)
+{
+    const qsizetype address = addressAt(text, at, size);
+    if (address == 0 || at + address >= size || text[at + address] != ':')
         return 0;
-    *colon = int(end - 1 - at);
-    return int(end + portDigits - at);
+    const qsizetype port = portAt(text, at + address + 1, size);
+    if (port == 0)
+        return 0;
+    *colon = int(address);
+    return int(address + 1 + port);
+}
+
+// A whole field that is an address, as a proxy text starts: no more, no less.
+inline bool isAddress(QByteArrayView field)
+{
+    return !field.isEmpty() && addressAt(field.data(), 0, field.size()) == field.size();
+}
+
+// A whole field that is a port, as a proxy text ends: two to five digits, leading zeros and all.
+inline bool isPort(QByteArrayView field)
+{
+    return !field.isEmpty() && portAt(field.data(), 0, field.size()) == field.size();
 }
 
 } // namespace ProxyText

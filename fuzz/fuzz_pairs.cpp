@@ -1,7 +1,7 @@
 // The pairing step on any bytes, read as a whole page and as a cut one: it never crashes, every pair it writes is an
 // address and a port that stand in the input, and its steps stay within a constant times the input's length (a
 // short -max_len cannot show a quadratic case, so the steps are counted rather than the time).
-#include "leech/pairreader.h"
+#include "extraction/pairreader.h"
 
 #include <QList>
 

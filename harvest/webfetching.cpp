@@ -1,5 +1,6 @@
 #include "harvest/webfetching.h"
 
+#include "extraction/pagetext.h"
 #include "harvest/harvestplan.h"
 #include "settings/userfolders.h"
 #include "util/weburl.h"
@@ -80,7 +81,7 @@ void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray pag
     CCrawlResult result = resultOf(index, static_cast<int>(page.size()));
     result.setOutcome(outcome);
     if (outcome.kind() == CFetchOutcome::Truncated)
-        CPageWriter::dropCutAddressRun(page);
+        PageText::dropCutAddressRun(page);
     if (!page.isEmpty()) {
         result.setPageName(QFileInfo(pageFile(index)).fileName());
         PageReading reading = m_reading;

@@ -1,5 +1,6 @@
 #include "leech/leechsocket.h"
 
+#include "extraction/pagetext.h"
 #include "settings/userfolders.h"
 #include "util/httpport.h"
 
@@ -83,7 +84,7 @@ void CLeechSocket::processData()
     // Cut at the size limit, the page may end in the middle of a proxy: the address characters that touch the cut
     // could be half of one, and go.
     if (outcome().kind() == CFetchOutcome::Truncated)
-        CPageWriter::dropCutAddressRun(reply);
+        PageText::dropCutAddressRun(reply);
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);

@@ -1,8 +1,6 @@
 #include "leech/pagewriter.h"
 
-#include "extraction/pagescanner.h"
-#include "leech/pairreader.h"
-#include "util/externalhosts.h"
+#include "extraction/pagetext.h"
 #include "util/memorypages.h"
 
 #include <QDir>
@@ -26,39 +24,7 @@ std::atomic<quint64> tasksHandedOver{0};
 // Pages are written in pieces of this size, so a reply is never held twice over in full.
 constexpr qsizetype pieceSize = 1 << 20;
 
-// Every byte that is not a digit, "." or ":" becomes one line feed, so the text keeps its length. Plain
-// comparisons rather than a table, so the compiler can do many bytes at a time.
-void reduce(const char* from, qsizetype size, char* to)
-{
-    for (qsizetype i = 0; i < size; ++i) {
-        const auto c = static_cast<unsigned char>(from[i]);
-        const bool keep = static_cast<unsigned char>(c - '0') <= ':' - '0' || c == '.';
-        to[i] = keep ? static_cast<char>(c) : '\n';
-    }
-}
-
-// That site's links carry address and port as query parameters; this turns each into "address:port".
-QByteArray rewritten(const QByteArray& reply, const QString& host)
-{
-    if (!host.contains(ExternalHosts::rewriteSiteMarker))
-        return reply;
-    QByteArray text = reply;
-    text.replace("&host=", "\r\n");
-    text.replace("&port=", ":");
-    text.replace("&isSocks", "\r\n");
-    return text;
-}
-
 } // namespace
-
-void CPageWriter::dropCutAddressRun(QByteArray& reply)
-{
-    qsizetype end = reply.size();
-    while (end > 0 && ((reply.at(end - 1) >= '0' && reply.at(end - 1) <= '9') || reply.at(end - 1) == '.' ||
-                       reply.at(end - 1) == ':'))
-        --end;
-    reply.truncate(end);
-}
 
 CPageWriter::~CPageWriter()
 {
@@ -91,9 +57,9 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
-    const bool kept =
-        m_memory && !page.reply.isEmpty() &&
-        m_memory->put(QFileInfo(page.path).fileName(), proxyTexts(readablePage(page.reply, page.host, page.reading)));
+    const bool kept = m_memory && !page.reply.isEmpty() &&
+                      m_memory->put(QFileInfo(page.path).fileName(),
+                                    PageText::proxyTexts(PageText::readable(page.reply, page.host, page.reading)));
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
@@ -118,38 +84,13 @@ void CPageWriter::waitForDone()
     m_done.wait(lock, [this] { return m_pending == 0; });
 }
 
-QByteArray CPageWriter::pageText(const QByteArray& reply, const QString& host)
-{
-    const QByteArray text = rewritten(reply, host);
-    QByteArray page(text.size(), Qt::Uninitialized);
-    reduce(text.constData(), text.size(), page.data());
-    return page;
-}
-
-QByteArray CPageWriter::readablePage(const QByteArray& reply, const QString& host, PageReading reading)
-{
-    QByteArray page = pageText(reply, host);
-    if (reading.pairs)
-        page += '\n' + PairReader::read(reply, reading.cut);
-    return page;
-}
-
-QByteArray CPageWriter::proxyTexts(const QByteArray& page)
-{
-    QByteArray texts;
-    PageScanner::scanWholeProxies(page, [&texts](const char* text, int length, int) {
-        texts.append(text, length).append('\n');
-        return true;
-    });
-    return texts;
-}
-
 bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure,
                             PageReading reading)
 {
     if (reply.isEmpty())
         return false;
-    const QByteArray text = rewritten(reply, host);
+    // The marked site is rewritten before the page is reduced, piece by piece.
+    const QByteArray text = PageText::rewritten(reply, host);
     const QFileInfo target(path);
     const QString partial = target.dir().filePath(QLatin1Char('.') + target.fileName() + QStringLiteral(".part"));
     QFile file(partial);
@@ -165,16 +106,13 @@ bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const 
     QByteArray piece(qMin(pieceSize, text.size()), Qt::Uninitialized);
     for (qsizetype at = 0; at < text.size(); at += pieceSize) {
         const qsizetype size = qMin(pieceSize, text.size() - at);
-        reduce(text.constData() + at, size, piece.data());
+        PageText::reduce(text.constData() + at, size, piece.data());
         if (file.write(piece.constData(), size) != size)
             return fail();
     }
-    // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
-    if (reading.pairs) {
-        const QByteArray pairs = '\n' + PairReader::read(reply, reading.cut);
-        if (file.write(pairs) != pairs.size())
-            return fail();
-    }
+    const QByteArray pairs = PageText::pairLines(reply, reading);
+    if (!pairs.isEmpty() && file.write(pairs) != pairs.size())
+        return fail();
     file.close();
     // rename() replaces a page of the same name in one step, as a page of a new harvest must.
     if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) != 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "extraction/pagereading.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,14 +11,6 @@ class MemoryPages;
 #include <deque>
 #include <functional>
 #include <mutex>
-
-// How a reply is read beyond the window's rule: with `pairs`, the pairs its structure makes are stored too
-// (PairReader); `cut` says the reply stopped at the size limit.
-struct PageReading
-{
-    bool pairs = false;
-    bool cut = false;
-};
 
 // Reduces replies to page files on the application's worker threads, so a large page never holds up the
 // window or the fetches that share its event loop. One writer per page fetcher: it knows how many of that
@@ -38,22 +32,13 @@ public:
     int pending() const;
     void waitForDone();
     // Pages are kept there, under their file names, while they fit in its budget; only the others are written.
-    // A page kept holds its proxy texts alone, each once, in page order (proxyTexts): all that an extraction that
-    // removes copies by whole proxy reads of it, as the command line's does, in a tenth of the room.
+    // A page kept holds its proxy texts alone, each once, in page order (PageText::proxyTexts): all that an extraction
+    // that removes copies by whole proxy reads of it, as the command line's does, in a tenth of the room.
     void setMemory(MemoryPages* memory) { m_memory = memory; }
 
-    // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
-    // could be half of one, and go.
-    static void dropCutAddressRun(QByteArray& reply);
-    // The reply reduced to digits, dots, colons and line ends, after the marked site's rewrite.
-    static QByteArray pageText(const QByteArray& reply, const QString& host);
-    // The page as the extraction reads it: pageText(), and with `reading.pairs` the pairs behind it.
-    static QByteArray readablePage(const QByteArray& reply, const QString& host, PageReading reading);
-    // The proxy texts of a readable page, each once, a line each, in the order they stand.
-    static QByteArray proxyTexts(const QByteArray& page);
-    // Writes pageText(reply, host) to the file, replacing it; false when the reply is empty (nothing is
-    // written then) or the page could not be stored, with the reason in `failure`. The page is written under
-    // a hidden name and only then given its own, so nobody ever reads half a page.
+    // Writes the page as the extraction reads it (PageText::readable) to the file, replacing it; false when the reply
+    // is empty (nothing is written then) or the page could not be stored, with the reason in `failure`. The page is
+    // written under a hidden name and only then given its own, so nobody ever reads half a page.
     static bool storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure = nullptr,
                           PageReading reading = {});
 

@@ -1,8 +1,11 @@
-// The extraction thread over stored pages: the output file, its name and lines, Stop; and its page scan against
-// the plain reading.
+// The extraction thread over stored pages: the output file, its name and lines, Stop; its page scan against the plain
+// reading; and the reading of a reply: its text, the address and port fields, the pairs a page's structure makes.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
 #include "extraction/visibletext.h"
+#include "extraction/pagetext.h"
+#include "extraction/pairreader.h"
+#include "extraction/proxytext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"
@@ -295,6 +298,197 @@ private slots:
         QFETCH(QByteArray, contentType);
         QFETCH(bool, html);
         QCOMPARE(VisibleText::isHtml(page, contentType), html);
+    }
+
+    // What the readers of a page's structure take for a whole address or port field is what the scan takes for a
+    // proxy text's: no more, no less.
+    void proxyFields_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<QByteArray>("port");
+        QTest::addColumn<bool>("isAddress");
+        QTest::addColumn<bool>("isPort");
+
+        QTest::newRow("plain") << QByteArray("1.2.3.4") << QByteArray("80") << true << true;
+        QTest::newRow("no range: widest groups and port")
+            << QByteArray("999.999.999.999") << QByteArray("99999") << true << true;
+        QTest::newRow("leading zeros count as digits")
+            << QByteArray("001.02.003.0") << QByteArray("00080") << true << true;
+        QTest::newRow("group of four digits") << QByteArray("1.2.3.4567") << QByteArray("3128") << false << true;
+        QTest::newRow("first group of four") << QByteArray("1234.2.3.4") << QByteArray("3128") << false << true;
+        QTest::newRow("three groups") << QByteArray("1.2.3") << QByteArray("8080") << false << true;
+        QTest::newRow("five groups") << QByteArray("1.2.3.4.5") << QByteArray("8080") << false << true;
+        QTest::newRow("empty group") << QByteArray("1..3.4") << QByteArray("80") << false << true;
+        QTest::newRow("dot behind") << QByteArray("1.2.3.4.") << QByteArray("80") << false << true;
+        QTest::newRow("dot in front") << QByteArray(".1.2.3.4") << QByteArray("80") << false << true;
+        QTest::newRow("address with its port") << QByteArray("1.2.3.4:80") << QByteArray("80") << false << true;
+        QTest::newRow("blanks are the reader's to trim")
+            << QByteArray(" 1.2.3.4") << QByteArray("80 ") << false << false;
+        QTest::newRow("one-digit port") << QByteArray("1.2.3.4") << QByteArray("8") << true << false;
+        QTest::newRow("six-digit port") << QByteArray("1.2.3.4") << QByteArray("123456") << true << false;
+        QTest::newRow("port with a letter") << QByteArray("1.2.3.4") << QByteArray("80a") << true << false;
+        QTest::newRow("signed port") << QByteArray("1.2.3.4") << QByteArray("+80") << true << false;
+        QTest::newRow("empty fields") << QByteArray() << QByteArray() << false << false;
+    }
+
+    void proxyFields()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(QByteArray, port);
+        QFETCH(bool, isAddress);
+        QFETCH(bool, isPort);
+        QCOMPARE(ProxyText::isAddress(address), isAddress);
+        QCOMPARE(ProxyText::isPort(port), isPort);
+        // Joined by a colon, the two fields are one whole proxy text for the scan exactly when both are fields.
+        const QByteArray text = address + ':' + port;
+        int colon = -1;
+        const int length = ProxyText::matchAt(text.constData(), 0, text.size(), &colon);
+        QCOMPARE(length == text.size(), isAddress && isPort);
+        if (isAddress && isPort)
+            QCOMPARE(colon, int(address.size()));
+    }
+
+    // The labelled pages: what a reader copies out of each, from the text and the pairs its structure makes, each
+    // proxy once. What the reader marked as built by a script must not be found either.
+    void pairReader_labelledPages_data()
+    {
+        QTest::addColumn<QString>("page");
+        const QDir folder(QFINDTESTDATA("data/labelled"));
+        for (const QString& labels : folder.entryList({u"*.labels"_s}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(labels.chopped(7))) << folder.filePath(labels.chopped(7));
+    }
+
+    void pairReader_labelledPages()
+    {
+        QFETCH(QString, page);
+        QStringList labelled;
+        QString form;
+        for (const QString& line : QString::fromLatin1(readFile(page + u".labels"_s)).split(u'\n')) {
+            if (line.startsWith(u"# form: "_s))
+                form = line.mid(8);
+            else if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
+                labelled << line;
+        }
+        const QByteArray bytes = readFile(page);
+        QVERIFY(!bytes.isEmpty());
+        const QByteArray pairs = PairReader::read(bytes, false);
+        // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
+        static const QRegularExpression proxy(uR"([0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}:[0-9]{2,5})"_s);
+        QStringList found;
+        QRegularExpressionMatchIterator matches =
+            proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
+        while (matches.hasNext()) {
+            const QString text = matches.next().captured();
+            if (!found.contains(text))
+                found << text;
+        }
+        qsizetype read = 0;
+        for (const QString& text : std::as_const(labelled))
+            read += found.contains(text);
+        qInfo("%s: %lld of %lld read, %lld false", qPrintable(form), qlonglong(read), qlonglong(labelled.size()),
+              qlonglong(found.size() - read));
+        found.sort();
+        labelled.sort();
+        QCOMPARE(found, labelled);
+    }
+
+    // A page cut at the size limit loses its last, unclosed record; one that ends so on its own keeps it.
+    void pairReader_cutRecord_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("whole"); // the pairs of the page read as ended on its own
+        QTest::addColumn<QByteArray>("cut");   // read as cut at the limit
+
+        QTest::newRow("table row") << QByteArray("<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080")
+                                   << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("json object") << QByteArray(R"([{"ip":"1.2.3.4","port":80},{"ip":"5.6.7.8","port":8080)")
+                                     << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("line") << QByteArray("1.2.3.4,80\n5.6.7.8,8080") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n")
+                              << QByteArray("1.2.3.4:80\n");
+    }
+
+    void pairReader_cutRecord()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, whole);
+        QFETCH(QByteArray, cut);
+        QCOMPARE(PairReader::read(page, false), whole);
+        QCOMPARE(PairReader::read(page, true), cut);
+    }
+
+    // What the extraction reads of a reply: the marked site's links made proxy texts, every other byte but digits,
+    // dots and colons a line end, the pairs of its structure behind when they are asked for; and of that, the proxy
+    // texts a page kept in memory holds.
+    void pageText_readable_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<QByteArray>("readable");
+        QTest::addColumn<QByteArray>("texts");
+
+        const QByteArray link = "&host=10.0.0.1&port=3128&isSocks=0";
+        QTest::newRow("text reduced in place")
+            << QByteArray("<b>1.2.3.4:80</b> x") << u"example.com"_s << false << false
+            << QByteArray("\n\n\n1.2.3.4:80\n\n\n\n\n\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("marked site's link") << link << u"www.proxy-listen.de"_s << false << false
+                                            << QByteArray("\n\n10.0.0.1:3128\n\n\n0") << QByteArray("10.0.0.1:3128\n");
+        QTest::newRow("another site's link stays apart")
+            << link << u"www.proxy-list.de"_s << false << false
+            << QByteArray(6, '\n') + "10.0.0.1" + QByteArray(6, '\n') + "3128" + QByteArray(9, '\n') + "0"
+            << QByteArray();
+        QTest::newRow("marker matched in its case")
+            << link << u"www.PROXY-LISTEN.de"_s << false << false
+            << QByteArray(6, '\n') + "10.0.0.1" + QByteArray(6, '\n') + "3128" + QByteArray(9, '\n') + "0"
+            << QByteArray();
+
+        const QByteArray row = "<td>1.2.3.4</td><td>80</td>";
+        const QByteArray reducedRow =
+            QByteArray(4, '\n') + "1.2.3.4" + QByteArray(9, '\n') + "80" + QByteArray(5, '\n');
+        QTest::newRow("pairs behind") << row << u"example.com"_s << true << false << reducedRow + "\n1.2.3.4:80\n"
+                                      << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("pairs not asked for") << row << u"example.com"_s << false << false << reducedRow << QByteArray();
+        QTest::newRow("cut page: its unclosed row gives no pair")
+            << row << u"example.com"_s << true << true << reducedRow + "\n"
+            << QByteArray();
+        QTest::newRow("a proxy shown twice is kept once")
+            << QByteArray("1.2.3.4:80 1.2.3.4:80 1.2.3.4:8080") << u"example.com"_s << false << false
+            << QByteArray("1.2.3.4:80\n1.2.3.4:80\n1.2.3.4:8080") << QByteArray("1.2.3.4:80\n1.2.3.4:8080\n");
+    }
+
+    void pageText_readable()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, host);
+        QFETCH(bool, pairs);
+        QFETCH(bool, cut);
+        QFETCH(QByteArray, readable);
+        QFETCH(QByteArray, texts);
+        const QByteArray page = PageText::readable(reply, host, PageReading{pairs, cut});
+        QCOMPARE(page, readable);
+        QCOMPARE(PageText::proxyTexts(page), texts);
+    }
+
+    // Cut at the size limit, the address characters that touch the cut go: they may be half a proxy.
+    void pageText_dropCutAddressRun_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("kept");
+
+        QTest::newRow("half a proxy") << QByteArray("<td>1.2.3.4:80</td> 5.6.7") << QByteArray("<td>1.2.3.4:80</td> ");
+        QTest::newRow("half a port") << QByteArray("x 1.2.3.4:80") << QByteArray("x ");
+        QTest::newRow("nothing to drop") << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("all of it") << QByteArray("1.2.3.4:80") << QByteArray("");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+
+    void pageText_dropCutAddressRun()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, kept);
+        PageText::dropCutAddressRun(reply);
+        QCOMPARE(reply, kept);
     }
 
 private:

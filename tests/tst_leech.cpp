@@ -1,12 +1,12 @@
-// The fetching below the harvest engine, against a scripted server on loopback: URL records, the page fetcher,
-// the links of a page and the link crawler, the leech list download; and the pairs a page's structure makes.
+// The fetching below the harvest engine, against a scripted server on loopback: URL records, the page fetcher and
+// its page writer, the links of a page and the link crawler, the leech list download.
+#include "extraction/pagetext.h"
 #include "leech/leechlinks.h"
 #include "leech/leechlist.h"
 #include "leech/leechsocket.h"
-#include "leech/pairreader.h"
+#include "leech/pagewriter.h"
 #include "leech/weblinkcrawl.h"
 #include "settings/userfolders.h"
-#include "tests/support/literalscan.h"
 #include "tests/support/loopback.h"
 #include "tests/support/runfiles.h"
 #include "tests/support/testkit.h"
@@ -158,6 +158,42 @@ private slots:
         QCOMPARE(pageBytes(4, 0), "\n\n\n\n\n1.0\n200\n\n\n\n\n\n\n9.9.9.9:99"_ba);
         QCOMPARE(fetcher->results().size(), 1);
         QCOMPARE(fetcher->results().first().bytes(), okHead.size() + 10);
+    }
+
+    // A page on disk is written in pieces, a page in memory whole: the extraction must read the same of both.
+    void pageWriter_storesTheReadablePage_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<bool>("cut");
+
+        QTest::newRow("plain page") << QByteArray("<p>1.2.3.4:80</p>") << u"example.com"_s << false << false;
+        // The rewrite shortens the text, so its pieces no longer fall where the reply's would.
+        QTest::newRow("marked site over several pieces")
+            << QByteArray("&host=10.0.0.1&port=3128&isSocks=0<br>").repeated(70000) << u"www.proxy-listen.de"_s << false
+            << false;
+        const QByteArray rows = "<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080";
+        QTest::newRow("pairs behind") << rows << u"example.com"_s << true << false;
+        QTest::newRow("pairs of a cut page") << rows << u"example.com"_s << true << true;
+    }
+
+    void pageWriter_storesTheReadablePage()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, host);
+        QFETCH(bool, pairs);
+        QFETCH(bool, cut);
+        QVERIFY(QDir().mkpath(pageFolder().path()));
+        const QString path = pageFolder().filePath(u"0-1.dat"_s);
+        QString failure;
+        QVERIFY(CPageWriter::storePage(path, reply, host, &failure, PageReading{pairs, cut}));
+        QCOMPARE(failure, QString());
+        QCOMPARE(readFile(path), PageText::readable(reply, host, PageReading{pairs, cut}));
+        QCOMPARE(pageNames(), QStringList{u"0-1.dat"_s}); // no partial page left behind
+        QVERIFY(!CPageWriter::storePage(path, QByteArray(), host));
+        QCOMPARE(readFile(path),
+                 PageText::readable(reply, host, PageReading{pairs, cut})); // an empty reply writes nothing
     }
 
     void extractLinks_data()
@@ -371,74 +407,6 @@ private slots:
                  "Connection: close\r\n\r\n"_ba);
         QTest::qWait(300);
         QTRY_COMPARE(client.urlList(), lines);
-    }
-
-    // The labelled pages: what a reader copies out of each, from the text and the pairs its structure makes, each
-    // proxy once. What the reader marked as built by a script must not be found either.
-    void pairReader_labelledPages_data()
-    {
-        QTest::addColumn<QString>("page");
-        const QDir folder(QFINDTESTDATA("data/labelled"));
-        for (const QString& labels : folder.entryList({u"*.labels"_s}, QDir::Files, QDir::Name))
-            QTest::newRow(qPrintable(labels.chopped(7))) << folder.filePath(labels.chopped(7));
-    }
-
-    void pairReader_labelledPages()
-    {
-        QFETCH(QString, page);
-        QStringList labelled;
-        QString form;
-        for (const QString& line : QString::fromLatin1(readFile(page + u".labels"_s)).split(u'\n')) {
-            if (line.startsWith(u"# form: "_s))
-                form = line.mid(8);
-            else if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
-                labelled << line;
-        }
-        const QByteArray bytes = readFile(page);
-        QVERIFY(!bytes.isEmpty());
-        const QByteArray pairs = PairReader::read(bytes, false);
-        // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
-        static const QRegularExpression proxy(uR"([0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}:[0-9]{2,5})"_s);
-        QStringList found;
-        QRegularExpressionMatchIterator matches =
-            proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
-        while (matches.hasNext()) {
-            const QString text = matches.next().captured();
-            if (!found.contains(text))
-                found << text;
-        }
-        qsizetype read = 0;
-        for (const QString& text : std::as_const(labelled))
-            read += found.contains(text);
-        qInfo("%s: %lld of %lld read, %lld false", qPrintable(form), qlonglong(read), qlonglong(labelled.size()),
-              qlonglong(found.size() - read));
-        found.sort();
-        labelled.sort();
-        QCOMPARE(found, labelled);
-    }
-
-    // A page cut at the size limit loses its last, unclosed record; one that ends so on its own keeps it.
-    void pairReader_cutRecord_data()
-    {
-        QTest::addColumn<QByteArray>("page");
-        QTest::addColumn<QByteArray>("whole"); // the pairs of the page read as ended on its own
-        QTest::addColumn<QByteArray>("cut");   // read as cut at the limit
-
-        QTest::newRow("table row") << QByteArray("<tr><td>1.2.3.4</td><td>80</td></tr><tr><td>5.6.7.8</td><td>8080")
-                                   << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n") << QByteArray("1.2.3.4:80\n");
-        QTest::newRow("json object") << QByteArray(R"([{"ip":"1.2.3.4","port":80},{"ip":"5.6.7.8","port":8080)")
-                                     << QByteArray("1.2.3.4:80\n") << QByteArray("1.2.3.4:80\n");
-        QTest::newRow("line") << QByteArray("1.2.3.4,80\n5.6.7.8,8080") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n")
-                              << QByteArray("1.2.3.4:80\n");
-    }
-
-    void pairReader_cutRecord()
-    {
-        QFETCH(QByteArray, page);
-        QFETCH(QByteArray, whole);
-        QFETCH(QByteArray, cut);
-        QCOMPARE(PairReader::read(page, false), whole);
-        QCOMPARE(PairReader::read(page, true), cut);
     }
 
 private:

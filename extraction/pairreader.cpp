@@ -1,10 +1,17 @@
-#include "leech/pairreader.h"
+#include "extraction/pairreader.h"
+
+#include "extraction/proxytext.h"
 
 #include <QByteArrayView>
 
 #include <vector>
 
 namespace {
+
+// A field is an address or a port by the rules of a proxy text, so a pair always makes a line the scan reads whole.
+using ProxyText::isAddress;
+using ProxyText::isDigit;
+using ProxyText::isPort;
 
 // Steps taken by the last read: each reading adds one per byte it looks at.
 thread_local qint64 steps = 0;
@@ -17,11 +24,6 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 QByteArrayView trimmed(QByteArrayView text)
 {
     while (!text.isEmpty() && isBlank(text.front()))
@@ -29,36 +31,6 @@ QByteArrayView trimmed(QByteArrayView text)
     while (!text.isEmpty() && isBlank(text.back()))
         text.chop(1);
     return text;
-}
-
-// Four groups of one to three digits joined by dots, as the extraction takes an address.
-bool isAddress(QByteArrayView text)
-{
-    int groups = 0;
-    qsizetype digits = 0;
-    for (const char c : text) {
-        if (isDigit(c)) {
-            if (++digits > 3)
-                return false;
-        } else if (c == '.' && digits > 0 && groups < 3) {
-            ++groups;
-            digits = 0;
-        } else {
-            return false;
-        }
-    }
-    return groups == 3 && digits > 0;
-}
-
-// Two to five digits, as the extraction takes a port.
-bool isPort(QByteArrayView text)
-{
-    if (text.size() < 2 || text.size() > 5)
-        return false;
-    for (const char c : text)
-        if (!isDigit(c))
-            return false;
-    return true;
 }
 
 char lower(char c)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "extraction/pagereading.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What the extraction reads of a reply: the reply reduced to digits, dots, colons and line ends, so that every proxy
+// text stands whole between line ends, and behind it the pairs the reply's structure makes.
+class PageText
+{
+public:
+    // The marked site's links carry address and port as query parameters; its reply comes back with each link as
+    // "address:port" on a line of its own. Any other host's reply comes back as it is.
+    static QByteArray rewritten(const QByteArray& reply, const QString& host);
+    // Every byte of `from` that is not a digit, "." or ":" becomes one line feed in `to`, which has room for `size`:
+    // the text keeps its length.
+    static void reduce(const char* from, qsizetype size, char* to);
+    // The reply reduced, after the marked site's rewrite.
+    static QByteArray reduced(const QByteArray& reply, const QString& host);
+    // What goes behind the reduced reply: with `reading.pairs` a line end and the pairs of its structure, a line each;
+    // otherwise nothing.
+    static QByteArray pairLines(const QByteArray& reply, PageReading reading);
+    // The page as the extraction reads it: reduced(), and pairLines() behind it.
+    static QByteArray readable(const QByteArray& reply, const QString& host, PageReading reading);
+    // The proxy texts of a readable page, each once, a line each, in the order they stand.
+    static QByteArray proxyTexts(const QByteArray& page);
+    // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
+    // could be half of one, and go.
+    static void dropCutAddressRun(QByteArray& reply);
+};
