@@ -156,6 +156,12 @@ void CCheckRun::writeReport(const std::vector<ProxyRecord>& records)
         Console::tell(QStringLiteral("cannot write the check report %1: %2").arg(m_report->path(), failure));
 }
 
+std::vector<ProxyRecord> CCheckRun::allRecords() const
+{
+    return ProxyRecord::fromCheck(m_checker.proxies(), m_checker.results(), m_job.geo ? *m_job.geo : m_noPlaces,
+                                  m_sources, false);
+}
+
 QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const
 {
     QHash<quint64, bool> works;

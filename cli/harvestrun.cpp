@@ -73,6 +73,16 @@ QList<CLeechProxies::PageProxies> CHarvestRun::proxiesPerPage() const
     return m_engine->proxiesPerPage();
 }
 
+QList<CCrawlResult> CHarvestRun::sourceResults() const
+{
+    return m_engine->sourceResults();
+}
+
+QHash<QString, int> CHarvestRun::linesPerPage() const
+{
+    return m_engine->linesPerPage();
+}
+
 std::vector<ProxyEndpoint> CHarvestRun::foundProxies(QHash<quint64, QStringList>* sources) const
 {
     QHash<QString, QString> urlOfPage;
@@ -125,7 +135,7 @@ void CHarvestRun::end()
     if (!m_outputPath.isEmpty()) {
         printLine(stdout, m_outputPath);
         // A stop means the whole run: the harvest's list is kept, and not checked.
-        if (m_job.keepProxies && !m_stopped)
+        if (m_checkFollows && !m_stopped)
             return emit readyForCheck();
         writeReport();
         return emit finished(ExitCode::written);

@@ -26,7 +26,7 @@ struct HarvestJob
     int timeoutMs = 20000; // of each page's fetch
     QString lineTemplate = QStringLiteral("A:P");
     bool insecure = false;    // certificates that fail verification accepted
-    bool keepProxies = false; // the proxies each page gave are kept for a check that follows
+    bool keepProxies = false; // the proxies each page gave are kept, for a check that follows or the pool
     qint64 memoryBudget = defaultMemoryBudget;
     QString reportPath; // the source report; empty for none
 

@@ -223,12 +223,12 @@ qint64 setHash(std::vector<qint64> ids)
 std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access, QString* failure)
 {
     const QFileInfo file(path);
-    if (!file.dir().exists()) {
-        *failure = QStringLiteral("cannot open the pool %1: its folder does not exist.").arg(path);
-        return nullptr;
-    }
     if (access == Access::Read && !file.exists()) {
         *failure = QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path);
+        return nullptr;
+    }
+    if (!file.dir().exists()) {
+        *failure = QStringLiteral("cannot open the pool %1: its folder does not exist.").arg(path);
         return nullptr;
     }
     if (file.exists() && !file.isFile()) {

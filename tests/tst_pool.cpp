@@ -400,7 +400,7 @@ private slots:
         QTest::newRow("folder missing") << "folder missing" << true
                                         << "cannot open the pool @P@: its folder does not exist.";
         QTest::newRow("folder missing, to read")
-            << "folder missing" << false << "cannot open the pool @P@: its folder does not exist.";
+            << "folder missing" << false << "there is no pool at @P@; a harvest or a check makes one.";
         QTest::newRow("not a database") << "text" << true << "cannot open the pool @P@: file is not a database.";
         QTest::newRow("not a database, to read")
             << "text" << false << "cannot open the pool @P@: file is not a database.";
