@@ -100,8 +100,10 @@ CREATE INDEX checks_of_proxy ON checks (proxy_id, checked_at);
 constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
 static_assert(migrationCount == SqlitePool::schemaVersion, "one migration per version");
 
+} // namespace
+
 // One prepared statement, finalized when it goes; columns and parameters counted from 0 and 1 as SQLite does.
-class Statement
+class SqlitePool::Statement
 {
 public:
     Statement(sqlite3* db, const char* sql) { m_code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
@@ -148,6 +150,13 @@ public:
     }
     bool ok() const { return m_code == SQLITE_DONE || m_code == SQLITE_ROW || m_code == SQLITE_OK; }
     void reset() { sqlite3_reset(m_statement); }
+    // Ready for its next use: no row pending, no value bound.
+    void clear()
+    {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_code = m_statement ? SQLITE_OK : m_code;
+    }
 
     bool isNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
     qint64 integer(int column, qint64 null = 0) const
@@ -169,6 +178,10 @@ private:
     sqlite3_stmt* m_statement = nullptr;
     int m_code = SQLITE_OK;
 };
+
+namespace {
+
+using Statement = SqlitePool::Statement;
 
 // A proxy's columns: address, port, user, password.
 void bindProxy(Statement& statement, const ProxyEndpoint& proxy)
@@ -251,9 +264,22 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
     return nullptr;
 }
 
+SqlitePool::SqlitePool(sqlite3* db) : m_db(db) {}
+
 SqlitePool::~SqlitePool()
 {
+    m_statements.clear();
     sqlite3_close_v2(m_db);
+}
+
+// Prepared once per connection: a harvest sights each of its proxies through the same few statements.
+SqlitePool::Statement& SqlitePool::statement(const char* sql)
+{
+    std::unique_ptr<Statement>& kept = m_statements[sql];
+    if (!kept)
+        kept = std::make_unique<Statement>(m_db, sql);
+    kept->clear();
+    return *kept;
 }
 
 bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
@@ -276,7 +302,8 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         rollback();
         return false;
     };
-    if (!execute("PRAGMA foreign_keys = ON"))
+    // 64 MB of pages kept in memory: a pool kept for months is large, and its indexes are read at random.
+    if (!execute("PRAGMA foreign_keys = ON") || !execute("PRAGMA cache_size = -65536"))
         return refuse(QString());
     // First only read, so that a file that is no pool of ours is left exactly as it was.
     int found = 0;
@@ -365,14 +392,15 @@ void SqlitePool::rollback()
 qint64 SqlitePool::sight(const ProxyEndpoint& proxy, qint64 at)
 {
     // A retired proxy seen again is back, and due at once.
-    Statement upsert(m_db, "INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, "
-                           "due) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?6) "
-                           "ON CONFLICT (address, port, user, password) DO UPDATE SET "
-                           "first_seen = min(first_seen, excluded.first_seen), "
-                           "last_seen = max(last_seen, excluded.last_seen), "
-                           "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
-                           "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0 "
-                           "RETURNING id");
+    Statement& upsert =
+        statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, "
+                  "due) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?6) "
+                  "ON CONFLICT (address, port, user, password) DO UPDATE SET "
+                  "first_seen = min(first_seen, excluded.first_seen), "
+                  "last_seen = max(last_seen, excluded.last_seen), "
+                  "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
+                  "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0 "
+                  "RETURNING id");
     bindProxy(upsert, proxy);
     if (proxy.statedScheme.isEmpty())
         upsert.bindNull(5);
@@ -388,13 +416,16 @@ qint64 SqlitePool::sight(const ProxyEndpoint& proxy, qint64 at)
 
 qint64 SqlitePool::idOf(const char* insert, const char* select, const QString& text)
 {
-    Statement add(m_db, insert);
+    Statement& add = statement(insert);
     if (!add.bind(1, text).run())
         return fail(), -1;
-    Statement find(m_db, select);
+    Statement& find = statement(select);
     if (!find.bind(1, text).step())
         return fail(), -1;
-    return find.integer(0);
+    // A kept statement left on its row would hold a read of the file open past the commit.
+    const qint64 id = find.integer(0);
+    find.reset();
+    return id;
 }
 
 qint64 SqlitePool::placeId(const GeoLookup::Place& place)
@@ -406,21 +437,23 @@ qint64 SqlitePool::placeId(const GeoLookup::Place& place)
     const auto known = m_places.constFind(key);
     if (known != m_places.constEnd())
         return *known;
-    Statement add(m_db, "INSERT OR IGNORE INTO places (country, asn, organization) VALUES (?1, ?2, ?3)");
+    Statement& add = statement("INSERT OR IGNORE INTO places (country, asn, organization) VALUES (?1, ?2, ?3)");
     if (!add.bind(1, place.country).bind(2, qint64(place.asn)).bind(3, place.organization).run())
         return fail(), -1;
-    Statement find(m_db, "SELECT id FROM places WHERE country = ?1 AND asn = ?2 AND organization = ?3");
+    Statement& find = statement("SELECT id FROM places WHERE country = ?1 AND asn = ?2 AND organization = ?3");
     if (!find.bind(1, place.country).bind(2, qint64(place.asn)).bind(3, place.organization).step())
         return fail(), -1;
-    m_places.insert(key, find.integer(0));
-    return find.integer(0);
+    const qint64 id = find.integer(0);
+    find.reset();
+    m_places.insert(key, id);
+    return id;
 }
 
 bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
 {
     if (!begin())
         return false;
-    Statement add(m_db, "INSERT INTO harvests (run_stamp, started, ended) VALUES (?1, ?2, ?3)");
+    Statement& add = statement("INSERT INTO harvests (run_stamp, started, ended) VALUES (?1, ?2, ?3)");
     if (!add.bind(1, qint64(harvest.runStamp)).bind(2, harvest.started).bind(3, harvest.ended).run())
         return fail(), rollback(), false;
     const qint64 harvestId = sqlite3_last_insert_rowid(m_db);
@@ -442,8 +475,8 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
             if (ids.back() < 0)
                 return rollback(), false;
         }
-        Statement fetch(m_db, "INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
-                              "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
+                                     "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
         fetch.bind(7, qint64(page.proxies));
         if (page.status > 0)
@@ -457,8 +490,8 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
         if (!fetch.run())
             return fail(), rollback(), false;
         const qint64 fetchId = sqlite3_last_insert_rowid(m_db);
-        Statement sighting(m_db, "INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
-        Statement given(m_db, "INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
+        Statement& sighting = statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
+        Statement& given = statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
         for (const qint64 id : ids)
             if (!sighting.bind(1, fetchId).bind(2, id).run() || !given.bind(1, sourceId).bind(2, id).run())
                 return fail(), rollback(), false;
@@ -496,14 +529,17 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
             idOf("INSERT OR IGNORE INTO judges (url) VALUES (?1)", "SELECT id FROM judges WHERE url = ?1", judge);
         if (judgeId < 0)
             return rollback(), false;
-        Statement find(m_db, "SELECT id, last_checked, streak, failing_since FROM proxies WHERE address = ?1 AND "
-                             "port = ?2 AND user = ?3 AND password = ?4");
-        Statement add(m_db, "INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, first_byte_ms, "
-                            "anonymity, seen_address, place_id, exit_place_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                            "?8, ?9, ?10)");
-        Statement update(m_db, "UPDATE proxies SET last_check_id = ?1, last_checked = ?2, "
-                               "last_worked = coalesce(?3, last_worked), streak = ?4, failing_since = ?5, due = ?6, "
-                               "retired = ?7 WHERE id = ?8");
+        Statement& find =
+            statement("SELECT id, last_checked, streak, failing_since FROM proxies WHERE address = ?1 AND "
+                      "port = ?2 AND user = ?3 AND password = ?4");
+        Statement& add =
+            statement("INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, first_byte_ms, "
+                      "anonymity, seen_address, place_id, exit_place_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                      "?8, ?9, ?10)");
+        Statement& update =
+            statement("UPDATE proxies SET last_check_id = ?1, last_checked = ?2, "
+                      "last_worked = coalesce(?3, last_worked), streak = ?4, failing_since = ?5, due = ?6, "
+                      "retired = ?7 WHERE id = ?8");
         for (size_t i = first; i < std::min(finished.size(), first + batchSize); ++i) {
             const ProxyRecord& record = *finished[i];
             const CheckResult& result = record.result;

@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <unordered_map>
+
 struct sqlite3;
 
 // The pool in one SQLite file (the C API, see the README): WAL mode so that runs read while another writes, a
@@ -33,8 +35,12 @@ public:
     bool worthySources(qint64 since, QStringList* urls) override;
     QString failure() const override { return m_failure; }
 
+    class Statement; // one prepared statement (sqlitepool.cpp)
+
 private:
-    explicit SqlitePool(sqlite3* db) : m_db(db) {}
+    explicit SqlitePool(sqlite3* db);
+    // The statement of this text, prepared at its first use and kept; ready for its values.
+    Statement& statement(const char* sql);
     // Reads the version, creates or migrates the schema; false with the line that says why.
     bool prepare(Access access, const QString& path, QString* failure);
     // The schema's version; 0 for an empty file, -1 for a database that is no pool.
@@ -52,6 +58,8 @@ private:
 
     sqlite3* m_db;
     QString m_failure;
-    int m_code = 0;                  // SQLite's extended result code of the last failure
-    QHash<QString, qint64> m_places; // place ids by "country\tasn\torganization", within one batch of checks
+    int m_code = 0; // SQLite's extended result code of the last failure
+    QHash<QString, qint64> m_places;
+    std::unordered_map<const char*, std::unique_ptr<Statement>>
+        m_statements; // by the text's address // place ids by "country\tasn\torganization", within one batch of checks
 };

@@ -500,8 +500,10 @@ private slots:
                     }
                     harvest.pages.push_back(page);
                     if (!pool->recordHarvest(harvest) ||
-                        !pool->recordChecks(records, u"http://judge.example/"_s, now + round))
+                        !pool->recordChecks(records, u"http://judge.example/"_s, now + round)) {
+                        qWarning("%s", qPrintable(pool->failure()));
                         ++failures;
+                    }
                 }
             });
         for (std::thread& thread : threads)
