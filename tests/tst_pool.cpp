@@ -317,7 +317,8 @@ private slots:
         check(60, {"10.0.0.2:80", CheckResult::Working, CheckResult::Socks5, 50, CheckResult::Elite, "US", "CA"});
         check(60, {"10.0.0.3:80", CheckResult::Working, CheckResult::Http, 300, CheckResult::Transparent, "DE", "DE"});
         check(60, {"10.0.0.4:80", CheckResult::TimedOut, 0, -1, CheckResult::Unknown, "DE", ""});
-        check(25 * 60, {"10.0.0.5:80", CheckResult::Working, CheckResult::Http, 20, CheckResult::Elite, "FR", "FR"});
+        check(qint64(25) * 60,
+              {"10.0.0.5:80", CheckResult::Working, CheckResult::Http, 20, CheckResult::Elite, "FR", "FR"});
 
         std::vector<ProxyRecord> exported;
         QVERIFY(m_pool->proxies(filter, now, &exported));
@@ -369,12 +370,12 @@ private slots:
         QVERIFY(m_pool->sources(now, &found));
         PoolSource::sort(&found);
         QCOMPARE(QString::fromUtf8(PoolSource::report(found)).split(u'\n'),
-                 (QStringList{"url\tharvests\tlast_fetched\tlast_outcome\tproxies_last\tdistinct_ever\t"
-                              "new_to_pool_last\talive_now\tunique_alive\tlast_changed",
+                 (QStringList{u"url\tharvests\tlast_fetched\tlast_outcome\tproxies_last\tdistinct_ever\t"_s +
+                                  u"new_to_pool_last\talive_now\tunique_alive\tlast_changed"_s,
                               "http://b.example/\t2\t2026-12-06T09:00:00Z\tok\t2\t3\t1\t3\t2\t2026-12-06T09:00:00Z",
                               "http://a.example/\t2\t2026-12-06T09:00:00Z\tok\t2\t2\t0\t2\t1\t2026-12-04T10:00:00Z",
-                              "http://c.example/\t2\t2026-12-06T09:00:00Z\ttimed out\t0\t1\t0\t0\t0\t"
-                              "2026-12-04T10:00:00Z",
+                              u"http://c.example/\t2\t2026-12-06T09:00:00Z\ttimed out\t0\t1\t0\t0\t0\t"_s +
+                                  u"2026-12-04T10:00:00Z"_s,
                               ""}));
         // Kept: sources of which a proxy worked within the days asked.
         QStringList kept;
@@ -479,6 +480,7 @@ private slots:
         constexpr int rounds = 10;
         constexpr int proxiesPerPage = 50;
         std::vector<std::thread> threads;
+        threads.reserve(writers);
         std::atomic<int> failures{0};
         for (int w = 0; w < writers; ++w)
             threads.emplace_back([&, w] {
