@@ -1,5 +1,9 @@
 #include "check/listformat.h"
 
+#include "extraction/linetemplate.h"
+
+#include <QDateTime>
+
 namespace ListFormat {
 
 namespace {
@@ -25,7 +29,30 @@ QStringList number(qint64 value, bool zeroIsUnknown = false)
     return value < 0 || (zeroIsUnknown && value == 0) ? QStringList() : QStringList{QString::number(value)};
 }
 
-std::vector<Field> fieldsOf(const ProxyRecord& record, bool withSources)
+// ISO 8601 in UTC, "2026-12-06T10:00:00Z".
+QStringList isoTime(qint64 seconds)
+{
+    return seconds < 0 ? QStringList()
+                       : QStringList{QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate)};
+}
+
+void addHistory(std::vector<Field>* fields, const ProxyRecord& record)
+{
+    const ProxyRecord::History history = record.history.value_or(ProxyRecord::History());
+    const bool checked = history.lastChecked >= 0;
+    fields->insert(fields->end(),
+                   {{"first_seen", Field::Text, isoTime(history.firstSeen)},
+                    {"last_seen", Field::Text, isoTime(history.lastSeen)},
+                    {"last_checked", Field::Text, isoTime(history.lastChecked)},
+                    {"last_worked", Field::Text, isoTime(history.lastWorked)},
+                    {"checks_7d", Field::Number, checked ? number(history.checks7d) : QStringList()},
+                    {"worked_7d", Field::Number, checked ? number(history.worked7d) : QStringList()},
+                    {"uptime_7d", Field::Number,
+                     history.uptime7d < 0 ? QStringList() : QStringList{QString::number(history.uptime7d, 'f', 1)}},
+                    {"streak", Field::Number, checked ? QStringList{QString::number(history.streak)} : QStringList()}});
+}
+
+std::vector<Field> fieldsOf(const ProxyRecord& record, bool withSources, bool withHistory)
 {
     const CheckResult& result = record.result;
     std::vector<Field> fields = {
@@ -45,6 +72,8 @@ std::vector<Field> fieldsOf(const ProxyRecord& record, bool withSources)
         {"user", Field::Text, text(QString::fromUtf8(record.proxy.user))},
         {"password", Field::Text, text(QString::fromUtf8(record.proxy.password))},
     };
+    if (withHistory)
+        addHistory(&fields, record);
     if (withSources)
         fields.push_back({"sources", Field::List, record.sources, ' '});
     return fields;
@@ -116,12 +145,12 @@ QString extension(Format format)
 }
 
 // One object a line, so the list also reads well and greps by line.
-QByteArray json(const std::vector<ProxyRecord>& records, bool withSources)
+QByteArray json(const std::vector<ProxyRecord>& records, bool withSources, bool withHistory)
 {
     QByteArray out = "[";
     for (size_t i = 0; i < records.size(); ++i) {
         out += i == 0 ? "\n{" : ",\n{";
-        const std::vector<Field> fields = fieldsOf(records[i], withSources);
+        const std::vector<Field> fields = fieldsOf(records[i], withSources, withHistory);
         for (size_t f = 0; f < fields.size(); ++f) {
             const Field& field = fields[f];
             if (f > 0)
@@ -151,15 +180,15 @@ QByteArray json(const std::vector<ProxyRecord>& records, bool withSources)
     return out;
 }
 
-QByteArray csv(const std::vector<ProxyRecord>& records, bool withSources)
+QByteArray csv(const std::vector<ProxyRecord>& records, bool withSources, bool withHistory)
 {
     QByteArray out;
-    const std::vector<Field> header = fieldsOf(ProxyRecord(), withSources);
+    const std::vector<Field> header = fieldsOf(ProxyRecord(), withSources, withHistory);
     for (size_t f = 0; f < header.size(); ++f)
         out += (f > 0 ? "," : "") + QByteArray(header[f].name);
     out += "\r\n";
     for (const ProxyRecord& record : records) {
-        const std::vector<Field> fields = fieldsOf(record, withSources);
+        const std::vector<Field> fields = fieldsOf(record, withSources, withHistory);
         for (size_t f = 0; f < fields.size(); ++f) {
             if (f > 0)
                 out += ',';
@@ -168,6 +197,20 @@ QByteArray csv(const std::vector<ProxyRecord>& records, bool withSources)
         out += "\r\n";
     }
     return out;
+}
+
+QByteArray text(const std::vector<ProxyRecord>& records, const QString& lineTemplate)
+{
+    QByteArray text;
+    const LineTemplate compiled(lineTemplate);
+    for (const ProxyRecord& record : records) {
+        text += record.proxy.credentialsPrefix();
+        const QByteArray address = record.proxy.addressText().toLatin1();
+        const QByteArray port = QByteArray::number(record.proxy.port);
+        compiled.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
+        text += "\r\n";
+    }
+    return text;
 }
 
 } // namespace ListFormat

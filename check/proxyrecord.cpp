@@ -12,7 +12,7 @@ std::vector<ProxyRecord> ProxyRecord::fromCheck(const std::vector<ProxyEndpoint>
         const CheckResult& result = results.at(i);
         if (workingOnly && result.outcome != CheckResult::Working)
             continue;
-        ProxyRecord record{proxies[i], result, geo.lookup(proxies[i].address), {}, sources.value(proxies[i].key())};
+        ProxyRecord record{proxies[i], result, geo.lookup(proxies[i].address), {}, sources.value(proxies[i].key()), {}};
         bool ipv4 = false;
         const quint32 seen = result.seenAddress.isEmpty() ? 0 : QHostAddress(result.seenAddress).toIPv4Address(&ipv4);
         if (ipv4)

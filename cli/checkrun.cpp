@@ -4,7 +4,6 @@
 #include "check/proxylist.h"
 #include "cli/console.h"
 #include "cli/exitcode.h"
-#include "extraction/linetemplate.h"
 #include "settings/userfolders.h"
 #include "util/namedoutput.h"
 #include "util/outputlist.h"
@@ -132,15 +131,7 @@ bool CCheckRun::writeList(const std::vector<ProxyRecord>& records, QString* fail
     } else if (m_job.format == ListFormat::Csv) {
         text = ListFormat::csv(working, m_withSources);
     } else {
-        // Credentials stand in front of the template's line, as lists write them: "user:password@" + line.
-        const LineTemplate lineTemplate(m_job.lineTemplate);
-        for (const ProxyRecord& record : working) {
-            text += record.proxy.credentialsPrefix();
-            const QByteArray address = record.proxy.addressText().toLatin1();
-            const QByteArray port = QByteArray::number(record.proxy.port);
-            lineTemplate.appendLine(text, address.constData(), int(address.size()), port.constData(), int(port.size()));
-            text += "\r\n";
-        }
+        text = ListFormat::text(working, m_job.lineTemplate);
     }
 
     // Named by the second the list is written in, taken as the extraction takes its own (a harvest of this run
@@ -163,6 +154,12 @@ void CCheckRun::writeReport(const std::vector<ProxyRecord>& records)
     QString failure;
     if (!m_report->commit(CheckReport::text(records, m_withSources), &failure))
         Console::tell(QStringLiteral("cannot write the check report %1: %2").arg(m_report->path(), failure));
+}
+
+std::vector<ProxyRecord> CCheckRun::allRecords() const
+{
+    return ProxyRecord::fromCheck(m_checker.proxies(), m_checker.results(), m_job.geo ? *m_job.geo : m_noPlaces,
+                                  m_sources, false);
 }
 
 QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const

@@ -36,6 +36,8 @@ public:
     // After finished(): the list written, or empty when no proxy worked or it could not be written.
     QString outputPath() const { return m_outputPath; }
     int working() const { return m_checker.working(); }
+    // Every proxy of the list with what its check found and where it is, stopped ones too.
+    std::vector<ProxyRecord> allRecords() const;
     // The judge could not be fetched: nothing was checked.
     bool judgeFailed() const { return m_judgeFailed; }
     // Working proxies of each page, for a harvest's source report.

@@ -2,6 +2,8 @@
 
 #include "cli/console.h"
 #include "cli/exitcode.h"
+#include "cli/poolcommands.h"
+#include "cli/poolrecording.h"
 #include "settings/runstampclaim.h"
 #include "settings/userfolders.h"
 #include "util/namedoutput.h"
@@ -53,13 +55,26 @@ int CCommandLine::run(const QStringList& arguments)
     if (!parsed.options)
         return parsed.exitCode;
     m_options = std::move(parsed.options);
-    if (!prepareOutputs() || !makeFolders())
+    // A pool that is only read is looked for before any folder is made, so that a missing one leaves nothing.
+    const bool writesPool = m_options->pool.writes();
+    if (!prepareOutputs() || (!writesPool && !openPool()) || !makeFolders() || (writesPool && !openPool()))
         return ExitCode::badInput;
+    if (m_options->pool.task == PoolJob::Task::Export)
+        return PoolCommands::exportList(m_pool->store(), *m_options);
+    if (m_options->pool.task == PoolJob::Task::Sources)
+        return PoolCommands::sources(m_pool->store(), *m_options, m_report.get());
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     catchStopSignals();
-    if (m_options->checkFile.isEmpty()) {
+    if (m_options->pool.task == PoolJob::Task::Recheck) {
+        if (const int status = startRecheck(); status >= 0)
+            return status;
+    } else if (m_options->checkFile.isEmpty()) {
         m_harvestRun = std::make_unique<CHarvestRun>(m_options->harvest, terminal, m_report.get());
+        if (m_pool && m_options->pool.recordsHarvest) {
+            m_pool->harvestStarted();
+            connect(m_harvestRun.get(), &CHarvestRun::finished, this, [this] { m_pool->recordHarvest(*m_harvestRun); });
+        }
         connect(m_harvestRun.get(), &CHarvestRun::readyForCheck, this, &CCommandLine::startCheckOfHarvest);
         connect(m_harvestRun.get(), &CHarvestRun::finished, this, [](int status) { QCoreApplication::exit(status); });
         if (!m_harvestRun->start())
@@ -83,8 +98,45 @@ bool CCommandLine::prepareOutputs()
         Console::tell(QStringLiteral("cannot write the %1 %2: %3").arg(what, path, failure));
         return false;
     };
-    return prepare(m_options->harvest.reportPath, QStringLiteral("report"), &m_report) &&
+    // A harvest's source report, or the pool's sources.
+    const QString report =
+        m_options->harvest.reportPath.isEmpty() ? m_options->pool.reportPath : m_options->harvest.reportPath;
+    return prepare(report, QStringLiteral("report"), &m_report) &&
            prepare(m_options->checkJob.reportPath, QStringLiteral("check report"), &m_checkReport);
+}
+
+// Once every refusal is past, so that a refused run neither makes nor changes a pool.
+bool CCommandLine::openPool()
+{
+    const PoolJob& job = m_options->pool;
+    if (job.path.isEmpty())
+        return true;
+    QString failure;
+    std::unique_ptr<PoolStore> store =
+        PoolStore::open(job.path, job.writes() ? PoolStore::Access::Write : PoolStore::Access::Read, &failure);
+    if (!store) {
+        Console::tell(failure);
+        return false;
+    }
+    m_pool = std::make_unique<PoolRecording>(std::move(store), job);
+    return true;
+}
+
+// The check of the proxies due; an exit status when there is none to check, or -1 once the check runs.
+int CCommandLine::startRecheck()
+{
+    std::vector<ProxyEndpoint> due;
+    if (!m_pool->store().due(m_pool->now(), m_options->pool.all, &due)) {
+        Console::tell(
+            QStringLiteral("cannot read the pool %1: %2").arg(m_options->pool.path, m_pool->store().failure()));
+        return ExitCode::badInput;
+    }
+    if (due.empty()) {
+        Console::tell(QStringLiteral("no proxy of the pool is due for a recheck."));
+        return ExitCode::noProxies;
+    }
+    m_options->proxies = due;
+    return startCheckOfFile() ? -1 : ExitCode::badInput;
 }
 
 bool CCommandLine::makeFolders()
@@ -135,6 +187,8 @@ bool CCommandLine::startCheckOfFile()
 
 void CCommandLine::startCheckOfHarvest()
 {
+    if (m_pool && m_options->pool.recordsHarvest)
+        m_pool->recordHarvest(*m_harvestRun);
     QHash<quint64, QStringList> sources;
     const std::vector<ProxyEndpoint> proxies = m_harvestRun->foundProxies(&sources);
     startCheck(proxies, m_harvestRun->runStamp(), &sources);
@@ -154,6 +208,12 @@ void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32
 
 void CCommandLine::checkFinished(int status)
 {
+    // A judge that failed checked nothing. A list's proxies are seen by the check, unless a harvest the pool keeps
+    // saw them first; a recheck sees nothing new.
+    if (m_pool && !m_checkRun->judgeFailed())
+        m_pool->recordCheck(*m_checkRun, m_options->checkJob.judge.toString(),
+                            m_options->pool.task == PoolJob::Task::Record &&
+                                (!m_options->checkFile.isEmpty() || !m_options->pool.recordsHarvest));
     // After a harvest, the source report tells the working proxies of each source; a check that could not start
     // (its judge failed) leaves it as it was.
     if (m_harvestRun && !m_checkRun->judgeFailed()) {

@@ -10,6 +10,7 @@
 #include <optional>
 
 class NamedOutput;
+class PoolRecording;
 class RunStampClaim;
 class QSocketNotifier;
 
@@ -31,6 +32,8 @@ public:
 private:
     bool makeFolders();
     bool prepareOutputs();
+    bool openPool();
+    int startRecheck();
     bool startCheckOfFile();
     void startCheckOfHarvest();
     void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
@@ -43,6 +46,7 @@ private:
     // The reports named, under their temporary names until the run writes them.
     std::unique_ptr<NamedOutput> m_report;
     std::unique_ptr<NamedOutput> m_checkReport;
+    std::unique_ptr<PoolRecording> m_pool; // none: the run keeps nothing
     std::unique_ptr<CHarvestRun> m_harvestRun;
     std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;

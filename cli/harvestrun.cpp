@@ -73,6 +73,16 @@ QList<CLeechProxies::PageProxies> CHarvestRun::proxiesPerPage() const
     return m_engine->proxiesPerPage();
 }
 
+QList<CCrawlResult> CHarvestRun::sourceResults() const
+{
+    return m_engine->sourceResults();
+}
+
+QHash<QString, int> CHarvestRun::linesPerPage() const
+{
+    return m_engine->linesPerPage();
+}
+
 std::vector<ProxyEndpoint> CHarvestRun::foundProxies(QHash<quint64, QStringList>* sources) const
 {
     QHash<QString, QString> urlOfPage;

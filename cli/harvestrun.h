@@ -3,6 +3,7 @@
 #include "check/proxyendpoint.h"
 #include "extraction/leechproxies.h"
 #include "harvest/harvestjob.h"
+#include "leech/leechsocket.h"
 
 #include <QHash>
 #include <QObject>
@@ -36,6 +37,10 @@ public:
     // ProxyEndpoint::key().
     std::vector<ProxyEndpoint> foundProxies(QHash<quint64, QStringList>* sources) const;
     QList<CLeechProxies::PageProxies> proxiesPerPage() const;
+    // What each page came to, in list order, and the lines written from it, by page name (the source report's).
+    QList<CCrawlResult> sourceResults() const;
+    QHash<QString, int> linesPerPage() const;
+    // A check of the list follows: readyForCheck() comes instead of finished().
     // The source report, when one is asked for; after a check, with the working proxies of each page.
     void writeReport(const QHash<QString, int>* workingPerPage = nullptr) const;
 

@@ -3,6 +3,7 @@
 #include "check/proxychecker.h"
 #include "check/proxylist.h"
 #include "cli/exitcode.h"
+#include "cli/pooloptions.h"
 #include "settings/config.h"
 #include "util/externalhosts.h"
 #include "util/fileidentity.h"
@@ -66,6 +67,8 @@ private:
     bool readNumber(const QCommandLineOption& option, int lowest, int highest, int* value);
     bool readHarvest();
     bool readCheck();
+    bool readPoolTask();
+    bool readFormat();
     bool outputsApart();
     bool openGeo();
     bool readUrls(const QString& file);
@@ -102,6 +105,7 @@ bool Reading::read(const QStringList& arguments)
     m_parser.addOptions({harvestOption, threadsOption, depthOption, templateOption, timeoutOption, reportOption,
                          classicOption, insecureOption, checkOption, judgeOption, markerOption, checkTimeoutOption,
                          concurrencyOption, checkReportOption, formatOption, geoipOption});
+    m_parser.addOptions(PoolOptions::options());
     const QCommandLineOption helpOption = m_parser.addHelpOption();
     const QCommandLineOption versionOption = m_parser.addVersionOption();
     if (!m_parser.parse(arguments))
@@ -116,6 +120,11 @@ bool Reading::read(const QStringList& arguments)
                         QCoreApplication::applicationVersion() + QLatin1Char('\n');
         return false;
     }
+    QString refusal;
+    if (!PoolOptions::read(m_parser, &options.pool, &refusal))
+        return refuse(refusal);
+    if (options.pool.task != PoolJob::Task::Record)
+        return readPoolTask();
     options.check = m_parser.isSet(checkOption);
     QStringList positional = m_parser.positionalArguments();
     // "--check FILE": the file is the one argument that is no option's value.
@@ -149,8 +158,10 @@ bool Reading::readHarvest()
     job = HarvestJob::fromSettings(stored);
     // A Single Crawl unless --depth asks for links; the settings hold no fetcher count.
     job.depth = 0;
-    // What each page gave is kept for the check of the harvest's proxies.
+    // What each page gave is kept for the check of the harvest's proxies, and for the pool.
     job.checkFollows = options.check && options.checkFile.isEmpty();
+    job.keepProxies =
+        options.checkFile.isEmpty() && (options.check || (options.pool.recordsHarvest && !options.pool.path.isEmpty()));
     if (m_parser.isSet(threadsOption) && !readNumber(threadsOption, 1, HarvestJob::maxThreads, &job.threads))
         return false;
     if (m_parser.isSet(depthOption) && !readNumber(depthOption, 1, 5, &job.depth))
@@ -201,6 +212,10 @@ bool Reading::outputsApart()
         outputs.append({QStringLiteral("report"), options.harvest.reportPath});
     if (!options.checkJob.reportPath.isEmpty())
         outputs.append({QStringLiteral("check-report"), options.checkJob.reportPath});
+    if (!options.pool.reportPath.isEmpty())
+        outputs.append({QStringLiteral("report"), options.pool.reportPath});
+    if (!options.pool.path.isEmpty())
+        outputs.append({QStringLiteral("pool"), options.pool.path});
 
     for (int o = 0; o < outputs.size(); ++o) {
         const FileIdentity output = FileIdentity::of(outputs[o].path);
@@ -252,14 +267,60 @@ bool Reading::readCheck()
         return false;
     if (m_parser.isSet(checkReportOption))
         check.reportPath = m_parser.value(checkReportOption);
-    if (m_parser.isSet(formatOption)) {
-        const std::optional<ListFormat::Format> format = ListFormat::fromName(m_parser.value(formatOption));
-        if (!format)
-            return refuse(
-                QStringLiteral("--format must be text, json or csv, not \"%1\".").arg(m_parser.value(formatOption)));
-        check.format = *format;
+    return readFormat() && openGeo();
+}
+
+bool Reading::readFormat()
+{
+    if (!m_parser.isSet(formatOption))
+        return true;
+    const std::optional<ListFormat::Format> format = ListFormat::fromName(m_parser.value(formatOption));
+    if (!format)
+        return refuse(
+            QStringLiteral("--format must be text, json or csv, not \"%1\".").arg(m_parser.value(formatOption)));
+    options.checkJob.format = *format;
+    return true;
+}
+
+// --export, --recheck and --sources: about the pool itself, with no list of their own to read.
+bool Reading::readPoolTask()
+{
+    PoolJob& pool = options.pool;
+    const QString task = pool.task == PoolJob::Task::Export    ? QStringLiteral("export")
+                         : pool.task == PoolJob::Task::Recheck ? QStringLiteral("recheck")
+                                                               : QStringLiteral("sources");
+    if (m_parser.isSet(harvestOption) || m_parser.isSet(checkOption))
+        return refuse(QStringLiteral("--%1 goes alone, without --harvest or --check.").arg(task));
+    if (!m_parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument: ") + m_parser.positionalArguments().first());
+    if (m_parser.isSet(reportOption)) {
+        if (pool.task != PoolJob::Task::Sources)
+            return refuse(QStringLiteral("--report needs --harvest or --sources."));
+        pool.reportPath = m_parser.value(reportOption);
     }
-    return openGeo();
+    CConfig stored;
+    stored.setSaveOnExit(false);
+    const QString lineTemplate = m_parser.isSet(templateOption) ? m_parser.value(templateOption).toUpper()
+                                                                : HarvestJob::fromSettings(stored).lineTemplate;
+    options.harvest.lineTemplate = lineTemplate;
+    // No harvest runs, but the command line's rules stand, as for a check of a file.
+    options.harvest.rules = HarvestJob::Rules::Web;
+    if (pool.task == PoolJob::Task::Recheck) {
+        options.check = true;
+        if (!readCheck())
+            return false;
+    } else {
+        for (const QCommandLineOption* option : {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption,
+                                                 &checkReportOption, &geoipOption, &insecureOption})
+            if (m_parser.isSet(*option))
+                return refuse(QStringLiteral("--%1 needs --check or --recheck.").arg(option->names().first()));
+        if (pool.task == PoolJob::Task::Sources && m_parser.isSet(formatOption))
+            return refuse(QStringLiteral("--format needs --check, --recheck or --export."));
+        if (!readFormat())
+            return false;
+    }
+    options.checkJob.lineTemplate = lineTemplate;
+    return outputsApart();
 }
 
 // The databases named, checked before the run starts; where the records or the report will show places, the usual

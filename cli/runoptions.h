@@ -4,6 +4,7 @@
 #include "check/geolookup.h"
 #include "check/proxyendpoint.h"
 #include "harvest/harvestjob.h"
+#include "pool/pooljob.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,6 +29,7 @@ public:
     std::vector<ProxyEndpoint> proxies; // of checkFile
     HarvestJob harvest;
     CheckJob checkJob;
+    PoolJob pool;                   // where the run is kept, or what it asks of the pool
     std::unique_ptr<GeoLookup> geo; // what checkJob.geo points to
 };
 

@@ -36,7 +36,7 @@ CHarvestEngine::CHarvestEngine(CConfig* config, const HarvestJob& job, QObject* 
     else
         m_extraction.setLineTemplate(job.lineTemplate);
     // A check of the harvest reads them, and a source report counts those no source before gave.
-    m_extraction.setKeepProxies(job.checkFollows || !job.reportPath.isEmpty());
+    m_extraction.setKeepProxies(job.keepProxies || !job.reportPath.isEmpty());
     m_extraction.setWholeProxyCopies(job.removesWholeProxyCopies());
     // Counted where it is emitted and reported a few times a second while the extraction runs: one queued
     // call per line would flood the receiver on a run of many thousands.

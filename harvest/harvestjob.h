@@ -27,6 +27,7 @@ struct HarvestJob
     QString lineTemplate = QStringLiteral("A:P");
     bool insecure = false;     // certificates that fail verification accepted
     bool checkFollows = false; // the proxies found are checked once the harvest ends
+    bool keepProxies = false;  // the proxies each page gave are kept, for a check that follows or the pool
     qint64 memoryBudget = defaultMemoryBudget;
     QString reportPath; // the source report; empty for none
 

@@ -1,6 +1,7 @@
 // The command line's options: what it refuses, with the one line it prints, and what it reads from what it takes.
 // The runs themselves are driven through the real program by the end-to-end suite.
 #include "cli/runoptions.h"
+#include "pool/pooljob.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/corekit.h"
@@ -47,6 +48,8 @@ QString described(const RunOptions& options)
         parts << u"insecure"_s;
     if (!harvest.reportPath.isEmpty())
         parts << u"report %1"_s.arg(QFileInfo(harvest.reportPath).fileName());
+    if (harvest.keepProxies)
+        parts << u"keeps proxies"_s;
     if (harvest.checkFollows)
         parts << u"check follows"_s;
     if (options.check) {
@@ -65,6 +68,30 @@ QString described(const RunOptions& options)
         else
             parts << u"countries %1 networks %2"_s.arg(check.geo->hasCountry()).arg(check.geo->hasNetwork());
     }
+    const PoolJob& pool = options.pool;
+    if (pool.path.isEmpty())
+        parts << u"no pool"_s;
+    else if (pool.path != PoolJob::defaultPath())
+        parts << u"pool %1"_s.arg(QFileInfo(pool.path).fileName());
+    if (pool.task == PoolJob::Task::Record)
+        return parts.join(u"; "_s);
+    const PoolFilter& filter = pool.filter;
+    parts << (pool.task == PoolJob::Task::Export    ? u"export"_s
+              : pool.task == PoolJob::Task::Recheck ? u"recheck"_s
+                                                    : u"sources"_s);
+    if (pool.task == PoolJob::Task::Export)
+        parts << u"%1 min-uptime %2 countries %3 exit %4 protocols %5 anonymity %6 max-ms %7"_s
+                     .arg(filter.aliveOnly ? u"alive"_s : u"all"_s)
+                     .arg(filter.minUptime)
+                     .arg(filter.countries.join(u','), filter.exitCountries.join(u','),
+                          CheckResult::protocolsText(filter.protocols), CheckResult::anonymityText(filter.anonymity))
+                     .arg(filter.maxMs);
+    if (pool.all)
+        parts << u"all"_s;
+    if (!pool.reportPath.isEmpty())
+        parts << u"report %1"_s.arg(QFileInfo(pool.reportPath).fileName());
+    if (pool.pruneDays >= 0)
+        parts << u"prune %1"_s.arg(pool.pruneDays);
     return parts.join(u"; "_s);
 }
 
@@ -182,6 +209,63 @@ private slots:
             << check + QStringList{"--geoip", "@DIR@/country.mmdb", "--geoip", "@DIR@/country.mmdb"}
             << "sievra: --geoip names two country databases.";
 
+        const auto pool = [](const char* name, const char* value, const char* line) {
+            QTest::addRow("%s %s", name, value)
+                << QStringList{"--export", u"--"_s + QLatin1String(name), QLatin1String(value)}
+                << u"sievra: --%1 must be %2, not \"%3\"."_s.arg(QLatin1String(name), QLatin1String(line),
+                                                                 QLatin1String(value));
+        };
+        pool("min-uptime", "101", "0 to 100");
+        pool("min-uptime", "-1", "0 to 100");
+        pool("country", "DEU", "two-letter country codes separated by commas");
+        pool("country", "DE,", "two-letter country codes separated by commas");
+        pool("exit-country", "1A", "two-letter country codes separated by commas");
+        pool("protocol", "socks", "http, connect, socks5 or socks4, separated by commas");
+        pool("anonymity", "high", "transparent, anonymous or elite");
+        pool("max-ms", "60001", "0 to 60000");
+        QTest::newRow("--prune 0") << QStringList{"--sources", "--prune", "0"}
+                                   << "sievra: --prune must be 1 to 3650, not \"0\".";
+        QTest::newRow("two tasks") << QStringList{"--export", "--sources"}
+                                   << "sievra: --export and --sources are tasks of their own; give one.";
+        QTest::newRow("a task beside a harvest")
+            << harvest + QStringList{"--recheck"} << "sievra: --recheck goes alone, without --harvest or --check.";
+        QTest::newRow("--pool and --no-pool") << harvest + QStringList{"--pool", "@DIR@/p.sqlite", "--no-pool"}
+                                              << "sievra: --pool and --no-pool say opposite things; give one.";
+        QTest::newRow("a task without the pool")
+            << QStringList{"--export", "--no-pool"} << "sievra: --export reads the pool, and --no-pool names none.";
+        QTest::newRow("a filter without --export")
+            << check + QStringList{"--country", "DE"} << "sievra: --country needs --export.";
+        QTest::newRow("--alive with --recheck")
+            << QStringList{"--recheck", "--alive"} << "sievra: --alive needs --export.";
+        QTest::newRow("--all without a task")
+            << harvest + QStringList{"--all"} << "sievra: --all needs --export or --recheck.";
+        QTest::newRow("--alive and --all") << QStringList{"--export", "--alive", "--all"}
+                                           << "sievra: --alive and --all say opposite things; give one.";
+        QTest::newRow("--prune without --sources")
+            << QStringList{"--export", "--prune", "3"} << "sievra: --prune needs --sources.";
+        QTest::newRow("a harvest's option with a task")
+            << QStringList{"--sources", "--threads", "3"} << "sievra: --threads needs --harvest.";
+        QTest::newRow("a check's option with an export")
+            << QStringList{"--export", "--judge-marker", "M"} << "sievra: --judge-marker needs --check or --recheck.";
+        QTest::newRow("--format with --sources")
+            << QStringList{"--sources", "--format", "json"} << "sievra: --format needs --check, --recheck or --export.";
+        QTest::newRow("--report with --export")
+            << QStringList{"--export", "--report", "@DIR@/r.tsv"} << "sievra: --report needs --harvest or --sources.";
+        QTest::newRow("a file beside a task")
+            << QStringList{"--recheck", "@DIR@/proxies.txt"} << "sievra: unexpected argument: @DIR@/proxies.txt";
+        QTest::newRow("--pool with a harvest the pool does not keep")
+            << harvest + QStringList{"--classic", "--pool", "@DIR@/p.sqlite"}
+            << "sievra: --pool has no use with --classic, whose harvest the pool does not keep.";
+        QTest::newRow("--pool names the list")
+            << check + QStringList{"--pool", "@DIR@/proxies.txt"}
+            << "sievra: --pool @DIR@/proxies.txt is the file --check reads; name another file.";
+        QTest::newRow("--pool and --check-report name one file")
+            << check + QStringList{"--pool", "@DIR@/p.sqlite", "--check-report", "@DIR@/./p.sqlite"}
+            << "sievra: --check-report and --pool name one file, @DIR@/p.sqlite; name two.";
+        QTest::newRow("--sources' report is the pool")
+            << QStringList{"--sources", "--pool", "@DIR@/p.sqlite", "--report", "@DIR@/p.sqlite"}
+            << "sievra: --report and --pool name one file, @DIR@/p.sqlite; name two.";
+
         QTest::newRow("missing proxy list") << QStringList{"--check", "@DIR@/missing.txt"} + judge
                                             << "sievra: cannot read @DIR@/missing.txt: No such file or directory";
         QTest::newRow("no proxy in the list")
@@ -211,27 +295,32 @@ private slots:
         const QString defaultJudge = ExternalHosts::proxyJudge + u' ' + ExternalHosts::proxyJudgeMarker;
         QTest::newRow("harvest, the stored settings")
             << QStringList{"--harvest", "@DIR@/urls.txt"}
-            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P" << QStringList();
+            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; keeps proxies"
+            << QStringList();
         QTest::newRow("harvest, every setting given")
             << QStringList{"--harvest", "@DIR@/mixed.txt", "--threads", "20",       "--depth",         "5", "--timeout",
                            "25",        "--template",      "a:p",       "--report", "@DIR@/report.tsv"}
             << "urls https://www.example.com/a,http://www.example.com/c; threads 20 depth 5 timeout 25000; template "
-               "A:P; report report.tsv"
+               "A:P; report report.tsv; keeps proxies"
             << QStringList{"sievra: skipped 2 lines of @DIR@/mixed.txt with no usable URL, the first: "
                            "ftp://www.example.com/list.txt"};
         // The window's list check: a line without a scheme is a URL, one of https:// is not.
         QTest::newRow("--classic reads the list as the window imports it")
             << QStringList{"--harvest", "@DIR@/mixed.txt", "--classic", "--threads", "1", "--timeout", "10"}
-            << "urls www.example.com/b,http://www.example.com/c; threads 1 depth 0 timeout 10000; template A:P; classic"
+            << "urls www.example.com/b,http://www.example.com/c; threads 1 depth 0 timeout 10000; template A:P; "
+               "classic; "
+               "no pool"
             << QStringList{"sievra: skipped 2 lines of @DIR@/mixed.txt with no usable URL, the first: "
                            "ftp://www.example.com/list.txt"};
         QTest::newRow("--insecure on today's web")
             << QStringList{"--harvest", "@DIR@/urls.txt", "--insecure"}
-            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; insecure"
+            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; insecure; keeps "
+               "proxies"
             << QStringList{"sievra: --insecure: certificates that fail verification are accepted."};
         QTest::newRow("harvest, then check with the default judge")
             << QStringList{"--harvest", "@DIR@/urls.txt", "--check", "--depth", "1"}
-            << "urls http://www.example.com/list.html; threads 5 depth 1 timeout 20000; template A:P; check follows; "
+            << "urls http://www.example.com/list.html; threads 5 depth 1 timeout 20000; template A:P; keeps proxies; "
+               "check follows; "
                "check ; judge " +
                    defaultJudge + "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0"
             << QStringList();
@@ -240,7 +329,7 @@ private slots:
             << QStringList{"--harvest", "@DIR@/urls.txt", "--classic", "--insecure", "--check"}
             << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; classic; "
                "insecure; "
-               "check follows; check ; judge " +
+               "keeps proxies; check follows; check ; judge " +
                    defaultJudge +
                    "; check-timeout 5000 concurrency 256 format txt template A:P; insecure judge; countries 0 networks "
                    "0"
@@ -271,6 +360,40 @@ private slots:
             << "urls ; threads 5 depth 0 timeout 20000; template A:P; check 127.0.0.1:8080,10.0.0.2:3128; judge "
                "http://10.1.2.3/ M; check-timeout 5000 concurrency 256 format json template A:P; countries 1 networks 1"
             << QStringList{"sievra: skipped 1 address of @DIR@/proxies.txt that is no proxy: 300.1.1.1:80"};
+
+        const QString pooled = u"urls ; threads 5 depth 0 timeout 20000; template A:P; "_s;
+        QTest::newRow("a harvest kept out of the pool")
+            << QStringList{"--harvest", "@DIR@/urls.txt", "--no-pool"}
+            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; no pool"
+            << QStringList();
+        QTest::newRow("a check kept in a pool named")
+            << QStringList{"--check", "@DIR@/proxies.txt", "--pool", "@DIR@/mine.sqlite"}
+            << "urls ; threads 5 depth 0 timeout 20000; template A:P; check 127.0.0.1:8080,10.0.0.2:3128; judge " +
+                   defaultJudge +
+                   "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0; pool "
+                   "mine.sqlite"
+            << QStringList{"sievra: skipped 1 address of @DIR@/proxies.txt that is no proxy: 300.1.1.1:80"};
+        QTest::newRow("export, the alive ones") << QStringList{"--export"}
+                                                << pooled + "export; alive min-uptime -1 countries  exit  protocols  "
+                                                            "anonymity  max-ms -1"
+                                                << QStringList();
+        QTest::newRow("export, every filter")
+            << QStringList{"--export",    "--all",          "--min-uptime", "90.5",       "--country",
+                           "de,Fr",       "--exit-country", "ch",           "--protocol", "socks5,HTTP",
+                           "--anonymity", "anonymous",      "--max-ms",     "800",        "--format",
+                           "json",        "--template",     "p a",          "--pool",     "@DIR@/mine.sqlite"}
+            << "urls ; threads 5 depth 0 timeout 20000; template P A; pool mine.sqlite; export; all min-uptime 90.5 "
+               "countries DE,FR exit CH protocols http,socks5 anonymity anonymous max-ms 800; all"
+            << QStringList();
+        QTest::newRow("recheck of every proxy")
+            << QStringList{"--recheck",      "--all", "--judge",         "http://10.1.2.3/",
+                           "--judge-marker", "M",     "--check-timeout", "2"}
+            << pooled + "check ; judge http://10.1.2.3/ M; check-timeout 2000 concurrency 256 format txt template "
+                        "A:P; countries 0 networks 0; recheck; all"
+            << QStringList();
+        QTest::newRow("sources to a report, and the list of those worth keeping")
+            << QStringList{"--sources", "--report", "@DIR@/sources.tsv", "--prune", "7"}
+            << pooled + "sources; report sources.tsv; prune 7" << QStringList();
     }
 
     void accepted()
@@ -303,8 +426,9 @@ private slots:
             RunOptions::parse({u"sievra"_s, u"--harvest"_s, QDir(m_files.path()).filePath(u"urls.txt"_s)});
         QCOMPARE(readFile(UserFolders::configFile()), settings);
         QVERIFY(parsed.options);
-        QCOMPARE(described(*parsed.options),
-                 u"urls http://www.example.com/list.html; threads 5 depth 0 timeout 10000; template P A"_s);
+        QCOMPARE(
+            described(*parsed.options),
+            u"urls http://www.example.com/list.html; threads 5 depth 0 timeout 10000; template P A; keeps proxies"_s);
     }
 
 private:

@@ -1016,6 +1016,26 @@ private slots:
         QTest::newRow("report in a read-only folder")
             << harvest + QStringList{"--report", "@F@/ro/report.tsv"}
             << u"sievra: cannot write the report @F@/ro/report.tsv: Existing file @F@/ro/report.tsv is not writable"_s;
+        // The pool is an output too, opened once every refusal is past; a pool that cannot serve stops the run.
+        QTest::newRow("--pool names the list")
+            << check + QStringList{"--pool", "@F@/list.txt"} << isInput.arg(u"pool"_s, u"@F@/list.txt"_s, u"check"_s);
+        QTest::newRow("an export of no pool") << QStringList{"--export", "--pool", "@F@/none.sqlite"}
+                                              << u"sievra: there is no pool at @F@/none.sqlite; a harvest or a check "
+                                                 "makes one."_s;
+        QTest::newRow("sources of no pool, to a report")
+            << QStringList{"--sources", "--pool", "@F@/none.sqlite", "--report", "@F@/sources.tsv"}
+            << u"sievra: there is no pool at @F@/none.sqlite; a harvest or a check makes one."_s;
+        QTest::newRow("a pool that is no database")
+            << check + QStringList{"--pool", "@F@/checks.tsv"}
+            << u"sievra: cannot open the pool @F@/checks.tsv: file is not a database."_s;
+        QTest::newRow("a pool in a folder that is not there")
+            << harvest + QStringList{"--pool", "@F@/none/pool.sqlite"}
+            << u"sievra: cannot open the pool @F@/none/pool.sqlite: its folder does not exist."_s;
+        QTest::newRow("a pool of a later version") << QStringList{"--recheck", "--pool", "@F@/later.sqlite"}
+                                                   << u"sievra: the pool @F@/later.sqlite is of version 7, later than "
+                                                      "this program knows (1); it is left as it is."_s;
+        QTest::newRow("a read-only pool") << check + QStringList{"--pool", "@F@/ro/pool.sqlite"}
+                                          << u"sievra: cannot write the pool @F@/ro/pool.sqlite: it is read-only."_s;
         QTest::newRow("new report in a read-only folder")
             << harvest + QStringList{"--report", "@F@/ro/new.tsv"}
             << u"sievra: cannot write the report @F@/ro/new.tsv: Read-only file system"_s;
@@ -1034,6 +1054,9 @@ private slots:
         QVERIFY(writeFile(files.filePath(u"checks.tsv"_s), "an earlier check report\n"));
         QVERIFY(writeFile(files.filePath(u"bad.mmdb"_s), "not a database\n"));
         QVERIFY(writeFile(files.filePath(u"ro/report.tsv"_s), "an earlier report where nothing can be written\n"));
+        // A pool without tables yet, and one that a later program wrote.
+        QVERIFY(writeFile(files.filePath(u"ro/pool.sqlite"_s), QByteArray()));
+        QVERIFY(run(u"sqlite3"_s, {files.filePath(u"later.sqlite"_s), u"PRAGMA user_version = 7"_s}));
         QVERIFY(files.mkpath(u"sub"_s));
         QVERIFY(QFile::link(files.filePath(u"list.txt"_s), files.filePath(u"link.txt"_s)));
         QVERIFY(::link(qPrintable(files.filePath(u"list.txt"_s)), qPrintable(files.filePath(u"hard.txt"_s))) == 0);
@@ -1302,8 +1325,9 @@ private slots:
                  u"http://www.checkedproxies.com/list.html http://www.checkedproxies.com/socks.html"_s);
     }
 
-    // Eight harvests and three checks started within one second in a fresh home, and a window opened meanwhile:
-    // each claims a stamp of its own, so each writes what it would alone, under a name no other run has.
+    // Eight harvests, three checks and two rechecks of one pool started within one second in a fresh home, and a
+    // window opened meanwhile: each claims a stamp of its own, so each writes what it would alone, under a name no
+    // other run has, and the pool loses no row of any.
     void overlappingRuns_eachKeepsItsOwn()
     {
         const QStringList sources = {"http://www.proxyfeed.com/more.html", "http://www.rawproxies.net/fresh.txt"};
@@ -1314,18 +1338,24 @@ private slots:
         QStringList harvested = scannedLines(sources);
         harvested.sort();
         const QStringList checked = {"127.0.0.24:1080", "127.0.0.21:8888"};
+        // The pool the rechecks read is made beforehand, from a home of its own.
+        const QString pool = QDir(m_home->path()).filePath(u"pool.sqlite"_s);
+        const QStringList judge = {"--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker};
+        {
+            const TestHome elsewhere;
+            QCOMPARE(runCommand(QStringList{"--check", checkList, "--pool", pool} + judge).status, 0);
+        }
         QVERIFY(!QFileInfo::exists(UserFolders::makerFolder()));
 
         // Long time-outs: the window's claim below holds up the fake web until it has a second of its own.
-        const QStringList harvest = {"--harvest", harvestList, "--threads", "2", "--timeout", "25"};
-        const QStringList check = {
-            "--check",         checkList, "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker,
-            "--check-timeout", "40"};
+        const QStringList harvest = {"--harvest", harvestList, "--threads", "2", "--timeout", "25", "--pool", pool};
+        const QStringList check = QStringList{"--check", checkList, "--check-timeout", "40", "--pool", pool} + judge;
+        const QStringList recheck = QStringList{"--recheck", "--all", "--check-timeout", "40", "--pool", pool} + judge;
         QTest::qWait(int(1000 - QDateTime::currentMSecsSinceEpoch() % 1000));
         std::vector<std::unique_ptr<QProcess>> programs;
         QMap<qint64, int> startsPerSecond;
-        for (int i = 0; i < 11; ++i) {
-            programs.push_back(startCommand(i < 8 ? harvest : check));
+        for (int i = 0; i < 13; ++i) {
+            programs.push_back(startCommand(i < 8 ? harvest : i < 11 ? check : recheck));
             ++startsPerSecond[QDateTime::currentSecsSinceEpoch()];
         }
         // Without the claims, runs started in one second would share its stamp.
@@ -1343,14 +1373,179 @@ private slots:
             QCOMPARE(lines, i < 8 ? harvested : checked);
             stamps << QFileInfo(run.paths.first()).fileName().section(u'-', 4, 4);
         }
-        QCOMPARE(stamps.size(), 11);
-        QCOMPARE(outputFiles().size(), 11);
+        QCOMPARE(stamps.size(), 13);
+        QCOMPARE(outputFiles().size(), 13);
+        // Every harvest's two pages and each proxy they gave; the first check's two, and two for each run since.
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM harvests"), 8);
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM fetches"), 16);
+        QCOMPARE(poolCount(pool, "SELECT count(DISTINCT harvest_id) FROM fetches"), 8);
+        const int sightingsOfOne = poolCount(pool, "SELECT count(*) FROM sightings WHERE fetch_id IN (SELECT id FROM "
+                                                   "fetches WHERE harvest_id = (SELECT min(id) FROM harvests))");
+        QVERIFY(sightingsOfOne > 0);
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM sightings"), 8 * sightingsOfOne);
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM checks WHERE outcome = 'working'"), 2 + 5 * 2);
         checkOutputFiles();
         QCOMPARE(m_dialogs->count(), 0);
         // The runs' folders went with them; the window's stays, under a stamp of its own.
         const QStringList runFolders = QDir(UserFolders::dataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(runFolders.size(), 1);
         QVERIFY(!stamps.contains(runFolders.first()));
+    }
+
+    // The pool over two harvests and checks two hours apart, in which one proxy dies and one comes back: what each
+    // export filter and --sources give after each, then a recheck of exactly what is due. The runs' clock is set,
+    // so every time in the pool is known.
+    void pool_twoHarvestsAndChecks_exportsAndSourcesAfterEach()
+    {
+        const QString host = u"www.checkedproxies.com"_s;
+        const QString first = "http://"_L1 + host + "/pool-a.html"_L1;
+        const QString second = "http://"_L1 + host + "/pool-b.html"_L1;
+        QVERIFY(writeFile(listPath(), (first + u'\n' + second + u'\n').toUtf8()));
+        // The suite's own proxies answer every request as the judge would, from their own addresses.
+        std::map<QString, std::unique_ptr<FakeHttpServer>> own;
+        const auto start = [&own](const QString& address) {
+            auto proxy = std::make_unique<FakeHttpServer>();
+            proxy->setDefaultReply(
+                FakeReply::page(FakeWeb::judgeMarker.toLatin1() + "\nREMOTE_ADDR = " + address.toLatin1() + "\n"));
+            QVERIFY(proxy->listen(QHostAddress(address), 8080));
+            own[address] = std::move(proxy);
+        };
+        start(u"127.0.0.61"_s);
+        start(u"127.0.0.62"_s);
+        const QStringList check = {"--check",
+                                   "--judge",
+                                   FakeWeb::judge,
+                                   "--judge-marker",
+                                   FakeWeb::judgeMarker,
+                                   "--check-timeout",
+                                   "2",
+                                   "--threads",
+                                   "2",
+                                   "--geoip",
+                                   geoFile(u"GeoLite2-Country.mmdb"_s),
+                                   "--geoip",
+                                   geoFile(u"dbip-asn-lite.mmdb"_s)};
+        const QString t0 = u"2026-12-06T10:00:00Z"_s;
+        const QString t2 = u"2026-12-06T12:00:00Z"_s;
+
+        // First: every proxy works but 127.0.0.63, which nothing serves yet.
+        m_web->setReply(host, u"/pool-a.html"_s, FakeReply::page("127.0.0.21:8888 127.0.0.61:8080 127.0.0.62:8080"));
+        m_web->setReply(host, u"/pool-b.html"_s, FakeReply::page("127.0.0.24:1080\n127.0.0.63:8080"));
+        Run run = runAt(t0, QStringList{"--harvest", listPath()} + check);
+        QCOMPARE(run.status, 0);
+        for (const QString& path : run.paths)
+            QVERIFY(QFile::remove(path));
+        const QString a = u"sources=http://www.checkedproxies.com/pool-a.html"_s;
+        const QString b = u"sources=http://www.checkedproxies.com/pool-b.html"_s;
+        const QString once = u"seen 2026-12-06T10:00:00Z-2026-12-06T10:00:00Z checked 2026-12-06T10:00:00Z"_s;
+        QCOMPARE(exported(t0, {"--all"}),
+                 (QStringList{"127.0.0.21:8888 DE>CH http,connect anonymous " + once +
+                                  " worked 2026-12-06T10:00:00Z 1/1 100.0 streak 1 " + a,
+                              "127.0.0.24:1080 US>CA socks5 elite " + once +
+                                  " worked 2026-12-06T10:00:00Z 1/1 100.0 "
+                                  "streak 1 " +
+                                  b,
+                              "127.0.0.61:8080 NL>NL http elite " + once +
+                                  " worked 2026-12-06T10:00:00Z 1/1 100.0 "
+                                  "streak 1 " +
+                                  a,
+                              "127.0.0.62:8080 DE>DE http elite " + once +
+                                  " worked 2026-12-06T10:00:00Z 1/1 100.0 "
+                                  "streak 1 " +
+                                  a,
+                              "127.0.0.63:8080 US> - - " + once + " worked - 1/0 0.0 streak -1 " + b}));
+        const QList<std::pair<QStringList, QStringList>> afterFirst = {
+            {{}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.62"}},
+            {{"--min-uptime", "50"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.62"}},
+            {{"--all", "--min-uptime", "0"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.62", "127.0.0.63"}},
+            {{"--country", "de"}, {"127.0.0.21", "127.0.0.62"}},
+            {{"--exit-country", "CA,NL"}, {"127.0.0.24", "127.0.0.61"}},
+            {{"--country", "DE", "--exit-country", "CH"}, {"127.0.0.21"}},
+            {{"--protocol", "socks5"}, {"127.0.0.24"}},
+            {{"--anonymity", "elite"}, {"127.0.0.24", "127.0.0.61", "127.0.0.62"}},
+            {{"--anonymity", "anonymous"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.62"}},
+            {{"--max-ms", "0"}, {}},
+        };
+        for (const auto& [filter, listed] : afterFirst)
+            QCOMPARE(exportedAddresses(t0, filter), listed);
+        QCOMPARE(sourcesAt(t0),
+                 (QStringList{first + "\t1\t2026-12-06T10:00:00Z\tok\t3\t3\t3\t3\t3\t2026-12-06T10:00:00Z"_L1,
+                              second + "\t1\t2026-12-06T10:00:00Z\tok\t2\t2\t2\t1\t1\t2026-12-06T10:00:00Z"_L1}));
+
+        // Two hours on: 127.0.0.62 is gone, 127.0.0.63 is back, and the second page names a new proxy.
+        own.erase(u"127.0.0.62"_s);
+        start(u"127.0.0.63"_s);
+        m_web->setReply(host, u"/pool-b.html"_s, FakeReply::page("127.0.0.24:1080\n127.0.0.63:8080\n127.0.0.29:8080"));
+        run = runAt(t2, QStringList{"--harvest", listPath()} + check);
+        QCOMPARE(run.status, 0);
+        for (const QString& path : run.paths)
+            QVERIFY(QFile::remove(path));
+        const QString twice = u"seen 2026-12-06T10:00:00Z-2026-12-06T12:00:00Z checked 2026-12-06T12:00:00Z"_s;
+        QCOMPARE(
+            exported(t2, {"--all"}),
+            (QStringList{"127.0.0.21:8888 DE>CH http,connect anonymous " + twice +
+                             " worked 2026-12-06T12:00:00Z 2/2 100.0 streak 2 " + a,
+                         "127.0.0.24:1080 US>CA socks5 elite " + twice +
+                             " worked 2026-12-06T12:00:00Z 2/2 100.0 "
+                             "streak 2 " +
+                             b,
+                         "127.0.0.29:8080 > - - seen 2026-12-06T12:00:00Z-2026-12-06T12:00:00Z checked "
+                         "2026-12-06T12:00:00Z worked - 1/0 0.0 streak -1 " +
+                             b,
+                         "127.0.0.61:8080 NL>NL http elite " + twice +
+                             " worked 2026-12-06T12:00:00Z 2/2 100.0 "
+                             "streak 2 " +
+                             a,
+                         "127.0.0.62:8080 DE> - - " + twice + " worked 2026-12-06T10:00:00Z 2/1 50.0 streak -1 " + a,
+                         "127.0.0.63:8080 US>US http elite " + twice +
+                             " worked 2026-12-06T12:00:00Z 2/1 50.0 "
+                             "streak 1 " +
+                             b}));
+        const QList<std::pair<QStringList, QStringList>> afterSecond = {
+            {{}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.63"}},
+            {{"--alive", "--min-uptime", "60"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61"}},
+            {{"--all", "--min-uptime", "50"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.62", "127.0.0.63"}},
+            {{"--country", "DE"}, {"127.0.0.21"}},
+            {{"--all", "--country", "DE"}, {"127.0.0.21", "127.0.0.62"}},
+            {{"--exit-country", "US"}, {"127.0.0.63"}},
+            {{"--protocol", "http,socks4"}, {"127.0.0.21", "127.0.0.61", "127.0.0.63"}},
+            {{"--anonymity", "elite"}, {"127.0.0.24", "127.0.0.61", "127.0.0.63"}},
+            {{"--max-ms", "60000"}, {"127.0.0.21", "127.0.0.24", "127.0.0.61", "127.0.0.63"}},
+        };
+        for (const auto& [filter, listed] : afterSecond)
+            QCOMPARE(exportedAddresses(t2, filter), listed);
+        QCOMPARE(sourcesAt(t2),
+                 (QStringList{first + "\t2\t2026-12-06T12:00:00Z\tok\t3\t3\t0\t2\t2\t2026-12-06T10:00:00Z"_L1,
+                              second + "\t2\t2026-12-06T12:00:00Z\tok\t3\t3\t1\t2\t2\t2026-12-06T12:00:00Z"_L1}));
+
+        // A recheck a minute before the working ones fall due finds nothing; at their time exactly those four.
+        const QStringList recheck = {
+            "--recheck", "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker, "--check-timeout", "2"};
+        run = runAt(u"2026-12-06T12:29:00Z"_s, recheck);
+        QCOMPARE(run.status, 2);
+        QCOMPARE(notices(run), QStringList{"sievra: no proxy of the pool is due for a recheck."});
+        const QString reportPath = QDir(m_home->path()).filePath(u"rechecks.tsv"_s);
+        run = runAt(u"2026-12-06T12:30:00Z"_s, recheck + QStringList{"--check-report", reportPath});
+        QCOMPARE(run.status, 0);
+        QStringList rechecked;
+        for (const QString& line : checkReport(reportPath))
+            rechecked << line.section(u'\t', 0, 2);
+        rechecked.sort();
+        QCOMPARE(rechecked, (QStringList{"127.0.0.21\t8888\tworking", "127.0.0.24\t1080\tworking",
+                                         "127.0.0.61\t8080\tworking", "127.0.0.63\t8080\tworking"}));
+        QVERIFY(QFile::remove(run.paths.first()));
+        run = runAt(u"2026-12-06T12:31:00Z"_s, recheck + QStringList{"--all"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(notices(run).last(), u"proxies: 4 working of 6 checked"_s);
+        QVERIFY(QFile::remove(run.paths.first()));
+
+        // The sources still worth fetching: both gave a proxy that worked.
+        const QString sources = QDir(m_home->path()).filePath(u"sources.tsv"_s);
+        run = runAt(t2, {"--sources", "--prune", "1", "--report", sources});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.paths.size(), 1);
+        QVERIFY(QFileInfo(run.paths.first()).fileName().startsWith("sources-"_L1));
+        QCOMPARE(readFile(run.paths.first()), (first + u'\n' + second + u'\n').toUtf8());
     }
 
 private:
@@ -1443,6 +1638,105 @@ private:
                 entries.insert(name, readFile(entry.filePath()));
         }
         return entries;
+    }
+
+    // One number the sqlite3 shell reads from a pool.
+    static int poolCount(const QString& pool, const char* sql)
+    {
+        const auto quoted = [](QString text) -> QString { return u'\'' + text.replace(u'\'', u"'\\''"_s) + u'\''; };
+        FILE* pipe = ::popen(qPrintable(u"sqlite3 %1 %2"_s.arg(quoted(pool), quoted(QLatin1String(sql)))), "r");
+        char text[32] = {};
+        const bool read = pipe && std::fgets(text, sizeof text, pipe);
+        if (pipe)
+            ::pclose(pipe);
+        return read ? QByteArray(text).trimmed().toInt() : -1;
+    }
+
+    // The program at a time of the test's choosing (the pool's clock).
+    Run runAt(const QString& time, const QStringList& arguments)
+    {
+        qputenv("SIEVRA_CLOCK", time.toLatin1());
+        Run result = runCommand(arguments);
+        qunsetenv("SIEVRA_CLOCK");
+        return result;
+    }
+
+    // `--export --format csv` with these options at that time, each record in short: address:port,
+    // country>exit country, protocols, anonymity, seen first-last, last checked, last worked, worked/checks in 7
+    // days, uptime, streak, sources. The list is removed.
+    QStringList exported(const QString& time, const QStringList& options)
+    {
+        const Run run = runAt(time, QStringList{"--export", "--format", "csv"} + options);
+        QStringList lines;
+        [&] {
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.paths.size(), 1);
+            QStringList rows = QString::fromUtf8(readFile(run.paths.first())).split(u"\r\n"_s, Qt::SkipEmptyParts);
+            const QStringList header = rows.takeFirst().split(u',');
+            for (const QString& row : std::as_const(rows)) {
+                // RFC 4180 as ListFormat writes it: a field with a comma is quoted, and none of these holds a quote.
+                QStringList fields;
+                static const QRegularExpression field(u"(\"[^\"]*\"|[^,]*)(,|$)"_s);
+                for (auto it = field.globalMatch(row); it.hasNext();) {
+                    const QRegularExpressionMatch match = it.next();
+                    fields << match.captured(1).remove(u'"');
+                    if (match.captured(2).isEmpty())
+                        break;
+                }
+                const auto value = [&](const char* name) {
+                    const QString text = fields.value(header.indexOf(QLatin1String(name)));
+                    return text.isEmpty() ? u"-"_s : text;
+                };
+                QCOMPARE(fields.size(), header.size());
+                lines << u"%1:%2 %3>%4 %5 %6 seen %7-%8 checked %9 worked %10 %11/%12 %13 streak %14 sources=%15"_s
+                             .arg(value("address"), value("port"), fields.value(header.indexOf(u"country"_s)),
+                                  fields.value(header.indexOf(u"exit_country"_s)), value("protocols"),
+                                  value("anonymity"), value("first_seen"), value("last_seen"), value("last_checked"))
+                             .arg(value("last_worked"), value("checks_7d"), value("worked_7d"), value("uptime_7d"),
+                                  value("streak"), value("sources"));
+            }
+            QVERIFY(QFile::remove(run.paths.first()));
+        }();
+        lines.sort();
+        return lines;
+    }
+
+    // The addresses `--export` lists with these options at that time, in any order; none when it exits 2, which
+    // leaves no file and says so.
+    QStringList exportedAddresses(const QString& time, const QStringList& options)
+    {
+        const Run run = runAt(time, QStringList{"--export"} + options);
+        QStringList addresses;
+        [&] {
+            if (run.status == 2) {
+                QCOMPARE(notices(run), QStringList{"sievra: no proxy of the pool matches."});
+                QVERIFY(run.paths.isEmpty());
+                return;
+            }
+            QCOMPARE(run.status, 0);
+            QCOMPARE(QFileInfo(run.paths.first()).fileName().section(u'-', 0, 0).toLongLong(), run.lines.size());
+            for (const QString& line : run.lines)
+                addresses << line.section(u':', 0, 0);
+            QVERIFY(QFile::remove(run.paths.first()));
+        }();
+        addresses.sort();
+        return addresses;
+    }
+
+    // The lines `--sources` writes on standard output at that time, without its header.
+    QStringList sourcesAt(const QString& time)
+    {
+        qputenv("SIEVRA_CLOCK", time.toLatin1());
+        const std::unique_ptr<QProcess> program = startCommand({"--sources"});
+        qunsetenv("SIEVRA_CLOCK");
+        Run run = finishCommand(*program);
+        [&] {
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.paths.value(0),
+                     u"url\tharvests\tlast_fetched\tlast_outcome\tproxies_last\tdistinct_ever\tnew_to_pool_last\t"
+                     "alive_now\tunique_alive\tlast_changed"_s);
+        }();
+        return run.paths.mid(1);
     }
 
     QString listPath() const

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "check/proxyendpoint.h"
+
+#include <QString>
+
+#include <vector>
+
+// One harvest as the pool keeps it: when it ran, and what each page gave, as the harvest's source report tells it.
+struct PoolHarvest
+{
+    struct Page
+    {
+        QString url;
+        QString outcome; // as the source report writes it: "ok", "http 404", "timed out"...
+        int status = 0;  // 0: no reply came
+        qint64 bytes = 0;
+        qint64 ms = 0;
+        int proxies = 0;                  // the lines the harvest wrote from the page
+        std::vector<ProxyEndpoint> given; // those proxies
+        bool failed = false;              // no whole page came: its set of proxies tells nothing
+    };
+
+    quint32 runStamp = 0;
+    qint64 started = 0; // seconds since the epoch
+    qint64 ended = 0;
+    std::vector<Page> pages;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "check/proxyendpoint.h"
+#include "check/proxyrecord.h"
+#include "pool/poolfilter.h"
+#include "pool/poolharvest.h"
+#include "pool/poolsource.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// The pool: every proxy, source, harvest and check that the command line's runs recorded, in one store that many
+// runs read and write at once. Each write is a batch of its own, so a run that fails half-way keeps what went
+// before; a store that is busy is waited for. Times are seconds since the epoch. This interface is all the rest of
+// the program sees of it, so that another database can stand behind it.
+class PoolStore
+{
+public:
+    enum class Access { Read, Write };
+
+    virtual ~PoolStore() = default;
+
+    // The pool at `path`, SQLite's. Write creates a pool that is not there (its folder must be); Read needs one.
+    // Nothing, with the one line that says why, when the file cannot be opened as a pool for that access: missing,
+    // not a database, damaged, of a later version than this program knows, read-only for Write, or locked for
+    // longer than lockWaitMs.
+    static std::unique_ptr<PoolStore> open(const QString& path, Access access, QString* failure);
+    static constexpr int lockWaitMs = 10000;
+
+    // A harvest with its pages and the proxies each gave; those proxies are seen at its start.
+    virtual bool recordHarvest(const PoolHarvest& harvest) = 0;
+    // Proxies a list named for a check, seen at `at`.
+    virtual bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) = 0;
+    // Finished checks (a stopped one is no check) by `judge` at `at`.
+    virtual bool recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at) = 0;
+
+    // What a recheck at `now` checks: the proxies due, or with `all` every one not retired; in the order they fell
+    // due.
+    virtual bool due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies) = 0;
+    // The proxies an export at `now` lists, with their history and the sources that gave them, best first.
+    virtual bool proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records) = 0;
+    // Every source with what it has been worth, in no order.
+    virtual bool sources(qint64 now, std::vector<PoolSource>* sources) = 0;
+    // The sources of which some proxy worked at a check since `since`, in the order first recorded.
+    virtual bool worthySources(qint64 since, QStringList* urls) = 0;
+
+    // Why the last call failed.
+    virtual QString failure() const = 0;
+};

@@ -1,0 +1,779 @@
+#include "pool/sqlitepool.h"
+
+#include "pool/poolschedule.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <climits>
+#include <tuple>
+
+namespace {
+
+// Each migration takes the schema from the version of its index to the next; the first makes a pool from nothing.
+// docs/pool.md describes the tables.
+const char* const migrations[] = {
+    R"(
+CREATE TABLE sources (
+    id INTEGER PRIMARY KEY,
+    url TEXT NOT NULL UNIQUE
+);
+CREATE TABLE harvests (
+    id INTEGER PRIMARY KEY,
+    run_stamp INTEGER NOT NULL,
+    started INTEGER NOT NULL,
+    ended INTEGER NOT NULL
+);
+CREATE TABLE fetches (
+    id INTEGER PRIMARY KEY,
+    harvest_id INTEGER NOT NULL REFERENCES harvests (id),
+    source_id INTEGER NOT NULL REFERENCES sources (id),
+    outcome TEXT NOT NULL,
+    status INTEGER,
+    bytes INTEGER NOT NULL,
+    ms INTEGER NOT NULL,
+    proxies INTEGER NOT NULL,
+    proxy_set INTEGER
+);
+CREATE INDEX fetches_of_source ON fetches (source_id, id);
+CREATE TABLE proxies (
+    id INTEGER PRIMARY KEY,
+    address INTEGER NOT NULL,
+    port INTEGER NOT NULL,
+    user BLOB NOT NULL,
+    password BLOB NOT NULL,
+    stated_scheme TEXT,
+    first_seen INTEGER NOT NULL,
+    last_seen INTEGER NOT NULL,
+    last_check_id INTEGER REFERENCES checks (id),
+    last_checked INTEGER,
+    last_worked INTEGER,
+    streak INTEGER NOT NULL DEFAULT 0,
+    failing_since INTEGER,
+    due INTEGER NOT NULL,
+    retired INTEGER NOT NULL DEFAULT 0,
+    UNIQUE (address, port, user, password)
+);
+CREATE INDEX proxies_due ON proxies (due) WHERE retired = 0;
+CREATE INDEX proxies_alive ON proxies (last_checked) WHERE streak > 0;
+CREATE TABLE sightings (
+    fetch_id INTEGER NOT NULL REFERENCES fetches (id),
+    proxy_id INTEGER NOT NULL REFERENCES proxies (id),
+    PRIMARY KEY (fetch_id, proxy_id)
+) WITHOUT ROWID;
+CREATE TABLE source_proxies (
+    source_id INTEGER NOT NULL REFERENCES sources (id),
+    proxy_id INTEGER NOT NULL REFERENCES proxies (id),
+    PRIMARY KEY (source_id, proxy_id)
+) WITHOUT ROWID;
+CREATE INDEX source_proxies_of_proxy ON source_proxies (proxy_id, source_id);
+CREATE TABLE judges (
+    id INTEGER PRIMARY KEY,
+    url TEXT NOT NULL UNIQUE
+);
+CREATE TABLE places (
+    id INTEGER PRIMARY KEY,
+    country TEXT NOT NULL,
+    asn INTEGER NOT NULL,
+    organization TEXT NOT NULL,
+    UNIQUE (country, asn, organization)
+);
+CREATE TABLE checks (
+    id INTEGER PRIMARY KEY,
+    proxy_id INTEGER NOT NULL REFERENCES proxies (id),
+    checked_at INTEGER NOT NULL,
+    judge_id INTEGER NOT NULL REFERENCES judges (id),
+    outcome TEXT NOT NULL,
+    protocols INTEGER NOT NULL,
+    first_byte_ms INTEGER,
+    anonymity TEXT,
+    seen_address TEXT,
+    place_id INTEGER REFERENCES places (id),
+    exit_place_id INTEGER REFERENCES places (id)
+);
+CREATE INDEX checks_of_proxy ON checks (proxy_id, checked_at);
+)",
+};
+constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
+static_assert(migrationCount == SqlitePool::schemaVersion, "one migration per version");
+
+} // namespace
+
+// One prepared statement, finalized when it goes; columns and parameters counted from 0 and 1 as SQLite does.
+class SqlitePool::Statement
+{
+public:
+    Statement(sqlite3* db, const char* sql) { m_code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool prepared() const { return m_code == SQLITE_OK; }
+    Statement& bind(int index, qint64 value)
+    {
+        sqlite3_bind_int64(m_statement, index, value);
+        return *this;
+    }
+    Statement& bind(int index, const QByteArray& bytes)
+    {
+        sqlite3_bind_blob(m_statement, index, bytes.isNull() ? "" : bytes.constData(), int(bytes.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int index, const QString& text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_statement, index, utf8.isNull() ? "" : utf8.constData(), int(utf8.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bindNull(int index)
+    {
+        sqlite3_bind_null(m_statement, index);
+        return *this;
+    }
+    // A row: true; done or failed: false, and ok() tells which.
+    bool step()
+    {
+        m_code = sqlite3_step(m_statement);
+        return m_code == SQLITE_ROW;
+    }
+    // Runs a statement that returns no row, then readies it for its next parameters.
+    bool run()
+    {
+        step();
+        sqlite3_reset(m_statement);
+        return m_code == SQLITE_DONE;
+    }
+    bool ok() const { return m_code == SQLITE_DONE || m_code == SQLITE_ROW || m_code == SQLITE_OK; }
+    void reset() { sqlite3_reset(m_statement); }
+    // Ready for its next use: no row pending, no value bound.
+    void clear()
+    {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_code = m_statement ? SQLITE_OK : m_code;
+    }
+
+    bool isNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+    qint64 integer(int column, qint64 null = 0) const
+    {
+        return isNull(column) ? null : sqlite3_column_int64(m_statement, column);
+    }
+    QByteArray bytes(int column) const
+    {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(m_statement, column));
+        return QByteArray(data, sqlite3_column_bytes(m_statement, column));
+    }
+    QString text(int column) const
+    {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column));
+    }
+
+private:
+    sqlite3_stmt* m_statement = nullptr;
+    int m_code = SQLITE_OK;
+};
+
+namespace {
+
+using Statement = SqlitePool::Statement;
+
+// A proxy's columns: address, port, user, password.
+void bindProxy(Statement& statement, const ProxyEndpoint& proxy)
+{
+    statement.bind(1, qint64(proxy.address)).bind(2, qint64(proxy.port)).bind(3, proxy.user).bind(4, proxy.password);
+}
+
+ProxyEndpoint proxyOf(const Statement& row, int first)
+{
+    ProxyEndpoint proxy;
+    proxy.address = quint32(row.integer(first));
+    proxy.port = quint16(row.integer(first + 1));
+    proxy.user = row.bytes(first + 2);
+    proxy.password = row.bytes(first + 3);
+    proxy.statedScheme = row.text(first + 4).toLatin1();
+    return proxy;
+}
+
+// The outcome and anonymity as their texts name them, which is how the pool stores them.
+CheckResult::Outcome outcomeOf(const QString& text)
+{
+    for (int outcome = CheckResult::Stopped; outcome <= CheckResult::Refused; ++outcome)
+        if (CheckResult::outcomeText(CheckResult::Outcome(outcome)) == text)
+            return CheckResult::Outcome(outcome);
+    return CheckResult::Stopped;
+}
+
+CheckResult::Anonymity anonymityOf(const QString& text)
+{
+    for (int level = CheckResult::Transparent; level <= CheckResult::Elite; ++level)
+        if (CheckResult::anonymityText(CheckResult::Anonymity(level)) == text)
+            return CheckResult::Anonymity(level);
+    return CheckResult::Unknown;
+}
+
+// FNV-1a over the sorted proxy ids: the same set gives the same number in any order, on any build.
+qint64 setHash(std::vector<qint64> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    quint64 hash = 14695981039346656037ULL;
+    for (const qint64 id : ids)
+        for (int shift = 0; shift < 64; shift += 8) {
+            hash ^= (quint64(id) >> shift) & 0xff;
+            hash *= 1099511628211ULL;
+        }
+    return qint64(hash);
+}
+
+} // namespace
+
+std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access, QString* failure)
+{
+    const QFileInfo file(path);
+    if (access == Access::Read && !file.exists()) {
+        *failure = QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path);
+        return nullptr;
+    }
+    if (!file.dir().exists()) {
+        *failure = QStringLiteral("cannot open the pool %1: its folder does not exist.").arg(path);
+        return nullptr;
+    }
+    if (file.exists() && !file.isFile()) {
+        *failure = QStringLiteral("cannot open the pool %1: it is no file.").arg(path);
+        return nullptr;
+    }
+    sqlite3* db = nullptr;
+    // A reader opens for writing too, though it writes nothing: the last connection to close then takes the WAL's
+    // side files away, where a read-only one would leave them beside the pool. SQLite falls back to reading alone
+    // where the file cannot be written.
+    const int flags = access == Access::Read ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int code = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
+    std::unique_ptr<SqlitePool> pool(new SqlitePool(db));
+    if (code != SQLITE_OK)
+        *failure = QStringLiteral("cannot open the pool %1: %2.").arg(path, QString::fromUtf8(sqlite3_errstr(code)));
+    else if (access == Access::Write && sqlite3_db_readonly(db, "main") == 1)
+        *failure = QStringLiteral("cannot write the pool %1: it is read-only.").arg(path);
+    else if (pool->prepare(access, path, failure))
+        return pool;
+    return nullptr;
+}
+
+SqlitePool::SqlitePool(sqlite3* db) : m_db(db) {}
+
+SqlitePool::~SqlitePool()
+{
+    m_statements.clear();
+    sqlite3_close_v2(m_db);
+}
+
+// Prepared once per connection: a harvest sights each of its proxies through the same few statements.
+SqlitePool::Statement& SqlitePool::statement(const char* sql)
+{
+    std::unique_ptr<Statement>& kept = m_statements[sql];
+    if (!kept)
+        kept = std::make_unique<Statement>(m_db, sql);
+    kept->clear();
+    return *kept;
+}
+
+bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
+{
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, lockWaitMs);
+    // One line naming the file: why given, or what SQLite said.
+    const auto refuse = [&](const QString& why) {
+        const int code = m_code & 0xff;
+        if (!why.isEmpty())
+            *failure = why;
+        else if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            *failure = QStringLiteral("cannot open the pool %1: another program held it locked for %2 s.")
+                           .arg(path)
+                           .arg(lockWaitMs / 1000);
+        else if (code == SQLITE_READONLY)
+            *failure = QStringLiteral("cannot write the pool %1: it is read-only.").arg(path);
+        else
+            *failure = QStringLiteral("cannot open the pool %1: %2.").arg(path, m_failure);
+        rollback();
+        return false;
+    };
+    // 64 MB of pages kept in memory: a pool kept for months is large, and its indexes are read at random.
+    if (!execute("PRAGMA foreign_keys = ON") || !execute("PRAGMA cache_size = -65536"))
+        return refuse(QString());
+    // First only read, so that a file that is no pool of ours is left exactly as it was.
+    int found = 0;
+    if (!readVersion(&found))
+        return refuse(QString());
+    if (found > schemaVersion)
+        return refuse(QStringLiteral("the pool %1 is of version %2, later than this program knows (%3); it is left "
+                                     "as it is.")
+                          .arg(path)
+                          .arg(found)
+                          .arg(schemaVersion));
+    if (found < 0)
+        return refuse(QStringLiteral("cannot open the pool %1: it is a database, but not a pool.").arg(path));
+    if (access == Access::Read) {
+        if (found == 0)
+            return refuse(QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path));
+        if (found < schemaVersion)
+            return refuse(QStringLiteral("the pool %1 is of version %2; a harvest or a check brings it up to "
+                                         "version %3 first.")
+                              .arg(path)
+                              .arg(found)
+                              .arg(schemaVersion));
+        return true;
+    }
+    // The journal mode is the file's own: set once, by the first run that writes. A run that writes takes the
+    // write lock now, so a pool locked past the wait stops it before it starts.
+    if (!execute("PRAGMA journal_mode = WAL") || !execute("PRAGMA synchronous = NORMAL") || !begin() ||
+        !readVersion(&found))
+        return refuse(QString());
+    for (int step = found; step < schemaVersion; ++step)
+        if (!execute(migrations[step]))
+            return refuse(QString());
+    if (found < schemaVersion &&
+        !execute(QByteArray("PRAGMA user_version = " + QByteArray::number(schemaVersion)).constData()))
+        return refuse(QString());
+    if (!execute("COMMIT"))
+        return refuse(QString());
+    // From here on a busy pool is waited for; a run never fails on it.
+    sqlite3_busy_timeout(m_db, writeWaitMs);
+    return true;
+}
+
+bool SqlitePool::readVersion(int* version)
+{
+    Statement user(m_db, "PRAGMA user_version");
+    Statement tables(m_db, "SELECT count(*) FROM sqlite_master");
+    if (!user.prepared() || !user.step() || !tables.prepared() || !tables.step())
+        return fail();
+    *version = int(user.integer(0));
+    if (*version == 0 && tables.integer(0) > 0)
+        *version = -1;
+    return true;
+}
+
+bool SqlitePool::execute(const char* sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || fail();
+}
+
+bool SqlitePool::fail()
+{
+    m_code = sqlite3_extended_errcode(m_db);
+    m_failure = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return false;
+}
+
+bool SqlitePool::begin()
+{
+    return execute("BEGIN IMMEDIATE");
+}
+
+bool SqlitePool::commit()
+{
+    if (execute("COMMIT"))
+        return true;
+    rollback();
+    return false;
+}
+
+void SqlitePool::rollback()
+{
+    if (sqlite3_get_autocommit(m_db) == 0)
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+qint64 SqlitePool::sight(const ProxyEndpoint& proxy, qint64 at)
+{
+    // A retired proxy seen again is back, and due at once.
+    Statement& upsert =
+        statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, "
+                  "due) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?6) "
+                  "ON CONFLICT (address, port, user, password) DO UPDATE SET "
+                  "first_seen = min(first_seen, excluded.first_seen), "
+                  "last_seen = max(last_seen, excluded.last_seen), "
+                  "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
+                  "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0 "
+                  "RETURNING id");
+    bindProxy(upsert, proxy);
+    if (proxy.statedScheme.isEmpty())
+        upsert.bindNull(5);
+    else
+        upsert.bind(5, QString::fromLatin1(proxy.statedScheme));
+    upsert.bind(6, at);
+    if (!upsert.step())
+        return fail(), -1;
+    const qint64 id = upsert.integer(0);
+    upsert.step(); // to the end, where the statement is done
+    return id;
+}
+
+qint64 SqlitePool::idOf(const char* insert, const char* select, const QString& text)
+{
+    Statement& add = statement(insert);
+    if (!add.bind(1, text).run())
+        return fail(), -1;
+    Statement& find = statement(select);
+    if (!find.bind(1, text).step())
+        return fail(), -1;
+    // A kept statement left on its row would hold a read of the file open past the commit.
+    const qint64 id = find.integer(0);
+    find.reset();
+    return id;
+}
+
+qint64 SqlitePool::placeId(const GeoLookup::Place& place)
+{
+    if (place.country.isEmpty() && place.asn == 0 && place.organization.isEmpty())
+        return 0;
+    const QString key =
+        place.country + QLatin1Char('\t') + QString::number(place.asn) + QLatin1Char('\t') + place.organization;
+    const auto known = m_places.constFind(key);
+    if (known != m_places.constEnd())
+        return *known;
+    Statement& add = statement("INSERT OR IGNORE INTO places (country, asn, organization) VALUES (?1, ?2, ?3)");
+    if (!add.bind(1, place.country).bind(2, qint64(place.asn)).bind(3, place.organization).run())
+        return fail(), -1;
+    Statement& find = statement("SELECT id FROM places WHERE country = ?1 AND asn = ?2 AND organization = ?3");
+    if (!find.bind(1, place.country).bind(2, qint64(place.asn)).bind(3, place.organization).step())
+        return fail(), -1;
+    const qint64 id = find.integer(0);
+    find.reset();
+    m_places.insert(key, id);
+    return id;
+}
+
+bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
+{
+    if (!begin())
+        return false;
+    Statement& add = statement("INSERT INTO harvests (run_stamp, started, ended) VALUES (?1, ?2, ?3)");
+    if (!add.bind(1, qint64(harvest.runStamp)).bind(2, harvest.started).bind(3, harvest.ended).run())
+        return fail(), rollback(), false;
+    const qint64 harvestId = sqlite3_last_insert_rowid(m_db);
+    if (!commit())
+        return false;
+
+    // A page with its proxies is one transaction.
+    for (const PoolHarvest::Page& page : harvest.pages) {
+        if (!begin())
+            return false;
+        const qint64 sourceId =
+            idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
+        if (sourceId < 0)
+            return rollback(), false;
+        std::vector<qint64> ids;
+        ids.reserve(page.given.size());
+        for (const ProxyEndpoint& proxy : page.given) {
+            ids.push_back(sight(proxy, harvest.started));
+            if (ids.back() < 0)
+                return rollback(), false;
+        }
+        Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
+                                     "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
+        fetch.bind(7, qint64(page.proxies));
+        if (page.status > 0)
+            fetch.bind(4, qint64(page.status));
+        else
+            fetch.bindNull(4);
+        if (page.failed)
+            fetch.bindNull(8);
+        else
+            fetch.bind(8, setHash(ids));
+        if (!fetch.run())
+            return fail(), rollback(), false;
+        const qint64 fetchId = sqlite3_last_insert_rowid(m_db);
+        Statement& sighting = statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
+        Statement& given = statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
+        for (const qint64 id : ids)
+            if (!sighting.bind(1, fetchId).bind(2, id).run() || !given.bind(1, sourceId).bind(2, id).run())
+                return fail(), rollback(), false;
+        if (!commit())
+            return false;
+    }
+    return true;
+}
+
+bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at)
+{
+    for (size_t first = 0; first < proxies.size(); first += batchSize) {
+        if (!begin())
+            return false;
+        for (size_t i = first; i < std::min(proxies.size(), first + batchSize); ++i)
+            if (sight(proxies[i], at) < 0)
+                return rollback(), false;
+        if (!commit())
+            return false;
+    }
+    return true;
+}
+
+bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at)
+{
+    std::vector<const ProxyRecord*> finished;
+    for (const ProxyRecord& record : records)
+        if (record.result.outcome != CheckResult::Stopped)
+            finished.push_back(&record);
+    m_places.clear();
+    for (size_t first = 0; first < finished.size(); first += batchSize) {
+        if (!begin())
+            return false;
+        const qint64 judgeId =
+            idOf("INSERT OR IGNORE INTO judges (url) VALUES (?1)", "SELECT id FROM judges WHERE url = ?1", judge);
+        if (judgeId < 0)
+            return rollback(), false;
+        Statement& find =
+            statement("SELECT id, last_checked, streak, failing_since FROM proxies WHERE address = ?1 AND "
+                      "port = ?2 AND user = ?3 AND password = ?4");
+        Statement& add =
+            statement("INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, first_byte_ms, "
+                      "anonymity, seen_address, place_id, exit_place_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                      "?8, ?9, ?10)");
+        Statement& update =
+            statement("UPDATE proxies SET last_check_id = ?1, last_checked = ?2, "
+                      "last_worked = coalesce(?3, last_worked), streak = ?4, failing_since = ?5, due = ?6, "
+                      "retired = ?7 WHERE id = ?8");
+        for (size_t i = first; i < std::min(finished.size(), first + batchSize); ++i) {
+            const ProxyRecord& record = *finished[i];
+            const CheckResult& result = record.result;
+            bindProxy(find, record.proxy);
+            qint64 proxyId = -1;
+            qint64 lastChecked = -1;
+            int streak = 0;
+            qint64 failingSince = -1;
+            if (find.step()) {
+                proxyId = find.integer(0);
+                lastChecked = find.integer(1, -1);
+                streak = int(find.integer(2));
+                failingSince = find.integer(3, -1);
+            }
+            find.reset();
+            if (proxyId < 0 && (proxyId = sight(record.proxy, at)) < 0)
+                return rollback(), false;
+            const qint64 place = placeId(record.place);
+            const qint64 exit = placeId(record.exit);
+            if (place < 0 || exit < 0)
+                return rollback(), false;
+            add.bind(1, proxyId).bind(2, at).bind(3, judgeId).bind(4, CheckResult::outcomeText(result.outcome));
+            add.bind(5, qint64(result.protocols));
+            const auto bindOrNull = [&add](int index, bool given, const auto& value) {
+                if (given)
+                    add.bind(index, value);
+                else
+                    add.bindNull(index);
+            };
+            bindOrNull(6, result.firstByteMs >= 0, qint64(result.firstByteMs));
+            bindOrNull(7, result.anonymity != CheckResult::Unknown, CheckResult::anonymityText(result.anonymity));
+            bindOrNull(8, !result.seenAddress.isEmpty(), result.seenAddress);
+            bindOrNull(9, place > 0, place);
+            bindOrNull(10, exit > 0, exit);
+            if (!add.run())
+                return fail(), rollback(), false;
+            // A check older than the last one known (runs that overlap) is history, not the proxy's state.
+            if (at < lastChecked)
+                continue;
+            const bool worked = result.outcome == CheckResult::Working;
+            streak = worked ? std::max(streak, 0) + 1 : std::min(streak, 0) - 1;
+            if (worked)
+                failingSince = -1;
+            else if (streak == -1)
+                failingSince = at;
+            update.bind(1, sqlite3_last_insert_rowid(m_db)).bind(2, at);
+            if (worked)
+                update.bind(3, at);
+            else
+                update.bindNull(3);
+            update.bind(4, qint64(streak));
+            if (failingSince >= 0)
+                update.bind(5, failingSince);
+            else
+                update.bindNull(5);
+            update.bind(6, at + PoolSchedule::recheckAfter(streak));
+            update.bind(7, qint64(!worked && PoolSchedule::retires(streak, failingSince, at))).bind(8, proxyId);
+            if (!update.run())
+                return fail(), rollback(), false;
+        }
+        if (!commit())
+            return false;
+    }
+    return true;
+}
+
+bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
+{
+    Statement select(m_db, all ? "SELECT address, port, user, password, stated_scheme FROM proxies "
+                                 "WHERE retired = 0 ORDER BY id"
+                               : "SELECT address, port, user, password, stated_scheme FROM proxies "
+                                 "WHERE retired = 0 AND due <= ?1 ORDER BY due, id");
+    if (!all)
+        select.bind(1, now);
+    while (select.step())
+        proxies->push_back(proxyOf(select, 0));
+    return select.ok() || fail();
+}
+
+bool SqlitePool::addHistory(qint64 proxyId, qint64 now, ProxyRecord::History* history)
+{
+    // The checks of the last 7 days, and the one before them, which starts the first stretch.
+    const qint64 windowStart = now - 7 * PoolSchedule::day;
+    Statement select(m_db, "SELECT checked_at, outcome = 'working' FROM checks WHERE proxy_id = ?1 AND checked_at >= "
+                           "coalesce((SELECT max(checked_at) FROM checks WHERE proxy_id = ?1 AND checked_at <= ?2), "
+                           "?2) AND checked_at <= ?3 ORDER BY checked_at, id");
+    select.bind(1, proxyId).bind(2, windowStart).bind(3, now);
+    std::vector<std::pair<qint64, bool>> checks;
+    while (select.step()) {
+        checks.emplace_back(select.integer(0), select.integer(1) != 0);
+        if (checks.back().first >= windowStart) {
+            ++history->checks7d;
+            history->worked7d += checks.back().second;
+        }
+    }
+    history->uptime7d = PoolSchedule::uptime(checks, now);
+    return select.ok() || fail();
+}
+
+bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records)
+{
+    // The alive ones through their index; the condition must stand as the index's own (streak > 0).
+    const QByteArray sql =
+        "SELECT p.id, p.address, p.port, p.user, p.password, p.stated_scheme, p.first_seen, p.last_seen, "
+        "p.last_checked, p.last_worked, p.streak, c.outcome, c.protocols, c.first_byte_ms, c.anonymity, "
+        "c.seen_address, pl.country, pl.asn, pl.organization, ex.country, ex.asn, ex.organization "
+        "FROM proxies p LEFT JOIN checks c ON c.id = p.last_check_id LEFT JOIN places pl ON pl.id = c.place_id "
+        "LEFT JOIN places ex ON ex.id = c.exit_place_id WHERE p.retired = 0" +
+        QByteArray(filter.aliveOnly ? " AND p.streak > 0 AND p.last_checked >= ?1" : "");
+    Statement select(m_db, sql.constData());
+    if (!select.prepared())
+        return fail();
+    if (filter.aliveOnly)
+        select.bind(1, now - PoolFilter::aliveHours * PoolSchedule::hour);
+    Statement sourcesOf(m_db, "SELECT s.url FROM source_proxies sp JOIN sources s ON s.id = sp.source_id "
+                              "WHERE sp.proxy_id = ?1 ORDER BY s.id");
+    // Every condition but the uptime first, which is the one that costs a look at the history.
+    PoolFilter cheap = filter;
+    cheap.minUptime = -1;
+    while (select.step()) {
+        ProxyRecord record;
+        record.proxy = proxyOf(select, 1);
+        ProxyRecord::History history;
+        history.firstSeen = select.integer(6);
+        history.lastSeen = select.integer(7);
+        history.lastChecked = select.integer(8, -1);
+        history.lastWorked = select.integer(9, -1);
+        history.streak = int(select.integer(10));
+        CheckResult& result = record.result;
+        if (history.lastChecked >= 0) {
+            result.outcome = outcomeOf(select.text(11));
+            result.protocols = int(select.integer(12));
+            result.firstByteMs = int(select.integer(13, -1));
+            result.anonymity = anonymityOf(select.text(14));
+            result.seenAddress = select.text(15);
+            record.place = {select.text(16), quint32(select.integer(17)), select.text(18)};
+            record.exit = {select.text(19), quint32(select.integer(20)), select.text(21)};
+        }
+        if (!cheap.matches(record))
+            continue;
+        const qint64 proxyId = select.integer(0);
+        if (history.lastChecked >= 0 && !addHistory(proxyId, now, &history))
+            return false;
+        record.history = history;
+        if (!filter.matches(record))
+            continue;
+        sourcesOf.bind(1, proxyId);
+        while (sourcesOf.step())
+            record.sources << sourcesOf.text(0);
+        sourcesOf.reset();
+        records->push_back(std::move(record));
+    }
+    if (!select.ok())
+        return fail();
+    // Best first: uptime, then first-byte time; then by address. Never checked last.
+    std::sort(records->begin(), records->end(), [](const ProxyRecord& a, const ProxyRecord& b) {
+        const double upA = a.history->uptime7d;
+        const double upB = b.history->uptime7d;
+        if (upA != upB)
+            return upA > upB;
+        const int msA = a.result.firstByteMs < 0 ? INT_MAX : a.result.firstByteMs;
+        const int msB = b.result.firstByteMs < 0 ? INT_MAX : b.result.firstByteMs;
+        if (msA != msB)
+            return msA < msB;
+        if (a.proxy.key() != b.proxy.key())
+            return a.proxy.key() < b.proxy.key();
+        return std::tie(a.proxy.user, a.proxy.password) < std::tie(b.proxy.user, b.proxy.password);
+    });
+    return true;
+}
+
+bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
+{
+    QHash<qint64, size_t> indexOf;
+    std::vector<qint64> lastFetch;
+    Statement all(m_db, "SELECT s.id, s.url, count(DISTINCT f.harvest_id), max(f.id) FROM sources s "
+                        "JOIN fetches f ON f.source_id = s.id GROUP BY s.id");
+    while (all.step()) {
+        PoolSource source;
+        source.url = all.text(1);
+        source.harvests = int(all.integer(2));
+        indexOf.insert(all.integer(0), sources->size());
+        sources->push_back(source);
+        lastFetch.push_back(all.integer(3));
+    }
+    if (!all.ok())
+        return fail();
+
+    Statement last(m_db, "SELECT h.started, f.outcome, f.proxies, (SELECT count(*) FROM sightings g JOIN proxies p "
+                         "ON p.id = g.proxy_id WHERE g.fetch_id = f.id AND p.first_seen >= h.started) "
+                         "FROM fetches f JOIN harvests h ON h.id = f.harvest_id WHERE f.id = ?1");
+    for (size_t i = 0; i < sources->size(); ++i) {
+        PoolSource& source = (*sources)[i];
+        if (!last.bind(1, lastFetch[i]).step())
+            return fail();
+        source.lastFetched = last.integer(0);
+        source.lastOutcome = last.text(1);
+        source.proxiesLast = int(last.integer(2));
+        source.newToPoolLast = int(last.integer(3));
+        last.reset();
+    }
+
+    Statement distinct(m_db, "SELECT source_id, count(*) FROM source_proxies GROUP BY source_id");
+    while (distinct.step())
+        if (indexOf.contains(distinct.integer(0)))
+            (*sources)[indexOf.value(distinct.integer(0))].distinctEver = int(distinct.integer(1));
+    Statement alive(m_db, "SELECT sp.source_id, count(*), sum((SELECT count(*) FROM source_proxies o "
+                          "WHERE o.proxy_id = sp.proxy_id) = 1) FROM proxies p JOIN source_proxies sp "
+                          "ON sp.proxy_id = p.id WHERE p.streak > 0 AND p.last_checked >= ?1 AND p.retired = 0 "
+                          "GROUP BY sp.source_id");
+    alive.bind(1, now - PoolFilter::aliveHours * PoolSchedule::hour);
+    while (alive.step())
+        if (indexOf.contains(alive.integer(0))) {
+            PoolSource& source = (*sources)[indexOf.value(alive.integer(0))];
+            source.aliveNow = int(alive.integer(1));
+            source.uniqueAlive = int(alive.integer(2));
+        }
+    // A page that failed tells nothing of the source's set; the first page that came is a change from nothing.
+    Statement changed(m_db, "SELECT source_id, max(started) FROM (SELECT f.source_id, h.started, f.proxy_set, "
+                            "lag(f.proxy_set) OVER (PARTITION BY f.source_id ORDER BY f.id) AS before "
+                            "FROM fetches f JOIN harvests h ON h.id = f.harvest_id WHERE f.proxy_set IS NOT NULL) "
+                            "WHERE before IS NULL OR before != proxy_set GROUP BY source_id");
+    while (changed.step())
+        if (indexOf.contains(changed.integer(0)))
+            (*sources)[indexOf.value(changed.integer(0))].lastChanged = changed.integer(1);
+    return (distinct.ok() && alive.ok() && changed.ok()) || fail();
+}
+
+bool SqlitePool::worthySources(qint64 since, QStringList* urls)
+{
+    Statement select(m_db, "SELECT s.url FROM sources s WHERE EXISTS (SELECT 1 FROM source_proxies sp JOIN proxies p "
+                           "ON p.id = sp.proxy_id WHERE sp.source_id = s.id AND p.last_worked >= ?1) ORDER BY s.id");
+    select.bind(1, since);
+    while (select.step())
+        *urls << select.text(0);
+    return select.ok() || fail();
+}

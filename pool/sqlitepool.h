@@ -1,0 +1,65 @@
+#pragma once
+
+#include "pool/poolstore.h"
+
+#include <QHash>
+
+#include <unordered_map>
+
+struct sqlite3;
+
+// The pool in one SQLite file (the C API, see the README): WAL mode so that runs read while another writes, a
+// busy time-out so that writers wait for each other, foreign keys on, and the schema's version in
+// PRAGMA user_version, brought up from any earlier version when a run that writes opens it. Every write is a short
+// transaction of its own (BEGIN IMMEDIATE, so that it waits for the lock up front rather than failing half-way).
+class SqlitePool : public PoolStore
+{
+public:
+    static constexpr int schemaVersion = 1;
+    // How long a write waits for the others before it gives up.
+    static constexpr int writeWaitMs = 5 * 60 * 1000;
+    // Checks and pages written per transaction, so that other runs get their turn between them.
+    static constexpr int batchSize = 1000;
+
+    static std::unique_ptr<SqlitePool> open(const QString& path, Access access, QString* failure);
+    ~SqlitePool() override;
+    SqlitePool(const SqlitePool&) = delete;
+    SqlitePool& operator=(const SqlitePool&) = delete;
+
+    bool recordHarvest(const PoolHarvest& harvest) override;
+    bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) override;
+    bool recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at) override;
+    bool due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies) override;
+    bool proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records) override;
+    bool sources(qint64 now, std::vector<PoolSource>* sources) override;
+    bool worthySources(qint64 since, QStringList* urls) override;
+    QString failure() const override { return m_failure; }
+
+    class Statement; // one prepared statement (sqlitepool.cpp)
+
+private:
+    explicit SqlitePool(sqlite3* db);
+    // The statement of this text, prepared at its first use and kept; ready for its values.
+    Statement& statement(const char* sql);
+    // Reads the version, creates or migrates the schema; false with the line that says why.
+    bool prepare(Access access, const QString& path, QString* failure);
+    // The schema's version; 0 for an empty file, -1 for a database that is no pool.
+    bool readVersion(int* version);
+    bool execute(const char* sql);
+    bool fail();
+    bool begin();
+    bool commit();
+    void rollback();
+    // The id of the proxy, made or updated as seen at `at`; -1 on failure.
+    qint64 sight(const ProxyEndpoint& proxy, qint64 at);
+    qint64 idOf(const char* insert, const char* select, const QString& text);
+    qint64 placeId(const GeoLookup::Place& place);
+    bool addHistory(qint64 proxyId, qint64 now, ProxyRecord::History* history);
+
+    sqlite3* m_db;
+    QString m_failure;
+    int m_code = 0; // SQLite's extended result code of the last failure
+    QHash<QString, qint64> m_places;
+    std::unordered_map<const char*, std::unique_ptr<Statement>>
+        m_statements; // by the text's address // place ids by "country\tasn\torganization", within one batch of checks
+};

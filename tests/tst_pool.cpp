@@ -1,0 +1,534 @@
+// The pool: a real SQLite file in a temporary folder for every case. When proxies are due, when they are given up,
+// how their uptime is counted, which an export lists and in what order, what each source is worth, which files are
+// refused as pools, and writers that meet.
+#include "pool/poolschedule.h"
+#include "pool/poolstore.h"
+#include "pool/sqlitepool.h"
+#include "tests/support/corekit.h"
+
+#include <QHostAddress>
+
+#include <sqlite3.h>
+
+#include <thread>
+
+Q_DECLARE_METATYPE(PoolFilter)
+
+namespace {
+
+// 2026-12-06T10:00:00Z
+constexpr qint64 now = 1796551200;
+
+ProxyEndpoint proxy(const QString& text)
+{
+    ProxyEndpoint endpoint;
+    const QStringList parts = text.split(u':');
+    endpoint.address = QHostAddress(parts.at(0)).toIPv4Address();
+    endpoint.port = quint16(parts.at(1).toUInt());
+    return endpoint;
+}
+
+struct Checked
+{
+    QString proxy;
+    CheckResult::Outcome outcome = CheckResult::Working;
+    int protocols = CheckResult::Http;
+    int ms = 100;
+    CheckResult::Anonymity anonymity = CheckResult::Elite;
+    QString country;
+    QString exitCountry;
+};
+
+// A proxy checked without places.
+Checked plain(const QString& text, CheckResult::Outcome outcome = CheckResult::Working)
+{
+    Checked checked;
+    checked.proxy = text;
+    checked.outcome = outcome;
+    return checked;
+}
+
+ProxyRecord recordOf(const Checked& checked)
+{
+    ProxyRecord record;
+    record.proxy = proxy(checked.proxy);
+    record.result.outcome = checked.outcome;
+    if (checked.outcome == CheckResult::Working) {
+        record.result.protocols = checked.protocols;
+        record.result.firstByteMs = checked.ms;
+        record.result.anonymity = checked.anonymity;
+        record.result.seenAddress = u"192.0.2.1"_s;
+    }
+    record.place.country = checked.country;
+    record.exit.country = checked.exitCountry;
+    return record;
+}
+
+// "300f 60w": a failed check 300 minutes before now, then one that worked 60 minutes before; "seen" a sighting now.
+void replay(PoolStore& pool, const ProxyEndpoint& endpoint, const QString& history)
+{
+    for (const QString& step : history.split(u' ', Qt::SkipEmptyParts)) {
+        if (step == "seen"_L1) {
+            QVERIFY(pool.recordSightings({endpoint}, now));
+            continue;
+        }
+        ProxyRecord record;
+        record.proxy = endpoint;
+        record.result.outcome = step.endsWith(u'w') ? CheckResult::Working : CheckResult::TimedOut;
+        QVERIFY(pool.recordChecks({record}, u"http://judge.example/"_s, now - step.chopped(1).toLongLong() * 60));
+    }
+}
+
+QStringList addresses(const std::vector<ProxyRecord>& records)
+{
+    QStringList texts;
+    for (const ProxyRecord& record : records)
+        texts << record.proxy.addressText();
+    return texts;
+}
+
+// One number from a query on the file, through a connection of its own.
+qint64 count(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    qint64 value = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+        value = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return value;
+}
+
+bool execute(const QString& path, const char* sql, sqlite3** keep = nullptr)
+{
+    sqlite3* db = nullptr;
+    const bool done = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
+                      sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (keep)
+        *keep = db;
+    else
+        sqlite3_close(db);
+    return done;
+}
+
+} // namespace
+
+class PoolTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QString failure;
+        m_pool = PoolStore::open(path(), PoolStore::Access::Write, &failure);
+        QVERIFY2(m_pool, qPrintable(failure));
+        QVERIFY(m_pool->recordSightings({proxy(u"10.0.0.1:80"_s)}, now - 20 * PoolSchedule::day));
+    }
+
+    void cleanup()
+    {
+        m_pool.reset();
+        m_folder.reset();
+    }
+
+    // What a recheck at `now` picks after these checks of one proxy, seen 20 days before.
+    void schedule_data()
+    {
+        QTest::addColumn<QString>("history"); // minutes before now, f: failed, w: worked
+        QTest::addColumn<QString>("state");   // due, waiting or retired
+
+        QTest::newRow("never checked") << ""
+                                       << "due";
+        QTest::newRow("worked 29 minutes ago") << "29w"
+                                               << "waiting";
+        QTest::newRow("worked 30 minutes ago") << "30w"
+                                               << "due";
+        QTest::newRow("failed 59 minutes ago") << "59f"
+                                               << "waiting";
+        QTest::newRow("failed an hour ago") << "60f"
+                                            << "due";
+        QTest::newRow("third failure in a row, 3 h 59 ago") << "400f 300f 239f"
+                                                            << "waiting";
+        QTest::newRow("third failure in a row, 4 h ago") << "400f 300f 240f"
+                                                         << "due";
+        QTest::newRow("failures after a working check count anew") << "900f 800f 700f 600w 59f"
+                                                                   << "waiting";
+        QTest::newRow("ten failures wait 24 h, not less")
+            << "2800f 2700f 2600f 2500f 2400f 2300f 2200f 2100f 2000f 1439f"
+            << "waiting";
+        QTest::newRow("ten failures wait 24 h, not more")
+            << "2800f 2700f 2600f 2500f 2400f 2300f 2200f 2100f 2000f 1440f"
+            << "due";
+        QTest::newRow("seven failures over seven days") << "10140f 8000f 6000f 4000f 3000f 2000f 60f"
+                                                        << "retired";
+        QTest::newRow("seven failures, a minute short of seven days") << "10139f 8000f 6000f 4000f 3000f 2000f 60f"
+                                                                      << "waiting";
+        QTest::newRow("six failures over eight days") << "11580f 8000f 6000f 4000f 2000f 1440f"
+                                                      << "due";
+        QTest::newRow("eight failures, the first seven over seven days")
+            << "11520f 10000f 8000f 6000f 4000f 3000f 1440f 1430f"
+            << "retired";
+        QTest::newRow("a check that worked between") << "11520f 10000f 8000f 6000f 4000f 3000f 2000w 1440f 1430f"
+                                                     << "due";
+        QTest::newRow("retired, then seen again") << "10140f 8000f 6000f 4000f 3000f 2000f 60f seen"
+                                                  << "due";
+    }
+
+    void schedule()
+    {
+        QFETCH(QString, history);
+        QFETCH(QString, state);
+        const ProxyEndpoint endpoint = proxy(u"10.0.0.1:80"_s);
+        replay(*m_pool, endpoint, history);
+
+        std::vector<ProxyEndpoint> due;
+        QVERIFY(m_pool->due(now, false, &due));
+        QCOMPARE(due.size(), size_t(state == "due"_L1));
+        std::vector<ProxyEndpoint> all;
+        QVERIFY(m_pool->due(now, true, &all));
+        QCOMPARE(all.size(), size_t(state != "retired"_L1));
+        PoolFilter everyOne;
+        everyOne.aliveOnly = false;
+        std::vector<ProxyRecord> exported;
+        QVERIFY(m_pool->proxies(everyOne, now, &exported));
+        QCOMPARE(exported.size(), size_t(state != "retired"_L1));
+    }
+
+    // A proxy's history as an export gives it.
+    void history_data()
+    {
+        QTest::addColumn<QString>("history");
+        QTest::addColumn<double>("uptime");
+        QTest::addColumn<int>("checks");
+        QTest::addColumn<int>("worked");
+        QTest::addColumn<int>("streak");
+
+        QTest::newRow("never checked") << "" << -1.0 << 0 << 0 << 0;
+        QTest::newRow("one check that worked") << "60w" << 100.0 << 1 << 1 << 1;
+        QTest::newRow("worked, then failed") << "120w 60f" << 25.0 << 2 << 1 << -1;
+        QTest::newRow("failed, then worked") << "120f 60w" << 75.0 << 2 << 1 << 1;
+        QTest::newRow("a check at this moment") << "0f" << 0.0 << 1 << 0 << -1;
+        QTest::newRow("since its first check, when later") << "1000w 500f 100w" << 55.0 << 3 << 2 << 1;
+        // 10 and 3 days before: half up from the start of the 7 days to the second check, up since.
+        QTest::newRow("the check before the 7 days starts the first stretch") << "14400f 4320w" << 71.4 << 1 << 1 << 1;
+        QTest::newRow("only checks before the 7 days") << "20000w 14400w" << 100.0 << 0 << 0 << 2;
+        QTest::newRow("by time, not by count") << "600w 590w 580w 570w 560f" << 5.8 << 5 << 4 << -1;
+        QTest::newRow("a failing streak") << "300w 200f 100f 50f" << 16.7 << 4 << 1 << -3;
+    }
+
+    void history()
+    {
+        QFETCH(QString, history);
+        QFETCH(double, uptime);
+        QFETCH(int, checks);
+        QFETCH(int, worked);
+        QFETCH(int, streak);
+        replay(*m_pool, proxy(u"10.0.0.1:80"_s), history);
+
+        PoolFilter everyOne;
+        everyOne.aliveOnly = false;
+        std::vector<ProxyRecord> exported;
+        QVERIFY(m_pool->proxies(everyOne, now, &exported));
+        QCOMPARE(exported.size(), size_t(1));
+        const ProxyRecord::History& found = *exported.front().history;
+        QCOMPARE(found.uptime7d, uptime);
+        QCOMPARE(found.checks7d, checks);
+        QCOMPARE(found.worked7d, worked);
+        QCOMPARE(found.streak, streak);
+        QCOMPARE(found.firstSeen, now - 20 * PoolSchedule::day);
+        const QStringList steps = history.split(u' ', Qt::SkipEmptyParts);
+        QCOMPARE(found.lastChecked, steps.isEmpty() ? -1 : now - steps.last().chopped(1).toLongLong() * 60);
+        qint64 lastWorked = -1;
+        for (const QString& step : steps)
+            if (step.endsWith(u'w'))
+                lastWorked = now - step.chopped(1).toLongLong() * 60;
+        QCOMPARE(found.lastWorked, lastWorked);
+    }
+
+    // The export's filters on one pool, and its order: uptime, then first-byte time, then address.
+    void exportFilters_data()
+    {
+        QTest::addColumn<PoolFilter>("filter");
+        QTest::addColumn<QStringList>("listed");
+
+        const auto filter = [](auto change) {
+            PoolFilter made;
+            change(made);
+            return made;
+        };
+        QTest::newRow("alive, the default") << PoolFilter() << QStringList{"10.0.0.1", "10.0.0.3", "10.0.0.2"};
+        QTest::newRow("all") << filter([](PoolFilter& f) { f.aliveOnly = false; })
+                             << QStringList{"10.0.0.5", "10.0.0.1", "10.0.0.3", "10.0.0.2", "10.0.0.4", "10.0.0.6"};
+        QTest::newRow("min uptime") << filter([](PoolFilter& f) { f.minUptime = 80; })
+                                    << QStringList{"10.0.0.1", "10.0.0.3"};
+        QTest::newRow("min uptime, all") << filter([](PoolFilter& f) {
+            f.minUptime = 0;
+            f.aliveOnly = false;
+        }) << QStringList{"10.0.0.5", "10.0.0.1", "10.0.0.3", "10.0.0.2", "10.0.0.4"};
+        QTest::newRow("country") << filter([](PoolFilter& f) { f.countries = {"DE"}; })
+                                 << QStringList{"10.0.0.1", "10.0.0.3"};
+        QTest::newRow("countries") << filter([](PoolFilter& f) {
+            f.countries = {"US", "DE"};
+        }) << QStringList{"10.0.0.1", "10.0.0.3", "10.0.0.2"};
+        QTest::newRow("exit country") << filter([](PoolFilter& f) { f.exitCountries = {"CA"}; })
+                                      << QStringList{"10.0.0.2"};
+        QTest::newRow("country and exit country") << filter([](PoolFilter& f) {
+            f.countries = {"DE"};
+            f.exitCountries = {"DE"};
+        }) << QStringList{"10.0.0.3"};
+        QTest::newRow("protocol") << filter([](PoolFilter& f) { f.protocols = CheckResult::Socks5; })
+                                  << QStringList{"10.0.0.2"};
+        QTest::newRow("protocols") << filter([](PoolFilter& f) {
+            f.protocols = CheckResult::Connect | CheckResult::Socks4;
+        }) << QStringList{"10.0.0.1"};
+        QTest::newRow("anonymous or better") << filter([](PoolFilter& f) { f.anonymity = CheckResult::Anonymous; })
+                                             << QStringList{"10.0.0.1", "10.0.0.2"};
+        QTest::newRow("transparent or better") << filter([](PoolFilter& f) { f.anonymity = CheckResult::Transparent; })
+                                               << QStringList{"10.0.0.1", "10.0.0.3", "10.0.0.2"};
+        QTest::newRow("elite") << filter([](PoolFilter& f) { f.anonymity = CheckResult::Elite; })
+                               << QStringList{"10.0.0.2"};
+        QTest::newRow("max ms") << filter([](PoolFilter& f) { f.maxMs = 100; }) << QStringList{"10.0.0.1", "10.0.0.2"};
+        QTest::newRow("all, country: a failed check keeps its places") << filter([](PoolFilter& f) {
+            f.aliveOnly = false;
+            f.countries = {"DE"};
+        }) << QStringList{"10.0.0.1", "10.0.0.3", "10.0.0.4"};
+        QTest::newRow("nothing matches") << filter([](PoolFilter& f) { f.countries = {"FR"}; }) << QStringList();
+    }
+
+    void exportFilters()
+    {
+        QFETCH(PoolFilter, filter);
+        QFETCH(QStringList, listed);
+        const QString judge = u"http://judge.example/"_s;
+        const auto check = [&](qint64 minutesAgo, const Checked& checked) {
+            QVERIFY(m_pool->recordChecks({recordOf(checked)}, judge, now - minutesAgo * 60));
+        };
+        QVERIFY(m_pool->recordSightings({proxy(u"10.0.0.6:80"_s)}, now));
+        const Checked first = {"10.0.0.1:80", CheckResult::Working,   CheckResult::Http | CheckResult::Connect,
+                               100,           CheckResult::Anonymous, "DE",
+                               "CH"};
+        check(120, first);
+        check(60, first);
+        check(120, {"10.0.0.2:80", CheckResult::Refused, 0, -1, CheckResult::Unknown, "US", ""});
+        check(60, {"10.0.0.2:80", CheckResult::Working, CheckResult::Socks5, 50, CheckResult::Elite, "US", "CA"});
+        check(60, {"10.0.0.3:80", CheckResult::Working, CheckResult::Http, 300, CheckResult::Transparent, "DE", "DE"});
+        check(60, {"10.0.0.4:80", CheckResult::TimedOut, 0, -1, CheckResult::Unknown, "DE", ""});
+        check(qint64(25) * 60,
+              {"10.0.0.5:80", CheckResult::Working, CheckResult::Http, 20, CheckResult::Elite, "FR", "FR"});
+
+        std::vector<ProxyRecord> exported;
+        QVERIFY(m_pool->proxies(filter, now, &exported));
+        QCOMPARE(addresses(exported), listed);
+    }
+
+    // Two harvests of three sources and checks between them: what each source has been worth after each.
+    void sources()
+    {
+        const auto page = [](const char* url, const QStringList& proxies, const char* outcome = "ok") {
+            PoolHarvest::Page made;
+            made.url = QString::fromLatin1(url);
+            made.outcome = QString::fromLatin1(outcome);
+            made.failed = made.outcome != "ok"_L1;
+            made.status = made.failed ? 0 : 200;
+            made.proxies = int(proxies.size());
+            for (const QString& text : proxies)
+                made.given.push_back(proxy(text));
+            return made;
+        };
+        const auto harvest = [&](qint64 started, std::vector<PoolHarvest::Page> pages) {
+            PoolHarvest made;
+            made.runStamp = quint32(started);
+            made.started = started;
+            made.ended = started + 10;
+            made.pages = std::move(pages);
+            QVERIFY(m_pool->recordHarvest(made));
+        };
+        const auto check = [&](qint64 at, const QStringList& working, const QStringList& failed) {
+            std::vector<ProxyRecord> records;
+            for (const QString& text : working)
+                records.push_back(recordOf(plain(text)));
+            for (const QString& text : failed)
+                records.push_back(recordOf(plain(text, CheckResult::Refused)));
+            QVERIFY(m_pool->recordChecks(records, u"http://judge.example/"_s, at));
+        };
+        const qint64 first = now - 2 * PoolSchedule::day;
+        // 10.0.0.1 is in the pool from before (init).
+        harvest(first, {page("http://a.example/", {"10.0.0.1:80", "10.0.0.2:80"}),
+                        page("http://b.example/", {"10.0.0.2:80", "10.0.0.3:80"}),
+                        page("http://c.example/", {"10.0.0.9:80"})});
+        check(first + 60, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"}, {"10.0.0.9:80"});
+        harvest(now - PoolSchedule::hour, {page("http://a.example/", {"10.0.0.2:80", "10.0.0.1:80"}),
+                                           page("http://b.example/", {"10.0.0.3:80", "10.0.0.4:80"}),
+                                           page("http://c.example/", {}, "timed out")});
+        check(now - 30 * PoolSchedule::minute, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}, {});
+
+        std::vector<PoolSource> found;
+        QVERIFY(m_pool->sources(now, &found));
+        PoolSource::sort(&found);
+        QCOMPARE(QString::fromUtf8(PoolSource::report(found)).split(u'\n'),
+                 (QStringList{u"url\tharvests\tlast_fetched\tlast_outcome\tproxies_last\tdistinct_ever\t"_s +
+                                  u"new_to_pool_last\talive_now\tunique_alive\tlast_changed"_s,
+                              "http://b.example/\t2\t2026-12-06T09:00:00Z\tok\t2\t3\t1\t3\t2\t2026-12-06T09:00:00Z",
+                              "http://a.example/\t2\t2026-12-06T09:00:00Z\tok\t2\t2\t0\t2\t1\t2026-12-04T10:00:00Z",
+                              u"http://c.example/\t2\t2026-12-06T09:00:00Z\ttimed out\t0\t1\t0\t0\t0\t"_s +
+                                  u"2026-12-04T10:00:00Z"_s,
+                              ""}));
+        // Kept: sources of which a proxy worked within the days asked.
+        QStringList kept;
+        QVERIFY(m_pool->worthySources(now - PoolSchedule::day, &kept));
+        QCOMPARE(kept, (QStringList{"http://a.example/", "http://b.example/"}));
+        kept.clear();
+        QVERIFY(m_pool->worthySources(now - 3 * PoolSchedule::day, &kept));
+        QCOMPARE(kept, (QStringList{"http://a.example/", "http://b.example/"}));
+        kept.clear();
+        QVERIFY(m_pool->worthySources(now, &kept));
+        QCOMPARE(kept, QStringList());
+    }
+
+    // A file that cannot serve as the pool is refused with one line naming it, and left exactly as it was.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("file"); // what stands at the pool's path
+        QTest::addColumn<bool>("writes");  // a run that writes, or one that only reads
+        QTest::addColumn<QString>("line"); // @P@: the path
+
+        QTest::newRow("missing, to read")
+            << "missing" << false << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("folder missing") << "folder missing" << true
+                                        << "cannot open the pool @P@: its folder does not exist.";
+        QTest::newRow("folder missing, to read")
+            << "folder missing" << false << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("not a database") << "text" << true << "cannot open the pool @P@: file is not a database.";
+        QTest::newRow("not a database, to read")
+            << "text" << false << "cannot open the pool @P@: file is not a database.";
+        QTest::newRow("damaged") << "damaged" << true << "cannot open the pool @P@: database disk image is malformed.";
+        QTest::newRow("another program's database")
+            << "other" << true << "cannot open the pool @P@: it is a database, but not a pool.";
+        QTest::newRow("a later version") << "later" << true
+                                         << "the pool @P@ is of version 2, later than this program knows (1); it is "
+                                            "left as it is.";
+        QTest::newRow("a later version, to read") << "later" << false
+                                                  << "the pool @P@ is of version 2, later than this program knows (1); "
+                                                     "it is left as it is.";
+        QTest::newRow("an empty file, to read")
+            << "empty" << false << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("a folder") << "folder" << true << "cannot open the pool @P@: it is no file.";
+    }
+
+    void refused()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, writes);
+        QFETCH(QString, line);
+        QString at = QDir(m_folder->path()).filePath(file == "folder missing"_L1 ? u"none/pool.sqlite"_s : file);
+        if (file == "text"_L1)
+            QVERIFY(writeFile(at, "url\tharvests\nhttp://a.example/\t1\n"));
+        if (file == "empty"_L1)
+            QVERIFY(writeFile(at, QByteArray()));
+        if (file == "folder"_L1)
+            QVERIFY(QDir().mkpath(at));
+        if (file == "other"_L1)
+            QVERIFY(execute(at, "CREATE TABLE notes (text TEXT)"));
+        if (file == "later"_L1 || file == "damaged"_L1) {
+            QString failure;
+            QVERIFY2(PoolStore::open(at, PoolStore::Access::Write, &failure), qPrintable(failure));
+            if (file == "later"_L1) {
+                QVERIFY(execute(at, "PRAGMA user_version = 2"));
+            } else {
+                // Page 1 past the file's header: the schema's table no longer reads.
+                QFile damage(at);
+                QVERIFY(damage.open(QIODevice::ReadWrite));
+                QVERIFY(damage.seek(100));
+                QVERIFY(damage.write(QByteArray(400, '\xa5')) == 400);
+            }
+        }
+        const QStringList before = QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden);
+        const QByteArray bytes = readFile(at);
+
+        QString failure;
+        QVERIFY(!PoolStore::open(at, writes ? PoolStore::Access::Write : PoolStore::Access::Read, &failure));
+        QCOMPARE(failure, QString(line).replace("@P@"_L1, at));
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden), before);
+        QCOMPARE(readFile(at), bytes);
+    }
+
+    // Another program holds the write lock for longer than a run waits at its start.
+    void lockedPastTheWait_refusedToWrite_readable()
+    {
+        sqlite3* holder = nullptr;
+        QVERIFY(execute(path(), "BEGIN IMMEDIATE", &holder));
+        QElapsedTimer waited;
+        waited.start();
+        QString failure;
+        QVERIFY(!PoolStore::open(path(), PoolStore::Access::Write, &failure));
+        QVERIFY2(waited.elapsed() >= PoolStore::lockWaitMs - 100, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(failure, "cannot open the pool %1: another program held it locked for 10 s."_L1.arg(path()));
+        // Readers do not wait for a writer.
+        QVERIFY2(PoolStore::open(path(), PoolStore::Access::Read, &failure), qPrintable(failure));
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+    }
+
+    // Writers on one file at once, each through its own connection, as runs of their own: every row lands.
+    void writersAtOnce_loseNothing()
+    {
+        constexpr int writers = 8;
+        constexpr int rounds = 10;
+        constexpr int proxiesPerPage = 50;
+        std::vector<std::thread> threads;
+        threads.reserve(writers);
+        std::atomic<int> failures{0};
+        for (int w = 0; w < writers; ++w)
+            threads.emplace_back([&, w] {
+                QString failure;
+                const std::unique_ptr<PoolStore> pool = PoolStore::open(path(), PoolStore::Access::Write, &failure);
+                if (!pool)
+                    return void(++failures);
+                for (int round = 0; round < rounds; ++round) {
+                    PoolHarvest harvest;
+                    harvest.started = now + round;
+                    harvest.ended = harvest.started;
+                    PoolHarvest::Page page;
+                    page.url = u"http://writer%1.example/"_s.arg(w);
+                    page.outcome = u"ok"_s;
+                    std::vector<ProxyRecord> records;
+                    for (const QString& text : manyProxies(w * 1000 + round * proxiesPerPage, proxiesPerPage)) {
+                        page.given.push_back(proxy(text));
+                        records.push_back(recordOf(plain(text)));
+                    }
+                    harvest.pages.push_back(page);
+                    if (!pool->recordHarvest(harvest) ||
+                        !pool->recordChecks(records, u"http://judge.example/"_s, now + round)) {
+                        qWarning("%s", qPrintable(pool->failure()));
+                        ++failures;
+                    }
+                }
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(count(path(), "SELECT count(*) FROM harvests"), qint64(writers * rounds));
+        QCOMPARE(count(path(), "SELECT count(*) FROM fetches"), qint64(writers * rounds));
+        QCOMPARE(count(path(), "SELECT count(*) FROM sightings"), qint64(writers * rounds * proxiesPerPage));
+        QCOMPARE(count(path(), "SELECT count(*) FROM checks"), qint64(writers * rounds * proxiesPerPage));
+        // 10.0.0.1 from init, and each writer's own.
+        QCOMPARE(count(path(), "SELECT count(*) FROM proxies"), qint64(1 + writers * rounds * proxiesPerPage));
+        QCOMPARE(count(path(), "SELECT count(*) FROM proxies WHERE streak = 1"),
+                 qint64(writers * rounds * proxiesPerPage));
+        QCOMPARE(count(path(), "PRAGMA user_version"), qint64(SqlitePool::schemaVersion));
+        QCOMPARE(count(path(), "SELECT count(*) FROM pragma_journal_mode WHERE journal_mode = 'wal'"), qint64(1));
+    }
+
+private:
+    QString path() const { return QDir(m_folder->path()).filePath(u"pool.sqlite"_s); }
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<PoolStore> m_pool;
+};
+
+QTEST_GUILESS_MAIN(PoolTest)
+#include "tst_pool.moc"
