@@ -3,6 +3,7 @@
 #include "extraction/pagescanner.h"
 #include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
+#include "extraction/visibletext.h"
 #include "util/externalhosts.h"
 
 QByteArray PageText::rewritten(const QByteArray& reply, const QString& host)
@@ -39,7 +40,18 @@ QByteArray PageText::pairLines(const QByteArray& reply, PageReading reading)
     // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
     if (!reading.pairs)
         return QByteArray();
-    return '\n' + PairReader::read(reply, reading.cut);
+    QByteArray lines = '\n' + PairReader::read(reply, reading.cut);
+    if (!VisibleText::isHtml(reply, reading.contentType))
+        return lines;
+    // What a person reads: a link's text with the port written after the link, a span between address and colon.
+    // An attribute's address never meets a number that follows its element.
+    const QByteArray visible = VisibleText::of(reply);
+    const qsizetype at = lines.size() + 1;
+    lines.resize(at + visible.size());
+    lines[at - 1] = '\n';
+    reduce(visible.constData(), visible.size(), lines.data() + at);
+    lines += '\n' + PairReader::read(visible, reading.cut);
+    return lines;
 }
 
 QByteArray PageText::readable(const QByteArray& reply, const QString& host, PageReading reading)

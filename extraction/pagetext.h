@@ -18,8 +18,8 @@ public:
     static void reduce(const char* from, qsizetype size, char* to);
     // The reply reduced, after the marked site's rewrite.
     static QByteArray reduced(const QByteArray& reply, const QString& host);
-    // What goes behind the reduced reply: with `reading.pairs` a line end and the pairs of its structure, a line each;
-    // otherwise nothing.
+    // What goes behind the reduced reply: with `reading.pairs` a line end and the pairs of its structure, a line each,
+    // and for an HTML page its visible text, reduced, and the pairs of that; otherwise nothing.
     static QByteArray pairLines(const QByteArray& reply, PageReading reading);
     // The page as the extraction reads it: reduced(), and pairLines() behind it.
     static QByteArray readable(const QByteArray& reply, const QString& host, PageReading reading);

@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -64,12 +65,40 @@ bool isPortName(QByteArrayView name)
 
 bool isAddressName(QByteArrayView name)
 {
-    for (const char* word :
-         {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host", "hostname", "server"})
+    for (const char* word : {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host",
+                             "hostname", "server", "proxy", "proxy_ip"})
         if (equalsLower(name, word))
             return true;
     return false;
 }
+
+// The columns a header line or row names: the port's, and the address's where it names one (-1: none).
+struct NamedColumns
+{
+    qsizetype address = -1;
+    qsizetype port = -1;
+    bool named() const { return port >= 0; }
+};
+
+// A header names the port's column and holds no address: a row of data is never taken for one.
+template <typename Fields> NamedColumns namedColumns(const Fields& fields)
+{
+    NamedColumns columns;
+    for (qsizetype i = 0; i < qsizetype(fields.size()); ++i) {
+        const QByteArrayView field = fields[size_t(i)];
+        if (isAddress(field))
+            return NamedColumns();
+        if (columns.port < 0 && isPortName(field))
+            columns.port = i;
+        else if (columns.address < 0 && isAddressName(field))
+            columns.address = i;
+    }
+    return columns;
+}
+
+// Under a header, only its columns pair: the port from the port's column, the address from the address's or,
+// where the header names none, the row's first address.
+template <typename Fields> void pairByColumns(const Fields& fields, NamedColumns columns, QByteArray& out);
 
 void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
 {
@@ -77,6 +106,24 @@ void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
     out.append(':');
     out.append(port.data(), port.size());
     out.append('\n');
+}
+
+template <typename Fields> void pairByColumns(const Fields& fields, NamedColumns columns, QByteArray& out)
+{
+    const auto count = qsizetype(fields.size());
+    if (columns.port >= count || columns.address >= count)
+        return;
+    QByteArrayView address;
+    if (columns.address >= 0) {
+        address = fields[size_t(columns.address)];
+    } else {
+        for (qsizetype i = 0; i < count && address.isEmpty(); ++i)
+            if (isAddress(fields[size_t(i)]))
+                address = fields[size_t(i)];
+    }
+    const QByteArrayView port = fields[size_t(columns.port)];
+    if (isAddress(address) && isPort(port))
+        appendPair(out, address, port);
 }
 
 // The text with the escapes that hide markup undone: entities (&lt; &gt; &amp; &quot; &nbsp; &#160;) and the
@@ -143,7 +190,8 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
     return -1;
 }
 
-// Table rows: a cell's visible text, and the next cell's, in one row.
+// Table rows: a cell's visible text, and the next cell's, in one row; under a header row that names the port's
+// column, the cells of the columns it names.
 class TableReader
 {
 public:
@@ -168,10 +216,13 @@ public:
             else if (equalsLower(name, "td") || equalsLower(name, "th")) {
                 endCell();
                 m_inCell = !closing;
-            } else if (equalsLower(name, "tr") || equalsLower(name, "table") || equalsLower(name, "tbody") ||
-                       equalsLower(name, "thead")) {
+            } else if (equalsLower(name, "tr") || equalsLower(name, "tbody") || equalsLower(name, "thead")) {
                 endCell();
                 endRow(out);
+            } else if (equalsLower(name, "table")) {
+                endCell();
+                endRow(out);
+                m_header = NamedColumns(); // a header names the columns of its own table
             } else if (m_inCell && m_cell.size() <= longestValue) {
                 // A tag parts the digits on its two sides: "<b>8080</b>" is a port, "80<b>80</b>" none.
                 m_cell.append(' ');
@@ -183,29 +234,37 @@ public:
     }
 
 private:
+    // A row's cells past this many are not kept: no header names a column that far out.
+    static constexpr size_t mostCells = 256;
+
     void endCell()
     {
         if (!m_inCell)
             return;
         m_inCell = false;
-        const QByteArrayView cell = trimmed(m_cell);
-        if (isPort(cell) && isAddress(trimmed(m_previous)))
-            appendPair(m_row, trimmed(m_previous), cell);
-        m_previous = cell.toByteArray();
+        if (m_cells.size() < mostCells)
+            m_cells.push_back(trimmed(m_cell).toByteArray());
         m_cell.clear();
     }
     void endRow(QByteArray& out)
     {
-        out += m_row;
-        m_row.clear();
-        m_previous.clear();
+        const NamedColumns named = namedColumns(m_cells);
+        if (named.named())
+            m_header = named;
+        else if (m_header.named())
+            pairByColumns(m_cells, m_header, out);
+        else
+            for (size_t i = 1; i < m_cells.size(); ++i)
+                if (isPort(m_cells[i]) && isAddress(m_cells[i - 1]))
+                    appendPair(out, m_cells[i - 1], m_cells[i]);
+        m_cells.clear();
     }
 
     bool m_inCell = false;
     bool m_hidden = false; // inside a script or a style sheet
     QByteArray m_cell;
-    QByteArray m_previous; // the row's cell before this one
-    QByteArray m_row;      // the row's pairs, written when it ends
+    std::vector<QByteArray> m_cells; // the row's cells so far
+    NamedColumns m_header;
 };
 
 // JSON objects: an address string field and a port field of the same object.
@@ -402,22 +461,92 @@ private:
     std::vector<Element> m_elements;
 };
 
-// A line's fields split at one separator, blanks and quotes around each taken off.
-void readDelimitedLine(QByteArrayView line, char separator, QByteArray& out)
+// What people put between the fields of a line. A dash or a slash parts fields only with blanks around it, so that
+// a date, a range or a network stays one field; a pipe parts them with or without.
+constexpr QByteArrayView separators[] = {",", ";", "\t", "|", " - ", " / "};
+constexpr size_t separatorCount = std::size(separators);
+
+bool holdsSeparator(QByteArrayView line)
 {
-    QByteArrayView previous;
+    for (const QByteArrayView separator : separators)
+        if (line.contains(separator))
+            return true;
+    return false;
+}
+
+// A line's fields split at one separator, blanks and quotes around each taken off.
+void splitFields(QByteArrayView line, QByteArrayView separator, std::vector<QByteArrayView>& fields)
+{
+    fields.clear();
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= line.size(); ++i) {
-        ++steps;
-        if (i < line.size() && line[i] != separator)
-            continue;
-        QByteArrayView field = trimmed(line.sliced(start, i - start));
+    while (true) {
+        const qsizetype at = line.indexOf(separator, start);
+        const qsizetype end = at < 0 ? line.size() : at;
+        steps += end - start + separator.size();
+        QByteArrayView field = trimmed(line.sliced(start, end - start));
         if (field.size() >= 2 && (field.front() == '"' || field.front() == '\'') && field.back() == field.front())
             field = trimmed(field.sliced(1, field.size() - 2));
-        if (isPort(field) && isAddress(previous))
-            appendPair(out, previous, field);
-        previous = field;
-        start = i + 1;
+        fields.push_back(field);
+        if (at < 0)
+            return;
+        start = at + separator.size();
+    }
+}
+
+// Delimited lines, read at each separator they hold: the port is the address's next field or, under a header line
+// with the same separator that names the port's column, the field in the columns it names. A header holds for the
+// lines after it that part their fields the same way.
+class DelimitedReader
+{
+public:
+    void readLine(QByteArrayView line, QByteArray& out)
+    {
+        for (size_t k = 0; k < separatorCount; ++k) {
+            if (!line.contains(separators[k])) {
+                m_headers[k] = NamedColumns();
+                continue;
+            }
+            splitFields(line, separators[k], m_fields);
+            const NamedColumns named = namedColumns(m_fields);
+            if (named.named()) {
+                m_headers[k] = named;
+            } else if (m_headers[k].named()) {
+                pairByColumns(m_fields, m_headers[k], out);
+            } else {
+                for (size_t i = 1; i < m_fields.size(); ++i)
+                    if (isPort(m_fields[i]) && isAddress(m_fields[i - 1]))
+                        appendPair(out, m_fields[i - 1], m_fields[i]);
+            }
+        }
+    }
+
+private:
+    NamedColumns m_headers[separatorCount];
+    std::vector<QByteArrayView> m_fields;
+};
+
+// A blank-separated field and the columns it spans.
+struct Word
+{
+    QByteArrayView text;
+    qsizetype start = 0;
+    qsizetype end() const { return start + text.size(); }
+};
+
+void splitWords(QByteArrayView line, std::vector<Word>& words)
+{
+    words.clear();
+    for (qsizetype i = 0; i < line.size();) {
+        ++steps;
+        if (isBlank(line[i])) {
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < line.size() && !isBlank(line[i]))
+            ++i;
+        steps += i - start;
+        words.push_back({line.sliced(start, i - start), start});
     }
 }
 
@@ -432,30 +561,13 @@ struct AlignedLine
     QByteArrayView line;
 };
 
-AlignedLine alignedFields(QByteArrayView line)
+AlignedLine alignedFields(QByteArrayView line, const std::vector<Word>& words)
 {
     AlignedLine fields;
     fields.line = line;
-    QByteArrayView previous;
-    qsizetype previousStart = 0;
-    for (qsizetype i = 0; i < line.size();) {
-        ++steps;
-        if (isBlank(line[i])) {
-            ++i;
-            continue;
-        }
-        const qsizetype start = i;
-        while (i < line.size() && !isBlank(line[i]))
-            ++i;
-        steps += i - start;
-        const QByteArrayView field = line.sliced(start, i - start);
-        if (isPort(field) && isAddress(previous)) {
-            fields = {previousStart, start, previous, field, line};
-            return fields;
-        }
-        previous = field;
-        previousStart = start;
-    }
+    for (size_t i = 1; i < words.size(); ++i)
+        if (isPort(words[i].text) && isAddress(words[i - 1].text))
+            return {words[i - 1].start, words[i].start, words[i - 1].text, words[i].text, line};
     return fields;
 }
 
@@ -467,35 +579,113 @@ bool namesColumn(QByteArrayView header, qsizetype column)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// A header of aligned columns: words only, one of them naming the port's column. Its words' spans are the columns;
+// a row's field belongs to the column whose span it overlaps.
+struct AlignedHeader
+{
+    Word address; // empty when the header names no address column
+    Word port;
+    bool named() const { return !port.text.isEmpty(); }
+
+    static AlignedHeader of(const std::vector<Word>& words)
+    {
+        AlignedHeader header;
+        if (words.size() < 2)
+            return header;
+        for (const Word& word : words) {
+            for (const char c : word.text)
+                if (isDigit(c))
+                    return AlignedHeader();
+            if (header.port.text.isEmpty() && isPortName(word.text))
+                header.port = word;
+            else if (header.address.text.isEmpty() && isAddressName(word.text))
+                header.address = word;
+        }
+        return header;
+    }
+
+    void pair(const std::vector<Word>& words, QByteArray& out) const
+    {
+        const auto under = [](const Word& column, const Word& word) {
+            return word.start < column.end() && column.start < word.end();
+        };
+        QByteArrayView address;
+        QByteArrayView port;
+        for (const Word& word : words) {
+            if (port.isEmpty() && under(this->port, word))
+                port = word.text;
+            else if (address.isEmpty() && isAddress(word.text) &&
+                     (this->address.text.isEmpty() || under(this->address, word)))
+                address = word.text;
+        }
+        if (isAddress(address) && isPort(port))
+            appendPair(out, address, port);
+    }
+};
+
 void readLines(QByteArrayView text, bool cut, QByteArray& out)
 {
-    std::vector<AlignedLine> lines;
+    std::vector<QByteArrayView> lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         ++steps;
         if (text[i] != '\n')
             continue;
-        lines.push_back(alignedFields(text.sliced(start, i - start)));
+        lines.push_back(text.sliced(start, i - start));
         start = i + 1;
     }
     // The last line, unended: on a cut page it may be half of one.
     if (start < text.size() && !cut)
-        lines.push_back(alignedFields(text.sliced(start)));
+        lines.push_back(text.sliced(start));
 
+    // First the shape of each line: blank, parted by separators, a header of aligned columns, or the address and
+    // port it holds as whole fields. Then each line is read in order, so the pairs come in the page's order.
+    enum class Shape : unsigned char { Blank, Delimited, Header, Words };
+    std::vector<Shape> shapes(lines.size(), Shape::Words);
+    std::vector<AlignedLine> aligned(lines.size());
+    std::vector<AlignedHeader> headers; // in the order they stand
+    std::vector<Word> words;
     for (size_t n = 0; n < lines.size(); ++n) {
-        const AlignedLine& line = lines[n];
-        for (const char separator : {',', ';', '\t'})
-            if (line.line.contains(separator))
-                readDelimitedLine(line.line, separator, out);
-        if (line.addressColumn < 0 || line.line.contains('\t') || line.line.contains(',') || line.line.contains(';'))
+        if (holdsSeparator(lines[n])) {
+            shapes[n] = Shape::Delimited;
             continue;
-        const auto sameColumns = [&](size_t other) {
-            return lines[other].addressColumn == line.addressColumn && lines[other].portColumn == line.portColumn;
-        };
-        const bool table = (n > 0 && sameColumns(n - 1)) || (n + 1 < lines.size() && sameColumns(n + 1)) ||
-                           (n > 0 && lines[n - 1].addressColumn < 0 && namesColumn(lines[n - 1].line, line.portColumn));
-        if (table)
-            appendPair(out, line.address, line.port);
+        }
+        splitWords(lines[n], words);
+        const AlignedHeader header = AlignedHeader::of(words);
+        if (words.empty())
+            shapes[n] = Shape::Blank;
+        else if (header.named()) {
+            shapes[n] = Shape::Header;
+            headers.push_back(header);
+        } else
+            aligned[n] = alignedFields(lines[n], words);
+    }
+
+    DelimitedReader delimited;
+    AlignedHeader header; // names the columns of the lines under it, up to a blank line
+    size_t nextHeader = 0;
+    for (size_t n = 0; n < lines.size(); ++n) {
+        delimited.readLine(lines[n], out);
+        if (shapes[n] == Shape::Blank) {
+            header = AlignedHeader();
+        } else if (shapes[n] == Shape::Header) {
+            header = headers[nextHeader++];
+        } else if (shapes[n] == Shape::Words && header.named()) {
+            splitWords(lines[n], words);
+            header.pair(words, out);
+        } else if (shapes[n] == Shape::Words && aligned[n].addressColumn >= 0) {
+            // Without a header, an address and a port count where a neighbour has them in the same columns, or the
+            // line above names the port's column.
+            const AlignedLine& line = aligned[n];
+            const auto sameColumns = [&](size_t other) {
+                return aligned[other].addressColumn == line.addressColumn &&
+                       aligned[other].portColumn == line.portColumn;
+            };
+            const bool above = n > 0 && shapes[n - 1] == Shape::Words && aligned[n - 1].addressColumn < 0 &&
+                               namesColumn(lines[n - 1], line.portColumn);
+            if ((n > 0 && sameColumns(n - 1)) || (n + 1 < lines.size() && sameColumns(n + 1)) || above)
+                appendPair(out, line.address, line.port);
+        }
     }
 }
 

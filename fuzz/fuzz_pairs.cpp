@@ -1,7 +1,9 @@
-// The pairing step on any bytes, read as a whole page and as a cut one: it never crashes, every pair it writes is an
-// address and a port that stand in the input, and its steps stay within a constant times the input's length (a
-// short -max_len cannot show a quadratic case, so the steps are counted rather than the time).
+// The pairing step on any bytes, read as a whole page and as a cut one, and on the page's visible text: it never
+// crashes, the visible text is never longer than the page, every pair it writes is an address and a port that stand
+// in what it read, and its steps stay within a constant times the input's length (a short -max_len cannot show a
+// quadratic case, so the steps are counted rather than the time).
 #include "extraction/pairreader.h"
+#include "extraction/visibletext.h"
 
 #include <QList>
 
@@ -25,11 +27,9 @@ bool isAddress(QByteArrayView text)
     return dots == 3 && digits > 0;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// Reads `page` and aborts on a pair that does not stand in it, or on steps out of proportion.
+void readPairs(const QByteArray& page)
 {
-    const QByteArray page(reinterpret_cast<const char*>(data), qsizetype(size));
     for (const bool cut : {false, true}) {
         const QByteArray pairs = PairReader::read(page, cut);
         if (PairReader::lastSteps() > 64 * (page.size() + 1))
@@ -50,5 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     std::abort();
         }
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray page(reinterpret_cast<const char*>(data), qsizetype(size));
+    readPairs(page);
+    const QByteArray visible = VisibleText::of(page);
+    if (visible.size() > page.size())
+        std::abort();
+    readPairs(visible);
     return 0;
 }

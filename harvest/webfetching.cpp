@@ -86,6 +86,7 @@ void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray pag
         result.setPageName(QFileInfo(pageFile(index)).fileName());
         PageReading reading = m_reading;
         reading.cut = outcome.kind() == CFetchOutcome::Truncated;
+        reading.contentType = outcome.contentType();
         m_writer.write(
             pageFile(index), page, QUrl(outcome.finalUrl()).host(),
             [this, index](const QString& failure) { emit pageWritten(index, failure); }, reading);

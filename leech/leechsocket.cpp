@@ -88,7 +88,8 @@ void CLeechSocket::processData()
     const QString storedAs = reply.isEmpty() ? QString() : pageName(m_pageCounter);
     if (!reply.isEmpty()) {
         const QString path = pageFile(m_pageCounter);
-        const PageReading reading{m_readsStructure, outcome().kind() == CFetchOutcome::Truncated};
+        // The reply's head is not kept here: whether a page is HTML is told by the page itself.
+        const PageReading reading{m_readsStructure, outcome().kind() == CFetchOutcome::Truncated, QByteArray()};
         m_writer.write(
             path, reply, host(), [this, path](const QString& failure) { emit pageWritten(path, failure); }, reading);
     }

@@ -2,10 +2,10 @@
 // reading; and the reading of a reply: its text, the address and port fields, the pairs a page's structure makes.
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
-#include "extraction/visibletext.h"
 #include "extraction/pagetext.h"
 #include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
+#include "extraction/visibletext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 #include "tests/support/literalscan.h"
@@ -348,9 +348,9 @@ private slots:
             QCOMPARE(colon, int(address.size()));
     }
 
-    // The labelled pages: what a reader copies out of each, from the text and the pairs its structure makes, each
-    // proxy once. What the reader marked as built by a script must not be found either.
-    void pairReader_labelledPages_data()
+    // The labelled pages: what a reader copies out of each, from the text, the pairs its structure makes and its
+    // visible text, each proxy once. What the reader marked as built by a script must not be found either.
+    void pageText_labelledPages_data()
     {
         QTest::addColumn<QString>("page");
         const QDir folder(QFINDTESTDATA("data/labelled"));
@@ -358,7 +358,7 @@ private slots:
             QTest::newRow(qPrintable(labels.chopped(7))) << folder.filePath(labels.chopped(7));
     }
 
-    void pairReader_labelledPages()
+    void pageText_labelledPages()
     {
         QFETCH(QString, page);
         QStringList labelled;
@@ -371,17 +371,14 @@ private slots:
         }
         const QByteArray bytes = readFile(page);
         QVERIFY(!bytes.isEmpty());
-        const QByteArray pairs = PairReader::read(bytes, false);
-        // Each proxy text once, as a reader lists them; the order of the scan is not the reader's.
-        static const QRegularExpression proxy(uR"([0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}:[0-9]{2,5})"_s);
-        QStringList found;
-        QRegularExpressionMatchIterator matches =
-            proxy.globalMatch(QString::fromLatin1(LiteralScan::reduceLikeFetcher(bytes + '\n' + pairs)));
-        while (matches.hasNext()) {
-            const QString text = matches.next().captured();
-            if (!found.contains(text))
-                found << text;
-        }
+        // Read as the command line reads a reply, with the type a server gives such a file.
+        static const QHash<QString, QByteArray> types = {
+            {u"html"_s, "text/html; charset=utf-8"}, {u"json"_s, "application/json"},
+            {u"xml"_s, "application/xml"},           {u"csv"_s, "text/csv"},
+            {u"tsv"_s, "text/tab-separated-values"}, {u"script"_s, "application/javascript"}};
+        const PageReading reading{true, false, types.value(QFileInfo(page).suffix(), "text/plain")};
+        const QByteArray texts = PageText::proxyTexts(PageText::readable(bytes, u"example.com"_s, reading));
+        QStringList found = QString::fromLatin1(texts).split(u'\n', Qt::SkipEmptyParts);
         qsizetype read = 0;
         for (const QString& text : std::as_const(labelled))
             read += found.contains(text);
@@ -390,6 +387,41 @@ private slots:
         found.sort();
         labelled.sort();
         QCOMPARE(found, labelled);
+    }
+
+    // Where a header's columns hold, and where they end; what parts fields and what does not.
+    void pairReader_columns_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("pairs");
+
+        QTest::newRow("a header holds until a line parted otherwise")
+            << QByteArray("ip;up;port\n1.2.3.4;99;80\nnext\n5.6.7.8;99;8080") << QByteArray("1.2.3.4:80\n5.6.7.8:99\n");
+        QTest::newRow("a line of data is no header")
+            << QByteArray("1.2.3.4;port;8080\n5.6.7.8;99;3128") << QByteArray("5.6.7.8:99\n");
+        QTest::newRow("the address's column named, another address beside it")
+            << QByteArray("gateway,server,port\n10.0.0.1,1.2.3.4,3128") << QByteArray("1.2.3.4:3128\n");
+        QTest::newRow("a dash or slash without blanks parts nothing")
+            << QByteArray("1.2.3.4-80\n1.2.3.4/24\n5.6.7.8 - 8080\n5.6.7.8 / 3128")
+            << QByteArray("5.6.7.8:8080\n5.6.7.8:3128\n");
+        QTest::newRow("an aligned header ends at a blank line")
+            << QByteArray("Host      Up   Port\n1.2.3.4   99   80\n\n5.6.7.8   99   8080 in prose")
+            << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("a cell holding more than an address pairs with nothing")
+            << QByteArray("<tr><td>v1.2.3.4</td><td>8080</td></tr>") << QByteArray();
+        QTest::newRow("a table's header names its own table's columns")
+            << QByteArray("<table><tr><th>IP</th><th>Up</th><th>Port</th></tr><tr><td>1.2.3.4</td><td>99</td>"
+                          "<td>80</td></tr></table><table><tr><td>5.6.7.8</td><td>8080</td></tr></table>")
+            << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n");
+        QTest::newRow("aligned: the address's column named")
+            << QByteArray("Gateway    Server     Port\n10.0.0.1   1.2.3.4    80\n") << QByteArray("1.2.3.4:80\n");
+    }
+
+    void pairReader_columns()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, pairs);
+        QCOMPARE(PairReader::read(page, false), pairs);
     }
 
     // A page cut at the size limit loses its last, unclosed record; one that ends so on its own keeps it.
@@ -452,6 +484,18 @@ private slots:
         QTest::newRow("cut page: its unclosed row gives no pair")
             << row << u"example.com"_s << true << true << reducedRow + "\n"
             << QByteArray();
+        // The visible text goes behind an HTML page's pairs, reduced, then its own pairs; the reply's type says which
+        // pages are HTML.
+        const QByteArray linkText = "<a href=\"/1.2.3.4\">1.2.3.4</a>:80";
+        QTest::newRow("HTML by its type: its visible text read too")
+            << "Ask " + linkText << u"html"_s << true << false
+            << QByteArray(14, '\n') + "1.2.3.4" + QByteArray(2, '\n') + "1.2.3.4" + QByteArray(4, '\n') + ":80" + "\n" +
+                   "\n\n\n\n\n1.2.3.4:80\n"
+            << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("the same as plain text: no visible text")
+            << "Ask " + linkText << u"example.com"_s << true << false
+            << QByteArray(14, '\n') + "1.2.3.4" + QByteArray(2, '\n') + "1.2.3.4" + QByteArray(4, '\n') + ":80" + "\n"
+            << QByteArray();
         QTest::newRow("a proxy shown twice is kept once")
             << QByteArray("1.2.3.4:80 1.2.3.4:80 1.2.3.4:8080") << u"example.com"_s << false << false
             << QByteArray("1.2.3.4:80\n1.2.3.4:80\n1.2.3.4:8080") << QByteArray("1.2.3.4:80\n1.2.3.4:8080\n");
@@ -465,7 +509,9 @@ private slots:
         QFETCH(bool, cut);
         QFETCH(QByteArray, readable);
         QFETCH(QByteArray, texts);
-        const QByteArray page = PageText::readable(reply, host, PageReading{pairs, cut});
+        // A host named "html" stands for a reply whose type says it is HTML.
+        const QByteArray type = host == "html"_L1 ? "text/html" : "text/plain";
+        const QByteArray page = PageText::readable(reply, host, PageReading{pairs, cut, type});
         QCOMPARE(page, readable);
         QCOMPARE(PageText::proxyTexts(page), texts);
     }

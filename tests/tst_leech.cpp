@@ -187,13 +187,13 @@ private slots:
         QVERIFY(QDir().mkpath(pageFolder().path()));
         const QString path = pageFolder().filePath(u"0-1.dat"_s);
         QString failure;
-        QVERIFY(CPageWriter::storePage(path, reply, host, &failure, PageReading{pairs, cut}));
+        QVERIFY(CPageWriter::storePage(path, reply, host, &failure, PageReading{pairs, cut, QByteArray()}));
         QCOMPARE(failure, QString());
-        QCOMPARE(readFile(path), PageText::readable(reply, host, PageReading{pairs, cut}));
+        QCOMPARE(readFile(path), PageText::readable(reply, host, PageReading{pairs, cut, QByteArray()}));
         QCOMPARE(pageNames(), QStringList{u"0-1.dat"_s}); // no partial page left behind
         QVERIFY(!CPageWriter::storePage(path, QByteArray(), host));
         QCOMPARE(readFile(path),
-                 PageText::readable(reply, host, PageReading{pairs, cut})); // an empty reply writes nothing
+                 PageText::readable(reply, host, PageReading{pairs, cut, QByteArray()})); // an empty reply writes nothing
     }
 
     void extractLinks_data()

@@ -264,6 +264,9 @@ CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, CURLcode result) co
     outcome.setStatus(int(transfer.status));
     outcome.setFinalUrl(QString::fromLatin1(transfer.url.toEncoded()));
     outcome.setMilliseconds(transfer.clock.elapsed());
+    char* type = nullptr;
+    if (transfer.easy && curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+        outcome.setContentType(QByteArray(type));
     if (!transfer.refusal.isNull()) {
         outcome.setKind(CFetchOutcome::NetworkError, transfer.refusal);
         return outcome;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // How one page's fetch ended, for the source report: what happened, the reply's status, where the fetch ended
@@ -37,6 +38,9 @@ public:
     void setFinalUrl(const QString& url) { m_finalUrl = url; }
     qint64 milliseconds() const { return m_milliseconds; }
     void setMilliseconds(qint64 ms) { m_milliseconds = ms; }
+    // The reply's Content-Type, as it came; empty where it gave none.
+    QByteArray contentType() const { return m_contentType; }
+    void setContentType(const QByteArray& type) { m_contentType = type; }
     void setKind(Kind kind, const QString& detail = QString())
     {
         m_kind = kind;
@@ -49,4 +53,5 @@ private:
     int m_status = 0;
     QString m_finalUrl;
     qint64 m_milliseconds = 0;
+    QByteArray m_contentType;
 };

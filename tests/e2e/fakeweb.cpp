@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QTcpSocket>
 
 namespace {
@@ -78,11 +80,18 @@ void FakeWeb::serveFaultyHost()
 
 void FakeWeb::servePages(const QString& host, const QString& folder)
 {
+    // Each with the type a web server gives its kind of file.
+    static const QHash<QString, QByteArray> types = {{QStringLiteral("html"), "text/html"},
+                                                     {QStringLiteral("json"), "application/json"},
+                                                     {QStringLiteral("xml"), "application/xml"},
+                                                     {QStringLiteral("csv"), "text/csv"},
+                                                     {QStringLiteral("tsv"), "text/tab-separated-values"}};
     const QDir pages(folder);
     for (const QString& name : pages.entryList(QDir::Files)) {
         QFile file(pages.filePath(name));
         if (file.open(QIODevice::ReadOnly))
-            setReply(host, QLatin1Char('/') + name, FakeReply::page(file.readAll()));
+            setReply(host, QLatin1Char('/') + name,
+                     FakeReply::page(file.readAll(), types.value(QFileInfo(name).suffix(), "text/plain")));
     }
 }
 

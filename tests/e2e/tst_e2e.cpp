@@ -797,16 +797,24 @@ private slots:
             "freeproxylist-listHtml-1.html", "incloak-pageHtml-1.html",   "freeproxylists-listData-anon01.xml",
             "proxylisten-listPage-1.html",   "written-json-objects.json", "written-xml-feed.xml",
             "written-delimited.csv",         "written-aligned.txt",       "written-decoys.html",
-            "written-table-rows.html"};
+            "written-table-rows.html",       "written-link-text.html",    "written-separators.txt",
+            "written-header-columns.csv",    "written-header-tabs.tsv",   "written-header-aligned.txt",
+            "written-table-header.html"};
         QStringList urls;
         QStringList labelled;
         for (const QString& page : pages) {
             urls << "http://www.labelledproxies.com/"_L1 + page;
             for (const QString& line :
                  QString::fromLatin1(readFile(QFINDTESTDATA("../data/labelled/" + page + ".labels"))).split(u'\n'))
-                if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~'))
+                if (!line.isEmpty() && !line.startsWith(u'#') && !line.startsWith(u'~') && !labelled.contains(line))
                     labelled << line;
         }
+        // HTML by its Content-Type alone: text before its first tag.
+        const QString saidHtml = u"http://www.labelledproxies.com/said-html"_s;
+        m_web->setReply(u"www.labelledproxies.com"_s, u"/said-html"_s,
+                        FakeReply::page("Our proxies: <a href=\"/ip/45.77.30.1\">45.77.30.1</a>:8080"));
+        urls << saidHtml;
+        labelled << u"45.77.30.1:8080"_s;
         labelled.sort();
         for (const bool classic : {false, true}) {
             const Run run =

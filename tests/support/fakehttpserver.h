@@ -23,9 +23,9 @@ struct FakeReply
     // The bytes in one write, then close.
     static FakeReply whole(const QByteArray& bytes) { return {{bytes}}; }
     // A 200 reply with a short header in front of the body.
-    static FakeReply page(const QByteArray& body)
+    static FakeReply page(const QByteArray& body, const QByteArray& type = "text/html")
     {
-        return whole("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body);
+        return whole("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n\r\n" + body);
     }
     // Several writes with a pause between them, then close.
     static FakeReply inParts(const QList<QByteArray>& parts, int pauseMs) { return {parts, pauseMs}; }
