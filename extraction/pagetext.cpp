@@ -40,8 +40,11 @@ QByteArray PageText::pairLines(const QByteArray& reply, PageReading reading)
     // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
     if (!reading.pairs)
         return QByteArray();
-    QByteArray lines = '\n' + PairReader::read(reply, reading.cut);
-    if (!VisibleText::isHtml(reply, reading.contentType))
+    bool looseAddress = false;
+    QByteArray lines = '\n' + PairReader::read(reply, reading.cut, &looseAddress);
+    // Markup hides a proxy from the scan only where an address stands apart from its port; a digit never joins an
+    // address across markup.
+    if (!looseAddress || !VisibleText::isHtml(reply, reading.contentType))
         return lines;
     // What a person reads: a link's text with the port written after the link, a span between address and colon.
     // An attribute's address never meets a number that follows its element.

@@ -715,14 +715,19 @@ void readQueries(QByteArrayView text, QByteArray& out)
 }
 
 // Whether the page holds an address standing alone, not as the front of a proxy text: every pairing needs one.
-// Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte.
-bool holdsBareAddress(QByteArrayView text)
+// Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte. `loose` is set
+// where an address is not followed by a colon and a digit, which markup between them may hide from the scan, or where
+// a numeric entity may write part of one.
+bool holdsBareAddress(QByteArrayView text, bool* loose)
 {
     const char* data = text.data();
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size;) {
         ++steps;
         if (!isDigit(data[i])) {
+            // A numeric entity may write a digit, a dot or a colon of a proxy.
+            if (data[i] == '&' && i + 1 < size && data[i + 1] == '#')
+                *loose = true;
             ++i;
             continue;
         }
@@ -730,8 +735,11 @@ bool holdsBareAddress(QByteArrayView text)
         while (i < size && (isDigit(data[i]) || data[i] == '.'))
             ++i;
         steps += i - start;
-        if ((i >= size || data[i] != ':') && isAddress(text.sliced(start, i - start)))
-            return true;
+        const bool colon = i < size && data[i] == ':';
+        if (!colon && isAddress(text.sliced(start, i - start)))
+            return *loose = true;
+        if (colon && (i + 1 >= size || !isDigit(data[i + 1])) && isAddress(text.sliced(start, i - start)))
+            *loose = true;
         while (i < size && (isDigit(data[i]) || data[i] == '.' || data[i] == ':'))
             ++i;
     }
@@ -740,11 +748,15 @@ bool holdsBareAddress(QByteArrayView text)
 
 } // namespace
 
-QByteArray PairReader::read(const QByteArray& page, bool cut)
+QByteArray PairReader::read(const QByteArray& page, bool cut, bool* looseAddress)
 {
     steps = 0;
     QByteArray out;
-    if (!holdsBareAddress(page))
+    bool loose = false;
+    const bool bare = holdsBareAddress(page, &loose);
+    if (looseAddress)
+        *looseAddress = loose;
+    if (!bare)
         return out;
     const bool markup = page.contains('<') || page.contains("&lt;");
     if (markup) {

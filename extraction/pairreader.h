@@ -20,8 +20,10 @@ class PairReader
 {
 public:
     // The pairs of the page, one line each, in the order their records end. A page cut at the size limit (`cut`)
-    // loses its last, unclosed record: it may be half of one.
-    static QByteArray read(const QByteArray& page, bool cut);
+    // loses its last, unclosed record: it may be half of one. `looseAddress`, where given, tells whether the page
+    // holds an address not followed by a colon and a digit, or a numeric entity: only then can its visible text show
+    // more than it does.
+    static QByteArray read(const QByteArray& page, bool cut, bool* looseAddress = nullptr);
 
     // Steps of the last read on this thread, counted for the fuzz target, which holds them to the page's length.
     static qint64 lastSteps();

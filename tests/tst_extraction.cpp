@@ -492,6 +492,10 @@ private slots:
             << QByteArray(14, '\n') + "1.2.3.4" + QByteArray(2, '\n') + "1.2.3.4" + QByteArray(4, '\n') + ":80" + "\n" +
                    "\n\n\n\n\n1.2.3.4:80\n"
             << QByteArray("1.2.3.4:80\n");
+        QTest::newRow("an address written with entities, its port behind a tag")
+            << QByteArray("<p>&#49;.2.3.4:<b>80</b></p>") << u"example.com"_s << true << false
+            << QByteArray(5, '\n') + "49\n.2.3.4:\n\n\n80" + QByteArray(11, '\n') + "1.2.3.4:80\n\n"
+            << QByteArray("1.2.3.4:80\n");
         QTest::newRow("the same as plain text: no visible text")
             << "Ask " + linkText << u"example.com"_s << true << false
             << QByteArray(14, '\n') + "1.2.3.4" + QByteArray(2, '\n') + "1.2.3.4" + QByteArray(4, '\n') + ":80" + "\n"
