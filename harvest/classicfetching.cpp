@@ -87,20 +87,6 @@ QList<CCrawlResult> ClassicFetching::results() const
     return results;
 }
 
-namespace {
-
-// A URL whose fetch never ended: the harvest was stopped first.
-CCrawlResult stoppedResult(int fetcher, const QString& url)
-{
-    CCrawlResult stopped(fetcher, 0, url);
-    CFetchOutcome outcome;
-    outcome.setFinalUrl(url);
-    stopped.setOutcome(outcome);
-    return stopped;
-}
-
-} // namespace
-
 // Each fetcher's results, then the URLs it had not done, in list order.
 QList<CCrawlResult> ClassicFetching::resultsSoFar() const
 {
@@ -108,7 +94,7 @@ QList<CCrawlResult> ClassicFetching::resultsSoFar() const
     for (int t = 0; t < m_inUse() && t < m_fetchers.size(); ++t) {
         results += m_fetchers[t]->results();
         for (const CLeechUrl& url : m_fetchers[t]->queue())
-            results << stoppedResult(t, url.url());
+            results << CCrawlResult::stopped(t, url.url());
     }
     return results;
 }

@@ -170,14 +170,9 @@ void CHarvestEngine::stopCrawl()
         return;
     m_fetching->stopCrawl();
     m_sourceResults.clear();
-    for (const QString& url : m_urlSource ? m_urlSource() : m_urls) {
-        // Never fetched: the crawl was stopped first.
-        CCrawlResult stopped(0, 0, url);
-        CFetchOutcome outcome;
-        outcome.setFinalUrl(url);
-        stopped.setOutcome(outcome);
-        m_sourceResults << stopped;
-    }
+    // Never fetched: the crawl was stopped first.
+    for (const QString& url : m_urlSource ? m_urlSource() : m_urls)
+        m_sourceResults << CCrawlResult::stopped(0, url);
 }
 
 void CHarvestEngine::stop()

@@ -182,11 +182,7 @@ QList<CCrawlResult> WebFetching::resultsSoFar() const
             continue;
         }
         // Never ended: the harvest was stopped first.
-        CCrawlResult stopped = resultOf(i, 0);
-        CFetchOutcome outcome;
-        outcome.setFinalUrl(m_urls[i]);
-        stopped.setOutcome(outcome);
-        results << stopped;
+        results << CCrawlResult::stopped(m_block[i], m_urls[i]);
     }
     return results;
 }

@@ -11,6 +11,8 @@ class CCrawlResult
 public:
     CCrawlResult() = default;
     CCrawlResult(int iSocketDescriptor, int bytes, const QString& url);
+    // A URL whose fetch never ended, of the given fetcher: the harvest or its crawl was stopped first.
+    static CCrawlResult stopped(int iSocketDescriptor, const QString& url);
 
     int socketDescriptor() const { return m_socketDescriptor; }
     int bytes() const { return m_bytes; }

@@ -14,9 +14,6 @@ namespace TXL::QtLib::Web {
 
 namespace {
 
-const char* const userAgent = "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
-                              "Firefox/3.5.2 (.NET CLR 3.5.30729)";
-
 bool isRedirectStatus(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -163,7 +160,7 @@ CURLcode CurlPages::setUp(Transfer& transfer, const QUrl& url)
     set(CURLOPT_ERRORBUFFER, transfer.error);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_TIMEOUT_MS, long(m_timeout));
-    set(CURLOPT_USERAGENT, userAgent);
+    set(CURLOPT_USERAGENT, CWebSocket::userAgent);
     set(CURLOPT_HTTPHEADER, transfer.headers);
     // Every encoding this libcurl decodes; the size limit counts the decoded page.
     set(CURLOPT_ACCEPT_ENCODING, "");

@@ -14,8 +14,6 @@ namespace TXL::QtLib::Web {
 namespace {
 constexpr int longestTimeout = 25000;
 constexpr qint64 readChunk = qint64(256) * 1024;
-const QString userAgent = QStringLiteral("Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) Gecko/20090729 "
-                                         "Firefox/3.5.2 (.NET CLR 3.5.30729)");
 } // namespace
 
 CWebSocket::CWebSocket(QObject* parent, int iSocketDescriptor)
@@ -225,7 +223,7 @@ QByteArray CWebSocket::request() const
     const QString crlf = QStringLiteral("\r\n");
     QString text = QStringLiteral("GET ") + m_path + QStringLiteral(" HTTP/1.0") + crlf;
     text += QStringLiteral("Host: ") + m_host + crlf;
-    text += QStringLiteral("User-Agent: ") + userAgent + crlf;
+    text += QStringLiteral("User-Agent: ") + QLatin1String(userAgent) + crlf;
     // Set-but-empty still sends the line; only an unset field leaves it out.
     if (!m_referrer.isNull())
         text += QStringLiteral("Referrer: ") + m_referrer + crlf;

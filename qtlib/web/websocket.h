@@ -29,6 +29,9 @@ public:
     static constexpr qint64 replyLimit = qint64(64) * 1024 * 1024;
     // Redirects the command line follows for one page; the window follows none.
     static constexpr int redirectLimit = 10;
+    // The browser the page fetchers say they are, on the command line too.
+    static constexpr const char* userAgent = "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.1.2) "
+                                             "Gecko/20090729 Firefox/3.5.2 (.NET CLR 3.5.30729)";
 
     explicit CWebSocket(QObject* parent = nullptr, int iSocketDescriptor = 0);
     ~CWebSocket() override;
