@@ -175,7 +175,8 @@ bool Reading::readHarvest()
                 QStringLiteral("--timeout must be 10, 15, 20 or 25, not \"%1\".").arg(m_parser.value(timeoutOption)));
         job.timeoutMs = CConfig::timeoutMilliseconds(choice);
     }
-    // The one place where --classic is read: the window's rules for the whole harvest.
+    // --classic: the window's rules for the whole harvest, chosen here once (PoolOptions reads it too, to keep such
+    // a harvest out of the pool).
     job.rules = m_parser.isSet(classicOption) ? HarvestJob::Rules::Window : HarvestJob::Rules::Web;
     job.insecure = m_parser.isSet(insecureOption);
     // With a check it is the judge's certificate that may fail, whatever fetches the harvest's pages.
