@@ -192,8 +192,9 @@ private slots:
         QCOMPARE(readFile(path), PageText::readable(reply, host, PageReading{pairs, cut, QByteArray()}));
         QCOMPARE(pageNames(), QStringList{u"0-1.dat"_s}); // no partial page left behind
         QVERIFY(!CPageWriter::storePage(path, QByteArray(), host));
-        QCOMPARE(readFile(path),
-                 PageText::readable(reply, host, PageReading{pairs, cut, QByteArray()})); // an empty reply writes nothing
+        QCOMPARE(
+            readFile(path),
+            PageText::readable(reply, host, PageReading{pairs, cut, QByteArray()})); // an empty reply writes nothing
     }
 
     void extractLinks_data()
