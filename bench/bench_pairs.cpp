@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -64,14 +65,19 @@ template <class Work> double fastest(Work work)
 
 } // namespace
 
-int main()
+// bench_pairs [KIND MB]: every kind and size, or one (for a profiler or an instruction count).
+int main(int argc, char** argv)
 {
+    const QByteArray onlyKind = argc > 2 ? QByteArray(argv[1]) : QByteArray();
+    const int onlySize = argc > 2 ? std::atoi(argv[2]) : 0;
     std::printf("%-6s %6s %10s %12s %12s %12s %10s %8s\n", "page", "MB", "pairs", "pairing ms", "+visible ms",
                 "reduction ms", "ms per MB", "ratio");
     double lastRatio = 0;
     double lastPerMb = 0;
     for (const char* kind : {"text", "table", "json"}) {
         for (const int megabytes : {1, 4, 16, 64}) {
+            if (!onlyKind.isEmpty() && (onlyKind != kind || onlySize != megabytes))
+                continue;
             const qsizetype bytes = qsizetype(megabytes) * 1024 * 1024;
             const QByteArray page = kind[1] == 'e'   ? textPage(bytes)
                                     : kind[0] == 't' ? tablePage(bytes)

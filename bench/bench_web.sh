@@ -12,6 +12,13 @@
 # clients keep their connections and share them where the server lets them. The run's folder, and so the
 # harvest's home folder, is on the disk that holds /var/tmp (BENCH_WEB_TMP elsewhere), as users' homes are.
 # BENCH_WEB_WRAP, when set, goes before each harvest's command line: "perf record -g" profiles it.
+# BENCH_WEB_KEY: the sites' key, "ec" (ECDSA P-256, the default) or "rsa" (RSA 2048).
+# BENCH_WEB_PAGES: "mixed" (the default: one table row in four holds the address and the port in cells apart, which
+#   the pipeline cannot read) or "texts" (every row an a.b.c.d:port cell).
+# BENCH_WEB_POOL: "on" (the default, as a user runs it) or "off" (--no-pool).
+# BENCH_WEB_FLOOR: a curl_floor binary (bench/curl_floor.cpp), timed beside both: the fetching alone.
+# A case "hostile:PAGES:MB" serves PAGES pages of MB megabytes, half of nested <span> tags and half of plain
+# proxy lines, and prints the harvest's peak resident memory (/usr/bin/time -f %M) beside the pages in memory.
 set -euo pipefail
 
 if [ "${1:-}" != --inside ]; then
@@ -52,12 +59,17 @@ ip link set lo up
 } >"$run/hosts"
 mount --bind "$run/hosts" /etc/hosts
 
-# A CA of this run's own and one wildcard certificate for every site, both ECDSA as most sites use today.
+# A CA of this run's own and one wildcard certificate for every site: ECDSA as most sites use today, or RSA 2048.
 quietly() { "$@" 2>>"$run/openssl.log" || { cat "$run/openssl.log" >&2; return 1; }; }
-quietly openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "/CN=Bench CA" \
+case "${BENCH_WEB_KEY:-ec}" in
+ec) key=(-newkey ec -pkeyopt ec_paramgen_curve:P-256) ;;
+rsa) key=(-newkey rsa:2048) ;;
+*) echo "bench_web: BENCH_WEB_KEY is ec or rsa" >&2; exit 1 ;;
+esac
+quietly openssl req -x509 "${key[@]}" -nodes -days 2 -subj "/CN=Bench CA" \
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
     -keyout "$run/ca.key" -out "$run/ca.crt"
-quietly openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=*.$domain" \
+quietly openssl req -new "${key[@]}" -nodes -subj "/CN=*.$domain" \
     -keyout "$run/site.key" -out "$run/site.csr"
 printf 'subjectAltName=DNS:*.%s\nextendedKeyUsage=serverAuth\n' "$domain" >"$run/site.ext"
 quietly openssl x509 -req -in "$run/site.csr" -CA "$run/ca.crt" -CAkey "$run/ca.key" -CAcreateserial -days 2 \
@@ -101,19 +113,25 @@ for try in $(seq 100); do
     sleep 0.1
 done
 
-# Proxy-list pages of about SIZE kB: a table row of markup around every address and port.
+# Proxy-list pages of about SIZE kB: a table row of markup around every address and port; with mixed pages, one
+# row in four holds the address and the port in cells of their own.
 make_pages() { # count, size in kB
     rm -rf "${run:?}/www/"*
-    awk -v count="$1" -v size=$(($2 * 1024)) -v dir="$run/www" 'BEGIN {
+    local apart=0
+    [ "${BENCH_WEB_PAGES:-mixed}" = texts ] || apart=4
+    awk -v count="$1" -v size=$(($2 * 1024)) -v dir="$run/www" -v apart="$apart" 'BEGIN {
         srand(20121203)
         for (n = 0; n < count; ++n) {
             file = dir "/list" n ".html"
             head = "<html><head><title>Free proxy list</title></head><body><table>\n"
             printf "%s", head > file
             for (written = length(head); written < size - 200; written += length(row)) {
-                row = sprintf("<tr><td>%d.%d.%d.%d:%d</td><td>HTTP</td><td>anonymous</td><td>%d ms</td>" \
-                    "<td>checked %d minutes ago</td><td>United States</td></tr>\n", 1 + int(rand() * 223),
-                    int(rand() * 256), int(rand() * 256), int(rand() * 256), 80 + int(rand() * 65455),
+                address = sprintf("%d.%d.%d.%d", 1 + int(rand() * 223), int(rand() * 256), int(rand() * 256),
+                    int(rand() * 256))
+                port = 80 + int(rand() * 65455)
+                cell = (apart && int(rand() * apart) == 0) ? address "</td><td>" port : address ":" port
+                row = sprintf("<tr><td>%s</td><td>HTTP</td><td>anonymous</td><td>%d ms</td>" \
+                    "<td>checked %d minutes ago</td><td>United States</td></tr>\n", cell,
                     100 + int(rand() * 9900), 1 + int(rand() * 58))
                 printf "%s", row > file
             }
@@ -137,10 +155,22 @@ seconds() {
     awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
 }
 
+pool=()
+case "${BENCH_WEB_POOL:-on}" in
+on) ;;
+off) pool=(--no-pool) ;;
+*) echo "bench_web: BENCH_WEB_POOL is on or off" >&2; exit 1 ;;
+esac
+
 harvest() {
     rm -rf "$run/home"
     mkdir "$run/home"
-    HOME="$run/home" QT_QPA_PLATFORM=offscreen ${BENCH_WEB_WRAP:-} "$sievra" --harvest "$run/urls.txt" --threads 20 --timeout 25
+    HOME="$run/home" QT_QPA_PLATFORM=offscreen ${BENCH_WEB_WRAP:-} "$sievra" --harvest "$run/urls.txt" --threads 20 \
+        --timeout 25 "${pool[@]}"
+}
+
+floor() {
+    "$BENCH_WEB_FLOOR" "$run/urls.txt" 20
 }
 
 curl_pipeline() {
@@ -153,22 +183,25 @@ range() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.2f-%.2f
 measure() { # scheme, pages, size in kB, sites
     url_list "$1" "$2" "$4"
     harvest >/dev/null 2>&1 && curl_pipeline # one of each unmeasured, to warm the caches
-    local ours=() theirs=() ratios=() r a b
+    local ours=() theirs=() floors=() ratios=() r a b
     for ((r = 0; r < rounds; ++r)); do
         a=$(seconds harvest)
         b=$(seconds curl_pipeline)
+        [ -z "${BENCH_WEB_FLOOR:-}" ] || floors+=("$(seconds floor)")
         ours+=("$a")
         theirs+=("$b")
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')")
     done
+    local floor_text=""
+    [ ${#floors[@]} -eq 0 ] || floor_text=$(printf ', libcurl floor %.2f s' "$(printf '%s\n' "${floors[@]}" | median)")
     local lines matches
     lines=$(cat "$run"/home/.tarnix/sievra/output/*.txt | wc -l)
     matches=$(sort -u "$run/curl.out" | wc -l)
     local ratio
     ratio=$(printf '%s\n' "${ratios[@]}" | median)
-    printf '%-5s %5d pages of %4d kB on %3d host(s): harvest %.2f s, curl pipeline %.2f s (medians of %d), ratio %.2f (%s); %d lines, %d distinct matches\n' \
+    printf '%-5s %5d pages of %4d kB on %3d host(s): harvest %.2f s, curl pipeline %.2f s%s (medians of %d), ratio %.2f (%s); %d lines, %d distinct matches\n' \
         "$1" "$2" "$3" "$4" "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${theirs[@]}" | median)" \
-        "$rounds" "$ratio" "$(printf '%s\n' "${ratios[@]}" | range)" "$lines" "$matches"
+        "$floor_text" "$rounds" "$ratio" "$(printf '%s\n' "${ratios[@]}" | range)" "$lines" "$matches"
     last="$1 $2 pages of $3 kB: ratio $ratio"
 }
 
@@ -176,10 +209,51 @@ measure() { # scheme, pages, size in kB, sites
 cases=("${@:4}")
 [ ${#cases[@]} -gt 0 ] || cases=(https:1000:20:1 https:1000:20:20 https:1000:20:$sites http:1000:20:20
     http:1000:20:$sites https:100:1024:20)
-echo "$rounds rounds of each, in turn; xargs -P20 -n50 curl -sL | rg -o against sievra --harvest --threads 20"
+# Hostile pages, all fetched at once: half of nested <span> tags, half of plain proxy lines, each SIZE MB.
+make_hostile() { # count, size in MB
+    rm -rf "${run:?}/www/"*
+    local n
+    for ((n = 0; n < $1; ++n)); do
+        if ((n % 2 == 0)); then
+            yes '<span><span><span><span>' | head -c $(($2 * 1024 * 1024)) >"$run/www/list$n.html"
+        else
+            awk -v size=$(($2 * 1024 * 1024)) -v seed="$n" 'BEGIN { srand(seed)
+                for (written = 0; written < size; written += length(line) + 1) {
+                    line = sprintf("%d.%d.%d.%d:%d", 1 + int(rand() * 223), int(rand() * 256), int(rand() * 256),
+                        int(rand() * 256), 80 + int(rand() * 65455)); print line } }' >"$run/www/list$n.html"
+        fi
+    done
+}
+
+hostile() { # pages, size in MB
+    make_hostile "$1" "$2"
+    url_list http "$1" "$1"
+    rm -rf "$run/home"
+    mkdir "$run/home"
+    local start end peak
+    start=$(date +%s%N)
+    HOME="$run/home" QT_QPA_PLATFORM=offscreen /usr/bin/time -f %M -o "$run/peak" "$sievra" --harvest "$run/urls.txt" \
+        --threads "$1" --timeout 25 "${pool[@]}" >/dev/null 2>>"$run/errors.log" || { tail -5 "$run/errors.log" >&2; exit 1; }
+    end=$(date +%s%N)
+    peak=$(tail -1 "$run/peak")
+    printf 'hostile %d pages of %d MB at once: peak %d MB resident, %.2f s, %d lines\n' "$1" "$2" $((peak / 1024)) \
+        "$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')" \
+        "$(cat "$run"/home/.tarnix/sievra/output/*.txt | wc -l)"
+    last="hostile $1 pages of $2 MB: peak $((peak / 1024)) MB"
+}
+
+echo "$rounds rounds of each, in turn; xargs -P20 -n50 curl -sL | rg -o against sievra --harvest --threads 20" \
+    "(key ${BENCH_WEB_KEY:-ec}, pages ${BENCH_WEB_PAGES:-mixed}, pool ${BENCH_WEB_POOL:-on})"
 pages=""
 headline=""
 for case in "${cases[@]}"; do
+    if [[ "$case" == hostile:* ]]; then
+        IFS=: read -r _ count size <<<"$case"
+        hostile "$count" "$size"
+        pages=""
+        headline=${headline:-$last}
+        continue
+    fi
     IFS=: read -r scheme count size hosts <<<"$case"
     [ "$pages" = "$count:$size" ] || make_pages "$count" "$size"
     pages="$count:$size"

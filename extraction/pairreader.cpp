@@ -4,7 +4,11 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -52,6 +56,8 @@ bool equalsLower(QByteArrayView text, QByteArrayView word)
 // "port" in any case, "proxy_port", "proxy-port", "proxyPort"; not "report", "transport" or "ports".
 bool isPortName(QByteArrayView name)
 {
+    if (name.size() < 4 || lower(name.back()) != 't')
+        return false;
     if (equalsLower(name, "port"))
         return true;
     if (name.size() < 5)
@@ -65,8 +71,13 @@ bool isPortName(QByteArrayView name)
 
 bool isAddressName(QByteArrayView name)
 {
-    for (const char* word : {"ip", "ipaddress", "ip_address", "ip-address", "ipaddr", "addr", "address", "host",
-                             "hostname", "server", "proxy", "proxy_ip"})
+    // Every name starts with a letter and is short: most fields are passed over at the first look.
+    if (name.size() < 2 || name.size() > 10 || isDigit(name.front()))
+        return false;
+    static constexpr QByteArrayView words[] = {"ip",       "ipaddress", "ip_address", "ip-address",
+                                               "ipaddr",   "addr",      "address",    "host",
+                                               "hostname", "server",    "proxy",      "proxy_ip"};
+    for (const QByteArrayView word : words)
         if (equalsLower(name, word))
             return true;
     return false;
@@ -102,10 +113,30 @@ template <typename Fields> void pairByColumns(const Fields& fields, NamedColumns
 
 void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
 {
-    out.append(address.data(), address.size());
-    out.append(':');
-    out.append(port.data(), port.size());
-    out.append('\n');
+    // One append: an address and a port are short.
+    char line[longestValue * 2 + 2];
+    const auto addressSize = size_t(qMin(address.size(), longestValue));
+    const auto portSize = size_t(qMin(port.size(), longestValue));
+    std::memcpy(line, address.data(), addressSize);
+    line[addressSize] = ':';
+    std::memcpy(line + addressSize + 1, port.data(), portSize);
+    line[addressSize + 1 + portSize] = '\n';
+    out.append(line, qsizetype(addressSize + portSize + 2));
+}
+
+// Whether `text` holds `word`: memmem, far quicker than the general search on a whole page.
+bool holds(QByteArrayView text, QByteArrayView word)
+{
+    return memmem(text.data(), size_t(text.size()), word.data(), size_t(word.size())) != nullptr;
+}
+
+// Where `c` next stands in `text` from `from` on, or -1: memchr, without the general search's setting up.
+qsizetype find(QByteArrayView text, char c, qsizetype from)
+{
+    if (from >= text.size())
+        return -1;
+    const void* at = std::memchr(text.data() + from, c, size_t(text.size() - from));
+    return at ? static_cast<const char*>(at) - text.data() : -1;
 }
 
 template <typename Fields> void pairByColumns(const Fields& fields, NamedColumns columns, QByteArray& out)
@@ -138,27 +169,27 @@ QByteArray unescaped(const QByteArray& page)
     } escapes[] = {{"&lt;", '<'},   {"&gt;", '>'},    {"&amp;", '&'},   {"&quot;", '"'},  {"&nbsp;", ' '},
                    {"&#160;", ' '}, {"\\\"", '"'},    {"\\/", '/'},     {"\\n", ' '},     {"\\t", ' '},
                    {"\\r", ' '},    {"\\u003c", '<'}, {"\\u003e", '>'}, {"\\u003C", '<'}, {"\\u003E", '>'}};
-    QByteArray out;
-    out.reserve(page.size());
-    const QByteArrayView text(page);
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    // Written in place: the text only shrinks. The bytes between escapes are moved as runs.
+    QByteArray out(page.size(), Qt::Uninitialized);
+    char* to = out.data();
+    const char* from = page.constData();
+    const char* const end = from + page.size();
+    while (from < end) {
+        const char* escape = std::find_if(from, end, [](char c) { return c == '&' || c == '\\'; });
+        steps += escape - from;
+        std::memmove(to, from, size_t(escape - from));
+        to += escape - from;
+        from = escape;
+        if (from == end)
+            break;
         ++steps;
-        const char c = text[i];
-        if (c == '&' || c == '\\') {
-            bool replaced = false;
-            for (const auto& escape : escapes) {
-                if (text.sliced(i).startsWith(escape.from)) {
-                    out.append(escape.to);
-                    i += escape.from.size() - 1;
-                    replaced = true;
-                    break;
-                }
-            }
-            if (replaced)
-                continue;
-        }
-        out.append(c);
+        const QByteArrayView rest(from, end - from);
+        const auto known = std::find_if(std::begin(escapes), std::end(escapes),
+                                        [rest](const auto& candidate) { return rest.startsWith(candidate.from); });
+        *to++ = known != std::end(escapes) ? known->to : *from;
+        from += known != std::end(escapes) ? known->from.size() : 1;
     }
+    out.truncate(to - out.constData());
     return out;
 }
 
@@ -200,8 +231,14 @@ public:
         for (qsizetype i = 0; i < text.size(); ++i) {
             ++steps;
             if (text[i] != '<') {
+                // The text up to the next tag, at once; a cell keeps no more than a value can be long.
+                qsizetype tag = find(text, '<', i);
+                if (tag < 0)
+                    tag = text.size();
+                steps += tag - i;
                 if (m_inCell && !m_hidden && m_cell.size() <= longestValue)
-                    m_cell.append(text[i]);
+                    m_cell.append(text.sliced(i, qMin(tag - i, longestValue + 1 - m_cell.size())));
+                i = tag - 1;
                 continue;
             }
             QByteArrayView name;
@@ -242,12 +279,18 @@ private:
         if (!m_inCell)
             return;
         m_inCell = false;
-        if (m_cells.size() < mostCells)
-            m_cells.push_back(trimmed(m_cell).toByteArray());
-        m_cell.clear();
+        if (m_spans.size() < mostCells) {
+            const QByteArrayView cell = trimmed(m_cell);
+            m_spans.push_back({m_rowText.size(), cell.size()});
+            m_rowText.append(cell);
+        }
+        m_cell.truncate(0); // keeps its room for the next cell
     }
     void endRow(QByteArray& out)
     {
+        m_cells.clear();
+        for (const auto& [at, size] : m_spans)
+            m_cells.push_back(QByteArrayView(m_rowText).sliced(at, size));
         const NamedColumns named = namedColumns(m_cells);
         if (named.named())
             m_header = named;
@@ -257,13 +300,16 @@ private:
             for (size_t i = 1; i < m_cells.size(); ++i)
                 if (isPort(m_cells[i]) && isAddress(m_cells[i - 1]))
                     appendPair(out, m_cells[i - 1], m_cells[i]);
-        m_cells.clear();
+        m_spans.clear();
+        m_rowText.truncate(0);
     }
 
     bool m_inCell = false;
     bool m_hidden = false; // inside a script or a style sheet
     QByteArray m_cell;
-    std::vector<QByteArray> m_cells; // the row's cells so far
+    QByteArray m_rowText;                                 // the row's cells so far, one after the other
+    std::vector<std::pair<qsizetype, qsizetype>> m_spans; // where each cell stands in m_rowText
+    std::vector<QByteArrayView> m_cells;                  // the row's cells, while the row ends
     NamedColumns m_header;
 };
 
@@ -359,7 +405,7 @@ class XmlReader
 public:
     void read(QByteArrayView text, QByteArray& out)
     {
-        for (qsizetype i = text.indexOf('<'); i >= 0 && i < text.size(); i = text.indexOf('<', i + 1)) {
+        for (qsizetype i = find(text, '<', 0); i >= 0 && i < text.size(); i = find(text, '<', i + 1)) {
             ++steps;
             QByteArrayView name;
             bool closing = false;
@@ -442,7 +488,7 @@ private:
                 ++valueStart;
             if (valueStart >= attributes.size() || (attributes[valueStart] != '"' && attributes[valueStart] != '\''))
                 continue;
-            const qsizetype valueEnd = attributes.indexOf(attributes[valueStart], valueStart + 1);
+            const qsizetype valueEnd = find(attributes, attributes[valueStart], valueStart + 1);
             if (valueEnd < 0)
                 return;
             const QByteArrayView name = attributes.sliced(nameStart, nameEnd - nameStart);
@@ -461,17 +507,86 @@ private:
     std::vector<Element> m_elements;
 };
 
+// Whether the page holds an address standing alone, not as the front of a proxy text: every pairing needs one.
+// Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte. `loose` is set
+// where an address is not followed by a colon and a digit, which markup between them may hide from the scan, or where
+// a numeric entity may write part of one.
+bool holdsBareAddress(QByteArrayView text, bool* loose)
+{
+    const char* data = text.data();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size;) {
+        ++steps;
+        if (!isDigit(data[i])) {
+            // A numeric entity may write a digit, a dot or a colon of a proxy.
+            if (data[i] == '&' && i + 1 < size && data[i + 1] == '#')
+                *loose = true;
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < size && (isDigit(data[i]) || data[i] == '.'))
+            ++i;
+        steps += i - start;
+        const bool colon = i < size && data[i] == ':';
+        if (!colon && isAddress(text.sliced(start, i - start)))
+            return *loose = true;
+        if (colon && (i + 1 >= size || !isDigit(data[i + 1])) && isAddress(text.sliced(start, i - start)))
+            *loose = true;
+        while (i < size && (isDigit(data[i]) || data[i] == '.' || data[i] == ':'))
+            ++i;
+    }
+    return false;
+}
+
 // What people put between the fields of a line. A dash or a slash parts fields only with blanks around it, so that
 // a date, a range or a network stays one field; a pipe parts them with or without.
 constexpr QByteArrayView separators[] = {",", ";", "\t", "|", " - ", " / "};
 constexpr size_t separatorCount = std::size(separators);
 
+// The separators a line holds, one bit each in the order of `separators`, found in one pass over it.
+unsigned separatorsIn(QByteArrayView line)
+{
+    // Most bytes are none of them: one look in a table passes them over.
+    static constexpr auto candidates = [] {
+        std::array<bool, 256> table{};
+        for (const unsigned char c : {',', ';', '\t', '|', '-', '/'})
+            table[c] = true;
+        return table;
+    }();
+    unsigned found = 0;
+    const qsizetype size = line.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (!candidates[static_cast<unsigned char>(line[i])])
+            continue;
+        switch (line[i]) {
+        case ',':
+            found |= 1u << 0;
+            break;
+        case ';':
+            found |= 1u << 1;
+            break;
+        case '\t':
+            found |= 1u << 2;
+            break;
+        case '|':
+            found |= 1u << 3;
+            break;
+        case '-':
+        case '/':
+            if (i > 0 && i + 1 < size && line[i - 1] == ' ' && line[i + 1] == ' ')
+                found |= line[i] == '-' ? 1u << 4 : 1u << 5;
+            break;
+        default:
+            break;
+        }
+    }
+    return found;
+}
+
 bool holdsSeparator(QByteArrayView line)
 {
-    for (const QByteArrayView separator : separators)
-        if (line.contains(separator))
-            return true;
-    return false;
+    return separatorsIn(line) != 0;
 }
 
 // A line's fields split at one separator, blanks and quotes around each taken off.
@@ -480,7 +595,8 @@ void splitFields(QByteArrayView line, QByteArrayView separator, std::vector<QByt
     fields.clear();
     qsizetype start = 0;
     while (true) {
-        const qsizetype at = line.indexOf(separator, start);
+        const qsizetype at =
+            separator.size() == 1 ? find(line, separator.front(), start) : line.indexOf(separator, start);
         const qsizetype end = at < 0 ? line.size() : at;
         steps += end - start + separator.size();
         QByteArrayView field = trimmed(line.sliced(start, end - start));
@@ -499,10 +615,10 @@ void splitFields(QByteArrayView line, QByteArrayView separator, std::vector<QByt
 class DelimitedReader
 {
 public:
-    void readLine(QByteArrayView line, QByteArray& out)
+    void readLine(QByteArrayView line, unsigned held, QByteArray& out)
     {
         for (size_t k = 0; k < separatorCount; ++k) {
-            if (!line.contains(separators[k])) {
+            if (!(held & (1u << k))) {
                 m_headers[k] = NamedColumns();
                 continue;
             }
@@ -520,7 +636,26 @@ public:
         }
     }
 
+    // A line that can neither pair nor name a column ends the headers whose separator it lacks.
+    void passLine(QByteArrayView line)
+    {
+        if (!anyHeader())
+            return;
+        const unsigned held = separatorsIn(line);
+        for (size_t k = 0; k < separatorCount; ++k)
+            if (!(held & (1u << k)))
+                m_headers[k] = NamedColumns();
+    }
+
 private:
+    bool anyHeader() const
+    {
+        for (const NamedColumns& header : m_headers)
+            if (header.named())
+                return true;
+        return false;
+    }
+
     NamedColumns m_headers[separatorCount];
     std::vector<QByteArrayView> m_fields;
 };
@@ -623,69 +758,119 @@ struct AlignedHeader
     }
 };
 
+// What a line is to the line readers. Most lines of a page hold no address standing alone and no word naming a
+// port: they can neither pair nor name a column, and are only looked at for where headers end.
+enum class Shape : unsigned char { Filler, Blank, Delimited, Header, Words };
+
+struct LineInfo
+{
+    QByteArrayView text;
+    Shape shape = Shape::Blank;
+    unsigned separators = 0; // separatorsIn(text), for the lines that can pair or name
+    AlignedLine aligned;     // a Words line's address and port as whole fields, if it has them
+    AlignedHeader header;    // a Header line's columns
+};
+
+bool holdsPortWord(QByteArrayView line)
+{
+    for (qsizetype i = 0; i + 4 <= line.size(); ++i)
+        if (lower(line[i]) == 'p' && equalsLower(line.sliced(i, 4), "port"))
+            return true;
+    return false;
+}
+
+bool isBlankLine(QByteArrayView line)
+{
+    for (const char c : line)
+        if (!isBlank(c) || c == '\t')
+            return false;
+    return true;
+}
+
+LineInfo lineInfo(QByteArrayView line, std::vector<Word>& words)
+{
+    LineInfo info;
+    info.text = line;
+    steps += 2 * line.size();
+    bool loose = false;
+    if (!holdsBareAddress(line, &loose) && !holdsPortWord(line)) {
+        info.shape = isBlankLine(line) ? Shape::Blank : Shape::Filler;
+        return info;
+    }
+    info.separators = separatorsIn(line);
+    if (info.separators != 0) {
+        info.shape = Shape::Delimited;
+        return info;
+    }
+    splitWords(line, words);
+    info.header = AlignedHeader::of(words);
+    if (words.empty())
+        info.shape = Shape::Blank;
+    else if (info.header.named())
+        info.shape = Shape::Header;
+    else {
+        info.shape = Shape::Words;
+        info.aligned = alignedFields(line, words);
+    }
+    return info;
+}
+
+// The lines in order, each read with the one above and the one below it at hand, so the pairs come in the page's
+// order and nothing is kept per line.
 void readLines(QByteArrayView text, bool cut, QByteArray& out)
 {
-    std::vector<QByteArrayView> lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        ++steps;
-        if (text[i] != '\n')
-            continue;
-        lines.push_back(text.sliced(start, i - start));
-        start = i + 1;
-    }
-    // The last line, unended: on a cut page it may be half of one.
-    if (start < text.size() && !cut)
-        lines.push_back(text.sliced(start));
-
-    // First the shape of each line: blank, parted by separators, a header of aligned columns, or the address and
-    // port it holds as whole fields. Then each line is read in order, so the pairs come in the page's order.
-    enum class Shape : unsigned char { Blank, Delimited, Header, Words };
-    std::vector<Shape> shapes(lines.size(), Shape::Words);
-    std::vector<AlignedLine> aligned(lines.size());
-    std::vector<AlignedHeader> headers; // in the order they stand
     std::vector<Word> words;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        if (holdsSeparator(lines[n])) {
-            shapes[n] = Shape::Delimited;
-            continue;
-        }
-        splitWords(lines[n], words);
-        const AlignedHeader header = AlignedHeader::of(words);
-        if (words.empty())
-            shapes[n] = Shape::Blank;
-        else if (header.named()) {
-            shapes[n] = Shape::Header;
-            headers.push_back(header);
-        } else
-            aligned[n] = alignedFields(lines[n], words);
-    }
+    qsizetype next = 0;
+    // The next line, or false at the end. The last line, unended: on a cut page it may be half of one.
+    const auto nextLine = [&](LineInfo* info) {
+        if (next >= text.size())
+            return false;
+        const qsizetype end = find(text, '\n', next);
+        if (end < 0 && cut)
+            return false;
+        const qsizetype stop = end < 0 ? text.size() : end;
+        *info = lineInfo(text.sliced(next, stop - next), words);
+        next = stop + 1;
+        return true;
+    };
 
     DelimitedReader delimited;
     AlignedHeader header; // names the columns of the lines under it, up to a blank line
-    size_t nextHeader = 0;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        delimited.readLine(lines[n], out);
-        if (shapes[n] == Shape::Blank) {
+    LineInfo above;
+    LineInfo line;
+    LineInfo below;
+    bool haveAbove = false;
+    bool haveBelow = nextLine(&below);
+    while (haveBelow) {
+        line = below;
+        haveBelow = nextLine(&below);
+        if (line.shape == Shape::Filler || line.shape == Shape::Blank)
+            delimited.passLine(line.text);
+        else
+            delimited.readLine(line.text, line.separators, out);
+        if (line.shape == Shape::Blank) {
             header = AlignedHeader();
-        } else if (shapes[n] == Shape::Header) {
-            header = headers[nextHeader++];
-        } else if (shapes[n] == Shape::Words && header.named()) {
-            splitWords(lines[n], words);
+        } else if (line.shape == Shape::Header) {
+            header = line.header;
+        } else if (line.shape == Shape::Words && header.named()) {
+            splitWords(line.text, words);
             header.pair(words, out);
-        } else if (shapes[n] == Shape::Words && aligned[n].addressColumn >= 0) {
+        } else if (line.shape == Shape::Words && line.aligned.addressColumn >= 0) {
             // Without a header, an address and a port count where a neighbour has them in the same columns, or the
             // line above names the port's column.
-            const AlignedLine& line = aligned[n];
-            const auto sameColumns = [&](size_t other) {
-                return aligned[other].addressColumn == line.addressColumn &&
-                       aligned[other].portColumn == line.portColumn;
+            const AlignedLine& fields = line.aligned;
+            const auto sameColumns = [&fields](const LineInfo& other) {
+                return other.shape == Shape::Words && other.aligned.addressColumn == fields.addressColumn &&
+                       other.aligned.portColumn == fields.portColumn;
             };
-            const bool above = n > 0 && shapes[n - 1] == Shape::Words && aligned[n - 1].addressColumn < 0 &&
-                               namesColumn(lines[n - 1], line.portColumn);
-            if ((n > 0 && sameColumns(n - 1)) || (n + 1 < lines.size() && sameColumns(n + 1)) || above)
-                appendPair(out, line.address, line.port);
+            const bool wordsAbove = haveAbove && ((above.shape == Shape::Words && above.aligned.addressColumn < 0) ||
+                                                  (above.shape == Shape::Filler && !holdsSeparator(above.text)));
+            const bool named = wordsAbove && namesColumn(above.text, fields.portColumn);
+            if ((haveAbove && sameColumns(above)) || (haveBelow && sameColumns(below)) || named)
+                appendPair(out, fields.address, fields.port);
         }
+        above = line;
+        haveAbove = true;
     }
 }
 
@@ -714,38 +899,6 @@ void readQueries(QByteArrayView text, QByteArray& out)
     }
 }
 
-// Whether the page holds an address standing alone, not as the front of a proxy text: every pairing needs one.
-// Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte. `loose` is set
-// where an address is not followed by a colon and a digit, which markup between them may hide from the scan, or where
-// a numeric entity may write part of one.
-bool holdsBareAddress(QByteArrayView text, bool* loose)
-{
-    const char* data = text.data();
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size;) {
-        ++steps;
-        if (!isDigit(data[i])) {
-            // A numeric entity may write a digit, a dot or a colon of a proxy.
-            if (data[i] == '&' && i + 1 < size && data[i + 1] == '#')
-                *loose = true;
-            ++i;
-            continue;
-        }
-        const qsizetype start = i;
-        while (i < size && (isDigit(data[i]) || data[i] == '.'))
-            ++i;
-        steps += i - start;
-        const bool colon = i < size && data[i] == ':';
-        if (!colon && isAddress(text.sliced(start, i - start)))
-            return *loose = true;
-        if (colon && (i + 1 >= size || !isDigit(data[i + 1])) && isAddress(text.sliced(start, i - start)))
-            *loose = true;
-        while (i < size && (isDigit(data[i]) || data[i] == '.' || data[i] == ':'))
-            ++i;
-    }
-    return false;
-}
-
 } // namespace
 
 QByteArray PairReader::read(const QByteArray& page, bool cut, bool* looseAddress)
@@ -758,16 +911,16 @@ QByteArray PairReader::read(const QByteArray& page, bool cut, bool* looseAddress
         *looseAddress = loose;
     if (!bare)
         return out;
-    const bool markup = page.contains('<') || page.contains("&lt;");
+    const bool markup = holds(page, "<") || holds(page, "&lt;");
     if (markup) {
-        const QByteArray text = page.contains('&') || page.contains('\\') ? unescaped(page) : page;
+        const QByteArray text = holds(page, "&") || holds(page, "\\") ? unescaped(page) : page;
         TableReader().read(text, cut, out);
         XmlReader().read(page, out);
     }
-    if (page.contains('{'))
+    if (holds(page, "{"))
         JsonReader().read(page, out);
     readLines(page, cut, out);
-    if (page.contains("host="))
+    if (holds(page, "host="))
         readQueries(page, out);
     return out;
 }

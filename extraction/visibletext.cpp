@@ -74,13 +74,18 @@ qsizetype findFolded(QByteArrayView text, qsizetype from, QByteArrayView word)
 class Reader
 {
 public:
-    explicit Reader(QByteArrayView page) : m_page(page) { m_out.reserve(page.size()); }
+    // The text is never longer than the page: it is written straight into a buffer of the page's size.
+    explicit Reader(QByteArrayView page) : m_page(page), m_out(page.size(), Qt::Uninitialized), m_buffer(m_out.data())
+    {
+    }
 
     QByteArray read()
     {
         qsizetype i = 0;
-        while (i < m_page.size()) {
-            const char c = m_page[i];
+        const qsizetype size = m_page.size();
+        const char* const page = m_page.data();
+        while (i < size) {
+            const char c = page[i];
             if (c == '<') {
                 i = markup(i);
             } else if (c == '&') {
@@ -90,6 +95,7 @@ public:
                 ++i;
             }
         }
+        m_out.truncate(m_size);
         return std::move(m_out);
     }
 
@@ -241,32 +247,38 @@ private:
         return literal(at);
     }
 
+    char last() const { return m_size > 0 ? m_buffer[m_size - 1] : '\0'; }
+    // Markup written as at least one byte, or a literal, stands behind every character it adds: room is never short.
+    void put(char c) { m_buffer[m_size++] = c; }
+
     void text(char c)
     {
         if (!m_pre && isBlank(c)) {
             // Shown as one blank, and none after a line end or a cell's start.
-            if (!m_out.isEmpty() && !isBlank(m_out.back()))
-                m_out.append(' ');
+            if (m_size > 0 && !isBlank(last()))
+                put(' ');
             return;
         }
-        if (m_joinedByMarkup && !m_out.isEmpty() && isAddressCharacter(m_out.back()) && isAddressCharacter(c))
-            m_out.append('\n');
+        if (m_joinedByMarkup && isAddressCharacter(last()) && isAddressCharacter(c))
+            put('\n');
         m_joinedByMarkup = false;
-        m_out.append(c);
+        put(c);
     }
 
     void separate(char separator)
     {
         m_joinedByMarkup = false;
-        if (!m_pre && !m_out.isEmpty() && m_out.back() == ' ')
-            m_out.chop(1);
-        if (separator == '\n' && !m_out.isEmpty() && m_out.back() == '\n')
+        if (!m_pre && last() == ' ')
+            --m_size;
+        if (separator == '\n' && last() == '\n')
             return;
-        m_out.append(separator);
+        put(separator);
     }
 
     QByteArrayView m_page;
     QByteArray m_out;
+    char* m_buffer;
+    qsizetype m_size = 0;          // of the text written so far
     bool m_joinedByMarkup = false; // markup was taken out since the last character
     bool m_pre = false;
     bool m_headless = false;
