@@ -35,7 +35,7 @@ QByteArray PageText::reduced(const QByteArray& reply, const QString& host)
     return page;
 }
 
-QByteArray PageText::pairLines(const QByteArray& reply, PageReading reading)
+QByteArray PageText::pairLines(const QByteArray& reply, const PageReading& reading)
 {
     // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
     if (!reading.pairs)
@@ -57,7 +57,7 @@ QByteArray PageText::pairLines(const QByteArray& reply, PageReading reading)
     return lines;
 }
 
-QByteArray PageText::readable(const QByteArray& reply, const QString& host, PageReading reading)
+QByteArray PageText::readable(const QByteArray& reply, const QString& host, const PageReading& reading)
 {
     QByteArray page = reduced(reply, host);
     page += pairLines(reply, reading);

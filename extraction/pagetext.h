@@ -20,9 +20,9 @@ public:
     static QByteArray reduced(const QByteArray& reply, const QString& host);
     // What goes behind the reduced reply: with `reading.pairs` a line end and the pairs of its structure, a line each,
     // and for an HTML page its visible text, reduced, and the pairs of that; otherwise nothing.
-    static QByteArray pairLines(const QByteArray& reply, PageReading reading);
+    static QByteArray pairLines(const QByteArray& reply, const PageReading& reading);
     // The page as the extraction reads it: reduced(), and pairLines() behind it.
-    static QByteArray readable(const QByteArray& reply, const QString& host, PageReading reading);
+    static QByteArray readable(const QByteArray& reply, const QString& host, const PageReading& reading);
     // The proxy texts of a readable page, each once, a line each, in the order they stand.
     static QByteArray proxyTexts(const QByteArray& page);
     // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut

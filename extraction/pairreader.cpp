@@ -115,13 +115,13 @@ void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
 {
     // One append: an address and a port are short.
     char line[longestValue * 2 + 2];
-    const auto addressSize = size_t(qMin(address.size(), longestValue));
-    const auto portSize = size_t(qMin(port.size(), longestValue));
-    std::memcpy(line, address.data(), addressSize);
+    const qsizetype addressSize = qMin(address.size(), longestValue);
+    const qsizetype portSize = qMin(port.size(), longestValue);
+    std::memcpy(line, address.data(), size_t(addressSize));
     line[addressSize] = ':';
-    std::memcpy(line + addressSize + 1, port.data(), portSize);
+    std::memcpy(line + addressSize + 1, port.data(), size_t(portSize));
     line[addressSize + 1 + portSize] = '\n';
-    out.append(line, qsizetype(addressSize + portSize + 2));
+    out.append(line, addressSize + portSize + 2);
 }
 
 // Whether `text` holds `word`: memmem, far quicker than the general search on a whole page.
@@ -281,7 +281,7 @@ private:
         m_inCell = false;
         if (m_spans.size() < mostCells) {
             const QByteArrayView cell = trimmed(m_cell);
-            m_spans.push_back({m_rowText.size(), cell.size()});
+            m_spans.emplace_back(m_rowText.size(), cell.size());
             m_rowText.append(cell);
         }
         m_cell.truncate(0); // keeps its room for the next cell

@@ -32,7 +32,7 @@ CPageWriter::~CPageWriter()
 }
 
 void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
-                        PageReading reading)
+                        const PageReading& reading)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -85,7 +85,7 @@ void CPageWriter::waitForDone()
 }
 
 bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure,
-                            PageReading reading)
+                            const PageReading& reading)
 {
     if (reply.isEmpty())
         return false;

@@ -28,7 +28,7 @@ public:
     // the page; an empty reply writes no file.
     using Stored = std::function<void(const QString& failure)>;
     void write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
-               PageReading reading = {});
+               const PageReading& reading = {});
     int pending() const;
     void waitForDone();
     // Pages are kept there, under their file names, while they fit in its budget; only the others are written.
@@ -40,7 +40,7 @@ public:
     // is empty (nothing is written then) or the page could not be stored, with the reason in `failure`. The page is
     // written under a hidden name and only then given its own, so nobody ever reads half a page.
     static bool storePage(const QString& path, const QByteArray& reply, const QString& host, QString* failure = nullptr,
-                          PageReading reading = {});
+                          const PageReading& reading = {});
 
 private:
     struct Page

@@ -287,7 +287,7 @@ private slots:
         QTest::newRow("XML") << QByteArray("<?xml version=\"1.0\"?><proxies><ip>1.2.3.4</ip></proxies>")
                              << QByteArray("application/xml") << false;
         QTest::newRow("JSON holding markup in a string")
-            << QByteArray("{\"row\": \"<td>1.2.3.4</td>\"}") << QByteArray("application/json") << false;
+            << QByteArray(R"({"row": "<td>1.2.3.4</td>"})") << QByteArray("application/json") << false;
         QTest::newRow("plain text") << QByteArray("1.2.3.4:80\n") << QByteArray() << false;
         QTest::newRow("CSV") << QByteArray("ip;port\n1.2.3.4;80\n") << QByteArray("text/csv") << false;
     }
