@@ -4,6 +4,7 @@
 #include "extraction/linetemplate.h"
 #include "extraction/pagescanner.h"
 #include "extraction/proxytext.h"
+#include "extraction/proxytextset.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
 
@@ -221,7 +222,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
     const bool keep = m_keepProxies.load();
     const bool whole = m_wholeProxyCopies.load();
     // Every proxy of the run so far, where each is written once.
-    QSet<QByteArray> seen;
+    ProxyTextSet seen;
     PageTally tally;
     const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
         if (!outputWritable())
@@ -229,13 +230,9 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         ++tally.given;
         if (keep)
             m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));
-        if (whole) {
-            const qsizetype before = seen.size();
-            seen.insert(QByteArray(proxy, length));
-            // An earlier page gave it: counted for this page, written once.
-            if (seen.size() == before)
-                return true;
-        }
+        // An earlier page gave it: counted for this page, written once.
+        if (whole && !seen.insert(proxy, length))
+            return true;
         line.clear();
         lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
         line += "\r\n";

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <queue>
-#include <string_view>
-#include <unordered_set>
 #include <utility>
 
 using namespace ProxyText;
@@ -204,8 +202,13 @@ bool PageScanner::scanLongToken(char* text, qsizetype size, const Sink& sink)
 
 bool PageScanner::scanWholeProxies(const QByteArray& page, const Sink& sink)
 {
-    std::unordered_set<std::string_view> written;
-    written.reserve(size_t(page.size() / 64)); // a proxy-list row holds one in about 130 bytes
+    ProxyTextSet written;
+    written.reserve(page.size() / 64); // a proxy-list row holds one in about 130 bytes
+    return scanWholeProxies(page, written, sink);
+}
+
+bool PageScanner::scanWholeProxies(const QByteArray& page, ProxyTextSet& written, const Sink& sink)
+{
     const char* data = page.constData();
     const qsizetype size = page.size();
     for (qsizetype at = 0; at < size;) {
@@ -215,7 +218,7 @@ bool PageScanner::scanWholeProxies(const QByteArray& page, const Sink& sink)
             ++at;
             continue;
         }
-        if (written.insert(std::string_view(data + at, size_t(length))).second && !sink(data + at, length, colon))
+        if (written.insert(data + at, length) && !sink(data + at, length, colon))
             return false;
         at += length;
     }

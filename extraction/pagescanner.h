@@ -1,5 +1,7 @@
 #pragma once
 
+#include "extraction/proxytextset.h"
+
 #include "extraction/token.h"
 #include "extraction/writtenproxies.h"
 
@@ -40,6 +42,8 @@ public:
     // The command line's rule: each proxy text of the page once, in the order they stand; a written proxy takes
     // only its own copies with it, so nothing is joined anew.
     static bool scanWholeProxies(const QByteArray& page, const Sink& sink);
+    // The same, passing over the texts `written` holds already and adding those it meets.
+    static bool scanWholeProxies(const QByteArray& page, ProxyTextSet& written, const Sink& sink);
 
 private:
     qsizetype catchUp(char* token, qsizetype size);

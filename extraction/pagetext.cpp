@@ -3,6 +3,7 @@
 #include "extraction/pagescanner.h"
 #include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
+#include "extraction/proxytextset.h"
 #include "extraction/visibletext.h"
 #include "util/externalhosts.h"
 
@@ -35,25 +36,33 @@ QByteArray PageText::reduced(const QByteArray& reply, const QString& host)
     return page;
 }
 
-QByteArray PageText::pairLines(const QByteArray& reply, const PageReading& reading)
+// What is read behind the reduced reply, part by part: the pairs of its structure and, for an HTML page, its visible
+// text reduced and the pairs of that.
+void PageText::forEachPartBehind(const QByteArray& reply, const PageReading& reading,
+                                 const std::function<void(const QByteArray&)>& part)
 {
-    // The pairs go behind the page, a line each, where the scan finds them like any proxy text.
     if (!reading.pairs)
-        return QByteArray();
+        return;
     bool looseAddress = false;
-    QByteArray lines = '\n' + PairReader::read(reply, reading.cut, &looseAddress);
+    part(PairReader::read(reply, reading.cut, &looseAddress));
     // Markup hides a proxy from the scan only where an address stands apart from its port; a digit never joins an
     // address across markup.
     if (!looseAddress || !VisibleText::isHtml(reply, reading.contentType))
-        return lines;
+        return;
     // What a person reads: a link's text with the port written after the link, a span between address and colon.
     // An attribute's address never meets a number that follows its element.
-    const QByteArray visible = VisibleText::of(reply);
-    const qsizetype at = lines.size() + 1;
-    lines.resize(at + visible.size());
-    lines[at - 1] = '\n';
-    reduce(visible.constData(), visible.size(), lines.data() + at);
-    lines += '\n' + PairReader::read(visible, reading.cut);
+    QByteArray visible = VisibleText::of(reply);
+    const QByteArray pairs = PairReader::read(visible, reading.cut);
+    reduce(visible.constData(), visible.size(), visible.data());
+    part(visible);
+    part(pairs);
+}
+
+QByteArray PageText::pairLines(const QByteArray& reply, const PageReading& reading)
+{
+    // The parts go behind the page, each after a line end, where the scan finds them like any proxy text.
+    QByteArray lines;
+    forEachPartBehind(reply, reading, [&lines](const QByteArray& part) { lines.append('\n').append(part); });
     return lines;
 }
 
@@ -66,12 +75,31 @@ QByteArray PageText::readable(const QByteArray& reply, const QString& host, cons
 
 QByteArray PageText::proxyTexts(const QByteArray& page)
 {
+    ProxyTextSet written;
     QByteArray texts;
-    PageScanner::scanWholeProxies(page, [&texts](const char* text, int length, int) {
+    PageScanner::scanWholeProxies(page, written, textSink(texts));
+    return texts;
+}
+
+QByteArray PageText::proxyTexts(const QByteArray& reply, const QString& host, const PageReading& reading)
+{
+    // Part by part, with one set: the same texts as of the readable page, without putting it together.
+    ProxyTextSet written;
+    written.reserve(reply.size() / 64);
+    QByteArray texts;
+    const PageScanner::Sink sink = textSink(texts);
+    PageScanner::scanWholeProxies(reduced(reply, host), written, sink);
+    forEachPartBehind(reply, reading,
+                      [&](const QByteArray& part) { PageScanner::scanWholeProxies(part, written, sink); });
+    return texts;
+}
+
+PageScanner::Sink PageText::textSink(QByteArray& texts)
+{
+    return [&texts](const char* text, int length, int) {
         texts.append(text, length).append('\n');
         return true;
-    });
-    return texts;
+    };
 }
 
 void PageText::dropCutAddressRun(QByteArray& reply)

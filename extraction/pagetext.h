@@ -1,9 +1,12 @@
 #pragma once
 
 #include "extraction/pagereading.h"
+#include "extraction/pagescanner.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 // What the extraction reads of a reply: the reply reduced to digits, dots, colons and line ends, so that every proxy
 // text stands whole between line ends, and behind it the pairs the reply's structure makes.
@@ -25,7 +28,15 @@ public:
     static QByteArray readable(const QByteArray& reply, const QString& host, const PageReading& reading);
     // The proxy texts of a readable page, each once, a line each, in the order they stand.
     static QByteArray proxyTexts(const QByteArray& page);
+    // The same as proxyTexts(readable(reply, host, reading)), read part by part.
+    static QByteArray proxyTexts(const QByteArray& reply, const QString& host, const PageReading& reading);
+    // Each part read behind the reduced reply, in order; pairLines() joins them, each after a line end.
+    static void forEachPartBehind(const QByteArray& reply, const PageReading& reading,
+                                  const std::function<void(const QByteArray&)>& part);
     // Cut at the size limit, a page may end in the middle of a proxy: the address characters that touch the cut
     // could be half of one, and go.
     static void dropCutAddressRun(QByteArray& reply);
+
+private:
+    static PageScanner::Sink textSink(QByteArray& texts);
 };

@@ -57,9 +57,9 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
-    const bool kept = m_memory && !page.reply.isEmpty() &&
-                      m_memory->put(QFileInfo(page.path).fileName(),
-                                    PageText::proxyTexts(PageText::readable(page.reply, page.host, page.reading)));
+    const bool kept =
+        m_memory && !page.reply.isEmpty() &&
+        m_memory->put(QFileInfo(page.path).fileName(), PageText::proxyTexts(page.reply, page.host, page.reading));
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
@@ -110,8 +110,11 @@ bool CPageWriter::storePage(const QString& path, const QByteArray& reply, const 
         if (file.write(piece.constData(), size) != size)
             return fail();
     }
-    const QByteArray pairs = PageText::pairLines(reply, reading);
-    if (!pairs.isEmpty() && file.write(pairs) != pairs.size())
+    bool written = true;
+    PageText::forEachPartBehind(reply, reading, [&file, &written](const QByteArray& part) {
+        written = written && file.write("\n", 1) == 1 && file.write(part) == part.size();
+    });
+    if (!written)
         return fail();
     file.close();
     // rename() replaces a page of the same name in one step, as a page of a new harvest must.

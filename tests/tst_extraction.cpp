@@ -500,6 +500,11 @@ private slots:
             << "Ask " + linkText << u"example.com"_s << true << false
             << QByteArray(14, '\n') + "1.2.3.4" + QByteArray(2, '\n') + "1.2.3.4" + QByteArray(4, '\n') + ":80" + "\n"
             << QByteArray();
+        QTest::newRow("texts alike are each their own")
+            << QByteArray("1.2.3.4:80 1.2.3.4:800 01.2.3.4:80 1.2.3.4:080 1.2.3.40:80 1.2.3.4:80") << u"example.com"_s
+            << false << false
+            << QByteArray("1.2.3.4:80\n1.2.3.4:800\n01.2.3.4:80\n1.2.3.4:080\n1.2.3.40:80\n1.2.3.4:80")
+            << QByteArray("1.2.3.4:80\n1.2.3.4:800\n01.2.3.4:80\n1.2.3.4:080\n1.2.3.40:80\n");
         QTest::newRow("a proxy shown twice is kept once")
             << QByteArray("1.2.3.4:80 1.2.3.4:80 1.2.3.4:8080") << u"example.com"_s << false << false
             << QByteArray("1.2.3.4:80\n1.2.3.4:80\n1.2.3.4:8080") << QByteArray("1.2.3.4:80\n1.2.3.4:8080\n");
@@ -518,6 +523,8 @@ private slots:
         const QByteArray page = PageText::readable(reply, host, PageReading{pairs, cut, type});
         QCOMPARE(page, readable);
         QCOMPARE(PageText::proxyTexts(page), texts);
+        // Read part by part, as pages kept in memory are, the texts are the same.
+        QCOMPARE(PageText::proxyTexts(reply, host, PageReading{pairs, cut, type}), texts);
     }
 
     // Cut at the size limit, the address characters that touch the cut go: they may be half a proxy.

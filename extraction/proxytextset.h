@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QSet>
+#include <QtGlobal>
+
+// A set of proxy texts ("a.b.c.d:port"), each kept as a 128-bit key rather than a string of its own: a text is at
+// most 21 characters of twelve kinds, four bits each, so the key is exact, and inserting allocates nothing but the
+// set's own table. A harvest meets hundreds of thousands of them.
+class ProxyTextSet
+{
+public:
+    void reserve(qsizetype size) { m_keys.reserve(size); }
+    // True when `text` was not in the set before; texts too long for a key (none a proxy text) always are.
+    bool insert(const char* text, qsizetype length);
+    qsizetype size() const { return m_keys.size(); }
+
+    struct Key
+    {
+        quint64 high = 0;
+        quint64 low = 0;
+        friend bool operator==(const Key& a, const Key& b) { return a.high == b.high && a.low == b.low; }
+        friend size_t qHash(const Key& key, size_t seed = 0) noexcept { return qHashMulti(seed, key.high, key.low); }
+    };
+
+private:
+    QSet<Key> m_keys;
+};
