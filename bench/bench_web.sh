@@ -215,7 +215,8 @@ make_hostile() { # count, size in MB
     local n
     for ((n = 0; n < $1; ++n)); do
         if ((n % 2 == 0)); then
-            yes '<span><span><span><span>' | head -c $(($2 * 1024 * 1024)) >"$run/www/list$n.html"
+            # yes ends on the broken pipe, which pipefail would take for a failure.
+            { yes '<span><span><span><span>' || true; } | head -c $(($2 * 1024 * 1024)) >"$run/www/list$n.html"
         else
             awk -v size=$(($2 * 1024 * 1024)) -v seed="$n" 'BEGIN { srand(seed)
                 for (written = 0; written < size; written += length(line) + 1) {

@@ -9,8 +9,12 @@
 #include <QFileInfo>
 
 WebFetching::WebFetching(const HarvestJob& job, QObject* parent)
-    : PageFetching(parent), m_pages(m_multi), m_crawl(m_multi), m_memory(job.memoryBudget)
+    : PageFetching(parent), m_budget(job.memoryBudget), m_pages(m_multi), m_crawl(m_multi),
+      // Kept pages take at most half, so that fetching goes on at more than one page at a time once they are many.
+      m_memory(job.memoryBudget / 2, &m_budget)
 {
+    m_pages.setBudget(&m_budget);
+    m_writer.setBudget(&m_budget);
     m_reading.pairs = job.readsStructure();
     m_pages.setInsecure(job.insecure);
     m_writer.setMemory(&m_memory);

@@ -6,6 +6,7 @@
 #include "leech/weblinkcrawl.h"
 #include "qtlib/web/curlmulti.h"
 #include "qtlib/web/curlpages.h"
+#include "util/bytebudget.h"
 
 #include <QVector>
 
@@ -47,6 +48,8 @@ private:
     CCrawlResult resultOf(int index, int bytes) const;
     QString pageFile(int index) const;
 
+    // What the pages being fetched, read and kept may hold at once; it outlives every one of them.
+    ByteBudget m_budget;
     // One multi handle for the harvest's pages and its link crawl alike.
     TXL::QtLib::Web::CurlMulti m_multi;
     TXL::QtLib::Web::CurlPages m_pages;

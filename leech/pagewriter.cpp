@@ -1,6 +1,7 @@
 #include "leech/pagewriter.h"
 
 #include "extraction/pagetext.h"
+#include "util/bytebudget.h"
 #include "util/memorypages.h"
 
 #include <QDir>
@@ -34,6 +35,8 @@ CPageWriter::~CPageWriter()
 void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
                         const PageReading& reading)
 {
+    if (m_budget)
+        m_budget->take(reply.size());
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_waiting.push_back({path, reply, host, std::move(stored), reading});
@@ -63,7 +66,10 @@ void CPageWriter::writeNext()
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
+    const qint64 held = page.reply.size();
     page.reply = QByteArray();
+    if (m_budget)
+        m_budget->give(held);
     const std::lock_guard<std::mutex> lock(m_mutex);
     // Still counted while the owner is told, so an owner that waits for us is not gone yet.
     if (page.stored)

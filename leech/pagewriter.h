@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+class ByteBudget;
 class MemoryPages;
 
 #include <condition_variable>
@@ -35,6 +36,8 @@ public:
     // A page kept holds its proxy texts alone, each once, in page order (PageText::proxyTexts): all that an extraction
     // that removes copies by whole proxy reads of it, as the command line's does, in a tenth of the room.
     void setMemory(MemoryPages* memory) { m_memory = memory; }
+    // A reply waiting to be read, or being read, holds its size of the budget until it is let go.
+    void setBudget(ByteBudget* budget) { m_budget = budget; }
 
     // Writes the page as the extraction reads it (PageText::readable) to the file, replacing it; false when the reply
     // is empty (nothing is written then) or the page could not be stored, with the reason in `failure`. The page is
@@ -61,4 +64,5 @@ private:
     std::deque<Page> m_waiting;
     int m_pending = 0;
     MemoryPages* m_memory = nullptr;
+    ByteBudget* m_budget = nullptr;
 };

@@ -59,6 +59,7 @@ private slots:
         const QString a = u"http://www.alpha.com/a.html"_s;
         const QString b = u"http://www.alpha.com/b.html"_s;
         const QString big = u"http://www.beta.org/big.html"_s;
+        const QString bigToo = u"http://www.beta.org/big2.html"_s;
         const QString none = u"http://www.beta.org/none.html"_s;
         const QString index = u"http://www.beta.org/index.html"_s;
         // A list line can be longer than the 8 MB libcurl takes for a URL: it refuses the transfer's set-up.
@@ -80,6 +81,11 @@ private slots:
             << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << (qint64(1) << 30);
         QTest::newRow("command line, past the budget on disk")
             << QStringList{a, b, none, big, index} << 2 << 0 << twoBlocksLines << twoBlocks << qint64(20);
+        // Past the budget the older large page goes on alone; the other waits until the first is read and let go.
+        QTest::newRow("command line, two pages larger than the budget at once")
+            << QStringList{big, bigToo, a} << 2 << 0
+            << QStringList{"10.0.9.9:9999", "10.0.9.8:9998", "10.0.0.1:80", "10.0.0.2:8080"}
+            << QStringList{big + " 0-0.dat 1 ok", bigToo + " 1-0.dat 1 ok", a + " 1-1.dat 2 ok"} << (qint64(1) << 20);
         QTest::newRow("command line, a URL libcurl refuses among the pages")
             << QStringList{a, tooLong, b} << 1 << 0 << QStringList{"10.0.0.1:80", "10.0.0.2:8080", "10.0.1.1:3128"}
             << QStringList{a + " 0-0.dat 2 ok", refused, b + " 0-2.dat 1 ok"} << (qint64(1) << 30);
@@ -113,6 +119,8 @@ private slots:
         // Large enough that its page file takes a while to write.
         m_server->setReply(u"www.beta.org"_s, u"/big.html"_s,
                            FakeReply::whole(proxyPage(QByteArray(32 << 20, 'x') + " 10.0.9.9:9999")));
+        m_server->setReply(u"www.beta.org"_s, u"/big2.html"_s,
+                           FakeReply::whole(proxyPage(QByteArray(32 << 20, 'x') + " 10.0.9.8:9998")));
         m_server->setReply(u"www.beta.org"_s, u"/index.html"_s,
                            FakeReply::whole(proxyPage("10.0.2.1:81 <a href=\"http://www.alpha.com/a.html\">1</a>")));
         // The window's engine reads its settings; the command line's a job.

@@ -4,8 +4,11 @@ bool MemoryPages::put(const QString& name, const QByteArray& text)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 replaced = m_pages.value(name).size();
-    if (m_bytes - replaced + text.size() > m_budget)
+    const qint64 growth = text.size() - replaced;
+    if (m_bytes + growth > m_budget || (m_shared && growth > 0 && !m_shared->tryTake(growth)))
         return false;
+    if (m_shared && growth < 0)
+        m_shared->give(-growth);
     m_bytes += text.size() - replaced;
     m_pages.insert(name, text);
     return true;
@@ -19,6 +22,8 @@ QList<MemoryPages::Page> MemoryPages::takeAll()
     for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page)
         pages.append({page.key(), page.value()});
     m_pages.clear();
+    if (m_shared)
+        m_shared->give(m_bytes);
     m_bytes = 0;
     return pages;
 }
@@ -32,5 +37,7 @@ void MemoryPages::giveBack(const QList<Page>& pages)
             continue;
         m_pages.insert(page.name, page.text);
         m_bytes += page.text.size();
+        if (m_shared)
+            m_shared->take(page.text.size());
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/bytebudget.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -20,7 +22,8 @@ public:
         QByteArray text;
     };
 
-    explicit MemoryPages(qint64 budget) : m_budget(budget) {}
+    // Pages kept also count against `shared`, where one is given: they share it with the pages being fetched.
+    explicit MemoryPages(qint64 budget, ByteBudget* shared = nullptr) : m_budget(budget), m_shared(shared) {}
 
     // False, and nothing kept, when the page does not fit in what is left of the budget.
     bool put(const QString& name, const QByteArray& text);
@@ -34,4 +37,5 @@ private:
     QMap<QString, QByteArray> m_pages;
     qint64 m_bytes = 0;
     const qint64 m_budget;
+    ByteBudget* const m_shared;
 };

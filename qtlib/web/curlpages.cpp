@@ -1,12 +1,15 @@
 #include "qtlib/web/curlpages.h"
 
 #include "qtlib/web/websocket.h"
+#include "util/bytebudget.h"
 #include "util/httpport.h"
 #include "util/weburl.h"
 
 #include <QElapsedTimer>
 #include <QSet>
+#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -38,6 +41,9 @@ struct CurlPages::Transfer final : CurlMulti::Owner
 
     CurlPages& pages;
     int ticket = 0;
+    quint64 serial = 0;
+    qint64 charged = 0;   // of the pages' budget, for the page read so far
+    bool waiting = false; // paused until the budget has room
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     curl_slist* connectTo = nullptr;
@@ -50,14 +56,25 @@ struct CurlPages::Transfer final : CurlMulti::Owner
     bool headEnded = false; // the empty line that ends the reply's head has come
     bool truncated = false;
     QElapsedTimer clock;
+    // The hop's time-out: a stop-watch of our own rather than libcurl's, since time spent waiting for room in the
+    // budget is ours and must not fail the page.
+    QTimer deadline;
+    int timeLeft = 0; // while waiting
     char error[CURL_ERROR_SIZE] = {};
     QString refusal; // libcurl's reason the hop could not start or go on, null while it can
 
     ~Transfer()
     {
+        release();
         curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
         curl_slist_free_all(connectTo);
+    }
+
+    void release()
+    {
+        if (pages.m_budget)
+            pages.m_budget->give(std::exchange(charged, 0));
     }
 
     void transferDone(CURLcode result) override { pages.transferDone(*this, result); }
@@ -78,6 +95,9 @@ struct CurlPages::Transfer final : CurlMulti::Owner
         const size_t given = size * count; // libcurl hands at most CURL_MAX_WRITE_SIZE at a time
         const auto bytes = static_cast<qint64>(given);
         const qint64 room = CWebSocket::replyLimit - transfer->page.size();
+        const qint64 kept = qMin(bytes, room);
+        if (!transfer->pages.mayGrow(*transfer, kept))
+            return CURL_WRITEFUNC_PAUSE; // libcurl holds these bytes and gives them again on resuming
         if (transfer->page.isEmpty()) {
             // Room for the whole page at once where its length is known; a compressed length is only a start.
             curl_off_t length = -1;
@@ -85,7 +105,7 @@ struct CurlPages::Transfer final : CurlMulti::Owner
                 length > 0)
                 transfer->page.reserve(qsizetype(qMin<qint64>(length, CWebSocket::replyLimit)));
         }
-        transfer->page.append(data, qsizetype(qMin(bytes, room)));
+        transfer->page.append(data, qsizetype(kept));
         if (bytes <= room)
             return given;
         transfer->truncated = true;
@@ -104,6 +124,15 @@ void CurlPages::fetch(const QUrl& url, int ticket)
 {
     auto transfer = std::make_unique<Transfer>(*this);
     transfer->ticket = ticket;
+    transfer->serial = ++m_started;
+    transfer->deadline.setSingleShot(true);
+    // A coarse timer may fire 5 % early: a time-out is never shorter than the one asked for.
+    transfer->deadline.setTimerType(Qt::PreciseTimer);
+    // Ended on a later turn of the event loop, not inside its own timer's signal; by then it may have ended anyway.
+    connect(&transfer->deadline, &QTimer::timeout, this, [this, serial = transfer->serial] {
+        QMetaObject::invokeMethod(
+            this, [this, serial] { timedOut(serial); }, Qt::QueuedConnection);
+    });
     transfer->clock.start();
     transfer->easy = curl_easy_init();
     // The page fetchers' own line, empty as theirs is; curl's Accept line stays.
@@ -127,10 +156,12 @@ void CurlPages::request(Transfer& transfer, const QUrl& url)
     transfer.url = url;
     transfer.visited.insert(url.toEncoded());
     transfer.page.clear();
+    transfer.release();
     transfer.truncated = false;
     transfer.headEnded = false;
     transfer.status = 0;
     transfer.error[0] = '\0';
+    transfer.deadline.start(m_timeout);
     const CURLcode options = setUp(transfer, url);
     const QString refusal =
         options == CURLE_OK ? m_multi.add(transfer.easy, transfer) : QString::fromLatin1(curl_easy_strerror(options));
@@ -159,7 +190,6 @@ CURLcode CurlPages::setUp(Transfer& transfer, const QUrl& url)
     set(CURLOPT_HEADERDATA, &transfer);
     set(CURLOPT_ERRORBUFFER, transfer.error);
     set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_TIMEOUT_MS, long(m_timeout));
     set(CURLOPT_USERAGENT, CWebSocket::userAgent);
     set(CURLOPT_HTTPHEADER, transfer.headers);
     // Every encoding this libcurl decodes; the size limit counts the decoded page.
@@ -190,6 +220,7 @@ CURLcode CurlPages::setUp(Transfer& transfer, const QUrl& url)
 void CurlPages::refuse(Transfer& transfer, const QString& reason)
 {
     transfer.refusal = reason;
+    transfer.deadline.stop();
     auto node = m_running.extract(&transfer);
     m_refused.push_back(std::move(node.mapped()));
     QMetaObject::invokeMethod(this, &CurlPages::endRefused, Qt::QueuedConnection);
@@ -214,6 +245,17 @@ void CurlPages::transferDone(Transfer& done, CURLcode result)
     if (done.refusal.isNull() && result == CURLE_OK && done.headEnded && followRedirect(done))
         return;
     finish(done, result);
+}
+
+void CurlPages::timedOut(quint64 serial)
+{
+    const auto late = std::find_if(m_running.cbegin(), m_running.cend(),
+                                   [serial](const auto& running) { return running.second->serial == serial; });
+    if (late == m_running.cend())
+        return;
+    Transfer& transfer = *late->second;
+    transfer.refusal = m_multi.remove(transfer.easy);
+    finish(transfer, CURLE_OPERATION_TIMEDOUT);
 }
 
 void CurlPages::transferFailed(Transfer& failed, const QString& reason)
@@ -253,6 +295,71 @@ bool CurlPages::followRedirect(Transfer& transfer)
     ++transfer.redirects;
     request(transfer, next);
     return true;
+}
+
+void CurlPages::setBudget(ByteBudget* budget)
+{
+    m_budget = budget;
+    if (!budget)
+        return;
+    // Room is given back on any thread; the waiting fetches go on from this one, where their multi handle lives.
+    budget->setReleased([this] {
+        if (m_waiting.load() && !m_resumeQueued.exchange(true))
+            QMetaObject::invokeMethod(this, &CurlPages::resumeWaiting, Qt::QueuedConnection);
+    });
+}
+
+// Whether the transfer may keep `bytes` more of its page now; they are charged when it may.
+bool CurlPages::mayGrow(Transfer& transfer, qint64 bytes)
+{
+    if (!m_budget || bytes <= 0)
+        return true;
+    bool may = m_budget->tryTake(bytes);
+    if (!may && m_budget->held() - transfer.charged <= m_budget->limit()) {
+        // Past the budget only the oldest goes on, and only while the others fit: that bounds what is held to the
+        // budget and one page, and lets a page end however the others stand.
+        const bool oldest = std::none_of(m_running.cbegin(), m_running.cend(),
+                                         [&](const auto& other) { return other.second->serial < transfer.serial; });
+        if (oldest) {
+            m_budget->take(bytes);
+            may = true;
+        }
+    }
+    if (!may) {
+        transfer.waiting = true;
+        transfer.timeLeft = qMax(transfer.deadline.remainingTime(), 0);
+        transfer.deadline.stop();
+        m_waiting.store(true);
+        return false;
+    }
+    transfer.charged += bytes;
+    return true;
+}
+
+// Oldest first, each waiting fetch tries again; one that still does not fit waits anew.
+void CurlPages::resumeWaiting()
+{
+    m_resumeQueued.store(false);
+    m_waiting.store(false);
+    quint64 after = 0;
+    for (;;) {
+        Transfer* next = nullptr;
+        for (const auto& [key, transfer] : m_running) {
+            if (transfer->waiting && transfer->serial > after && (!next || transfer->serial < next->serial))
+                next = transfer.get();
+        }
+        if (!next)
+            return;
+        after = next->serial;
+        next->waiting = false;
+        next->deadline.start(next->timeLeft);
+        // libcurl hands the held bytes to receive() at once, which may pause the transfer again.
+        const CURLcode resumed = curl_easy_pause(next->easy, CURLPAUSE_CONT);
+        if (resumed != CURLE_OK) {
+            const QString stuck = m_multi.remove(next->easy);
+            transferFailed(*next, stuck.isNull() ? QString::fromLatin1(curl_easy_strerror(resumed)) : stuck);
+        }
+    }
 }
 
 CFetchOutcome CurlPages::outcomeOf(const Transfer& transfer, CURLcode result) const

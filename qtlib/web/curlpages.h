@@ -7,9 +7,12 @@
 #include <QObject>
 #include <QUrl>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <unordered_map>
+
+class ByteBudget;
 
 namespace TXL::QtLib::Web {
 
@@ -29,6 +32,10 @@ public:
     void setInsecure(bool insecure) { m_insecure = insecure; }
     // For each hop, from the start of its request to its last byte; 0 and less fail a page at once.
     void setTimeout(int msecs) { m_timeout = qMax(msecs, 1); }
+    // The pages read so far count against the budget, and a fetch whose next bytes do not fit waits until some come
+    // free; the oldest fetch goes on while the others hold no more than the budget, so some page always ends. Set
+    // before the first fetch; the budget outlives these pages.
+    void setBudget(ByteBudget* budget);
     // Fetches not ended yet, refused ones included until they are told.
     int running() const { return int(m_running.size() + m_refused.size()); }
     // Starts fetching the URL; `ticket` comes back with its page.
@@ -49,9 +56,18 @@ private:
     void endRefused();
     void transferDone(Transfer& done, CURLcode result);
     void transferFailed(Transfer& failed, const QString& reason);
+    void timedOut(quint64 serial);
     void finish(Transfer& ended, CURLcode result);
     bool followRedirect(Transfer& transfer);
     CFetchOutcome outcomeOf(const Transfer& transfer, CURLcode result) const;
+    bool mayGrow(Transfer& transfer, qint64 bytes);
+    void resumeWaiting();
+
+    ByteBudget* m_budget = nullptr;
+    quint64 m_started = 0; // fetches started so far: the oldest has the lowest number
+    // Set on this thread when a fetch waits for room, read by whoever gives room back.
+    std::atomic<bool> m_waiting{false};
+    std::atomic<bool> m_resumeQueued{false};
 
     CurlMulti& m_multi;
     bool m_insecure = false;
