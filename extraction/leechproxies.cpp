@@ -1,6 +1,7 @@
 #include "extraction/leechproxies.h"
 
 #include "extraction/claimedpages.h"
+#include "extraction/distinctproxies.h"
 #include "extraction/linetemplate.h"
 #include "extraction/pagescanner.h"
 #include "extraction/proxytext.h"
@@ -216,52 +217,68 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
 {
     // Taken once, when the run was started: a template changed during the run applies to the next one.
     const LineTemplate lineTemplate(m_format);
-    int lineCount = 0;
-    QByteArray line;
-    PageScanner scanner;
     const bool keep = m_keepProxies.load();
     const bool whole = m_wholeProxyCopies.load();
-    // Every proxy of the run so far, where each is written once.
-    ProxyTextSet seen;
-    PageTally tally;
-    const PageScanner::Sink writeLine = [&](const char* proxy, int length, int colon) {
-        if (!outputWritable())
-            return false;
-        ++tally.given;
-        if (keep)
-            m_proxiesPerPage.last().proxies.append(QByteArray(proxy, length));
-        // An earlier page gave it: counted for this page, written once.
-        if (whole && !seen.insert(proxy, length))
-            return true;
+    const QList<ReadPage> pages = pagesInOrder(pagePaths, kept, whole);
+    int lineCount = 0;
+    QByteArray line;
+    // The proxy goes to the list; false when the list cannot take it.
+    const auto writeLine = [&](const char* proxy, int length, int colon) {
         line.clear();
         lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
         line += "\r\n";
         if (!m_output.write(line))
             return false;
         ++lineCount;
-        ++tally.written;
         emit signifyNewProxy();
         return true;
     };
     m_tallies.clear();
     m_proxiesPerPage.clear();
-    for (const ReadPage& source : pagesInOrder(pagePaths, kept, whole)) {
-        if (!outputWritable())
-            break;
-        if (keep)
-            m_proxiesPerPage.append({source.name, {}});
-        tally = PageTally();
-        if (source.path.isEmpty()) {
-            writeKeptProxies(source.text, writeLine);
-        } else {
-            QByteArray page = readPage(source.path);
-            if (whole)
-                PageScanner::scanWholeProxies(page, writeLine);
-            else
-                scanner.scan(page, writeLine);
-        }
-        if (tally.given > 0)
-            m_tallies.insert(source.name, tally);
+    if (keep) {
+        for (const ReadPage& page : pages)
+            m_proxiesPerPage.append({page.name, {}});
     }
+    // A proxy the page gives: counted and kept for it, and written unless an earlier page gave it.
+    const auto given = [&](int page, const char* proxy, int length, int colon, bool written) {
+        if (!outputWritable())
+            return false;
+        PageTally& tally = m_tallies[pages[page].name];
+        ++tally.given;
+        if (keep)
+            m_proxiesPerPage[page].proxies.append(QByteArray(proxy, length));
+        if (!written)
+            return true;
+        ++tally.written;
+        return writeLine(proxy, length, colon);
+    };
+    if (!whole) {
+        PageScanner scanner;
+        for (int page = 0; page < pages.size() && outputWritable(); ++page) {
+            QByteArray text = readPage(pages[page].path);
+            scanner.scan(text, [&](const char* proxy, int length, int colon) {
+                return given(page, proxy, length, colon, true);
+            });
+        }
+        return lineCount;
+    }
+    // Every proxy text of the pages in order, repeats too: pages in memory hold each of theirs once already.
+    const DistinctProxies::Walk walk = [&](const DistinctProxies::Visit& visit) {
+        for (int page = 0; page < pages.size(); ++page) {
+            const PageScanner::Sink sink = [&](const char* proxy, int length, int colon) {
+                return visit(page, proxy, length, colon);
+            };
+            const ReadPage& source = pages[page];
+            if (!outputWritable() ||
+                !(source.path.isEmpty() ? writeKeptProxies(source.text, sink)
+                                        : PageScanner::scanEveryProxy(readPage(source.path), sink)))
+                return false;
+        }
+        return true;
+    };
+    DistinctProxies distinct(m_distinctCapacity);
+    distinct.tell(walk, [&](int page, const char* proxy, int length, int colon, DistinctProxies::Kind kind) {
+        return given(page, proxy, length, colon, kind == DistinctProxies::FirstOfRun);
+    });
     return lineCount;
 }

@@ -62,6 +62,10 @@ public:
     // the URL list that gave it. Off, the window's: every copy of the text goes, wherever it stands in the page,
     // and pages are read in name order, each on its own.
     void setWholeProxyCopies(bool whole) { m_wholeProxyCopies = whole; }
+    // Distinct proxies remembered at once where each is written once: about 25 bytes each. Past them, the rest of
+    // the run is told after more reads of its pages (DistinctProxies). Set before a run starts.
+    static constexpr qsizetype defaultDistinctCapacity = qsizetype(4) << 20;
+    void setDistinctCapacity(qsizetype capacity) { m_distinctCapacity = capacity; }
     QList<PageProxies> proxiesPerPage();
     // Pages kept in memory are read with those of the run folder, in name order; set before a run starts.
     void setMemoryPages(MemoryPages* memory) { m_memory = memory; }
@@ -95,6 +99,7 @@ private:
     QHash<QString, PageTally> m_tallies;
     std::atomic<bool> m_keepProxies{false};
     std::atomic<bool> m_wholeProxyCopies{false};
+    qsizetype m_distinctCapacity = defaultDistinctCapacity;
     QList<PageProxies> m_proxiesPerPage;
     MemoryPages* m_memory = nullptr;
     std::atomic<int> m_outputState{Closed};

@@ -209,6 +209,13 @@ bool PageScanner::scanWholeProxies(const QByteArray& page, const Sink& sink)
 
 bool PageScanner::scanWholeProxies(const QByteArray& page, ProxyTextSet& written, const Sink& sink)
 {
+    return scanEveryProxy(page, [&written, &sink](const char* text, int length, int colon) {
+        return !written.insert(text, length) || sink(text, length, colon);
+    });
+}
+
+bool PageScanner::scanEveryProxy(const QByteArray& page, const Sink& sink)
+{
     const char* data = page.constData();
     const qsizetype size = page.size();
     for (qsizetype at = 0; at < size;) {
@@ -218,7 +225,7 @@ bool PageScanner::scanWholeProxies(const QByteArray& page, ProxyTextSet& written
             ++at;
             continue;
         }
-        if (written.insert(data + at, length) && !sink(data + at, length, colon))
+        if (!sink(data + at, length, colon))
             return false;
         at += length;
     }

@@ -44,6 +44,8 @@ public:
     static bool scanWholeProxies(const QByteArray& page, const Sink& sink);
     // The same, passing over the texts `written` holds already and adding those it meets.
     static bool scanWholeProxies(const QByteArray& page, ProxyTextSet& written, const Sink& sink);
+    // Every proxy text of the page, repeats too, in the order they stand.
+    static bool scanEveryProxy(const QByteArray& page, const Sink& sink);
 
 private:
     qsizetype catchUp(char* token, qsizetype size);

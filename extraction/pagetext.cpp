@@ -83,8 +83,9 @@ QByteArray PageText::proxyTexts(const QByteArray& page)
 
 QByteArray PageText::proxyTexts(const QByteArray& reply, const QString& host, const PageReading& reading)
 {
-    // Part by part, with one set: the same texts as of the readable page, without putting it together.
-    ProxyTextSet written;
+    // Part by part, with one set: the same texts as of the readable page, without putting it together. The set only
+    // saves room (the extraction passes over a page's repeats itself), so it stops growing where a page names millions.
+    ProxyTextSet written(qsizetype(1) << 20);
     written.reserve(reply.size() / 64);
     QByteArray texts;
     const PageScanner::Sink sink = textSink(texts);

@@ -3,17 +3,14 @@
 #include <QSet>
 #include <QtGlobal>
 
+#include <limits>
+
 // A set of proxy texts ("a.b.c.d:port"), each kept as a 128-bit key rather than a string of its own: a text is at
 // most 21 characters of twelve kinds, four bits each, so the key is exact, and inserting allocates nothing but the
 // set's own table. A harvest meets hundreds of thousands of them.
 class ProxyTextSet
 {
 public:
-    void reserve(qsizetype size) { m_keys.reserve(size); }
-    // True when `text` was not in the set before; texts too long for a key (none a proxy text) always are.
-    bool insert(const char* text, qsizetype length);
-    qsizetype size() const { return m_keys.size(); }
-
     struct Key
     {
         quint64 high = 0;
@@ -22,6 +19,18 @@ public:
         friend size_t qHash(const Key& key, size_t seed = 0) noexcept { return qHashMulti(seed, key.high, key.low); }
     };
 
+    // Past `capacity` texts the set remembers no more, and every text it does not hold counts as new: for those
+    // who pass over repeats only to save room, and must not spend more on it than a bound.
+    explicit ProxyTextSet(qsizetype capacity = std::numeric_limits<qsizetype>::max()) : m_capacity(capacity) {}
+
+    void reserve(qsizetype size) { m_keys.reserve(qMin(size, m_capacity)); }
+    // True when `text` was not in the set before; texts too long for a key (none a proxy text) always are.
+    bool insert(const char* text, qsizetype length);
+    qsizetype size() const { return m_keys.size(); }
+    // The text's key; false for a text too long to have one.
+    static bool keyOf(const char* text, qsizetype length, Key* key);
+
 private:
     QSet<Key> m_keys;
+    const qsizetype m_capacity;
 };

@@ -60,8 +60,9 @@ void CPageWriter::writeNext()
         m_waiting.pop_front();
     }
     QString failure;
+    // A page's texts are hardly ever longer than the page: one that could not be kept is not read twice.
     const bool kept =
-        m_memory && !page.reply.isEmpty() &&
+        m_memory && !page.reply.isEmpty() && m_memory->hasRoom(page.reply.size()) &&
         m_memory->put(QFileInfo(page.path).fileName(), PageText::proxyTexts(page.reply, page.host, page.reading));
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);

@@ -1,5 +1,6 @@
 // The extraction thread over stored pages: the output file, its name and lines, Stop; its page scan against the plain
 // reading; and the reading of a reply: its text, the address and port fields, the pairs a page's structure makes.
+#include "extraction/distinctproxies.h"
 #include "extraction/leechproxies.h"
 #include "extraction/pagescanner.h"
 #include "extraction/pagetext.h"
@@ -546,6 +547,79 @@ private slots:
         QFETCH(QByteArray, kept);
         PageText::dropCutAddressRun(reply);
         QCOMPARE(reply, kept);
+    }
+
+    void distinctProxies_data()
+    {
+        // Each page's proxy texts in order; what is told: "<page> <text> run|page".
+        QTest::addColumn<QList<QStringList>>("pages");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("repeats on a page and across pages")
+            << QList<QStringList>{{"1.1.1.1:80", "1.1.1.1:80", "2.2.2.2:81"},
+                                  {"2.2.2.2:81", "3.3.3.3:82", "2.2.2.2:81"},
+                                  {},
+                                  {"1.1.1.1:80", "3.3.3.3:82", "1.1.1.1:80"}}
+            << QStringList{"0 1.1.1.1:80 run", "0 2.2.2.2:81 run",  "1 2.2.2.2:81 page",
+                           "1 3.3.3.3:82 run", "3 1.1.1.1:80 page", "3 3.3.3.3:82 page"};
+        QTest::newRow("texts alike are each their own")
+            << QList<QStringList>{{"1.1.1.1:80", "1.1.1.1:8080", "01.1.1.1:80"}, {"1.1.1.1:8080"}}
+            << QStringList{"0 1.1.1.1:80 run", "0 1.1.1.1:8080 run", "0 01.1.1.1:80 run", "1 1.1.1.1:8080 page"};
+        // Many more distinct texts than a small capacity, some met again on their page and on later ones.
+        QList<QStringList> many(5);
+        QStringList manyTold;
+        for (int page = 0; page < many.size(); ++page) {
+            for (int n = 0; n < 40; ++n) {
+                const int proxy = page * 30 + n; // the last ten of a page are the next one's first ten
+                const QString text = u"10.0.%1.%2:%3"_s.arg(proxy / 200).arg(proxy % 200).arg(80 + n % 3);
+                many[page] << text;
+                if (n % 7 == 0)
+                    many[page] << text;
+                manyTold << u"%1 %2 %3"_s.arg(page).arg(text, page > 0 && n < 10 ? u"page"_s : u"run"_s);
+            }
+        }
+        QTest::newRow("many texts") << many << manyTold;
+    }
+
+    // The same answers whatever the capacity, through as many walks as it takes; and told to stop, it stops.
+    void distinctProxies()
+    {
+        QFETCH(QList<QStringList>, pages);
+        QFETCH(QStringList, told);
+        int pagesWalked = 0;
+        const DistinctProxies::Walk walk = [&](const DistinctProxies::Visit& visit) {
+            for (int page = 0; page < pages.size(); ++page, ++pagesWalked) {
+                for (const QString& text : pages[page]) {
+                    const QByteArray proxy = text.toLatin1();
+                    if (!visit(page, proxy.constData(), int(proxy.size()), int(proxy.indexOf(':'))))
+                        return false;
+                }
+            }
+            return true;
+        };
+        for (const qsizetype capacity : {qsizetype(1), qsizetype(2), qsizetype(7), qsizetype(1000)}) {
+            QStringList heard;
+            const auto hear = [&](int page, const char* text, int length, int colon, DistinctProxies::Kind kind) {
+                [&] { QCOMPARE(text[colon], ':'); }();
+                heard << u"%1 %2 %3"_s.arg(page).arg(QString::fromLatin1(text, length),
+                                                     kind == DistinctProxies::FirstOfRun ? u"run"_s : u"page"_s);
+                return true;
+            };
+            DistinctProxies distinct(capacity);
+            pagesWalked = 0;
+            QVERIFY(distinct.tell(walk, hear));
+            QCOMPARE(heard, told);
+            const bool fits = capacity >= qsizetype(QSet<QString>(told.begin(), told.end()).size());
+            QCOMPARE(distinct.walks() == 1, fits);
+            QCOMPARE(pagesWalked, int(pages.size()) * distinct.walks());
+
+            heard.clear();
+            const qsizetype stopAt = told.size() / 2 + 1;
+            QVERIFY(!distinct.tell(walk,
+                                   [&](int page, const char* text, int length, int colon, DistinctProxies::Kind kind) {
+                                       return hear(page, text, length, colon, kind) && heard.size() < stopAt;
+                                   }));
+            QCOMPARE(heard, told.mid(0, stopAt));
+        }
     }
 
 private:

@@ -1,5 +1,11 @@
 #include "util/memorypages.h"
 
+bool MemoryPages::hasRoom(qint64 bytes) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes + bytes <= m_budget && (!m_shared || m_shared->held() + bytes <= m_shared->limit());
+}
+
 bool MemoryPages::put(const QString& name, const QByteArray& text)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
