@@ -218,6 +218,14 @@ private slots:
         QTest::newRow("only checks before the 7 days") << "20000w 14400w" << 100.0 << 0 << 0 << 2;
         QTest::newRow("by time, not by count") << "600w 590w 580w 570w 560f" << 5.8 << 5 << 4 << -1;
         QTest::newRow("a failing streak") << "300w 200f 100f 50f" << 16.7 << 4 << 1 << -3;
+        // Runs that overlap record an older check after a newer one: history, in time order, not the proxy's state.
+        QTest::newRow("an older check recorded late") << "60w 300f 200w" << 83.3 << 3 << 2 << 1;
+        QTest::newRow("an older check recorded late, before the 7 days")
+            << "4320w 14400f 12000w" << 100.0 << 1 << 1 << 1;
+        QTest::newRow("an older check recorded late, between two") << "600w 400f 500f" << 8.3 << 3 << 1 << -1;
+        // Two checks in one second are taken in the order they were recorded.
+        QTest::newRow("two checks in one second") << "100w 100f 50f" << 0.0 << 3 << 1 << -2;
+        QTest::newRow("a check at the start of the 7 days") << "10080w 10080f 5000w" << 74.8 << 3 << 2 << 1;
     }
 
     void history()
@@ -240,12 +248,18 @@ private slots:
         QCOMPARE(found.worked7d, worked);
         QCOMPARE(found.streak, streak);
         QCOMPARE(found.firstSeen, now - 20 * PoolSchedule::day);
-        const QStringList steps = history.split(u' ', Qt::SkipEmptyParts);
-        QCOMPARE(found.lastChecked, steps.isEmpty() ? -1 : now - steps.last().chopped(1).toLongLong() * 60);
+        // A check older than the latest recorded leaves the proxy's state alone.
+        qint64 lastChecked = -1;
         qint64 lastWorked = -1;
-        for (const QString& step : steps)
+        for (const QString& step : history.split(u' ', Qt::SkipEmptyParts)) {
+            const qint64 at = now - step.chopped(1).toLongLong() * 60;
+            if (at < lastChecked)
+                continue;
+            lastChecked = at;
             if (step.endsWith(u'w'))
-                lastWorked = now - step.chopped(1).toLongLong() * 60;
+                lastWorked = at;
+        }
+        QCOMPARE(found.lastChecked, lastChecked);
         QCOMPARE(found.lastWorked, lastWorked);
     }
 
