@@ -118,8 +118,9 @@ void generate(const QString& path, int proxies, qint64 checks)
     }
     // Checks, proxy by proxy in time order, with each proxy's row as the recording leaves it.
     sqlite3_stmt* check = prepare(db, "INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, "
-                                      "first_byte_ms, anonymity, seen_address, place_id, exit_place_id) VALUES (?1, "
-                                      "?2, 1, ?3, ?4, ?5, ?6, ?7, 1, 1)");
+                                      "first_byte_ms, anonymity, seen_address, place_id, exit_place_id, "
+                                      "checks_so_far, worked_so_far, up_so_far) VALUES (?1, ?2, 1, ?3, ?4, ?5, ?6, "
+                                      "?7, 1, 1, ?8, ?9, ?10)");
     sqlite3_stmt* update = prepare(db, "UPDATE proxies SET last_check_id = ?2, last_checked = ?3, last_worked = ?4, "
                                        "streak = ?5, failing_since = ?6, due = ?7, retired = ?8 WHERE id = ?1");
     std::mt19937_64 random(37);
@@ -145,7 +146,15 @@ void generate(const QString& path, int proxies, qint64 checks)
         if (!works)
             std::reverse(times.begin(), times.end());
         int streak = 0;
+        // The running totals, as the recording keeps them: a proxy here either always works or never does.
+        qint64 soFar = 0;
+        qint64 up = 0;
         for (const qint64 time : times) {
+            up += works && soFar > 0 ? 2 * (time - times[size_t(soFar) - 1]) : 0;
+            ++soFar;
+            sqlite3_bind_int64(check, 8, soFar);
+            sqlite3_bind_int64(check, 9, works ? soFar : 0);
+            sqlite3_bind_int64(check, 10, up);
             const qint64 ms = 50 + qint64(random() % 2000);
             sqlite3_bind_int64(check, 1, p + 1);
             sqlite3_bind_int64(check, 2, time);
