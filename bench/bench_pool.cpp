@@ -3,7 +3,10 @@
 // recording a check of 20,000 proxies and a harvest of 1,000 pages, and the bytes of file each check costs. Each
 // figure stands beside a full scan of the checks in the same run, what a query that missed its index would cost.
 //
-//   bench_pool [--proxies N] [--checks N] [--folder DIR] [--keep]
+//   bench_pool [--proxies N] [--checks N] [--folder DIR] [--keep] [--from FILE]
+//
+// --from FILE times a copy of FILE, made there by the first run that names it, so that runs compared need not wait
+// for the pool to be made each time.
 #include "pool/poolschedule.h"
 #include "pool/poolstore.h"
 
@@ -234,7 +237,16 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    generate(path, proxies, checks);
+    const qsizetype fromAt = arguments.indexOf(QStringLiteral("--from"));
+    if (fromAt < 0) {
+        generate(path, proxies, checks);
+    } else {
+        const QString from = arguments.value(fromAt + 1);
+        if (!QFileInfo::exists(from))
+            generate(from, proxies, checks);
+        if (!QFile::copy(from, path))
+            qFatal("bench_pool: cannot copy %s", qPrintable(from));
+    }
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     const qint64 checkRows = single(db, "SELECT count(*) FROM checks");

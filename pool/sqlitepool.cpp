@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
 
@@ -273,6 +274,8 @@ qint64 setHash(std::vector<qint64> ids)
 
 using Totals = SqlitePool::Totals;
 
+const char* const largeCache = "PRAGMA cache_size = -65536";
+
 #define totalsColumns "c.checked_at, c.outcome = 'working', c.checks_so_far, c.worked_so_far, c.up_so_far"
 
 Totals totalsOf(const Statement& row, int first)
@@ -365,7 +368,7 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         return false;
     };
     // 64 MB of pages kept in memory: a pool kept for months is large, and its indexes are read at random.
-    if (!execute("PRAGMA foreign_keys = ON") || !execute("PRAGMA cache_size = -65536"))
+    if (!execute("PRAGMA foreign_keys = ON") || !execute(largeCache) || !execute("PRAGMA temp_store = MEMORY"))
         return refuse(QString());
     // First only read, so that a file that is no pool of ours is left exactly as it was.
     int found = 0;
@@ -390,6 +393,10 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
                               .arg(schemaVersion));
         return true;
     }
+    // The log is copied into the file every 64 MB rather than every 4: a harvest's pages each change a few hundred
+    // pages of the file, and each copy waits for the disk.
+    if (!execute("PRAGMA wal_autocheckpoint = 16384"))
+        return refuse(QString());
     // The journal mode is the file's own: set once, by the first run that writes. A run that writes takes the
     // write lock now, so a pool locked past the wait stops it before it starts.
     if (!execute("PRAGMA journal_mode = WAL") || !execute("PRAGMA synchronous = NORMAL") || !begin() ||
@@ -522,21 +529,27 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
     if (!commit())
         return false;
 
+    // A page's proxies go through a table of the connection's own, then into the pool in one statement each: the
+    // pool's indexes are walked once a page in key order rather than once a proxy at random.
+    if (!execute("CREATE TEMP TABLE IF NOT EXISTS page_proxies (address INTEGER, port INTEGER, user BLOB, "
+                 "password BLOB, stated_scheme TEXT); CREATE TEMP TABLE IF NOT EXISTS page_ids (id INTEGER "
+                 "PRIMARY KEY)"))
+        return false;
     // A page with its proxies is one transaction.
     for (const PoolHarvest::Page& page : harvest.pages) {
         if (!begin())
             return false;
         const qint64 sourceId =
             idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
-        if (sourceId < 0)
+        if (sourceId < 0 || !writePage(page.given, harvest.started))
             return rollback(), false;
         std::vector<qint64> ids;
         ids.reserve(page.given.size());
-        for (const ProxyEndpoint& proxy : page.given) {
-            ids.push_back(sight(proxy, harvest.started));
-            if (ids.back() < 0)
-                return rollback(), false;
-        }
+        Statement& idsOf = statement("SELECT id FROM temp.page_ids");
+        while (idsOf.step())
+            ids.push_back(idsOf.integer(0));
+        if (!idsOf.ok())
+            return fail(), rollback(), false;
         Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
                                      "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
@@ -552,15 +565,56 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
         if (!fetch.run())
             return fail(), rollback(), false;
         const qint64 fetchId = sqlite3_last_insert_rowid(m_db);
-        Statement& sighting = statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
-        Statement& given = statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
-        for (const qint64 id : ids)
-            if (!sighting.bind(1, fetchId).bind(2, id).run() || !given.bind(1, sourceId).bind(2, id).run())
-                return fail(), rollback(), false;
+        Statement& sightings =
+            statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
+        Statement& given =
+            statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
+        if (!sightings.bind(1, fetchId).run() || !given.bind(1, sourceId).run())
+            return fail(), rollback(), false;
         if (!commit())
             return false;
     }
     return true;
+}
+
+bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at)
+{
+    if (!execute("DELETE FROM temp.page_proxies; DELETE FROM temp.page_ids"))
+        return false;
+    // In key order; a proxy named twice keeps its order, so that the scheme named last stays.
+    std::vector<const ProxyEndpoint*> sorted;
+    sorted.reserve(proxies.size());
+    for (const ProxyEndpoint& proxy : proxies)
+        sorted.push_back(&proxy);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const ProxyEndpoint* a, const ProxyEndpoint* b) {
+        return a->key() != b->key() ? a->key() < b->key()
+                                    : std::tie(a->user, a->password) < std::tie(b->user, b->password);
+    });
+    Statement& add = statement("INSERT INTO temp.page_proxies (address, port, user, password, stated_scheme) VALUES "
+                               "(?1, ?2, ?3, ?4, ?5)");
+    for (const ProxyEndpoint* proxy : sorted) {
+        bindProxy(add, *proxy);
+        if (proxy->statedScheme.isEmpty())
+            add.bindNull(5);
+        else
+            add.bind(5, QString::fromLatin1(proxy->statedScheme));
+        if (!add.run())
+            return fail();
+    }
+    // As sight() does it, for the whole page at once.
+    Statement& upsert =
+        statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, due) "
+                  "SELECT address, port, user, password, stated_scheme, ?1, ?1, ?1 FROM temp.page_proxies "
+                  "WHERE true ORDER BY rowid "
+                  "ON CONFLICT (address, port, user, password) DO UPDATE SET "
+                  "first_seen = min(first_seen, excluded.first_seen), "
+                  "last_seen = max(last_seen, excluded.last_seen), "
+                  "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
+                  "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0");
+    Statement& ids = statement("INSERT OR IGNORE INTO temp.page_ids (id) SELECT p.id FROM temp.page_proxies t "
+                               "JOIN proxies p ON p.address = t.address AND p.port = t.port AND p.user = t.user AND "
+                               "p.password = t.password");
+    return (upsert.bind(1, at).run() && ids.run()) || fail();
 }
 
 bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at)
@@ -784,6 +838,11 @@ bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<Proxy
         "FROM proxies p LEFT JOIN checks c ON c.id = p.last_check_id LEFT JOIN places pl ON pl.id = c.place_id "
         "LEFT JOIN places ex ON ex.id = c.exit_place_id WHERE p.retired = 0" +
         QByteArray(filter.aliveOnly ? " AND p.streak > 0 AND p.last_checked >= ?1" : "");
+    // An export reads each page once: a large cache would only cost its allocations (1.3 s of time on the processor
+    // for 30,000 alive proxies of a million, against 1.0 s with SQLite's 2 MB).
+    if (!execute("PRAGMA cache_size = -2000"))
+        return false;
+    const auto restore = qScopeGuard([this] { execute(largeCache); });
     Statement select(m_db, sql.constData());
     if (!select.prepared())
         return fail();

@@ -56,6 +56,8 @@ private:
     void rollback();
     // The id of the proxy, made or updated as seen at `at`; -1 on failure.
     qint64 sight(const ProxyEndpoint& proxy, qint64 at);
+    // The proxies of a page, made or updated as seen at `at`; their ids left in temp.page_ids.
+    bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at);
     qint64 idOf(const char* insert, const char* select, const QString& text);
     qint64 placeId(const GeoLookup::Place& place);
     // The uptime and counts of the last 7 days before `now`; `latest` the totals of the proxy's last check.
