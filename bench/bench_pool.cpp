@@ -98,8 +98,8 @@ void generate(const QString& path, int proxies, qint64 checks)
     for (int p = 0; p < proxies; ++p) {
         // A proxy is first given by the harvest whose window reaches it, then by a few more.
         const int harvest = (p % perSource) * harvestCount / perSource;
-        run(proxy, {p + 1, addressOf(p), 1000 + p % 60000, start + harvest * 12 * PoolSchedule::hour,
-                    start + std::min(harvestCount - 1, harvest + 1) * 12 * PoolSchedule::hour});
+        run(proxy, {p + 1, addressOf(p), 1000 + p % 60000, start + qint64(harvest) * 12 * PoolSchedule::hour,
+                    start + qint64(std::min(harvestCount - 1, harvest + 1)) * 12 * PoolSchedule::hour});
     }
     sqlite3_stmt* harvest = prepare(db, "INSERT INTO harvests (id, run_stamp, started, ended) VALUES (?1, ?2, ?2, ?2)");
     sqlite3_stmt* fetch = prepare(db, "INSERT INTO fetches (id, harvest_id, source_id, outcome, status, bytes, ms, "
@@ -108,7 +108,7 @@ void generate(const QString& path, int proxies, qint64 checks)
     sqlite3_stmt* given = prepare(db, "INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
     qint64 fetchId = 0;
     for (int h = 0; h < harvestCount; ++h) {
-        run(harvest, {h + 1, start + h * 12 * PoolSchedule::hour});
+        run(harvest, {h + 1, start + qint64(h) * 12 * PoolSchedule::hour});
         for (int s = 0; s < sourceCount; ++s) {
             run(fetch, {++fetchId, h + 1, s + 1, proxiesPerFetch});
             const int first = h * perSource / harvestCount;
