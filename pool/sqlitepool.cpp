@@ -207,7 +207,7 @@ struct SqlitePool::Totals
     qint64 up = 0; // half seconds
 
     bool found() const { return at >= 0; }
-    // The totals of the check at `at` that follows this one.
+    // The totals of the next check, at `time`.
     Totals then(qint64 time, bool working) const
     {
         Totals next;
@@ -276,6 +276,8 @@ using Totals = SqlitePool::Totals;
 
 const char* const largeCache = "PRAGMA cache_size = -65536";
 
+// A macro, so that each statement that reads them stays one literal: statement() keeps statements by the text's
+// address.
 #define totalsColumns "c.checked_at, c.outcome = 'working', c.checks_so_far, c.worked_so_far, c.up_so_far"
 
 Totals totalsOf(const Statement& row, int first)
