@@ -3,7 +3,10 @@
 // recording a check of 20,000 proxies and a harvest of 1,000 pages, and the bytes of file each check costs. Each
 // figure stands beside a full scan of the checks in the same run, what a query that missed its index would cost.
 //
-//   bench_pool [--proxies N] [--checks N] [--folder DIR] [--keep]
+//   bench_pool [--proxies N] [--checks N] [--folder DIR] [--keep] [--from FILE]
+//
+// --from FILE times a copy of FILE, made there by the first run that names it, so that runs compared need not wait
+// for the pool to be made each time.
 #include "pool/poolschedule.h"
 #include "pool/poolstore.h"
 
@@ -95,8 +98,8 @@ void generate(const QString& path, int proxies, qint64 checks)
     for (int p = 0; p < proxies; ++p) {
         // A proxy is first given by the harvest whose window reaches it, then by a few more.
         const int harvest = (p % perSource) * harvestCount / perSource;
-        run(proxy, {p + 1, addressOf(p), 1000 + p % 60000, start + harvest * 12 * PoolSchedule::hour,
-                    start + std::min(harvestCount - 1, harvest + 1) * 12 * PoolSchedule::hour});
+        run(proxy, {p + 1, addressOf(p), 1000 + p % 60000, start + qint64(harvest) * 12 * PoolSchedule::hour,
+                    start + qint64(std::min(harvestCount - 1, harvest + 1)) * 12 * PoolSchedule::hour});
     }
     sqlite3_stmt* harvest = prepare(db, "INSERT INTO harvests (id, run_stamp, started, ended) VALUES (?1, ?2, ?2, ?2)");
     sqlite3_stmt* fetch = prepare(db, "INSERT INTO fetches (id, harvest_id, source_id, outcome, status, bytes, ms, "
@@ -105,7 +108,7 @@ void generate(const QString& path, int proxies, qint64 checks)
     sqlite3_stmt* given = prepare(db, "INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
     qint64 fetchId = 0;
     for (int h = 0; h < harvestCount; ++h) {
-        run(harvest, {h + 1, start + h * 12 * PoolSchedule::hour});
+        run(harvest, {h + 1, start + qint64(h) * 12 * PoolSchedule::hour});
         for (int s = 0; s < sourceCount; ++s) {
             run(fetch, {++fetchId, h + 1, s + 1, proxiesPerFetch});
             const int first = h * perSource / harvestCount;
@@ -118,8 +121,9 @@ void generate(const QString& path, int proxies, qint64 checks)
     }
     // Checks, proxy by proxy in time order, with each proxy's row as the recording leaves it.
     sqlite3_stmt* check = prepare(db, "INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, "
-                                      "first_byte_ms, anonymity, seen_address, place_id, exit_place_id) VALUES (?1, "
-                                      "?2, 1, ?3, ?4, ?5, ?6, ?7, 1, 1)");
+                                      "first_byte_ms, anonymity, seen_address, place_id, exit_place_id, "
+                                      "checks_so_far, worked_so_far, up_so_far) VALUES (?1, ?2, 1, ?3, ?4, ?5, ?6, "
+                                      "?7, 1, 1, ?8, ?9, ?10)");
     sqlite3_stmt* update = prepare(db, "UPDATE proxies SET last_check_id = ?2, last_checked = ?3, last_worked = ?4, "
                                        "streak = ?5, failing_since = ?6, due = ?7, retired = ?8 WHERE id = ?1");
     std::mt19937_64 random(37);
@@ -145,7 +149,15 @@ void generate(const QString& path, int proxies, qint64 checks)
         if (!works)
             std::reverse(times.begin(), times.end());
         int streak = 0;
+        // The running totals, as the recording keeps them: a proxy here either always works or never does.
+        qint64 soFar = 0;
+        qint64 up = 0;
         for (const qint64 time : times) {
+            up += works && soFar > 0 ? 2 * (time - times[size_t(soFar) - 1]) : 0;
+            ++soFar;
+            sqlite3_bind_int64(check, 8, soFar);
+            sqlite3_bind_int64(check, 9, works ? soFar : 0);
+            sqlite3_bind_int64(check, 10, up);
             const qint64 ms = 50 + qint64(random() % 2000);
             sqlite3_bind_int64(check, 1, p + 1);
             sqlite3_bind_int64(check, 2, time);
@@ -225,7 +237,16 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    generate(path, proxies, checks);
+    const qsizetype fromAt = arguments.indexOf(QStringLiteral("--from"));
+    if (fromAt < 0) {
+        generate(path, proxies, checks);
+    } else {
+        const QString from = arguments.value(fromAt + 1);
+        if (!QFileInfo::exists(from))
+            generate(from, proxies, checks);
+        if (!QFile::copy(from, path))
+            qFatal("bench_pool: cannot copy %s", qPrintable(from));
+    }
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     const qint64 checkRows = single(db, "SELECT count(*) FROM checks");

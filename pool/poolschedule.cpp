@@ -19,23 +19,12 @@ bool retires(int streak, qint64 firstFailure, qint64 lastCheck)
     return streak <= -7 && lastCheck - firstFailure >= 7 * day;
 }
 
-double uptime(const std::vector<std::pair<qint64, bool>>& checks, qint64 now)
+double uptime(qint64 up, qint64 start, qint64 now, qint64 lastAt, bool lastWorked)
 {
-    if (checks.empty())
-        return -1;
-    const qint64 windowStart = now - 7 * day;
-    const qint64 start = std::max(checks.front().first, windowStart);
     const qint64 whole = now - start;
     if (whole <= 0)
-        return checks.back().second ? 100.0 : 0.0;
-    // In half seconds, so that a stretch half up stays whole.
-    qint64 up = 0;
-    for (size_t i = 0; i + 1 < checks.size(); ++i) {
-        const qint64 from = std::max(checks[i].first, start);
-        const qint64 to = std::max(checks[i + 1].first, start);
-        up += (to - from) * (int(checks[i].second) + int(checks[i + 1].second));
-    }
-    up += (now - std::max(checks.back().first, start)) * 2 * int(checks.back().second);
+        return lastWorked ? 100.0 : 0.0;
+    up += (now - std::max(lastAt, start)) * 2 * int(lastWorked);
     return std::round(double(up) * 1000.0 / double(2 * whole)) / 10.0;
 }
 

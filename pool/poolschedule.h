@@ -18,10 +18,10 @@ qint64 recheckAfter(int streak);
 // Retired: at least 7 failures in a row, the first of them at least 7 days before the last.
 bool retires(int streak, qint64 firstFailure, qint64 lastCheck);
 
-// Percent of the time a proxy worked over the 7 days before `now`, or since its first check if later. `checks` are
-// (time, worked) in time order: every check in that time, and the one before it if there is one. Each stretch
-// between two checks counts as up when both worked, down when both failed, half up when they differ; the stretch
-// from the last check to now as that check's outcome. Negative when there is no check.
-double uptime(const std::vector<std::pair<qint64, bool>>& checks, qint64 now);
+// Percent of the time a proxy worked over the 7 days before `now`, or since its first check if later: counted from
+// `start` on. Each stretch between two checks counts as up when both worked, down when both failed, half up when they
+// differ; `up` is the sum of the stretches from `start` to the last check in half seconds (twice the length when up,
+// once when half up); the stretch from the last check, at `lastAt`, to now as that check's outcome.
+double uptime(qint64 up, qint64 start, qint64 now, qint64 lastAt, bool lastWorked);
 
 } // namespace PoolSchedule

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
 
@@ -96,6 +97,23 @@ CREATE TABLE checks (
 );
 CREATE INDEX checks_of_proxy ON checks (proxy_id, checked_at);
 )",
+    // Each check carries its proxy's running totals in time order, so that a proxy's last 7 days read from a few
+    // rows, whatever the number of checks in them: checks so far, worked so far, and the up-time so far in half
+    // seconds (a stretch between two checks counts twice its length when both worked, once when one did).
+    R"(
+ALTER TABLE checks ADD COLUMN checks_so_far INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE checks ADD COLUMN worked_so_far INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE checks ADD COLUMN up_so_far INTEGER NOT NULL DEFAULT 0;
+UPDATE checks SET checks_so_far = totals.n, worked_so_far = totals.w, up_so_far = totals.u
+FROM (SELECT id, row_number() OVER running AS n, sum(worked) OVER running AS w, sum(stretch) OVER running AS u
+      FROM (SELECT id, proxy_id, checked_at, worked,
+                   coalesce((checked_at - lag(checked_at) OVER byTime) * (worked + lag(worked) OVER byTime), 0)
+                       AS stretch
+            FROM (SELECT id, proxy_id, checked_at, outcome = 'working' AS worked FROM checks)
+            WINDOW byTime AS (PARTITION BY proxy_id ORDER BY checked_at, id))
+      WINDOW running AS (PARTITION BY proxy_id ORDER BY checked_at, id ROWS UNBOUNDED PRECEDING)) AS totals
+WHERE checks.id = totals.id;
+)",
 };
 constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
 static_assert(migrationCount == SqlitePool::schemaVersion, "one migration per version");
@@ -179,6 +197,29 @@ private:
     int m_code = SQLITE_OK;
 };
 
+// A check's running totals of its proxy, in time order (checked_at, then id), up to and with it.
+struct SqlitePool::Totals
+{
+    qint64 at = -1; // negative: no check
+    bool lastWorked = false;
+    qint64 checks = 0;
+    qint64 worked = 0;
+    qint64 up = 0; // half seconds
+
+    bool found() const { return at >= 0; }
+    // The totals of the next check, at `time`.
+    Totals then(qint64 time, bool working) const
+    {
+        Totals next;
+        next.at = time;
+        next.lastWorked = working;
+        next.checks = checks + 1;
+        next.worked = worked + int(working);
+        next.up = up + (found() ? (time - at) * (int(lastWorked) + int(working)) : 0);
+        return next;
+    }
+};
+
 namespace {
 
 using Statement = SqlitePool::Statement;
@@ -231,6 +272,27 @@ qint64 setHash(std::vector<qint64> ids)
     return qint64(hash);
 }
 
+using Totals = SqlitePool::Totals;
+
+const char* const largeCache = "PRAGMA cache_size = -65536";
+
+// A macro, so that each statement that reads them stays one literal: statement() keeps statements by the text's
+// address.
+#define totalsColumns "c.checked_at, c.outcome = 'working', c.checks_so_far, c.worked_so_far, c.up_so_far"
+
+Totals totalsOf(const Statement& row, int first)
+{
+    Totals totals;
+    if (row.isNull(first))
+        return totals;
+    totals.at = row.integer(first);
+    totals.lastWorked = row.integer(first + 1) != 0;
+    totals.checks = row.integer(first + 2);
+    totals.worked = row.integer(first + 3);
+    totals.up = row.integer(first + 4);
+    return totals;
+}
+
 } // namespace
 
 std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access, QString* failure)
@@ -262,6 +324,11 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
     else if (pool->prepare(access, path, failure))
         return pool;
     return nullptr;
+}
+
+const char* SqlitePool::migration(int from)
+{
+    return from >= 0 && from < migrationCount ? migrations[from] : nullptr;
 }
 
 SqlitePool::SqlitePool(sqlite3* db) : m_db(db) {}
@@ -303,7 +370,7 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         return false;
     };
     // 64 MB of pages kept in memory: a pool kept for months is large, and its indexes are read at random.
-    if (!execute("PRAGMA foreign_keys = ON") || !execute("PRAGMA cache_size = -65536"))
+    if (!execute("PRAGMA foreign_keys = ON") || !execute(largeCache) || !execute("PRAGMA temp_store = MEMORY"))
         return refuse(QString());
     // First only read, so that a file that is no pool of ours is left exactly as it was.
     int found = 0;
@@ -328,6 +395,10 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
                               .arg(schemaVersion));
         return true;
     }
+    // The log is copied into the file every 64 MB rather than every 4: a harvest's pages each change a few hundred
+    // pages of the file, and each copy waits for the disk.
+    if (!execute("PRAGMA wal_autocheckpoint = 16384"))
+        return refuse(QString());
     // The journal mode is the file's own: set once, by the first run that writes. A run that writes takes the
     // write lock now, so a pool locked past the wait stops it before it starts.
     if (!execute("PRAGMA journal_mode = WAL") || !execute("PRAGMA synchronous = NORMAL") || !begin() ||
@@ -460,21 +531,27 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
     if (!commit())
         return false;
 
+    // A page's proxies go through a table of the connection's own, then into the pool in one statement each: the
+    // pool's indexes are walked once a page in key order rather than once a proxy at random.
+    if (!execute("CREATE TEMP TABLE IF NOT EXISTS page_proxies (address INTEGER, port INTEGER, user BLOB, "
+                 "password BLOB, stated_scheme TEXT); CREATE TEMP TABLE IF NOT EXISTS page_ids (id INTEGER "
+                 "PRIMARY KEY)"))
+        return false;
     // A page with its proxies is one transaction.
     for (const PoolHarvest::Page& page : harvest.pages) {
         if (!begin())
             return false;
         const qint64 sourceId =
             idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
-        if (sourceId < 0)
+        if (sourceId < 0 || !writePage(page.given, harvest.started))
             return rollback(), false;
         std::vector<qint64> ids;
         ids.reserve(page.given.size());
-        for (const ProxyEndpoint& proxy : page.given) {
-            ids.push_back(sight(proxy, harvest.started));
-            if (ids.back() < 0)
-                return rollback(), false;
-        }
+        Statement& idsOf = statement("SELECT id FROM temp.page_ids");
+        while (idsOf.step())
+            ids.push_back(idsOf.integer(0));
+        if (!idsOf.ok())
+            return fail(), rollback(), false;
         Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
                                      "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
@@ -490,15 +567,56 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
         if (!fetch.run())
             return fail(), rollback(), false;
         const qint64 fetchId = sqlite3_last_insert_rowid(m_db);
-        Statement& sighting = statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
-        Statement& given = statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
-        for (const qint64 id : ids)
-            if (!sighting.bind(1, fetchId).bind(2, id).run() || !given.bind(1, sourceId).bind(2, id).run())
-                return fail(), rollback(), false;
+        Statement& sightings =
+            statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
+        Statement& given =
+            statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
+        if (!sightings.bind(1, fetchId).run() || !given.bind(1, sourceId).run())
+            return fail(), rollback(), false;
         if (!commit())
             return false;
     }
     return true;
+}
+
+bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at)
+{
+    if (!execute("DELETE FROM temp.page_proxies; DELETE FROM temp.page_ids"))
+        return false;
+    // In key order; a proxy named twice keeps its order, so that the scheme named last stays.
+    std::vector<const ProxyEndpoint*> sorted;
+    sorted.reserve(proxies.size());
+    for (const ProxyEndpoint& proxy : proxies)
+        sorted.push_back(&proxy);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const ProxyEndpoint* a, const ProxyEndpoint* b) {
+        return a->key() != b->key() ? a->key() < b->key()
+                                    : std::tie(a->user, a->password) < std::tie(b->user, b->password);
+    });
+    Statement& add = statement("INSERT INTO temp.page_proxies (address, port, user, password, stated_scheme) VALUES "
+                               "(?1, ?2, ?3, ?4, ?5)");
+    for (const ProxyEndpoint* proxy : sorted) {
+        bindProxy(add, *proxy);
+        if (proxy->statedScheme.isEmpty())
+            add.bindNull(5);
+        else
+            add.bind(5, QString::fromLatin1(proxy->statedScheme));
+        if (!add.run())
+            return fail();
+    }
+    // As sight() does it, for the whole page at once.
+    Statement& upsert =
+        statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, due) "
+                  "SELECT address, port, user, password, stated_scheme, ?1, ?1, ?1 FROM temp.page_proxies "
+                  "WHERE true ORDER BY rowid "
+                  "ON CONFLICT (address, port, user, password) DO UPDATE SET "
+                  "first_seen = min(first_seen, excluded.first_seen), "
+                  "last_seen = max(last_seen, excluded.last_seen), "
+                  "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
+                  "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0");
+    Statement& ids = statement("INSERT OR IGNORE INTO temp.page_ids (id) SELECT p.id FROM temp.page_proxies t "
+                               "JOIN proxies p ON p.address = t.address AND p.port = t.port AND p.user = t.user AND "
+                               "p.password = t.password");
+    return (upsert.bind(1, at).run() && ids.run()) || fail();
 }
 
 bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at)
@@ -530,12 +648,13 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
         if (judgeId < 0)
             return rollback(), false;
         Statement& find =
-            statement("SELECT id, last_checked, streak, failing_since FROM proxies WHERE address = ?1 AND "
-                      "port = ?2 AND user = ?3 AND password = ?4");
+            statement("SELECT p.id, p.last_checked, p.streak, p.failing_since, " totalsColumns " FROM proxies p "
+                      "LEFT JOIN checks c ON c.id = p.last_check_id WHERE address = ?1 AND port = ?2 AND user = ?3 AND "
+                      "password = ?4");
         Statement& add =
             statement("INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, first_byte_ms, "
-                      "anonymity, seen_address, place_id, exit_place_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                      "?8, ?9, ?10)");
+                      "anonymity, seen_address, place_id, exit_place_id, checks_so_far, worked_so_far, up_so_far) "
+                      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
         Statement& update =
             statement("UPDATE proxies SET last_check_id = ?1, last_checked = ?2, "
                       "last_worked = coalesce(?3, last_worked), streak = ?4, failing_since = ?5, due = ?6, "
@@ -548,13 +667,20 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
             qint64 lastChecked = -1;
             int streak = 0;
             qint64 failingSince = -1;
+            Totals last;
             if (find.step()) {
                 proxyId = find.integer(0);
                 lastChecked = find.integer(1, -1);
                 streak = int(find.integer(2));
                 failingSince = find.integer(3, -1);
+                last = totalsOf(find, 4);
             }
             find.reset();
+            const bool worked = result.outcome == CheckResult::Working;
+            // A check older than the last one known (runs that overlap) is history, not the proxy's state; the
+            // totals of the checks after it are counted again once it is in.
+            const bool late = at < lastChecked;
+            const Totals totals = late ? Totals() : last.then(at, worked);
             if (proxyId < 0 && (proxyId = sight(record.proxy, at)) < 0)
                 return rollback(), false;
             const qint64 place = placeId(record.place);
@@ -574,12 +700,14 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
             bindOrNull(8, !result.seenAddress.isEmpty(), result.seenAddress);
             bindOrNull(9, place > 0, place);
             bindOrNull(10, exit > 0, exit);
+            add.bind(11, totals.checks).bind(12, totals.worked).bind(13, totals.up);
             if (!add.run())
                 return fail(), rollback(), false;
-            // A check older than the last one known (runs that overlap) is history, not the proxy's state.
-            if (at < lastChecked)
+            if (late) {
+                if (!retotal(proxyId, at))
+                    return rollback(), false;
                 continue;
-            const bool worked = result.outcome == CheckResult::Working;
+            }
             streak = worked ? std::max(streak, 0) + 1 : std::min(streak, 0) - 1;
             if (worked)
                 failingSince = -1;
@@ -619,24 +747,87 @@ bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
     return select.ok() || fail();
 }
 
-bool SqlitePool::addHistory(qint64 proxyId, qint64 now, ProxyRecord::History* history)
+bool SqlitePool::retotal(qint64 proxyId, qint64 from)
 {
-    // The checks of the last 7 days, and the one before them, which starts the first stretch.
-    const qint64 windowStart = now - 7 * PoolSchedule::day;
-    Statement select(m_db, "SELECT checked_at, outcome = 'working' FROM checks WHERE proxy_id = ?1 AND checked_at >= "
-                           "coalesce((SELECT max(checked_at) FROM checks WHERE proxy_id = ?1 AND checked_at <= ?2), "
-                           "?2) AND checked_at <= ?3 ORDER BY checked_at, id");
-    select.bind(1, proxyId).bind(2, windowStart).bind(3, now);
-    std::vector<std::pair<qint64, bool>> checks;
-    while (select.step()) {
-        checks.emplace_back(select.integer(0), select.integer(1) != 0);
-        if (checks.back().first >= windowStart) {
-            ++history->checks7d;
-            history->worked7d += checks.back().second;
-        }
+    Statement& before = statement("SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND checked_at < ?2 "
+                                  "ORDER BY checked_at DESC, id DESC LIMIT 1");
+    if (!before.bind(1, proxyId).bind(2, from).step() && !before.ok())
+        return fail();
+    Totals totals = totalsOf(before, 0);
+    before.reset();
+    Statement& after = statement("SELECT id, checked_at, outcome = 'working' FROM checks WHERE proxy_id = ?1 AND "
+                                 "checked_at >= ?2 ORDER BY checked_at, id");
+    std::vector<std::tuple<qint64, qint64, bool>> rows;
+    after.bind(1, proxyId).bind(2, from);
+    while (after.step())
+        rows.emplace_back(after.integer(0), after.integer(1), after.integer(2) != 0);
+    if (!after.ok())
+        return fail();
+    Statement& update =
+        statement("UPDATE checks SET checks_so_far = ?1, worked_so_far = ?2, up_so_far = ?3 WHERE id = ?4");
+    for (const auto& [id, at, worked] : rows) {
+        totals = totals.then(at, worked);
+        if (!update.bind(1, totals.checks).bind(2, totals.worked).bind(3, totals.up).bind(4, id).run())
+            return fail();
     }
-    history->uptime7d = PoolSchedule::uptime(checks, now);
-    return select.ok() || fail();
+    return true;
+}
+
+bool SqlitePool::totalsAt(qint64 proxyId, qint64 at, bool before, Totals* totals)
+{
+    // The last check at `at` or before it (or strictly before), by the index of a proxy's checks.
+    Statement& last = statement(before ? "SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
+                                         "checked_at < ?2 ORDER BY checked_at DESC, id DESC LIMIT 1"
+                                       : "SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
+                                         "checked_at <= ?2 ORDER BY checked_at DESC, id DESC LIMIT 1");
+    *totals = last.bind(1, proxyId).bind(2, at).step() ? totalsOf(last, 0) : Totals();
+    last.reset();
+    return last.ok() || fail();
+}
+
+bool SqlitePool::addHistory(qint64 proxyId, qint64 now, const Totals& latest, ProxyRecord::History* history)
+{
+    // From the totals of a few checks: the last up to now, the one that starts the first stretch (the last at the
+    // start of the 7 days or before), the one after it, and the last before the 7 days for the counts.
+    const qint64 windowStart = now - 7 * PoolSchedule::day;
+    Totals last = latest;
+    if (last.at > now && !totalsAt(proxyId, now, false, &last))
+        return false;
+    if (!last.found())
+        return true;
+    Totals first;
+    if (!totalsAt(proxyId, windowStart, false, &first))
+        return false;
+    qint64 start = windowStart;
+    qint64 up = last.up;
+    Totals counted; // the last check before the 7 days, not counted in them
+    if (first.found()) {
+        if (first.at < windowStart)
+            counted = first;
+        else if (!totalsAt(proxyId, windowStart, true, &counted))
+            return false;
+        Statement& next = statement("SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
+                                    "checked_at > ?2 ORDER BY checked_at, id LIMIT 1");
+        const Totals second = next.bind(1, proxyId).bind(2, windowStart).step() ? totalsOf(next, 0) : Totals();
+        next.reset();
+        if (!next.ok())
+            return fail();
+        // The stretch across the start counts from the start on.
+        up = second.found() && second.at <= now
+                 ? last.up - second.up + (second.at - windowStart) * (int(first.lastWorked) + int(second.lastWorked))
+                 : 0;
+    } else {
+        // Every check is within the 7 days: the first starts the time counted, and the totals are the proxy's own.
+        Statement& earliest = statement("SELECT min(checked_at) FROM checks WHERE proxy_id = ?1");
+        if (!earliest.bind(1, proxyId).step())
+            return fail();
+        start = earliest.integer(0);
+        earliest.reset();
+    }
+    history->checks7d = int(last.checks - counted.checks);
+    history->worked7d = int(last.worked - counted.worked);
+    history->uptime7d = PoolSchedule::uptime(up, start, now, last.at, last.lastWorked);
+    return true;
 }
 
 bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records)
@@ -645,10 +836,15 @@ bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<Proxy
     const QByteArray sql =
         "SELECT p.id, p.address, p.port, p.user, p.password, p.stated_scheme, p.first_seen, p.last_seen, "
         "p.last_checked, p.last_worked, p.streak, c.outcome, c.protocols, c.first_byte_ms, c.anonymity, "
-        "c.seen_address, pl.country, pl.asn, pl.organization, ex.country, ex.asn, ex.organization "
+        "c.seen_address, pl.country, pl.asn, pl.organization, ex.country, ex.asn, ex.organization, " totalsColumns " "
         "FROM proxies p LEFT JOIN checks c ON c.id = p.last_check_id LEFT JOIN places pl ON pl.id = c.place_id "
         "LEFT JOIN places ex ON ex.id = c.exit_place_id WHERE p.retired = 0" +
         QByteArray(filter.aliveOnly ? " AND p.streak > 0 AND p.last_checked >= ?1" : "");
+    // An export reads each page once: a large cache would only cost its allocations (1.3 s of time on the processor
+    // for 30,000 alive proxies of a million, against 1.0 s with SQLite's 2 MB).
+    if (!execute("PRAGMA cache_size = -2000"))
+        return false;
+    const auto restore = qScopeGuard([this] { execute(largeCache); });
     Statement select(m_db, sql.constData());
     if (!select.prepared())
         return fail();
@@ -681,7 +877,7 @@ bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<Proxy
         if (!cheap.matches(record))
             continue;
         const qint64 proxyId = select.integer(0);
-        if (history.lastChecked >= 0 && !addHistory(proxyId, now, &history))
+        if (history.lastChecked >= 0 && !addHistory(proxyId, now, totalsOf(select, 22), &history))
             return false;
         record.history = history;
         if (!filter.matches(record))

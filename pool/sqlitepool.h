@@ -15,11 +15,14 @@ struct sqlite3;
 class SqlitePool : public PoolStore
 {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     // How long a write waits for the others before it gives up.
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
     static constexpr int batchSize = 1000;
+
+    // The SQL that takes a pool of version `from` to the next; the first makes one from nothing.
+    static const char* migration(int from);
 
     static std::unique_ptr<SqlitePool> open(const QString& path, Access access, QString* failure);
     ~SqlitePool() override;
@@ -36,6 +39,7 @@ public:
     QString failure() const override { return m_failure; }
 
     class Statement; // one prepared statement (sqlitepool.cpp)
+    struct Totals;   // a check's running totals of its proxy (sqlitepool.cpp)
 
 private:
     explicit SqlitePool(sqlite3* db);
@@ -52,9 +56,16 @@ private:
     void rollback();
     // The id of the proxy, made or updated as seen at `at`; -1 on failure.
     qint64 sight(const ProxyEndpoint& proxy, qint64 at);
+    // The proxies of a page, made or updated as seen at `at`; their ids left in temp.page_ids.
+    bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at);
     qint64 idOf(const char* insert, const char* select, const QString& text);
     qint64 placeId(const GeoLookup::Place& place);
-    bool addHistory(qint64 proxyId, qint64 now, ProxyRecord::History* history);
+    // The uptime and counts of the last 7 days before `now`; `latest` the totals of the proxy's last check.
+    bool addHistory(qint64 proxyId, qint64 now, const Totals& latest, ProxyRecord::History* history);
+    // The totals of the last check at `at` or before (or strictly before); none found when there is none.
+    bool totalsAt(qint64 proxyId, qint64 at, bool before, Totals* totals);
+    // Counts the totals again for the checks from `from` on, after an older check came in late.
+    bool retotal(qint64 proxyId, qint64 from);
 
     sqlite3* m_db;
     QString m_failure;

@@ -218,6 +218,14 @@ private slots:
         QTest::newRow("only checks before the 7 days") << "20000w 14400w" << 100.0 << 0 << 0 << 2;
         QTest::newRow("by time, not by count") << "600w 590w 580w 570w 560f" << 5.8 << 5 << 4 << -1;
         QTest::newRow("a failing streak") << "300w 200f 100f 50f" << 16.7 << 4 << 1 << -3;
+        // Runs that overlap record an older check after a newer one: history, in time order, not the proxy's state.
+        QTest::newRow("an older check recorded late") << "60w 300f 200w" << 83.3 << 3 << 2 << 1;
+        QTest::newRow("an older check recorded late, before the 7 days")
+            << "4320w 14400f 12000w" << 100.0 << 1 << 1 << 1;
+        QTest::newRow("an older check recorded late, between two") << "600w 400f 500f" << 8.3 << 3 << 1 << -1;
+        // Two checks in one second are taken in the order they were recorded.
+        QTest::newRow("two checks in one second") << "100w 100f 50f" << 0.0 << 3 << 1 << -2;
+        QTest::newRow("a check at the start of the 7 days") << "10080w 10080f 5000w" << 74.8 << 3 << 2 << 1;
     }
 
     void history()
@@ -240,13 +248,66 @@ private slots:
         QCOMPARE(found.worked7d, worked);
         QCOMPARE(found.streak, streak);
         QCOMPARE(found.firstSeen, now - 20 * PoolSchedule::day);
-        const QStringList steps = history.split(u' ', Qt::SkipEmptyParts);
-        QCOMPARE(found.lastChecked, steps.isEmpty() ? -1 : now - steps.last().chopped(1).toLongLong() * 60);
+        // A check older than the latest recorded leaves the proxy's state alone.
+        qint64 lastChecked = -1;
         qint64 lastWorked = -1;
-        for (const QString& step : steps)
+        for (const QString& step : history.split(u' ', Qt::SkipEmptyParts)) {
+            const qint64 at = now - step.chopped(1).toLongLong() * 60;
+            if (at < lastChecked)
+                continue;
+            lastChecked = at;
             if (step.endsWith(u'w'))
-                lastWorked = now - step.chopped(1).toLongLong() * 60;
+                lastWorked = at;
+        }
+        QCOMPARE(found.lastChecked, lastChecked);
         QCOMPARE(found.lastWorked, lastWorked);
+    }
+
+    // A pool of version 1, its checks written as that version wrote them, answers the export as it did before, and
+    // its checks carry the totals a pool of version 2 gives them.
+    void migratedFromVersion1_data() { history_data(); }
+
+    void migratedFromVersion1()
+    {
+        QFETCH(QString, history);
+        QFETCH(double, uptime);
+        QFETCH(int, checks);
+        QFETCH(int, worked);
+        replay(*m_pool, proxy(u"10.0.0.1:80"_s), history);
+
+        const QString old = QDir(m_folder->path()).filePath(u"old.sqlite"_s);
+        QByteArray sql = SqlitePool::migration(0);
+        sql += "PRAGMA user_version = 1;"
+               "INSERT INTO judges (url) VALUES ('http://judge.example/');"
+               "INSERT INTO proxies (address, port, user, password, first_seen, last_seen, due) "
+               "VALUES (167772161, 80, x'', x'', @F, @F, 0);";
+        for (const QString& step : history.split(u' ', Qt::SkipEmptyParts))
+            sql += "INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols) VALUES (1, " +
+                   QByteArray::number(now - step.chopped(1).toLongLong() * 60) + ", 1, '" +
+                   (step.endsWith(u'w') ? "working" : "timed out") + "', 0);";
+        sql += "UPDATE proxies SET last_check_id = (SELECT id FROM checks ORDER BY checked_at DESC, id DESC LIMIT 1), "
+               "last_checked = (SELECT max(checked_at) FROM checks);";
+        QVERIFY(execute(old, sql.replace("@F", QByteArray::number(now - 20 * PoolSchedule::day)).constData()));
+
+        QString failure;
+        QVERIFY(!PoolStore::open(old, PoolStore::Access::Read, &failure));
+        std::unique_ptr<PoolStore> migrated = PoolStore::open(old, PoolStore::Access::Write, &failure);
+        QVERIFY2(migrated, qPrintable(failure));
+        QCOMPARE(count(old, "PRAGMA user_version"), qint64(SqlitePool::schemaVersion));
+        PoolFilter everyOne;
+        everyOne.aliveOnly = false;
+        std::vector<ProxyRecord> exported;
+        QVERIFY(migrated->proxies(everyOne, now, &exported));
+        QCOMPARE(exported.size(), size_t(1));
+        const ProxyRecord::History& found = *exported.front().history;
+        QCOMPARE(found.uptime7d, uptime);
+        QCOMPARE(found.checks7d, checks);
+        QCOMPARE(found.worked7d, worked);
+
+        // Every check's totals, weighed by its id so that totals given to the wrong check show.
+        const char* totals = "SELECT coalesce(sum(id * ((checks_so_far * 1000 + worked_so_far) * 1000003 + "
+                             "up_so_far)), 0) FROM checks";
+        QCOMPARE(count(old, totals), count(path(), totals));
     }
 
     // The export's filters on one pool, and its order: uptime, then first-byte time, then address.
@@ -409,10 +470,10 @@ private slots:
         QTest::newRow("another program's database")
             << "other" << true << "cannot open the pool @P@: it is a database, but not a pool.";
         QTest::newRow("a later version") << "later" << true
-                                         << "the pool @P@ is of version 2, later than this program knows (1); it is "
+                                         << "the pool @P@ is of version 3, later than this program knows (2); it is "
                                             "left as it is.";
         QTest::newRow("a later version, to read") << "later" << false
-                                                  << "the pool @P@ is of version 2, later than this program knows (1); "
+                                                  << "the pool @P@ is of version 3, later than this program knows (2); "
                                                      "it is left as it is.";
         QTest::newRow("an empty file, to read")
             << "empty" << false << "there is no pool at @P@; a harvest or a check makes one.";
@@ -437,7 +498,7 @@ private slots:
             QString failure;
             QVERIFY2(PoolStore::open(at, PoolStore::Access::Write, &failure), qPrintable(failure));
             if (file == "later"_L1) {
-                QVERIFY(execute(at, "PRAGMA user_version = 2"));
+                QVERIFY(execute(at, "PRAGMA user_version = 3"));
             } else {
                 // Page 1 past the file's header: the schema's table no longer reads.
                 QFile damage(at);

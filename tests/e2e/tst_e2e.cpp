@@ -1041,7 +1041,7 @@ private slots:
             << u"sievra: cannot open the pool @F@/none/pool.sqlite: its folder does not exist."_s;
         QTest::newRow("a pool of a later version") << QStringList{"--recheck", "--pool", "@F@/later.sqlite"}
                                                    << u"sievra: the pool @F@/later.sqlite is of version 7, later than "
-                                                      "this program knows (1); it is left as it is."_s;
+                                                      "this program knows (2); it is left as it is."_s;
         QTest::newRow("a read-only pool") << check + QStringList{"--pool", "@F@/ro/pool.sqlite"}
                                           << u"sievra: cannot write the pool @F@/ro/pool.sqlite: it is read-only."_s;
         QTest::newRow("new report in a read-only folder")
