@@ -12,12 +12,7 @@
 class DistinctProxies
 {
 public:
-    enum Kind : quint8
-    {
-        Repeat = 0,
-        FirstOfPage = 1,
-        FirstOfRun = 3
-    };
+    enum Kind : quint8 { Repeat = 0, FirstOfPage = 1, FirstOfRun = 3 };
     // Gets each proxy text of the run's pages with its page's place (from 0, in order); false ends the walk.
     using Visit = std::function<bool(int page, const char* text, int length, int colon)>;
     // Calls the visit for every proxy text of the run's pages, in the same order each time; false when it was ended.

@@ -192,6 +192,25 @@ private slots:
         QCOMPARE(after.value(u"a"_s), QByteArray("newer"));
         QCOMPARE(after.size(), taken.size() + (taken.isEmpty() ? 1 : 0));
     }
+
+    // Kept pages count against the budget they share with the fetches, and give it back when taken.
+    void memoryPages_sharedBudget()
+    {
+        ByteBudget shared(50);
+        MemoryPages pages(100, &shared);
+        QVERIFY(pages.hasRoom(12));
+        QVERIFY(!pages.hasRoom(13)); // more than an eighth of the pages' own budget
+        QVERIFY(pages.put(u"a"_s, QByteArray(40, 'x')));
+        QCOMPARE(shared.held(), 40);
+        QVERIFY(!pages.hasRoom(11));
+        QVERIFY(!pages.put(u"b"_s, QByteArray(20, 'x')));
+        QVERIFY(pages.put(u"a"_s, QByteArray(10, 'x')));
+        QCOMPARE(shared.held(), 10);
+        const QList<MemoryPages::Page> taken = pages.takeAll();
+        QCOMPARE(shared.held(), 0);
+        pages.giveBack(taken);
+        QCOMPARE(shared.held(), 10);
+    }
 };
 
 QTEST_MAIN(UtilTest)

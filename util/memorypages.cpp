@@ -3,7 +3,8 @@
 bool MemoryPages::hasRoom(qint64 bytes) const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bytes + bytes <= m_budget && (!m_shared || m_shared->held() + bytes <= m_shared->limit());
+    return bytes <= m_budget / 8 && m_bytes + bytes <= m_budget &&
+           (!m_shared || m_shared->held() + bytes <= m_shared->limit());
 }
 
 bool MemoryPages::put(const QString& name, const QByteArray& text)

@@ -25,7 +25,8 @@ public:
     // Pages kept also count against `shared`, where one is given: they share it with the pages being fetched.
     explicit MemoryPages(qint64 budget, ByteBudget* shared = nullptr) : m_budget(budget), m_shared(shared) {}
 
-    // Whether a page of that size would fit now.
+    // Whether a page of that size would fit now. Memory saves a page the cost of its file, which counts for small
+    // pages only: one larger than an eighth of the budget never does.
     bool hasRoom(qint64 bytes) const;
     // False, and nothing kept, when the page does not fit in what is left of the budget.
     bool put(const QString& name, const QByteArray& text);
