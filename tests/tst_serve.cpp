@@ -1,0 +1,605 @@
+// The local rotating proxy with real clients (curl, Python's urllib) and real upstreams (tinyproxy, microsocks) on
+// loopback, beside upstreams of our own that refuse, stall or close at once.
+#include "check/checkresult.h"
+#include "serve/httphead.h"
+#include "serve/proxyserver.h"
+#include "serve/rotation.h"
+#include "tests/support/corekit.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool waitForPort(quint16 port)
+{
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+struct Ran
+{
+    int exitCode = -1;
+    QByteArray out;
+};
+
+// A client process, with the event loop running meanwhile: the serve lives on it.
+Ran run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    Ran ran;
+    if (!process.waitForStarted())
+        return ran;
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+        QTest::qWait(5);
+        ran.out += process.readAllStandardOutput();
+    }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        return ran;
+    }
+    ran.out += process.readAllStandardOutput();
+    ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return ran;
+}
+
+// An upstream of our own on loopback: passes each connection on to a real one, or misbehaves; counts connections and
+// keeps the first bytes each brought.
+class Standin : public QObject
+{
+public:
+    enum Mode { Pass, Stall, CloseAtOnce };
+
+    Standin(Mode mode, quint16 target = 0) : m_mode(mode), m_target(target)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                take(socket);
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    int accepted = 0;
+    QByteArray seen;
+
+private:
+    void take(QTcpSocket* socket)
+    {
+        ++accepted;
+        socket->setParent(this);
+        if (m_mode == CloseAtOnce)
+            return socket->abort();
+        if (m_mode == Stall)
+            return;
+        auto* onward = new QTcpSocket(socket);
+        onward->connectToHost(QHostAddress::LocalHost, m_target);
+        connect(socket, &QTcpSocket::readyRead, onward, [this, socket, onward] {
+            const QByteArray bytes = socket->readAll();
+            seen += bytes.left(4096);
+            onward->write(bytes);
+        });
+        connect(onward, &QTcpSocket::readyRead, socket, [socket, onward] { socket->write(onward->readAll()); });
+        connect(onward, &QTcpSocket::disconnected, socket, &QTcpSocket::disconnectFromHost);
+        connect(socket, &QTcpSocket::disconnected, onward, &QTcpSocket::disconnectFromHost);
+    }
+
+    Mode m_mode;
+    quint16 m_target;
+    QTcpServer m_server;
+};
+
+Upstream upstreamAt(quint16 port, int protocols, const QByteArray& user = {}, const QByteArray& password = {})
+{
+    Upstream upstream;
+    upstream.proxy.address = QHostAddress(QHostAddress::LocalHost).toIPv4Address();
+    upstream.proxy.port = port;
+    upstream.proxy.user = user;
+    upstream.proxy.password = password;
+    upstream.protocols = protocols;
+    return upstream;
+}
+
+const int httpProxy = CheckResult::Http | CheckResult::Connect;
+const int socks5Proxy = CheckResult::Socks5;
+
+} // namespace
+
+class TestServe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void clients_data();
+    void clients();
+    void authentication_data();
+    void authentication();
+    void keptAliveClientStillRotates();
+    void failover_data();
+    void failover();
+    void noHealthyUpstream();
+    void refusals_data();
+    void refusals();
+    void listenFailure_data();
+    void listenFailure();
+    void setAside_data();
+    void setAside();
+
+private:
+    QProcess* startPeer(const QString& program, const QStringList& arguments, quint16 port);
+    Upstream named(const QString& name) const;
+    QString site(const QString& path) const { return u"http://127.0.0.1:%1/%2"_s.arg(m_sitePort).arg(path); }
+
+    std::unique_ptr<TestHome> m_home;
+    QTemporaryDir m_dir;
+    QList<QProcess*> m_peers;
+    quint16 m_sitePort = 0;
+    quint16 m_tlsPort = 0;
+    quint16 m_tinyproxy = 0;
+    quint16 m_tinyproxyAuth = 0;
+    quint16 m_microsocks = 0;
+    quint16 m_microsocksAuth = 0;
+    QByteArray m_page;
+    QByteArray m_big;
+};
+
+QProcess* TestServe::startPeer(const QString& program, const QStringList& arguments, quint16 port)
+{
+    auto* process = new QProcess(this);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->setWorkingDirectory(m_dir.path());
+    process->start(program, arguments);
+    m_peers << process;
+    if (!process->waitForStarted() || !waitForPort(port))
+        return nullptr;
+    return process;
+}
+
+void TestServe::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_dir.isValid());
+    const QString dir = m_dir.path();
+    // A 20 kB page and 10 MB of every byte value.
+    for (int i = 0; m_page.size() < 20000; ++i)
+        m_page += "line " + QByteArray::number(i) + " of the page served through the proxy\n";
+    m_big.resize(qsizetype(10) * 1024 * 1024);
+    for (qsizetype i = 0; i < m_big.size(); ++i)
+        m_big[i] = char((i * 7919) >> 3);
+    QVERIFY(writeFile(dir + u"/site/page.txt"_s, m_page));
+    QVERIFY(writeFile(dir + u"/site/big.bin"_s, m_big));
+
+    m_sitePort = freePort();
+    QVERIFY(startPeer(u"python3"_s,
+                      {u"-m"_s, u"http.server"_s, QString::number(m_sitePort), u"--bind"_s, u"127.0.0.1"_s,
+                       u"--directory"_s, dir + u"/site"_s},
+                      m_sitePort));
+    QCOMPARE(run(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-subj"_s,
+                                u"/CN=localhost"_s, u"-days"_s, u"1"_s, u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s,
+                                dir + u"/cert.pem"_s})
+                 .exitCode,
+             0);
+    m_tlsPort = freePort();
+    QVERIFY(startPeer(u"openssl"_s,
+                      {u"s_server"_s, u"-quiet"_s, u"-www"_s, u"-accept"_s, QString::number(m_tlsPort), u"-cert"_s,
+                       dir + u"/cert.pem"_s, u"-key"_s, dir + u"/key.pem"_s},
+                      m_tlsPort));
+
+    const auto tinyproxy = [&](const QString& name, quint16 port, const QByteArray& extra) {
+        const QByteArray conf = "Port " + QByteArray::number(port) +
+                                "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 200\n" + extra;
+        return writeFile(dir + u'/' + name, conf) && startPeer(u"tinyproxy"_s, {u"-d"_s, u"-c"_s, dir + u'/' + name}, port);
+    };
+    m_tinyproxy = freePort();
+    QVERIFY(tinyproxy(u"tinyproxy.conf"_s, m_tinyproxy, ""));
+    m_tinyproxyAuth = freePort();
+    QVERIFY(tinyproxy(u"tinyproxy-auth.conf"_s, m_tinyproxyAuth, "BasicAuth up stream\n"));
+    m_microsocks = freePort();
+    QVERIFY(startPeer(u"microsocks"_s, {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocks)}, m_microsocks));
+    m_microsocksAuth = freePort();
+    QVERIFY(startPeer(u"microsocks"_s,
+                      {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocksAuth), u"-u"_s, u"sock"_s, u"-P"_s,
+                       u"word"_s},
+                      m_microsocksAuth));
+}
+
+void TestServe::cleanupTestCase()
+{
+    for (QProcess* peer : std::as_const(m_peers)) {
+        peer->kill();
+        peer->waitForFinished();
+    }
+}
+
+Upstream TestServe::named(const QString& name) const
+{
+    if (name == "tinyproxy"_L1)
+        return upstreamAt(m_tinyproxy, httpProxy);
+    if (name == "tinyproxy with BasicAuth"_L1)
+        return upstreamAt(m_tinyproxyAuth, httpProxy, "up", "stream");
+    if (name == "microsocks"_L1)
+        return upstreamAt(m_microsocks, socks5Proxy);
+    return upstreamAt(m_microsocksAuth, socks5Proxy, "sock", "word");
+}
+
+// Each client through each kind of upstream gets the whole page. In the arguments "@SERVE@" is the serve's
+// address and port, "@SITE@" the site's ("@SITEPORT@" its port alone), "@TLS@" the https site's, "@OUT@" a file for the body.
+void TestServe::clients_data()
+{
+    QTest::addColumn<QString>("upstream");
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // "page", "big", or a text the body holds
+
+    const QStringList httpPage = {u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/page.txt"_s};
+    const QStringList httpsPage = {u"-k"_s, u"-x"_s, u"http://@SERVE@"_s, u"https://localhost:@TLS@/"_s};
+    const QStringList socks5Page = {u"--socks5-hostname"_s, u"@SERVE@"_s, u"http://localhost:@SITEPORT@/page.txt"_s};
+    const QStringList socks4aPage = {u"--socks4a"_s, u"@SERVE@"_s, u"http://localhost:@SITEPORT@/page.txt"_s};
+    const QStringList socks4Page = {u"--socks4"_s, u"@SERVE@"_s, u"http://@SITE@/page.txt"_s};
+    const QString urllib = uR"(import sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({'http': 'http://@SERVE@'}))
+sys.stdout.buffer.write(opener.open('http://@SITE@/page.txt', timeout=20).read()))"_s;
+    const QString ip4 = u"127.0.0.1"_s;
+
+    for (const QString& upstream :
+         {u"tinyproxy"_s, u"tinyproxy with BasicAuth"_s, u"microsocks"_s, u"microsocks with a password"_s}) {
+        QTest::addRow("curl -x http, http page, %s", qPrintable(upstream))
+            << upstream << ip4 << u"curl"_s << httpPage << u"page"_s;
+        QTest::addRow("curl -x http, https page by CONNECT, %s", qPrintable(upstream))
+            << upstream << ip4 << u"curl"_s << httpsPage << u"s_server"_s;
+        QTest::addRow("curl --socks5-hostname, %s", qPrintable(upstream))
+            << upstream << ip4 << u"curl"_s << socks5Page << u"page"_s;
+        QTest::addRow("curl --socks4a, %s", qPrintable(upstream))
+            << upstream << ip4 << u"curl"_s << socks4aPage << u"page"_s;
+        QTest::addRow("python urllib, %s", qPrintable(upstream))
+            << upstream << ip4 << u"python3"_s << QStringList{u"-c"_s, urllib} << u"page"_s;
+    }
+    QTest::newRow("curl --socks4 to an IPv4 address") << u"microsocks"_s << ip4 << u"curl"_s << socks4Page << u"page"_s;
+    QTest::newRow("curl -x http on [::1]") << u"tinyproxy"_s << u"::1"_s << u"curl"_s << httpPage << u"page"_s;
+    QTest::newRow("10 MB forwarded, byte for byte")
+        << u"tinyproxy"_s << ip4 << u"curl"_s
+        << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/big.bin"_s} << u"big"_s;
+    QTest::newRow("10 MB through a SOCKS 5 tunnel, byte for byte")
+        << u"microsocks"_s << ip4 << u"curl"_s
+        << QStringList{u"--socks5-hostname"_s, u"@SERVE@"_s, u"http://@SITE@/big.bin"_s} << u"big"_s;
+    QTest::newRow("10 MB through a CONNECT tunnel, byte for byte")
+        << u"tinyproxy"_s << ip4 << u"curl"_s
+        << QStringList{u"-p"_s, u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/big.bin"_s} << u"big"_s;
+}
+
+void TestServe::clients()
+{
+    QFETCH(QString, upstream);
+    QFETCH(QString, listen);
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    ServeJob job;
+    job.address = QHostAddress(listen);
+    job.upstreams = {named(upstream)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    const QString serve = listen.contains(u':') ? u"[%1]:%2"_s.arg(listen).arg(server.port())
+                                                 : u"%1:%2"_s.arg(listen).arg(server.port());
+    const QString out = m_dir.filePath(u"out"_s);
+    QFile::remove(out);
+    for (QString& argument : arguments) {
+        argument.replace(u"@SERVE@"_s, serve);
+        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
+        argument.replace(u"@SITEPORT@"_s, QString::number(m_sitePort));
+        argument.replace(u"@TLS@"_s, QString::number(m_tlsPort));
+    }
+    if (program == "curl"_L1)
+        arguments = QStringList{u"-sS"_s, u"--max-time"_s, u"30"_s, u"-o"_s, out} + arguments;
+    const Ran ran = run(program, arguments);
+    QCOMPARE(ran.exitCode, 0);
+    const QByteArray body = program == "curl"_L1 ? readFile(out) : ran.out;
+    if (expected == "page"_L1)
+        QVERIFY(body == m_page);
+    else if (expected == "big"_L1)
+        QVERIFY(body == m_big);
+    else
+        QVERIFY2(body.contains(expected.toUtf8()), body.left(200).constData());
+    QCOMPARE(server.counters().failed, 0);
+}
+
+// --serve-auth: HTTP clients by Proxy-Authorization, SOCKS 5 by RFC 1929, SOCKS 4 never; the client's credentials
+// never reach the upstream.
+void TestServe::authentication_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // the status curl saw, or "refused" for a SOCKS failure
+
+    const QString page = u"http://@SITE@/page.txt"_s;
+    QTest::newRow("http, right") << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"-U"_s, u"ann:s3cret"_s, page} << u"200"_s;
+    QTest::newRow("http, wrong") << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"-U"_s, u"ann:guess"_s, page}
+                                 << u"407"_s;
+    QTest::newRow("http, absent") << QStringList{u"-x"_s, u"http://@SERVE@"_s, page} << u"407"_s;
+    QTest::newRow("CONNECT, right") << QStringList{u"-p"_s, u"-x"_s, u"http://ann:s3cret@@SERVE@"_s, page}
+                                    << u"200"_s;
+    QTest::newRow("CONNECT, absent") << QStringList{u"-p"_s, u"-x"_s, u"http://@SERVE@"_s, page} << u"407"_s;
+    QTest::newRow("socks5, right") << QStringList{u"-x"_s, u"socks5h://ann:s3cret@@SERVE@"_s, page} << u"200"_s;
+    QTest::newRow("socks5, wrong") << QStringList{u"-x"_s, u"socks5h://ann:guess@@SERVE@"_s, page} << u"refused"_s;
+    QTest::newRow("socks5, absent") << QStringList{u"-x"_s, u"socks5h://@SERVE@"_s, page} << u"refused"_s;
+    QTest::newRow("socks4a, with a user") << QStringList{u"-x"_s, u"socks4a://ann@@SERVE@"_s, page} << u"refused"_s;
+}
+
+void TestServe::authentication()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    Standin upstream(Standin::Pass, m_tinyproxy);
+    ServeJob job;
+    job.user = "ann";
+    job.password = "s3cret";
+    job.upstreams = {upstreamAt(upstream.port(), httpProxy)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    for (QString& argument : arguments) {
+        argument.replace(u"@SERVE@"_s, u"127.0.0.1:%1"_s.arg(server.port()));
+        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
+    }
+    const QString head = m_dir.filePath(u"head"_s);
+    const Ran ran = run(u"curl"_s, QStringList{u"-s"_s, u"--max-time"_s, u"20"_s, u"-o"_s, u"/dev/null"_s, u"-D"_s, head,
+                                               u"-w"_s, u"%{http_code} %{http_connect}"_s} +
+                                       arguments);
+    if (expected == "refused"_L1) {
+        QVERIFY(ran.exitCode != 0);
+        QCOMPARE(upstream.accepted, 0);
+        return;
+    }
+    const bool connect = arguments.contains(u"-p"_s);
+    QCOMPARE(ran.out.split(' ').value(connect ? 1 : 0), expected.toUtf8());
+    if (expected == "407"_L1) {
+        QVERIFY(readFile(head).contains("Proxy-Authenticate: Basic realm=\"sievra\"\r\n"));
+        QCOMPARE(upstream.accepted, 0);
+    } else {
+        QCOMPARE(upstream.accepted, 1);
+        QVERIFY(!upstream.seen.contains(QByteArray("ann:s3cret").toBase64()));
+        QVERIFY(!upstream.seen.contains("s3cret"));
+    }
+}
+
+// One client connection, six requests: each takes the next upstream, so each of three is used twice.
+void TestServe::keptAliveClientStillRotates()
+{
+    Standin one(Standin::Pass, m_tinyproxy);
+    Standin two(Standin::Pass, m_tinyproxyAuth);
+    Standin three(Standin::Pass, m_microsocks);
+    ServeJob job;
+    job.upstreams = {upstreamAt(one.port(), httpProxy), upstreamAt(two.port(), httpProxy, "up", "stream"),
+                     upstreamAt(three.port(), socks5Proxy)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    QStringList arguments = {u"-s"_s, u"--max-time"_s, u"30"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(server.port()),
+                             u"-w"_s, u"%{http_code} %{num_connects} %{size_download}\n"_s};
+    for (int i = 0; i < 6; ++i)
+        arguments << u"-o"_s << u"/dev/null"_s << site(u"page.txt"_s);
+    const Ran ran = run(u"curl"_s, arguments);
+    QCOMPARE(ran.exitCode, 0);
+    const QByteArray whole = "200 %1 " + QByteArray::number(m_page.size());
+    QCOMPARE(ran.out, QByteArray(whole).replace("%1", "1") + '\n' + QByteArray(whole).replace("%1", "0").append('\n').repeated(5));
+    QCOMPARE(one.accepted, 2);
+    QCOMPARE(two.accepted, 2);
+    QCOMPARE(three.accepted, 2);
+}
+
+// A failing upstream is the serve's to absorb: the client gets the whole page, and the failed one is set aside.
+void TestServe::failover_data()
+{
+    QTest::addColumn<int>("mode"); // a Standin::Mode, or -1: nothing listens
+    QTest::addColumn<int>("protocols");
+    QTest::addColumn<QStringList>("arguments");
+
+    const QStringList http = {u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/page.txt"_s};
+    const QStringList socks = {u"--socks5-hostname"_s, u"@SERVE@"_s, u"http://@SITE@/page.txt"_s};
+    QTest::newRow("refuses, http") << -1 << httpProxy << http;
+    QTest::newRow("refuses, socks5") << -1 << socks5Proxy << socks;
+    QTest::newRow("stalls at CONNECT, http") << int(Standin::Stall) << int(CheckResult::Connect) << http;
+    QTest::newRow("stalls at the SOCKS greeting, socks5") << int(Standin::Stall) << socks5Proxy << socks;
+    QTest::newRow("closes at once, forwarding") << int(Standin::CloseAtOnce) << httpProxy << http;
+    QTest::newRow("closes at once, socks5") << int(Standin::CloseAtOnce) << socks5Proxy << socks;
+}
+
+void TestServe::failover()
+{
+    QFETCH(int, mode);
+    QFETCH(int, protocols);
+    QFETCH(QStringList, arguments);
+
+    Standin bad(mode < 0 ? Standin::CloseAtOnce : Standin::Mode(mode));
+    const quint16 badPort = mode < 0 ? freePort() : bad.port();
+    Standin good(Standin::Pass, m_tinyproxy);
+    ServeJob job;
+    job.upstreamTimeoutMs = 1000;
+    job.upstreams = {upstreamAt(badPort, protocols), upstreamAt(good.port(), httpProxy)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    for (QString& argument : arguments) {
+        argument.replace(u"@SERVE@"_s, u"127.0.0.1:%1"_s.arg(server.port()));
+        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
+    }
+    const QString out = m_dir.filePath(u"out"_s);
+    for (int i = 0; i < 4; ++i) {
+        QFile::remove(out);
+        const Ran ran = run(u"curl"_s, QStringList{u"-s"_s, u"--max-time"_s, u"20"_s, u"-o"_s, out} + arguments);
+        QCOMPARE(ran.exitCode, 0);
+        QVERIFY(readFile(out) == m_page);
+    }
+    // Only the first request met the bad one; the rest went straight to the good one.
+    QCOMPARE(server.counters().rerouted, 1);
+    QCOMPARE(good.accepted, 4);
+    QCOMPARE(server.counters().failed, 0);
+    QCOMPARE(server.healthy(), 1);
+}
+
+void TestServe::noHealthyUpstream()
+{
+    Standin closes(Standin::CloseAtOnce);
+    ServeJob job;
+    job.upstreams = {upstreamAt(freePort(), httpProxy), upstreamAt(closes.port(), httpProxy),
+                     upstreamAt(closes.port(), socks5Proxy)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    const QStringList arguments = {u"-s"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(server.port()),
+                                   u"-w"_s, u" %{http_code}"_s, site(u"page.txt"_s)};
+    Ran ran = run(u"curl"_s, arguments);
+    QVERIFY2(ran.out.startsWith("3 upstream proxies failed, the last: ") && ran.out.endsWith("\n 502"),
+             ran.out.constData());
+    QCOMPARE(server.healthy(), 0);
+    ran = run(u"curl"_s, arguments);
+    QCOMPARE(ran.out, "no upstream proxy is healthy now\n 503");
+    QCOMPARE(closes.accepted, 2);
+    ran = run(u"curl"_s, {u"-s"_s, u"--socks5-hostname"_s, u"127.0.0.1:%1"_s.arg(server.port()), site(u"page.txt"_s)});
+    QCOMPARE(ran.exitCode, 97);
+}
+
+// What the serve answers of its own, and that it closes after; "@SELF@" is its own address and port.
+void TestServe::refusals_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answer"); // what the answer begins with
+
+    QTest::newRow("neither HTTP nor SOCKS") << QByteArray("\x16\x03\x01\x02\x00", 5) << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("no version") << QByteArray("GET http://127.0.0.1/\r\n\r\n") << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("not an absolute URL") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\n\r\n")
+                                         << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("https:// without CONNECT")
+        << QByteArray("GET https://127.0.0.1/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("two lengths that differ")
+        << QByteArray("POST http://127.0.0.1/ HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd")
+        << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("a folded field") << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nA: b\r\n c\r\n\r\n")
+                                    << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("a head past 64 kB")
+        << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nX: " + QByteArray(70000, 'a')) << QByteArray("HTTP/1.1 431 ");
+    QTest::newRow("a head of 64 kB with no end yet")
+        << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nX: " + QByteArray(HttpHead::maxSize, 'a'))
+        << QByteArray("HTTP/1.1 431 ");
+    QTest::newRow("itself, http") << QByteArray("GET http://@SELF@/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("itself by name, http") << QByteArray("GET http://localhost:@PORT@/ HTTP/1.1\r\n\r\n")
+                                          << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("itself, CONNECT") << QByteArray("CONNECT @SELF@ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("itself, socks5: not allowed by ruleset")
+        << QByteArray("\x05\x01\x00\x05\x01\x00\x01\x7f\x00\x00\x01@P", 13) << QByteArray("\x05\x00\x05\x02", 4);
+    QTest::newRow("itself, socks4: rejected")
+        << QByteArray("\x04\x01@P\x7f\x00\x00\x01\x00", 9) << QByteArray("\x00\x5b", 2);
+    QTest::newRow("socks5 BIND: command not supported")
+        << QByteArray("\x05\x01\x00\x05\x02\x00\x01\x7f\x00\x00\x01\x00\x50", 13) << QByteArray("\x05\x00\x05\x07", 4);
+    QTest::newRow("socks5 without a method we take") << QByteArray("\x05\x01\x02", 3) << QByteArray("\x05\xff", 2);
+    QTest::newRow("idle: closed without a word") << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\n") << QByteArray();
+}
+
+void TestServe::refusals()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+
+    ServeJob job;
+    job.idleMs = 500;
+    job.upstreams = {upstreamAt(m_tinyproxy, httpProxy)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    const quint16 port = server.port();
+    request.replace("@SELF@", QByteArray("127.0.0.1:" + QByteArray::number(port)));
+    request.replace("@PORT@", QByteArray::number(port));
+    request.replace("@P", QByteArray(QByteArray(1, char(port >> 8)) + char(port & 0xff)));
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(client.waitForConnected(2000));
+    client.write(request);
+    QByteArray reply;
+    QTRY_VERIFY_WITH_TIMEOUT((reply += client.readAll(), client.state() == QAbstractSocket::UnconnectedState), 5000);
+    reply += client.readAll();
+    QVERIFY2(reply.startsWith(answer), reply.toHex().constData());
+    QVERIFY(answer.isEmpty() == reply.isEmpty());
+    QCOMPARE(server.counters().clients, 0);
+}
+
+void TestServe::listenFailure_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("port in use") << u"127.0.0.1"_s << u"cannot serve on 127.0.0.1:@PORT@: the port is in use."_s;
+    QTest::newRow("an address of another machine")
+        << u"192.0.2.1"_s << u"cannot serve on 192.0.2.1:@PORT@: the address is not of this machine."_s;
+}
+
+void TestServe::listenFailure()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, failure);
+
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    ServeJob job;
+    job.address = QHostAddress(address);
+    job.port = taken.serverPort();
+    CProxyServer server(job);
+    QString told;
+    QVERIFY(!server.listen(&told));
+    QCOMPARE(told, failure.replace(u"@PORT@"_s, QString::number(taken.serverPort())));
+}
+
+// Set aside for 5 minutes, 10 after a second failure in a row, 5 again once it worked in between.
+void TestServe::setAside_data()
+{
+    QTest::addColumn<QList<qint64>>("failures"); // minutes at which the first upstream fails; -1: it works
+    QTest::addColumn<qint64>("at");              // minutes
+    QTest::addColumn<int>("picked");             // the upstream picked first at that time
+
+    QTest::newRow("just failed") << QList<qint64>{0} << qint64(4) << 1;
+    QTest::newRow("5 minutes on") << QList<qint64>{0} << qint64(5) << 0;
+    QTest::newRow("twice in a row: 10 minutes") << QList<qint64>{0, 5} << qint64(14) << 1;
+    QTest::newRow("twice in a row, 10 minutes on") << QList<qint64>{0, 5} << qint64(15) << 0;
+    QTest::newRow("worked in between: 5 minutes again") << QList<qint64>{0, -1, 5} << qint64(10) << 0;
+}
+
+void TestServe::setAside()
+{
+    QFETCH(QList<qint64>, failures);
+    QFETCH(qint64, at);
+    QFETCH(int, picked);
+
+    Rotation rotation;
+    rotation.setUpstreams({upstreamAt(1, httpProxy), upstreamAt(2, httpProxy)});
+    const qint64 minute = qint64(60) * 1000;
+    for (const qint64 failure : failures)
+        failure < 0 ? rotation.worked(0) : rotation.failed(0, failure * minute);
+    QCOMPARE(rotation.next(at * minute, httpProxy, {}), picked);
+}
+
+QTEST_GUILESS_MAIN(TestServe)
+#include "tst_serve.moc"
