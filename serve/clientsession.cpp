@@ -340,7 +340,8 @@ void CClientSession::startDial()
     if (index < 0) {
         if (m_tried.isEmpty())
             return giveUp(503, QStringLiteral("no upstream proxy is healthy now"));
-        return giveUp(502, QStringLiteral("%1 upstream proxies failed, the last: %2").arg(m_tried.size()).arg(m_lastFailure));
+        return giveUp(
+            502, QStringLiteral("%1 upstream proxies failed, the last: %2").arg(m_tried.size()).arg(m_lastFailure));
     }
     if (!m_tried.isEmpty())
         ++m_server->counters().rerouted;
@@ -419,8 +420,8 @@ void CClientSession::dialOpened()
 void CClientSession::sendPlainRequest()
 {
     const HttpHead& head = m_request;
-    const QByteArray authority =
-        (m_host.contains(':') ? '[' + m_host + ']' : m_host) + (m_port == 80 ? QByteArray() : ':' + QByteArray::number(m_port));
+    const QByteArray authority = (m_host.contains(':') ? '[' + m_host + ']' : m_host) +
+                                 (m_port == 80 ? QByteArray() : ':' + QByteArray::number(m_port));
     QByteArray text = head.first + ' ' + (m_way == CUpstreamDial::Forward ? head.second : m_path) + " HTTP/1.1\r\n";
     if (!head.has("Host"))
         text += "Host: " + authority + "\r\n";
@@ -430,8 +431,10 @@ void CClientSession::sendPlainRequest()
     const ProxyEndpoint& proxy = m_server->upstream(m_current).proxy;
     if (m_way == CUpstreamDial::Forward && proxy.hasCredentials())
         text += "Proxy-Authorization: Basic " + QByteArray(proxy.user + ':' + proxy.password).toBase64() + "\r\n";
-    m_upstream->write(text + "\r\n");
+    text += "\r\n";
+    m_upstream->write(text);
     m_upstream->write(m_held);
+    m_server->counters().bytesUp += text.size() + m_held.size();
     m_replyStarted = false;
     m_closeAfter = !m_keepAlive;
     m_stage = Forwarding;

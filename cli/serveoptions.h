@@ -1,0 +1,22 @@
+#pragma once
+
+#include "serve/servejob.h"
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
+
+class QCommandLineParser;
+
+// The command line's options of the local proxy: --serve [ADDRESS:]PORT, --serve-auth USER:PASSWORD,
+// --serve-connections N. RunOptions adds them to its parser.
+namespace ServeOptions {
+
+QList<QCommandLineOption> options();
+
+// Whether any of them is given.
+bool anySet(const QCommandLineParser& parser);
+// The serve's part of the run into `job`; false with the refusal's text (without "sievra: ") in `refusal`.
+bool read(const QCommandLineParser& parser, ServeJob* job, QString* refusal);
+
+} // namespace ServeOptions
