@@ -32,8 +32,18 @@ signals:
     void ended();
 
 private:
-    enum Stage { First, Socks5Greeting, Socks5Login, Socks5Request, Socks4Request, Head, Dialing, Forwarding, Tunnel,
-                 Closing };
+    enum Stage {
+        First,
+        Socks5Greeting,
+        Socks5Login,
+        Socks5Request,
+        Socks4Request,
+        Head,
+        Dialing,
+        Forwarding,
+        Tunnel,
+        Closing
+    };
     enum Kind { Plain, ConnectTunnel, Socks5Tunnel, Socks4Tunnel };
 
     void onClientRead();
@@ -77,10 +87,10 @@ private:
     QByteArray m_host;
     quint16 m_port = 0;
     HttpHead m_request;
-    QByteArray m_path;      // origin-form, for a site reached through a tunnel
+    QByteArray m_path; // origin-form, for a site reached through a tunnel
     bool m_keepAlive = false;
     BodyStream m_requestBody;
-    QByteArray m_held;      // the request's body sent so far, while it may be sent again
+    QByteArray m_held; // the request's body sent so far, while it may be sent again
     bool m_retryable = false;
     QByteArray m_replyHead;
     bool m_replyStarted = false; // something of the reply went to the client

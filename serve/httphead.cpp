@@ -129,8 +129,8 @@ bool HttpHead::hasToken(const QByteArray& name, const QByteArray& token) const
 
 QByteArray HttpHead::endToEndFields(const QList<QByteArray>& alsoDrop) const
 {
-    QList<QByteArray> drop = {"Connection",       "Proxy-Connection", "Keep-Alive", "Proxy-Authorization",
-                              "Proxy-Authenticate", "TE",             "Upgrade"};
+    QList<QByteArray> drop = {
+        "Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization", "Proxy-Authenticate", "TE", "Upgrade"};
     drop += alsoDrop;
     for (const auto& field : fields)
         if (field.first.compare("Connection", Qt::CaseInsensitive) == 0)

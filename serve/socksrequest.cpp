@@ -93,9 +93,8 @@ Target request5(const QByteArray& bytes)
         return target;
     if (bytes.at(3) == 0x01) {
         const auto* raw = reinterpret_cast<const uchar*>(bytes.constData() + 4);
-        target.host = QHostAddress(quint32((raw[0] << 24) | (raw[1] << 16) | (raw[2] << 8) | raw[3]))
-                          .toString()
-                          .toLatin1();
+        target.host =
+            QHostAddress(quint32((raw[0] << 24) | (raw[1] << 16) | (raw[2] << 8) | raw[3])).toString().toLatin1();
     } else if (bytes.at(3) == 0x04) {
         target.host = QHostAddress(reinterpret_cast<const quint8*>(bytes.constData() + 4)).toString().toLatin1();
     } else {

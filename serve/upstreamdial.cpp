@@ -101,11 +101,12 @@ void CUpstreamDial::onConnected()
         emit opened();
         return;
     case Connect: {
-        const QByteArray authority = (m_host.contains(':') ? '[' + m_host + ']' : m_host) + ':' +
-                                     QByteArray::number(m_port);
+        const QByteArray authority =
+            (m_host.contains(':') ? '[' + m_host + ']' : m_host) + ':' + QByteArray::number(m_port);
         QByteArray request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
         if (proxy.hasCredentials())
-            request += "Proxy-Authorization: Basic " + QByteArray(proxy.user + ':' + proxy.password).toBase64() + "\r\n";
+            request +=
+                "Proxy-Authorization: Basic " + QByteArray(proxy.user + ':' + proxy.password).toBase64() + "\r\n";
         m_socket->write(request + "\r\n");
         m_stage = Reply;
         return;
@@ -159,8 +160,7 @@ void CUpstreamDial::onReadyRead()
     if (reading.state == TunnelReply::Reading::NeedMore)
         return;
     if (reading.state == TunnelReply::Reading::Failed)
-        return fail(QStringLiteral("%1 refused: %2")
-                        .arg(wayName(m_way), CheckResult::outcomeText(reading.failure)));
+        return fail(QStringLiteral("%1 refused: %2").arg(wayName(m_way), CheckResult::outcomeText(reading.failure)));
     m_buffer.remove(0, reading.length);
     if (m_stage == Greeting && reading.authenticate) {
         const ProxyEndpoint& proxy = m_upstream.proxy;

@@ -195,9 +195,9 @@ void TestServe::initTestCase()
                       {u"-m"_s, u"http.server"_s, QString::number(m_sitePort), u"--bind"_s, u"127.0.0.1"_s,
                        u"--directory"_s, dir + u"/site"_s},
                       m_sitePort));
-    QCOMPARE(run(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-subj"_s,
-                                u"/CN=localhost"_s, u"-days"_s, u"1"_s, u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s,
-                                dir + u"/cert.pem"_s})
+    QCOMPARE(run(u"openssl"_s,
+                 {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-subj"_s, u"/CN=localhost"_s,
+                  u"-days"_s, u"1"_s, u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s, dir + u"/cert.pem"_s})
                  .exitCode,
              0);
     m_tlsPort = freePort();
@@ -209,19 +209,21 @@ void TestServe::initTestCase()
     const auto tinyproxy = [&](const QString& name, quint16 port, const QByteArray& extra) {
         const QByteArray conf = "Port " + QByteArray::number(port) +
                                 "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 200\n" + extra;
-        return writeFile(dir + u'/' + name, conf) && startPeer(u"tinyproxy"_s, {u"-d"_s, u"-c"_s, dir + u'/' + name}, port);
+        return writeFile(dir + u'/' + name, conf) &&
+               startPeer(u"tinyproxy"_s, {u"-d"_s, u"-c"_s, dir + u'/' + name}, port);
     };
     m_tinyproxy = freePort();
     QVERIFY(tinyproxy(u"tinyproxy.conf"_s, m_tinyproxy, ""));
     m_tinyproxyAuth = freePort();
     QVERIFY(tinyproxy(u"tinyproxy-auth.conf"_s, m_tinyproxyAuth, "BasicAuth up stream\n"));
     m_microsocks = freePort();
-    QVERIFY(startPeer(u"microsocks"_s, {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocks)}, m_microsocks));
+    QVERIFY(
+        startPeer(u"microsocks"_s, {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocks)}, m_microsocks));
     m_microsocksAuth = freePort();
-    QVERIFY(startPeer(u"microsocks"_s,
-                      {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocksAuth), u"-u"_s, u"sock"_s, u"-P"_s,
-                       u"word"_s},
-                      m_microsocksAuth));
+    QVERIFY(startPeer(
+        u"microsocks"_s,
+        {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocksAuth), u"-u"_s, u"sock"_s, u"-P"_s, u"word"_s},
+        m_microsocksAuth));
 }
 
 void TestServe::cleanupTestCase()
@@ -244,7 +246,8 @@ Upstream TestServe::named(const QString& name) const
 }
 
 // Each client through each kind of upstream gets the whole page. In the arguments "@SERVE@" is the serve's
-// address and port, "@SITE@" the site's ("@SITEPORT@" its port alone), "@TLS@" the https site's, "@OUT@" a file for the body.
+// address and port, "@SITE@" the site's ("@SITEPORT@" its port alone), "@TLS@" the https site's, "@OUT@" a file for the
+// body.
 void TestServe::clients_data()
 {
     QTest::addColumn<QString>("upstream");
@@ -279,8 +282,8 @@ sys.stdout.buffer.write(opener.open('http://@SITE@/page.txt', timeout=20).read()
     QTest::newRow("curl --socks4 to an IPv4 address") << u"microsocks"_s << ip4 << u"curl"_s << socks4Page << u"page"_s;
     QTest::newRow("curl -x http on [::1]") << u"tinyproxy"_s << u"::1"_s << u"curl"_s << httpPage << u"page"_s;
     QTest::newRow("10 MB forwarded, byte for byte")
-        << u"tinyproxy"_s << ip4 << u"curl"_s
-        << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/big.bin"_s} << u"big"_s;
+        << u"tinyproxy"_s << ip4 << u"curl"_s << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/big.bin"_s}
+        << u"big"_s;
     QTest::newRow("10 MB through a SOCKS 5 tunnel, byte for byte")
         << u"microsocks"_s << ip4 << u"curl"_s
         << QStringList{u"--socks5-hostname"_s, u"@SERVE@"_s, u"http://@SITE@/big.bin"_s} << u"big"_s;
@@ -303,8 +306,8 @@ void TestServe::clients()
     CProxyServer server(job);
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
-    const QString serve = listen.contains(u':') ? u"[%1]:%2"_s.arg(listen).arg(server.port())
-                                                 : u"%1:%2"_s.arg(listen).arg(server.port());
+    const QString serve =
+        listen.contains(u':') ? u"[%1]:%2"_s.arg(listen).arg(server.port()) : u"%1:%2"_s.arg(listen).arg(server.port());
     const QString out = m_dir.filePath(u"out"_s);
     QFile::remove(out);
     for (QString& argument : arguments) {
@@ -335,12 +338,12 @@ void TestServe::authentication_data()
     QTest::addColumn<QString>("expected"); // the status curl saw, or "refused" for a SOCKS failure
 
     const QString page = u"http://@SITE@/page.txt"_s;
-    QTest::newRow("http, right") << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"-U"_s, u"ann:s3cret"_s, page} << u"200"_s;
+    QTest::newRow("http, right") << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"-U"_s, u"ann:s3cret"_s, page}
+                                 << u"200"_s;
     QTest::newRow("http, wrong") << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"-U"_s, u"ann:guess"_s, page}
                                  << u"407"_s;
     QTest::newRow("http, absent") << QStringList{u"-x"_s, u"http://@SERVE@"_s, page} << u"407"_s;
-    QTest::newRow("CONNECT, right") << QStringList{u"-p"_s, u"-x"_s, u"http://ann:s3cret@@SERVE@"_s, page}
-                                    << u"200"_s;
+    QTest::newRow("CONNECT, right") << QStringList{u"-p"_s, u"-x"_s, u"http://ann:s3cret@@SERVE@"_s, page} << u"200"_s;
     QTest::newRow("CONNECT, absent") << QStringList{u"-p"_s, u"-x"_s, u"http://@SERVE@"_s, page} << u"407"_s;
     QTest::newRow("socks5, right") << QStringList{u"-x"_s, u"socks5h://ann:s3cret@@SERVE@"_s, page} << u"200"_s;
     QTest::newRow("socks5, wrong") << QStringList{u"-x"_s, u"socks5h://ann:guess@@SERVE@"_s, page} << u"refused"_s;
@@ -366,8 +369,8 @@ void TestServe::authentication()
         argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
     }
     const QString head = m_dir.filePath(u"head"_s);
-    const Ran ran = run(u"curl"_s, QStringList{u"-s"_s, u"--max-time"_s, u"20"_s, u"-o"_s, u"/dev/null"_s, u"-D"_s, head,
-                                               u"-w"_s, u"%{http_code} %{http_connect}"_s} +
+    const Ran ran = run(u"curl"_s, QStringList{u"-s"_s, u"--max-time"_s, u"20"_s, u"-o"_s, u"/dev/null"_s, u"-D"_s,
+                                               head, u"-w"_s, u"%{http_code} %{http_connect}"_s} +
                                        arguments);
     if (expected == "refused"_L1) {
         QVERIFY(ran.exitCode != 0);
@@ -398,14 +401,20 @@ void TestServe::keptAliveClientStillRotates()
     CProxyServer server(job);
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
-    QStringList arguments = {u"-s"_s, u"--max-time"_s, u"30"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(server.port()),
-                             u"-w"_s, u"%{http_code} %{num_connects} %{size_download}\n"_s};
+    QStringList arguments = {u"-s"_s,
+                             u"--max-time"_s,
+                             u"30"_s,
+                             u"-x"_s,
+                             u"http://127.0.0.1:%1"_s.arg(server.port()),
+                             u"-w"_s,
+                             u"%{http_code} %{num_connects} %{size_download}\n"_s};
     for (int i = 0; i < 6; ++i)
         arguments << u"-o"_s << u"/dev/null"_s << site(u"page.txt"_s);
     const Ran ran = run(u"curl"_s, arguments);
     QCOMPARE(ran.exitCode, 0);
     const QByteArray whole = "200 %1 " + QByteArray::number(m_page.size());
-    QCOMPARE(ran.out, QByteArray(whole).replace("%1", "1") + '\n' + QByteArray(whole).replace("%1", "0").append('\n').repeated(5));
+    QCOMPARE(ran.out, QByteArray(whole).replace("%1", "1") + '\n' +
+                          QByteArray(whole).replace("%1", "0").append('\n').repeated(5));
     QCOMPARE(one.accepted, 2);
     QCOMPARE(two.accepted, 2);
     QCOMPARE(three.accepted, 2);
@@ -470,8 +479,12 @@ void TestServe::noHealthyUpstream()
     CProxyServer server(job);
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
-    const QStringList arguments = {u"-s"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(server.port()),
-                                   u"-w"_s, u" %{http_code}"_s, site(u"page.txt"_s)};
+    const QStringList arguments = {u"-s"_s,
+                                   u"-x"_s,
+                                   u"http://127.0.0.1:%1"_s.arg(server.port()),
+                                   u"-w"_s,
+                                   u" %{http_code}"_s,
+                                   site(u"page.txt"_s)};
     Ran ran = run(u"curl"_s, arguments);
     QVERIFY2(ran.out.startsWith("3 upstream proxies failed, the last: ") && ran.out.endsWith("\n 502"),
              ran.out.constData());
@@ -500,14 +513,14 @@ void TestServe::refusals_data()
         << QByteArray("HTTP/1.1 400 ");
     QTest::newRow("a folded field") << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nA: b\r\n c\r\n\r\n")
                                     << QByteArray("HTTP/1.1 400 ");
-    QTest::newRow("a head past 64 kB")
-        << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nX: " + QByteArray(70000, 'a')) << QByteArray("HTTP/1.1 431 ");
+    QTest::newRow("a head past 64 kB") << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nX: " + QByteArray(70000, 'a'))
+                                       << QByteArray("HTTP/1.1 431 ");
     QTest::newRow("a head of 64 kB with no end yet")
         << QByteArray("GET http://127.0.0.1/ HTTP/1.1\r\nX: " + QByteArray(HttpHead::maxSize, 'a'))
         << QByteArray("HTTP/1.1 431 ");
     QTest::newRow("itself, http") << QByteArray("GET http://@SELF@/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403 ");
-    QTest::newRow("itself by name, http") << QByteArray("GET http://localhost:@PORT@/ HTTP/1.1\r\n\r\n")
-                                          << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("itself by name, http")
+        << QByteArray("GET http://localhost:@PORT@/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403 ");
     QTest::newRow("itself, CONNECT") << QByteArray("CONNECT @SELF@ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403 ");
     QTest::newRow("itself, socks5: not allowed by ruleset")
         << QByteArray("\x05\x01\x00\x05\x01\x00\x01\x7f\x00\x00\x01@P", 13) << QByteArray("\x05\x00\x05\x02", 4);
