@@ -34,9 +34,8 @@ void CServeRun::fitClients()
     const rlim_t needed = rlim_t(m_job.maxClients) * filesPerClient + reservedFiles;
     if (limit.rlim_cur >= needed)
         return;
-    const int fits = limit.rlim_cur > reservedFiles + filesPerClient
-                         ? int((limit.rlim_cur - reservedFiles) / filesPerClient)
-                         : 1;
+    const int fits =
+        limit.rlim_cur > reservedFiles + filesPerClient ? int((limit.rlim_cur - reservedFiles) / filesPerClient) : 1;
     Console::tell(QStringLiteral("--serve-connections lowered from %1 to %2: at most %3 files may be open.")
                       .arg(m_job.maxClients)
                       .arg(fits)
@@ -69,9 +68,8 @@ void CServeRun::serve(const std::vector<ProxyRecord>& records)
     const QString where = m_job.address.protocol() == QAbstractSocket::IPv6Protocol
                               ? QStringLiteral("[%1]:%2").arg(m_job.address.toString()).arg(m_server->port())
                               : QStringLiteral("%1:%2").arg(m_job.address.toString()).arg(m_server->port());
-    Console::tell(QStringLiteral("serving %1 upstream proxies on %2; Ctrl+C stops.")
-                      .arg(m_server->upstreamCount())
-                      .arg(where));
+    Console::tell(
+        QStringLiteral("serving %1 upstream proxies on %2; Ctrl+C stops.").arg(m_server->upstreamCount()).arg(where));
     m_progressTimer.start();
 }
 
