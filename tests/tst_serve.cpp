@@ -107,6 +107,75 @@ private:
     QTcpServer m_server;
 };
 
+// A site that answers each request with its body, in chunks of 1000 bytes, and keeps the connection.
+class EchoSite : public QObject
+{
+public:
+    EchoSite()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] { answer(socket); });
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    // The whole request is read before the answer: its body by Content-Length, or its chunks decoded here.
+    static void answer(QTcpSocket* socket)
+    {
+        QByteArray got = socket->property("got").toByteArray() + socket->readAll();
+        socket->setProperty("got", got);
+        const qsizetype headEnd = got.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const QByteArray head = got.left(headEnd).toLower();
+        QByteArray rest = got.mid(headEnd + 4);
+        QByteArray body;
+        if (head.contains("transfer-encoding: chunked")) {
+            for (;;) {
+                const qsizetype line = rest.indexOf("\r\n");
+                if (line < 0)
+                    return;
+                bool ok = false;
+                const qsizetype size = rest.left(line).split(';').first().toLongLong(&ok, 16);
+                if (!ok)
+                    return socket->abort();
+                if (size == 0) {
+                    if (!rest.mid(line + 2).startsWith("\r\n"))
+                        return;
+                    rest = rest.mid(line + 4);
+                    break;
+                }
+                if (rest.size() < line + 2 + size + 2)
+                    return;
+                body += rest.mid(line + 2, size);
+                rest = rest.mid(line + 2 + size + 2);
+            }
+        } else {
+            const qsizetype at = head.indexOf("content-length:");
+            const qsizetype length =
+                at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+            if (rest.size() < length)
+                return;
+            body = rest.left(length);
+            rest = rest.mid(length);
+        }
+        socket->setProperty("got", rest);
+        QByteArray reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (qsizetype at = 0; at < body.size(); at += 1000) {
+            const QByteArray chunk = body.mid(at, 1000);
+            reply += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+        }
+        socket->write(reply + "0\r\n\r\n");
+    }
+
+    QTcpServer m_server;
+};
+
 Upstream upstreamAt(quint16 port, int protocols, const QByteArray& user = {}, const QByteArray& password = {})
 {
     Upstream upstream;
@@ -135,6 +204,9 @@ private slots:
     void authentication_data();
     void authentication();
     void keptAliveClientStillRotates();
+    void bodies_data();
+    void bodies();
+    void clientsBeyondTheLimitWait();
     void failover_data();
     void failover();
     void noHealthyUpstream();
@@ -418,6 +490,79 @@ void TestServe::keptAliveClientStillRotates()
     QCOMPARE(one.accepted, 2);
     QCOMPARE(two.accepted, 2);
     QCOMPARE(three.accepted, 2);
+}
+
+// A body goes up whole, by its length or in chunks, and the chunked reply comes back whole, past the 256 kB each
+// direction holds.
+void TestServe::bodies_data()
+{
+    QTest::addColumn<QString>("upstream");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("size");
+
+    const QStringList chunked = {u"-H"_s, u"Transfer-Encoding: chunked"_s};
+    QTest::newRow("POST by length, forwarded") << u"tinyproxy"_s << QStringList() << 600000;
+    QTest::newRow("POST by length, SOCKS 5 tunnel") << u"microsocks"_s << QStringList() << 600000;
+    QTest::newRow("POST in chunks, SOCKS 5 tunnel") << u"microsocks"_s << chunked << 600000;
+    QTest::newRow("POST in chunks, CONNECT tunnel") << u"tinyproxy"_s << (chunked + QStringList{u"-p"_s}) << 300000;
+    QTest::newRow("empty POST") << u"microsocks"_s << QStringList() << 0;
+}
+
+void TestServe::bodies()
+{
+    QFETCH(QString, upstream);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, size);
+
+    EchoSite echo;
+    QByteArray sent(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        sent[i] = char(i * 31 + i / 7);
+    const QString in = m_dir.filePath(u"in"_s);
+    const QString out = m_dir.filePath(u"out"_s);
+    QVERIFY(writeFile(in, sent));
+    QFile::remove(out);
+    ServeJob job;
+    job.upstreams = {named(upstream)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    const QString url = u"http://127.0.0.1:%1/echo"_s.arg(echo.port());
+    // Twice on one connection: the first body's end is where the second request starts.
+    const Ran ran = run(u"curl"_s, QStringList{u"-sS"_s, u"--max-time"_s, u"30"_s, u"-x"_s,
+                                               u"http://127.0.0.1:%1"_s.arg(server.port()), u"--data-binary"_s,
+                                               u"@"_s + in, u"-o"_s, out, url, u"-o"_s, out + u"2"_s, url} +
+                                       arguments);
+    QCOMPARE(ran.exitCode, 0);
+    QVERIFY(readFile(out) == sent);
+    QVERIFY(readFile(out + u"2"_s) == sent);
+    QCOMPARE(server.counters().failed, 0);
+}
+
+// One more than --serve-connections waits in the backlog until a client leaves, then is served.
+void TestServe::clientsBeyondTheLimitWait()
+{
+    ServeJob job;
+    job.maxClients = 2;
+    job.upstreams = {named(u"tinyproxy"_s)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    QTcpSocket first;
+    QTcpSocket second;
+    QTcpSocket third;
+    for (QTcpSocket* client : {&first, &second, &third}) {
+        client->connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(client->waitForConnected(2000));
+    }
+    QTRY_COMPARE(server.counters().clients, 2);
+    third.write("\x16");
+    QTest::qWait(300);
+    QCOMPARE(third.bytesAvailable(), 0);
+    first.abort();
+    QTRY_VERIFY(third.bytesAvailable() > 0);
+    QVERIFY(third.readAll().startsWith("HTTP/1.1 400 "));
+    QTRY_COMPARE(server.counters().clients, 1);
 }
 
 // A failing upstream is the serve's to absorb: the client gets the whole page, and the failed one is set aside.
