@@ -231,6 +231,7 @@ private:
     quint16 m_tinyproxyAuth = 0;
     quint16 m_microsocks = 0;
     quint16 m_microsocksAuth = 0;
+    quint16 m_dante = 0;
     QByteArray m_page;
     QByteArray m_big;
 };
@@ -296,13 +297,25 @@ void TestServe::initTestCase()
         u"microsocks"_s,
         {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(m_microsocksAuth), u"-u"_s, u"sock"_s, u"-P"_s, u"word"_s},
         m_microsocksAuth));
+    // dante speaks SOCKS 4 as well; it needs root to start.
+    m_dante = freePort();
+    QVERIFY(writeFile(dir + u"/danted.conf"_s,
+                      "logoutput: stderr\ninternal: 127.0.0.1 port = " + QByteArray::number(m_dante) +
+                          "\nexternal: 127.0.0.1\nsocksmethod: none\nclientmethod: none\nuser.privileged: root\n"
+                          "user.unprivileged: nobody\nclient pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n"
+                          "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 protocol: tcp }\n"));
+    QVERIFY(startPeer(u"danted"_s, {u"-f"_s, dir + u"/danted.conf"_s, u"-p"_s, dir + u"/danted.pid"_s}, m_dante));
 }
 
 void TestServe::cleanupTestCase()
 {
+    // Asked to end, so that dante ends its children too.
     for (QProcess* peer : std::as_const(m_peers)) {
-        peer->kill();
-        peer->waitForFinished();
+        peer->terminate();
+        if (!peer->waitForFinished(3000)) {
+            peer->kill();
+            peer->waitForFinished();
+        }
     }
 }
 
@@ -314,6 +327,8 @@ Upstream TestServe::named(const QString& name) const
         return upstreamAt(m_tinyproxyAuth, httpProxy, "up", "stream");
     if (name == "microsocks"_L1)
         return upstreamAt(m_microsocks, socks5Proxy);
+    if (name == "dante by SOCKS 4"_L1)
+        return upstreamAt(m_dante, CheckResult::Socks4);
     return upstreamAt(m_microsocksAuth, socks5Proxy, "sock", "word");
 }
 
@@ -338,8 +353,8 @@ opener = urllib.request.build_opener(urllib.request.ProxyHandler({'http': 'http:
 sys.stdout.buffer.write(opener.open('http://@SITE@/page.txt', timeout=20).read()))"_s;
     const QString ip4 = u"127.0.0.1"_s;
 
-    for (const QString& upstream :
-         {u"tinyproxy"_s, u"tinyproxy with BasicAuth"_s, u"microsocks"_s, u"microsocks with a password"_s}) {
+    for (const QString& upstream : {u"tinyproxy"_s, u"tinyproxy with BasicAuth"_s, u"microsocks"_s,
+                                    u"microsocks with a password"_s, u"dante by SOCKS 4"_s}) {
         QTest::addRow("curl -x http, http page, %s", qPrintable(upstream))
             << upstream << ip4 << u"curl"_s << httpPage << u"page"_s;
         QTest::addRow("curl -x http, https page by CONNECT, %s", qPrintable(upstream))
@@ -394,7 +409,7 @@ void TestServe::clients()
     QCOMPARE(ran.exitCode, 0);
     const QByteArray body = program == "curl"_L1 ? readFile(out) : ran.out;
     if (expected == "page"_L1)
-        QVERIFY(body == m_page);
+        QVERIFY2(body == m_page, body.left(300).constData());
     else if (expected == "big"_L1)
         QVERIFY(body == m_big);
     else
