@@ -70,7 +70,8 @@ int CCommandLine::run(const QStringList& arguments)
         m_serveRun = std::make_unique<CServeRun>(*m_options->serve, terminal);
         m_serveRun->fitClients();
         QString failure;
-        if (!m_serveRun->listen(&failure)) {
+        if (!m_serveRun->listen(&failure) ||
+            (!m_options->serveLog.isEmpty() && !m_serveRun->openLog(m_options->serveLog, &failure))) {
             Console::tell(failure);
             return ExitCode::badInput;
         }

@@ -224,6 +224,8 @@ bool Reading::outputsApart()
         outputs.append({QStringLiteral("report"), options.pool.reportPath});
     if (!options.pool.path.isEmpty())
         outputs.append({QStringLiteral("pool"), options.pool.path});
+    if (!options.serveLog.isEmpty())
+        outputs.append({QStringLiteral("serve-log"), options.serveLog});
 
     for (int o = 0; o < outputs.size(); ++o) {
         const FileIdentity output = FileIdentity::of(outputs[o].path);
@@ -294,7 +296,7 @@ bool Reading::readServe()
 {
     ServeJob job;
     QString refusal;
-    if (!ServeOptions::read(m_parser, &job, &refusal))
+    if (!ServeOptions::read(m_parser, &job, &options.serveLog, &refusal))
         return refuse(refusal);
     // An upstream that does not answer within a check's time would not have passed the check either.
     job.upstreamTimeoutMs = options.checkJob.timeoutMs;

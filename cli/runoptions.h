@@ -33,6 +33,7 @@ public:
     PoolJob pool;                   // where the run is kept, or what it asks of the pool
     std::unique_ptr<GeoLookup> geo; // what checkJob.geo points to
     std::optional<ServeJob> serve;  // --serve: the local proxy, of the pool's alive proxies or of the check's
+    QString serveLog;               // --serve-log FILE; empty: none
 };
 
 // The options to run with, or the end of the program with its status.

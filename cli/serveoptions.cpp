@@ -9,6 +9,7 @@ namespace {
 const QString serveName = QStringLiteral("serve");
 const QString authName = QStringLiteral("serve-auth");
 const QString connectionsName = QStringLiteral("serve-connections");
+const QString logName = QStringLiteral("serve-log");
 
 // "PORT", "ADDRESS:PORT" or "[IPV6]:PORT"; false when it is none of them.
 bool readPlace(const QString& text, QHostAddress* address, quint16* port)
@@ -51,21 +52,23 @@ QList<QCommandLineOption> options()
                                               "serve beyond loopback."),
                                QStringLiteral("USER:PASSWORD")),
             QCommandLineOption(connectionsName, QStringLiteral("--serve: clients at once, 1 to 65536 (1024)."),
-                               QStringLiteral("N"))};
+                               QStringLiteral("N")),
+            QCommandLineOption(logName, QStringLiteral("--serve: append a line per request to FILE, tab-separated."),
+                               QStringLiteral("FILE"))};
 }
 
 bool anySet(const QCommandLineParser& parser)
 {
-    return parser.isSet(serveName) || parser.isSet(authName) || parser.isSet(connectionsName);
+    return parser.isSet(serveName) || parser.isSet(authName) || parser.isSet(connectionsName) || parser.isSet(logName);
 }
 
-bool read(const QCommandLineParser& parser, ServeJob* job, QString* refusal)
+bool read(const QCommandLineParser& parser, ServeJob* job, QString* log, QString* refusal)
 {
     const auto refuse = [refusal](const QString& text) {
         *refusal = text;
         return false;
     };
-    for (const QString& name : {authName, connectionsName})
+    for (const QString& name : {authName, connectionsName, logName})
         if (parser.isSet(name) && !parser.isSet(serveName))
             return refuse(QStringLiteral("--%1 needs --serve.").arg(name));
     const QString place = parser.value(serveName);
@@ -90,6 +93,11 @@ bool read(const QCommandLineParser& parser, ServeJob* job, QString* refusal)
         if (!ok || job->maxClients < 1 || job->maxClients > 65536)
             return refuse(QStringLiteral("--serve-connections must be 1 to 65536, not \"%1\".")
                               .arg(parser.value(connectionsName)));
+    }
+    if (parser.isSet(logName)) {
+        *log = parser.value(logName);
+        if (log->isEmpty())
+            return refuse(QStringLiteral("--serve-log needs a FILE."));
     }
     return true;
 }

@@ -53,6 +53,21 @@ bool CServeRun::listen(QString* failure)
     return m_server->listen(failure);
 }
 
+bool CServeRun::openLog(const QString& path, QString* failure)
+{
+    m_log.setFileName(path);
+    if (!m_log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *failure = QStringLiteral("cannot write the serve log %1: %2").arg(path, m_log.errorString());
+        return false;
+    }
+    connect(m_server.get(), &CProxyServer::served, this, [this](const ServedRequest& request) {
+        // Written as it goes, so that a tail of the log follows the requests.
+        m_log.write(request.line());
+        m_log.flush();
+    });
+    return true;
+}
+
 std::vector<Upstream> CServeRun::upstreamsOf(const std::vector<ProxyRecord>& records)
 {
     std::vector<Upstream> upstreams;

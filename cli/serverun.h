@@ -3,6 +3,7 @@
 #include "check/proxyrecord.h"
 #include "serve/proxyserver.h"
 
+#include <QFile>
 #include <QObject>
 #include <QTimer>
 
@@ -21,6 +22,8 @@ public:
     void fitClients();
     // False with the one line that says why.
     bool listen(QString* failure);
+    // --serve-log: a line per request appended to `path`; false with the one line that says why.
+    bool openLog(const QString& path, QString* failure);
     // The working proxies of a check or of the pool; none of them unless a protocol of theirs worked.
     void serve(const std::vector<ProxyRecord>& records);
     void stop();
@@ -35,4 +38,5 @@ private:
     bool m_terminal;
     std::unique_ptr<CProxyServer> m_server;
     QTimer m_progressTimer;
+    QFile m_log;
 };

@@ -4,6 +4,7 @@
 #include "serve/proxyserver.h"
 #include "serve/socksrequest.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -97,6 +98,7 @@ void CClientSession::finish()
     if (m_ended)
         return;
     m_ended = true;
+    told();
     m_idle.stop();
     if (m_dial)
         m_dial->disconnect(this);
@@ -113,6 +115,7 @@ void CClientSession::finish()
 void CClientSession::close()
 {
     m_stage = Closing;
+    told();
     if (m_upstream) {
         m_upstream->disconnect(this);
         m_upstream->abort();
@@ -224,6 +227,7 @@ void CClientSession::readSocks5Request()
         return close();
     m_in.remove(0, target.length);
     m_kind = Socks5Tunnel;
+    begin("SOCKS5", target.host, target.port);
     if (target.command != 1)
         return socksFailure(0x07);
     if (m_server->isOwnAddress(target.host, target.port))
@@ -242,6 +246,7 @@ void CClientSession::readSocks4Request()
         return close();
     m_in.remove(0, target.length);
     m_kind = Socks4Tunnel;
+    begin("SOCKS4", target.host, target.port);
     // SOCKS 4 carries no password.
     if (target.command != 1 || m_server->job().asksCredentials() || m_server->isOwnAddress(target.host, target.port))
         return socksFailure(0x01);
@@ -253,6 +258,7 @@ void CClientSession::readSocks4Request()
 void CClientSession::socksFailure(quint8 socks5Code)
 {
     ++m_server->counters().failed;
+    m_record.status = QString::number(m_kind == Socks5Tunnel ? socks5Code : 0x5b);
     if (m_kind == Socks5Tunnel)
         m_client->write(QByteArray("\x05", 1) + char(socks5Code) + QByteArray("\x00\x01\x00\x00\x00\x00\x00\x00", 8));
     else
@@ -282,6 +288,7 @@ void CClientSession::readHead()
         return answer(431, QStringLiteral("the request's head is longer than 64 kB"));
     if (head.state == HttpHead::Malformed)
         return answer(400, QStringLiteral("the request is malformed"));
+    begin(head.first, QByteArray(), 0);
     if (!authorized(head))
         return answer(407, QStringLiteral("this proxy needs a user name and password"),
                       "Proxy-Authenticate: Basic realm=\"sievra\"\r\n");
@@ -293,6 +300,7 @@ void CClientSession::readHead()
         if (!splitAuthority(head.second, 443, &m_host, &m_port))
             return answer(400, QStringLiteral("CONNECT needs host:port"));
         m_kind = ConnectTunnel;
+        begin(head.first, m_host, m_port);
         if (m_server->isOwnAddress(m_host, m_port))
             return answer(403, QStringLiteral("this proxy does not reach itself"));
         return startDial();
@@ -309,6 +317,7 @@ void CClientSession::readHead()
         ++pathStart;
     if (!splitAuthority(target.mid(hostStart, pathStart - hostStart), 80, &m_host, &m_port))
         return answer(400, QStringLiteral("the URL names no host"));
+    begin(head.first, m_host, m_port);
     if (m_server->isOwnAddress(m_host, m_port))
         return answer(403, QStringLiteral("this proxy does not reach itself"));
     m_path = target.mid(pathStart);
@@ -348,6 +357,7 @@ void CClientSession::startDial()
     m_tried.insert(index);
     m_current = index;
     const Upstream& upstream = m_server->upstream(index);
+    m_record.upstream = upstream.proxy.addressText() + QLatin1Char(':') + QString::number(upstream.proxy.port);
     const int protocols = upstream.protocols;
     if (m_kind == Plain && (protocols & CheckResult::Http))
         m_way = CUpstreamDial::Forward;
@@ -357,6 +367,7 @@ void CClientSession::startDial()
         m_way = CUpstreamDial::Socks5;
     else
         m_way = CUpstreamDial::Socks4;
+    m_record.protocol = CUpstreamDial::wayName(m_way);
     delete m_dial;
     m_dial = new CUpstreamDial(upstream, m_way, m_host, m_port, m_server->job().upstreamTimeoutMs);
     connect(m_dial, &CUpstreamDial::opened, this, &CClientSession::dialOpened);
@@ -402,6 +413,9 @@ void CClientSession::dialOpened()
         sendPlainRequest();
         return;
     }
+    m_record.status = m_kind == ConnectTunnel  ? QStringLiteral("200")
+                      : m_kind == Socks5Tunnel ? QStringLiteral("0")
+                                               : QString::number(0x5a);
     if (m_kind == ConnectTunnel)
         m_client->write("HTTP/1.1 200 Connection established\r\n\r\n");
     else if (m_kind == Socks5Tunnel)
@@ -409,10 +423,10 @@ void CClientSession::dialOpened()
     else
         m_client->write(QByteArray("\x00\x5a\x00\x00\x00\x00\x00\x00", 8));
     m_client->write(early);
-    m_server->counters().bytesDown += early.size();
+    countDown(early.size());
     m_stage = Tunnel;
     m_upstream->write(m_in);
-    m_server->counters().bytesUp += m_in.size();
+    countUp(m_in.size());
     m_in.clear();
     pumpTunnel();
 }
@@ -434,7 +448,7 @@ void CClientSession::sendPlainRequest()
     text += "\r\n";
     m_upstream->write(text);
     m_upstream->write(m_held);
-    m_server->counters().bytesUp += text.size() + m_held.size();
+    countUp(text.size() + m_held.size());
     m_replyStarted = false;
     m_closeAfter = !m_keepAlive;
     m_stage = Forwarding;
@@ -455,7 +469,7 @@ void CClientSession::pumpRequestBody()
         const QByteArray body = m_in.left(taken);
         m_in.remove(0, taken);
         m_upstream->write(body);
-        m_server->counters().bytesUp += body.size();
+        countUp(body.size());
         if (m_retryable && m_held.size() + body.size() <= bufferSize)
             m_held += body;
         else
@@ -517,14 +531,17 @@ void CClientSession::readReply()
         }
         if (m_replyBody.kind() == BodyStream::UntilClose || status == 101)
             m_closeAfter = true;
-        m_client->write(statusLine + head.endToEndFields() +
-                        (m_closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n"));
+        const QByteArray replyHead = statusLine + head.endToEndFields() +
+                                     (m_closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n");
+        m_client->write(replyHead);
+        countDown(replyHead.size());
         m_replyStarted = true;
+        m_record.status = QString::number(status);
         const QByteArray early = m_replyHead;
         m_replyHead.clear();
         const qsizetype taken = m_replyBody.take(early.constData(), early.size());
         m_client->write(early.left(taken));
-        m_server->counters().bytesDown += taken;
+        countDown(taken);
         pumpReplyBody();
         return;
     }
@@ -538,7 +555,7 @@ void CClientSession::pumpReplyBody()
             break;
         const qsizetype taken = m_replyBody.take(bytes.constData(), bytes.size());
         m_client->write(bytes.left(taken));
-        m_server->counters().bytesDown += taken;
+        countDown(taken);
     }
     if (m_replyBody.malformed())
         return finish();
@@ -548,6 +565,7 @@ void CClientSession::pumpReplyBody()
 
 void CClientSession::requestDone()
 {
+    told();
     if (m_upstream) {
         m_upstream->disconnect(this);
         m_upstream->abort();
@@ -609,13 +627,13 @@ void CClientSession::pumpTunnel()
     while (m_client->bytesAvailable() > 0 && m_upstream->bytesToWrite() < bufferSize) {
         const QByteArray bytes = m_client->read(bufferSize - m_upstream->bytesToWrite());
         m_upstream->write(bytes);
-        m_server->counters().bytesUp += bytes.size();
+        countUp(bytes.size());
         moved += bytes.size();
     }
     while (m_upstream->bytesAvailable() > 0 && m_client->bytesToWrite() < bufferSize) {
         const QByteArray bytes = m_upstream->read(bufferSize - m_client->bytesToWrite());
         m_client->write(bytes);
-        m_server->counters().bytesDown += bytes.size();
+        countDown(bytes.size());
         moved += bytes.size();
     }
     if (moved > 0)
@@ -651,9 +669,48 @@ void CClientSession::onUpstreamWritten()
 
 void CClientSession::answer(int status, const QString& line, const QByteArray& extraFields)
 {
+    if (!m_recording)
+        begin("-", QByteArray(), 0);
+    m_record.status = QString::number(status);
     const QByteArray body = line.toUtf8() + '\n';
     m_client->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
                     "\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(body.size()) +
                     "\r\nConnection: close\r\n" + extraFields + "\r\n" + body);
     close();
+}
+
+void CClientSession::begin(const QByteArray& method, const QByteArray& host, quint16 port)
+{
+    m_record = ServedRequest();
+    m_record.startedAt = QDateTime::currentMSecsSinceEpoch();
+    m_record.client = m_client->peerAddress().toString() + QLatin1Char(':') + QString::number(m_client->peerPort());
+    m_record.method = method;
+    m_record.target = host.isEmpty() ? QByteArray("-")
+                                     : (host.contains(':') ? '[' + host + ']' : host) + ':' + QByteArray::number(port);
+    m_record.upstream = QStringLiteral("-");
+    m_record.protocol = QStringLiteral("-");
+    m_record.status = QStringLiteral("-");
+    m_recording = true;
+    m_requestClock.start();
+}
+
+void CClientSession::told()
+{
+    if (!m_recording)
+        return;
+    m_recording = false;
+    m_record.ms = m_requestClock.elapsed();
+    m_server->tell(m_record);
+}
+
+void CClientSession::countUp(qint64 bytes)
+{
+    m_server->counters().bytesUp += bytes;
+    m_record.bytesUp += bytes;
+}
+
+void CClientSession::countDown(qint64 bytes)
+{
+    m_server->counters().bytesDown += bytes;
+    m_record.bytesDown += bytes;
 }

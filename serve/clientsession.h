@@ -2,9 +2,11 @@
 
 #include "serve/bodystream.h"
 #include "serve/httphead.h"
+#include "serve/servedrequest.h"
 #include "serve/upstreamdial.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -73,6 +75,11 @@ private:
     void socksFailure(quint8 socks5Code);
     void close();
     void finish();
+    // The log's record of the request or tunnel: begun when it is read, told once when it ends.
+    void begin(const QByteArray& method, const QByteArray& host, quint16 port);
+    void told();
+    void countUp(qint64 bytes);
+    void countDown(qint64 bytes);
 
     CProxyServer* m_server;
     QTcpSocket* m_client;
@@ -101,4 +108,7 @@ private:
     CUpstreamDial::Way m_way = CUpstreamDial::Forward;
     QString m_lastFailure;
     bool m_ended = false;
+    ServedRequest m_record;
+    bool m_recording = false;
+    QElapsedTimer m_requestClock;
 };

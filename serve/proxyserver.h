@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serve/rotation.h"
+#include "serve/servedrequest.h"
 #include "serve/servejob.h"
 
 #include <QElapsedTimer>
@@ -49,10 +50,13 @@ public:
     const Upstream& upstream(int index) const { return m_rotation.upstream(index); }
     void upstreamFailed(int index, const QString& reason);
     void upstreamWorked(int index) { m_rotation.worked(index); }
+    void tell(const ServedRequest& request) { emit served(request); }
     // Whether host:port is this serve itself, which no request may reach through it.
     bool isOwnAddress(const QByteArray& host, quint16 port) const;
 
 signals:
+    // A request or tunnel has ended.
+    void served(const ServedRequest& request);
     // No upstream is healthy now, or one is again.
     void healthChanged(bool anyHealthy);
     void upstreamSetAside(const Upstream& upstream, const QString& reason);

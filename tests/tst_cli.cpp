@@ -75,6 +75,8 @@ QString described(const RunOptions& options)
                      .arg(QString::fromUtf8(serve.user), QString::fromUtf8(serve.password))
                      .arg(serve.maxClients)
                      .arg(serve.upstreamTimeoutMs);
+        if (!options.serveLog.isEmpty())
+            parts << u"serve-log %1"_s.arg(QFileInfo(options.serveLog).fileName());
     }
     const PoolJob& pool = options.pool;
     if (pool.path.isEmpty())
@@ -302,6 +304,12 @@ private slots:
             << "sievra: --serve serves the pool, or what --check FILE finds; not a harvest's proxies.";
         QTest::newRow("serve beside an export") << QStringList{"--export", "--serve", "3128"}
                                                 << "sievra: --export and --serve are tasks of their own; give one.";
+        QTest::newRow("--serve-log is the pool")
+            << QStringList{"--serve", "3128", "--pool", "@DIR@/p.sqlite", "--serve-log", "@DIR@/p.sqlite"}
+            << "sievra: --pool and --serve-log name one file, @DIR@/p.sqlite; name two.";
+        QTest::newRow("--serve-log is the list checked")
+            << check + QStringList{"--serve", "3128", "--serve-log", "@DIR@/proxies.txt"}
+            << "sievra: --serve-log @DIR@/proxies.txt is the file --check reads; name another file.";
         QTest::newRow("a judge for a serve of the pool")
             << QStringList{"--serve", "3128"} + judge << "sievra: --judge needs --check or --recheck.";
 
@@ -425,9 +433,10 @@ private slots:
                         "min-uptime -1 countries DE exit  protocols connect,socks5 anonymity  max-ms -1"
             << QStringList();
         QTest::newRow("serve beyond loopback with credentials")
-            << QStringList{"--serve", "0.0.0.0:3128", "--serve-auth", "ann:pass:word"}
+            << QStringList{"--serve", "0.0.0.0:3128", "--serve-auth", "ann:pass:word", "--serve-log", "@DIR@/s.log"}
             << pooled + "serve 0.0.0.0 port 3128 user ann password pass:word clients 1024 upstream time-out 5000; "
-                        "serves the pool; alive min-uptime -1 countries  exit  protocols  anonymity  max-ms -1"
+                        "serve-log s.log; serves the pool; alive min-uptime -1 countries  exit  protocols  anonymity  "
+                        "max-ms -1"
             << QStringList();
         QTest::newRow("check a list, then serve it without the pool")
             << QStringList{"--check",   "@DIR@/proxies.txt", "--serve", "localhost:3128",

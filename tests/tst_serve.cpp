@@ -486,6 +486,8 @@ void TestServe::keptAliveClientStillRotates()
     job.upstreams = {upstreamAt(one.port(), httpProxy), upstreamAt(two.port(), httpProxy, "up", "stream"),
                      upstreamAt(three.port(), socks5Proxy)};
     CProxyServer server(job);
+    QList<ServedRequest> served;
+    connect(&server, &CProxyServer::served, this, [&served](const ServedRequest& request) { served << request; });
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
     QStringList arguments = {u"-s"_s,
@@ -505,6 +507,20 @@ void TestServe::keptAliveClientStillRotates()
     QCOMPARE(one.accepted, 2);
     QCOMPARE(two.accepted, 2);
     QCOMPARE(three.accepted, 2);
+    // The log's lines: one a request, each with the upstream and protocol it went through.
+    QCOMPARE(served.size(), 6);
+    const QString target = u"127.0.0.1:%1"_s.arg(m_sitePort);
+    const QStringList upstreams = {u"127.0.0.1:%1"_s.arg(one.port()), u"127.0.0.1:%1"_s.arg(two.port()),
+                                   u"127.0.0.1:%1"_s.arg(three.port())};
+    for (int i = 0; i < 6; ++i) {
+        const QList<QByteArray> fields = served[i].line().split('\t');
+        QCOMPARE(fields.size(), 10);
+        QCOMPARE(fields[1], served[0].client.toUtf8());
+        QCOMPARE(fields.mid(2, 5), (QList<QByteArray>{"GET", target.toUtf8(), upstreams[i % 3].toUtf8(),
+                                                      i % 3 == 2 ? "socks5" : "http", "200"}));
+        QVERIFY(fields[7].toLongLong() > 0);
+        QVERIFY(fields[8].toLongLong() > m_page.size());
+    }
 }
 
 // A body goes up whole, by its length or in chunks, and the chunked reply comes back whole, past the 256 kB each
@@ -637,6 +653,8 @@ void TestServe::noHealthyUpstream()
     job.upstreams = {upstreamAt(freePort(), httpProxy), upstreamAt(closes.port(), httpProxy),
                      upstreamAt(closes.port(), socks5Proxy)};
     CProxyServer server(job);
+    QList<ServedRequest> served;
+    connect(&server, &CProxyServer::served, this, [&served](const ServedRequest& request) { served << request; });
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
     const QStringList arguments = {u"-s"_s,
@@ -654,6 +672,10 @@ void TestServe::noHealthyUpstream()
     QCOMPARE(closes.accepted, 2);
     ran = run(u"curl"_s, {u"-s"_s, u"--socks5-hostname"_s, u"127.0.0.1:%1"_s.arg(server.port()), site(u"page.txt"_s)});
     QCOMPARE(ran.exitCode, 97);
+    QStringList statuses;
+    for (const ServedRequest& request : std::as_const(served))
+        statuses << request.method + u' ' + request.status;
+    QCOMPARE(statuses, (QStringList{u"GET 502"_s, u"GET 503"_s, u"SOCKS5 1"_s}));
 }
 
 // What the serve answers of its own, and that it closes after; "@SELF@" is its own address and port.
