@@ -10,6 +10,8 @@ CProxyServer::CProxyServer(const ServeJob& job, QObject* parent) : QObject(paren
     m_rotation.setUpstreams(job.upstreams);
     m_clock.start();
     m_listener.setMaxPendingConnections(m_job.maxClients);
+    // A browser or a scraper opens many connections at once: Qt's backlog of 50 would leave the rest half open.
+    m_listener.setListenBacklogSize(qMax(128, m_job.maxClients));
     connect(&m_listener, &QTcpServer::newConnection, this, &CProxyServer::accept);
 }
 

@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/resource.h>
+
 namespace {
 
 quint16 freePort()
@@ -207,6 +209,7 @@ private slots:
     void bodies_data();
     void bodies();
     void clientsBeyondTheLimitWait();
+    void thousandIdleClients();
     void failover_data();
     void failover();
     void noHealthyUpstream();
@@ -594,6 +597,41 @@ void TestServe::clientsBeyondTheLimitWait()
     QTRY_VERIFY(third.bytesAvailable() > 0);
     QVERIFY(third.readAll().startsWith("HTTP/1.1 400 "));
     QTRY_COMPARE(server.counters().clients, 1);
+}
+
+// A thousand clients that say nothing are held, each closed once it has been idle.
+void TestServe::thousandIdleClients()
+{
+    // Two descriptors a client here, the serve's and the test's own.
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur < 2200)
+        QSKIP("this machine allows fewer than 2200 open files");
+    ServeJob job;
+    job.idleMs = 3000;
+    job.upstreams = {named(u"tinyproxy"_s)};
+    CProxyServer server(job);
+    QString failure;
+    QVERIFY2(server.listen(&failure), qPrintable(failure));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 1000; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server.counters().clients, 1000, 10000);
+    // Still served meanwhile.
+    const Ran ran =
+        run(u"curl"_s, {u"-s"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(server.port()), site(u"page.txt"_s)});
+    QVERIFY(ran.out == m_page);
+    QTRY_COMPARE_WITH_TIMEOUT(server.counters().clients, 0, 10000);
+    const auto allClosed = [&clients] {
+        return std::all_of(clients.begin(), clients.end(),
+                           [](const auto& client) { return client->state() == QAbstractSocket::UnconnectedState; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allClosed(), 5000);
 }
 
 // A failing upstream is the serve's to absorb: the client gets the whole page, and the failed one is set aside.
