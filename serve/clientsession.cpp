@@ -50,7 +50,9 @@ bool splitAuthority(const QByteArray& authority, quint16 defaultPort, QByteArray
         *host = colon < 0 ? authority : authority.left(colon);
         portText = colon < 0 ? QByteArray() : authority.mid(colon + 1);
     }
-    if (host->isEmpty() || host->contains('@') || host->contains(' ') || host->contains(':'))
+    // A colon is an IPv6 address's only inside brackets.
+    if (host->isEmpty() || host->contains('@') || host->contains(' ') ||
+        (host->contains(':') && !authority.startsWith('[')))
         return false;
     bool ok = true;
     const uint value = portText.isEmpty() ? defaultPort : portText.toUInt(&ok);

@@ -21,11 +21,11 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-bool waitForPort(quint16 port)
+bool waitForPort(quint16 port, const QHostAddress& address = QHostAddress(QHostAddress::LocalHost))
 {
     for (int i = 0; i < 100; ++i) {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.connectToHost(address, port);
         if (socket.waitForConnected(100))
             return true;
         QTest::qWait(50);
@@ -235,6 +235,7 @@ private:
     quint16 m_microsocks = 0;
     quint16 m_microsocksAuth = 0;
     quint16 m_dante = 0;
+    quint16 m_site6Port = 0; // the same site on [::1]
     QByteArray m_page;
     QByteArray m_big;
 };
@@ -247,7 +248,8 @@ QProcess* TestServe::startPeer(const QString& program, const QStringList& argume
     process->setWorkingDirectory(m_dir.path());
     process->start(program, arguments);
     m_peers << process;
-    if (!process->waitForStarted() || !waitForPort(port))
+    if (!process->waitForStarted() ||
+        !waitForPort(port ? port : m_site6Port, port ? QHostAddress::LocalHost : QHostAddress::LocalHostIPv6))
         return nullptr;
     return process;
 }
@@ -276,6 +278,11 @@ void TestServe::initTestCase()
                   u"-days"_s, u"1"_s, u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s, dir + u"/cert.pem"_s})
                  .exitCode,
              0);
+    m_site6Port = freePort();
+    QVERIFY(startPeer(u"python3"_s,
+                      {u"-m"_s, u"http.server"_s, QString::number(m_site6Port), u"--bind"_s, u"::1"_s, u"--directory"_s,
+                       dir + u"/site"_s},
+                      0));
     m_tlsPort = freePort();
     QVERIFY(startPeer(u"openssl"_s,
                       {u"s_server"_s, u"-quiet"_s, u"-www"_s, u"-accept"_s, QString::number(m_tlsPort), u"-cert"_s,
@@ -370,6 +377,14 @@ sys.stdout.buffer.write(opener.open('http://@SITE@/page.txt', timeout=20).read()
             << upstream << ip4 << u"python3"_s << QStringList{u"-c"_s, urllib} << u"page"_s;
     }
     QTest::newRow("curl --socks4 to an IPv4 address") << u"microsocks"_s << ip4 << u"curl"_s << socks4Page << u"page"_s;
+    const QStringList ipv6Page = {u"--socks5"_s, u"@SERVE@"_s, u"http://@SITE6@/page.txt"_s};
+    QTest::newRow("curl --socks5 to an IPv6 address, SOCKS 5 upstream")
+        << u"microsocks"_s << ip4 << u"curl"_s << ipv6Page << u"page"_s;
+    QTest::newRow("curl --socks5 to an IPv6 address, CONNECT upstream")
+        << u"tinyproxy"_s << ip4 << u"curl"_s << ipv6Page << u"page"_s;
+    QTest::newRow("curl -x http to an IPv6 address, forwarded")
+        << u"tinyproxy"_s << ip4 << u"curl"_s << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE6@/page.txt"_s}
+        << u"page"_s;
     QTest::newRow("curl -x http on [::1]") << u"tinyproxy"_s << u"::1"_s << u"curl"_s << httpPage << u"page"_s;
     QTest::newRow("10 MB forwarded, byte for byte")
         << u"tinyproxy"_s << ip4 << u"curl"_s << QStringList{u"-x"_s, u"http://@SERVE@"_s, u"http://@SITE@/big.bin"_s}
@@ -404,6 +419,7 @@ void TestServe::clients()
         argument.replace(u"@SERVE@"_s, serve);
         argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
         argument.replace(u"@SITEPORT@"_s, QString::number(m_sitePort));
+        argument.replace(u"@SITE6@"_s, u"[::1]:%1"_s.arg(m_site6Port));
         argument.replace(u"@TLS@"_s, QString::number(m_tlsPort));
     }
     if (program == "curl"_L1)
