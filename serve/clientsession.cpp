@@ -601,7 +601,7 @@ void CClientSession::onUpstreamClosed()
         if (m_replyStarted || m_stage != Forwarding)
             return;
         // Closed before the reply's head: the upstream's failure.
-        const QString reason = QStringLiteral("closed before the reply");
+        const QString reason = QStringLiteral("closed before the reply (%1)").arg(m_upstream->errorString());
         m_lastFailure = reason;
         m_server->upstreamFailed(m_current, reason);
         m_upstream->disconnect(this);
