@@ -82,8 +82,13 @@ CClientSession::CClientSession(QTcpSocket* client, CProxyServer* server) : m_ser
 
 CClientSession::~CClientSession()
 {
+    // The sockets' last signals (a closing one says it closed) must not reach a session half gone.
+    m_ended = true;
+    m_client->disconnect(this);
     delete m_dial;
+    m_dial = nullptr;
     delete m_upstream;
+    m_upstream = nullptr;
 }
 
 void CClientSession::start()

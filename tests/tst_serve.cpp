@@ -217,6 +217,7 @@ private slots:
     void refusals();
     void listenFailure_data();
     void listenFailure();
+    void program();
     void setAside_data();
     void setAside();
 
@@ -267,6 +268,7 @@ void TestServe::initTestCase()
         m_big[i] = char((i * 7919) >> 3);
     QVERIFY(writeFile(dir + u"/site/page.txt"_s, m_page));
     QVERIFY(writeFile(dir + u"/site/big.bin"_s, m_big));
+    QVERIFY(writeFile(dir + u"/site/judge.txt"_s, "JUDGE-MARKER\n"));
 
     m_sitePort = freePort();
     QVERIFY(startPeer(u"python3"_s,
@@ -820,6 +822,55 @@ void TestServe::listenFailure()
     QString told;
     QVERIFY(!server.listen(&told));
     QCOMPARE(told, failure.replace(u"@PORT@"_s, QString::number(taken.serverPort())));
+}
+
+// The program: --check FILE --serve PORT --no-pool serves what works, SIGTERM ends it at once with 0; a port in
+// use is refused with one line.
+void TestServe::program()
+{
+    const QString list = m_dir.filePath(u"list.txt"_s);
+    QVERIFY(writeFile(list, u"127.0.0.1:%1\n"_s.arg(m_tinyproxy).toUtf8()));
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home.path());
+    const quint16 port = freePort();
+    QProcess serve;
+    serve.setProcessEnvironment(environment);
+    serve.start(QStringLiteral(SIEVRA_PROGRAM),
+                {u"--check"_s, list, u"--judge"_s, site(u"judge.txt"_s), u"--judge-marker"_s, u"JUDGE-MARKER"_s,
+                 u"--no-pool"_s, u"--serve"_s, QString::number(port)});
+    QByteArray told;
+    QTRY_VERIFY_WITH_TIMEOUT((told += serve.readAllStandardError()).contains("Ctrl+C stops."), 20000);
+    QVERIFY2(told.contains(QByteArray("sievra: serving 1 upstream proxies on 127.0.0.1:" + QByteArray::number(port))),
+             told.constData());
+
+    const Ran ran = run(u"curl"_s, {u"-s"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(port), site(u"page.txt"_s)});
+    QVERIFY(ran.out == m_page);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(SIEVRA_PROGRAM),
+                 {u"--serve"_s, QString::number(port), u"--no-pool"_s, u"--check"_s, list, u"--judge"_s,
+                  site(u"judge.txt"_s), u"--judge-marker"_s, u"JUDGE-MARKER"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 10000);
+    QCOMPARE(second.exitCode(), 1);
+    QCOMPARE(second.readAllStandardError(),
+             "sievra: cannot serve on 127.0.0.1:" + QByteArray::number(port) + ": the port is in use.\n");
+
+    // A client in the middle of a tunnel does not hold it up.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(client.waitForConnected(2000));
+    client.write("CONNECT 127.0.0.1:" + QByteArray::number(m_sitePort) + " HTTP/1.1\r\n\r\n");
+    QTRY_VERIFY(client.bytesAvailable() > 0);
+    QElapsedTimer clock;
+    clock.start();
+    serve.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(serve.state() == QProcess::NotRunning, 5000);
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(serve.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(serve.exitCode(), 0);
+    QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
 }
 
 // Set aside for 5 minutes, 10 after a second failure in a row, 5 again once it worked in between.
