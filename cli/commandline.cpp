@@ -65,7 +65,23 @@ int CCommandLine::run(const QStringList& arguments)
         return PoolCommands::sources(m_pool->store(), *m_options, m_report.get());
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    // The port is taken before anything runs, so that one in use is told at once.
+    if (m_options->serve) {
+        m_serveRun = std::make_unique<CServeRun>(*m_options->serve, terminal);
+        m_serveRun->fitClients();
+        QString failure;
+        if (!m_serveRun->listen(&failure) ||
+            (!m_options->serveLog.isEmpty() && !m_serveRun->openLog(m_options->serveLog, &failure))) {
+            Console::tell(failure);
+            return ExitCode::badInput;
+        }
+    }
     catchStopSignals();
+    if (m_options->pool.task == PoolJob::Task::Serve) {
+        if (const int status = startServeOfPool(); status >= 0)
+            return status;
+        return QCoreApplication::exec();
+    }
     if (m_options->pool.task == PoolJob::Task::Recheck) {
         if (const int status = startRecheck(); status >= 0)
             return status;
@@ -148,6 +164,24 @@ bool CCommandLine::makeFolders()
     return false;
 }
 
+// The pool's alive proxies, as --export lists them; an exit status when there is none, or -1 once it serves.
+int CCommandLine::startServeOfPool()
+{
+    std::vector<ProxyRecord> records;
+    if (!m_pool->store().proxies(m_options->pool.filter, m_pool->now(), &records)) {
+        Console::tell(
+            QStringLiteral("cannot read the pool %1: %2").arg(m_options->pool.path, m_pool->store().failure()));
+        return ExitCode::badInput;
+    }
+    if (CServeRun::upstreamsOf(records).empty()) {
+        Console::tell(QStringLiteral("no alive proxy of the pool matches; nothing to serve."));
+        return ExitCode::noProxies;
+    }
+    m_serveRun->serve(records);
+    m_serving = true;
+    return -1;
+}
+
 void CCommandLine::catchStopSignals()
 {
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -167,6 +201,13 @@ void CCommandLine::stopSignalled()
     char bytes[16];
     while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
     }
+    // Every connection closes at once; nothing is left to write.
+    if (m_serving) {
+        m_serveRun->stop();
+        return QCoreApplication::exit(ExitCode::written);
+    }
+    // Stopped before it served: the check ends as any check does.
+    m_serveRun.reset();
     // A check keeps the working proxies found so far.
     if (m_checkRun)
         return m_checkRun->stop();
@@ -219,6 +260,11 @@ void CCommandLine::checkFinished(int status)
     if (m_harvestRun && !m_checkRun->judgeFailed()) {
         const QHash<QString, int> working = m_checkRun->workingPerPage(m_harvestRun->proxiesPerPage());
         m_harvestRun->writeReport(&working);
+    }
+    // --check FILE --serve: what worked is served until a stop.
+    if (m_serveRun && !m_checkRun->judgeFailed() && status == ExitCode::written) {
+        m_serving = true;
+        return m_serveRun->serve(m_checkRun->allRecords());
     }
     QCoreApplication::exit(status);
 }

@@ -3,6 +3,7 @@
 #include "cli/checkrun.h"
 #include "cli/harvestrun.h"
 #include "cli/runoptions.h"
+#include "cli/serverun.h"
 
 #include <QObject>
 #include <QStringList>
@@ -39,6 +40,7 @@ private:
     void startCheck(const std::vector<ProxyEndpoint>& proxies, quint32 runStamp,
                     const QHash<quint64, QStringList>* sources = nullptr);
     void checkFinished(int status);
+    int startServeOfPool();
     void catchStopSignals();
     void stopSignalled();
 
@@ -50,5 +52,7 @@ private:
     std::unique_ptr<CHarvestRun> m_harvestRun;
     std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;
+    std::unique_ptr<CServeRun> m_serveRun;
     QSocketNotifier* m_signalNotifier = nullptr;
+    bool m_serving = false;
 };

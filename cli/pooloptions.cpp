@@ -85,17 +85,22 @@ bool read(const QCommandLineParser& parser, PoolJob* job, QString* refusal)
     for (const QString& task : tasks)
         if (parser.isSet(task))
             asked << task;
+    // --serve alone serves the pool; after --check FILE it serves what the check found.
+    if (parser.isSet(QStringLiteral("serve")) && !parser.isSet(QStringLiteral("check")))
+        asked << QStringLiteral("serve");
     if (asked.size() > 1)
         return refuse(QStringLiteral("--%1 and --%2 are tasks of their own; give one.").arg(asked[0], asked[1]));
     const QString task = asked.value(0);
     const bool noPool = parser.isSet(QStringLiteral("no-pool"));
     if (noPool && parser.isSet(poolName))
         return refuse(QStringLiteral("--pool and --no-pool say opposite things; give one."));
+    if (noPool && task == QLatin1String("serve"))
+        return refuse(QStringLiteral("--serve with --no-pool needs --check FILE: it serves what the check finds."));
     if (noPool && !task.isEmpty())
         return refuse(QStringLiteral("--%1 reads the pool, and --no-pool names none.").arg(task));
     for (const QString& name : filters)
-        if (parser.isSet(name) && task != QLatin1String("export"))
-            return refuse(QStringLiteral("--%1 needs --export.").arg(name));
+        if (parser.isSet(name) && task != QLatin1String("export") && task != QLatin1String("serve"))
+            return refuse(QStringLiteral("--%1 needs --export or --serve.").arg(name));
     if (parser.isSet(QStringLiteral("all")) && task != QLatin1String("export") && task != QLatin1String("recheck"))
         return refuse(QStringLiteral("--all needs --export or --recheck."));
     if (parser.isSet(QStringLiteral("prune")) && task != QLatin1String("sources"))
@@ -108,6 +113,7 @@ bool read(const QCommandLineParser& parser, PoolJob* job, QString* refusal)
     job->task = task == QLatin1String("export")    ? PoolJob::Task::Export
                 : task == QLatin1String("recheck") ? PoolJob::Task::Recheck
                 : task == QLatin1String("sources") ? PoolJob::Task::Sources
+                : task == QLatin1String("serve")   ? PoolJob::Task::Serve
                                                    : PoolJob::Task::Record;
     job->all = parser.isSet(QStringLiteral("all"));
     job->recordsHarvest = !parser.isSet(QStringLiteral("classic"));

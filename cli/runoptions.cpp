@@ -4,6 +4,7 @@
 #include "check/proxylist.h"
 #include "cli/exitcode.h"
 #include "cli/pooloptions.h"
+#include "cli/serveoptions.h"
 #include "settings/config.h"
 #include "util/externalhosts.h"
 #include "util/fileidentity.h"
@@ -68,6 +69,7 @@ private:
     bool readHarvest();
     bool readCheck();
     bool readPoolTask();
+    bool readServe();
     bool readFormat();
     bool outputsApart();
     bool openGeo();
@@ -106,6 +108,7 @@ bool Reading::read(const QStringList& arguments)
                          classicOption, insecureOption, checkOption, judgeOption, markerOption, checkTimeoutOption,
                          concurrencyOption, checkReportOption, formatOption, geoipOption});
     m_parser.addOptions(PoolOptions::options());
+    m_parser.addOptions(ServeOptions::options());
     const QCommandLineOption helpOption = m_parser.addHelpOption();
     const QCommandLineOption versionOption = m_parser.addVersionOption();
     if (!m_parser.parse(arguments))
@@ -137,6 +140,10 @@ bool Reading::read(const QStringList& arguments)
                                     : QStringLiteral("--harvest FILE is missing."));
 
     if (!readHarvest() || !readCheck())
+        return false;
+    if (ServeOptions::anySet(m_parser) && m_parser.isSet(harvestOption))
+        return refuse(QStringLiteral("--serve serves the pool, or what --check FILE finds; not a harvest's proxies."));
+    if (ServeOptions::anySet(m_parser) && !readServe())
         return false;
     // A check's text list is written through the harvest's template.
     options.checkJob.lineTemplate = options.harvest.lineTemplate;
@@ -217,6 +224,8 @@ bool Reading::outputsApart()
         outputs.append({QStringLiteral("report"), options.pool.reportPath});
     if (!options.pool.path.isEmpty())
         outputs.append({QStringLiteral("pool"), options.pool.path});
+    if (!options.serveLog.isEmpty())
+        outputs.append({QStringLiteral("serve-log"), options.serveLog});
 
     for (int o = 0; o < outputs.size(); ++o) {
         const FileIdentity output = FileIdentity::of(outputs[o].path);
@@ -283,13 +292,28 @@ bool Reading::readFormat()
     return true;
 }
 
-// --export, --recheck and --sources: about the pool itself, with no list of their own to read.
+bool Reading::readServe()
+{
+    ServeJob job;
+    QString refusal;
+    if (!ServeOptions::read(m_parser, &job, &options.serveLog, &refusal))
+        return refuse(refusal);
+    // An upstream that does not answer within a check's time would not have passed the check either.
+    job.upstreamTimeoutMs = options.checkJob.timeoutMs;
+    options.serve = job;
+    return true;
+}
+
+// --export, --recheck, --sources and --serve: about the pool itself, with no list of their own to read.
 bool Reading::readPoolTask()
 {
     PoolJob& pool = options.pool;
     const QString task = pool.task == PoolJob::Task::Export    ? QStringLiteral("export")
                          : pool.task == PoolJob::Task::Recheck ? QStringLiteral("recheck")
+                         : pool.task == PoolJob::Task::Serve   ? QStringLiteral("serve")
                                                                : QStringLiteral("sources");
+    if (pool.task != PoolJob::Task::Serve && ServeOptions::anySet(m_parser))
+        return refuse(QStringLiteral("--%1 goes alone, without --serve.").arg(task));
     if (m_parser.isSet(harvestOption) || m_parser.isSet(checkOption))
         return refuse(QStringLiteral("--%1 goes alone, without --harvest or --check.").arg(task));
     if (!m_parser.positionalArguments().isEmpty())
@@ -309,6 +333,17 @@ bool Reading::readPoolTask()
     if (pool.task == PoolJob::Task::Recheck) {
         options.check = true;
         if (!readCheck())
+            return false;
+    } else if (pool.task == PoolJob::Task::Serve) {
+        for (const QCommandLineOption* option : {&judgeOption, &markerOption, &concurrencyOption, &checkReportOption,
+                                                 &geoipOption, &insecureOption, &formatOption})
+            if (m_parser.isSet(*option))
+                return refuse(QStringLiteral("--%1 needs --check or --recheck.").arg(option->names().first()));
+        int seconds = options.checkJob.timeoutMs / 1000;
+        if (m_parser.isSet(checkTimeoutOption) && !readNumber(checkTimeoutOption, 1, 60, &seconds))
+            return false;
+        options.checkJob.timeoutMs = seconds * 1000;
+        if (!readServe())
             return false;
     } else {
         for (const QCommandLineOption* option : {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption,

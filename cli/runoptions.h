@@ -5,6 +5,7 @@
 #include "check/proxyendpoint.h"
 #include "harvest/harvestjob.h"
 #include "pool/pooljob.h"
+#include "serve/servejob.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,8 @@ public:
     CheckJob checkJob;
     PoolJob pool;                   // where the run is kept, or what it asks of the pool
     std::unique_ptr<GeoLookup> geo; // what checkJob.geo points to
+    std::optional<ServeJob> serve;  // --serve: the local proxy, of the pool's alive proxies or of the check's
+    QString serveLog;               // --serve-log FILE; empty: none
 };
 
 // The options to run with, or the end of the program with its status.

@@ -6,21 +6,21 @@
 #include <QString>
 
 // How a command-line run uses the pool, built once from its options: it records the run, or the run is about the
-// pool itself (a recheck, an export, the sources).
+// pool itself (a recheck, an export, the sources, a serve of its alive proxies).
 struct PoolJob
 {
-    enum class Task { Record, Recheck, Export, Sources };
+    enum class Task { Record, Recheck, Export, Sources, Serve };
 
     Task task = Task::Record;
     QString path;                // the pool file; empty: the run neither reads nor writes one (--no-pool)
     bool recordsHarvest = false; // the harvest's pages and proxies are recorded (not --classic)
     bool all = false;            // --recheck --all: every proxy not retired, due or not
-    PoolFilter filter;           // of --export
+    PoolFilter filter;           // of --export and --serve
     QString reportPath;          // --sources --report FILE; empty: standard output
     int pruneDays = -1;          // --sources --prune DAYS; negative: no source list
     RunClock clock;
 
-    // Whether the run writes to the pool; --export and --sources only read it.
+    // Whether the run writes to the pool; --export, --sources and --serve only read it.
     bool writes() const { return !path.isEmpty() && (task == Task::Record || task == Task::Recheck); }
     // ~/.tarnix/sievra/pool.sqlite
     static QString defaultPath();

@@ -68,6 +68,16 @@ QString described(const RunOptions& options)
         else
             parts << u"countries %1 networks %2"_s.arg(check.geo->hasCountry()).arg(check.geo->hasNetwork());
     }
+    if (options.serve) {
+        const ServeJob& serve = *options.serve;
+        parts << u"serve %1 port %2 user %3 password %4 clients %5 upstream time-out %6"_s.arg(serve.address.toString())
+                     .arg(serve.port)
+                     .arg(QString::fromUtf8(serve.user), QString::fromUtf8(serve.password))
+                     .arg(serve.maxClients)
+                     .arg(serve.upstreamTimeoutMs);
+        if (!options.serveLog.isEmpty())
+            parts << u"serve-log %1"_s.arg(QFileInfo(options.serveLog).fileName());
+    }
     const PoolJob& pool = options.pool;
     if (pool.path.isEmpty())
         parts << u"no pool"_s;
@@ -78,8 +88,9 @@ QString described(const RunOptions& options)
     const PoolFilter& filter = pool.filter;
     parts << (pool.task == PoolJob::Task::Export    ? u"export"_s
               : pool.task == PoolJob::Task::Recheck ? u"recheck"_s
+              : pool.task == PoolJob::Task::Serve   ? u"serves the pool"_s
                                                     : u"sources"_s);
-    if (pool.task == PoolJob::Task::Export)
+    if (pool.task == PoolJob::Task::Export || pool.task == PoolJob::Task::Serve)
         parts << u"%1 min-uptime %2 countries %3 exit %4 protocols %5 anonymity %6 max-ms %7"_s
                      .arg(filter.aliveOnly ? u"alive"_s : u"all"_s)
                      .arg(filter.minUptime)
@@ -234,9 +245,9 @@ private slots:
         QTest::newRow("a task without the pool")
             << QStringList{"--export", "--no-pool"} << "sievra: --export reads the pool, and --no-pool names none.";
         QTest::newRow("a filter without --export")
-            << check + QStringList{"--country", "DE"} << "sievra: --country needs --export.";
+            << check + QStringList{"--country", "DE"} << "sievra: --country needs --export or --serve.";
         QTest::newRow("--alive with --recheck")
-            << QStringList{"--recheck", "--alive"} << "sievra: --alive needs --export.";
+            << QStringList{"--recheck", "--alive"} << "sievra: --alive needs --export or --serve.";
         QTest::newRow("--all without a task")
             << harvest + QStringList{"--all"} << "sievra: --all needs --export or --recheck.";
         QTest::newRow("--alive and --all") << QStringList{"--export", "--alive", "--all"}
@@ -265,6 +276,42 @@ private slots:
         QTest::newRow("--sources' report is the pool")
             << QStringList{"--sources", "--pool", "@DIR@/p.sqlite", "--report", "@DIR@/p.sqlite"}
             << "sievra: --report and --pool name one file, @DIR@/p.sqlite; name two.";
+
+        QTest::newRow("serve beyond loopback without credentials")
+            << QStringList{"--serve", "0.0.0.0:3128"}
+            << "sievra: --serve 0.0.0.0:3128 is reachable beyond this machine; give --serve-auth USER:PASSWORD too, or "
+               "serve on a loopback address.";
+        QTest::newRow("serve on port 0") << QStringList{"--serve", "0"}
+                                         << "sievra: --serve must be PORT, ADDRESS:PORT or [IPV6]:PORT, not \"0\".";
+        QTest::newRow("serve on an IPv6 address without brackets")
+            << QStringList{"--serve", "::1:3128"}
+            << "sievra: --serve must be PORT, ADDRESS:PORT or [IPV6]:PORT, not \"::1:3128\".";
+        QTest::newRow("serve on a name") << QStringList{"--serve", "example.com:3128"}
+                                         << "sievra: --serve must be PORT, ADDRESS:PORT or [IPV6]:PORT, not "
+                                            "\"example.com:3128\".";
+        QTest::newRow("--serve-auth without a password")
+            << QStringList{"--serve", "3128", "--serve-auth", "ann:"}
+            << "sievra: --serve-auth must be USER:PASSWORD, both not empty.";
+        QTest::newRow("--serve-auth without --serve")
+            << check + judge + QStringList{"--serve-auth", "ann:pw"} << "sievra: --serve-auth needs --serve.";
+        QTest::newRow("--serve-connections 0") << QStringList{"--serve", "3128", "--serve-connections", "0"}
+                                               << "sievra: --serve-connections must be 1 to 65536, not \"0\".";
+        QTest::newRow("serve without the pool or a check")
+            << QStringList{"--serve", "3128", "--no-pool"}
+            << "sievra: --serve with --no-pool needs --check FILE: it serves what the check finds.";
+        QTest::newRow("serve a harvest's proxies")
+            << harvest + QStringList{"--check", "--serve", "3128"}
+            << "sievra: --serve serves the pool, or what --check FILE finds; not a harvest's proxies.";
+        QTest::newRow("serve beside an export") << QStringList{"--export", "--serve", "3128"}
+                                                << "sievra: --export and --serve are tasks of their own; give one.";
+        QTest::newRow("--serve-log is the pool")
+            << QStringList{"--serve", "3128", "--pool", "@DIR@/p.sqlite", "--serve-log", "@DIR@/p.sqlite"}
+            << "sievra: --pool and --serve-log name one file, @DIR@/p.sqlite; name two.";
+        QTest::newRow("--serve-log is the list checked")
+            << check + QStringList{"--serve", "3128", "--serve-log", "@DIR@/proxies.txt"}
+            << "sievra: --serve-log @DIR@/proxies.txt is the file --check reads; name another file.";
+        QTest::newRow("a judge for a serve of the pool")
+            << QStringList{"--serve", "3128"} + judge << "sievra: --judge needs --check or --recheck.";
 
         QTest::newRow("missing proxy list") << QStringList{"--check", "@DIR@/missing.txt"} + judge
                                             << "sievra: cannot read @DIR@/missing.txt: No such file or directory";
@@ -372,6 +419,32 @@ private slots:
                    defaultJudge +
                    "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0; pool "
                    "mine.sqlite"
+            << QStringList{"sievra: skipped 1 address of @DIR@/proxies.txt that is no proxy: 300.1.1.1:80"};
+        QTest::newRow("serve the pool, on loopback")
+            << QStringList{"--serve", "3128"}
+            << pooled + "serve 127.0.0.1 port 3128 user  password  clients 1024 "
+                        "upstream time-out 5000; serves the pool; alive min-uptime "
+                        "-1 countries  exit  protocols  anonymity  max-ms -1"
+            << QStringList();
+        QTest::newRow("serve the pool on [::1], filtered")
+            << QStringList{"--serve",         "[::1]:8080", "--country",           "de", "--protocol", "socks5,connect",
+                           "--check-timeout", "2",          "--serve-connections", "10"}
+            << pooled + "serve ::1 port 8080 user  password  clients 10 upstream time-out 2000; serves the pool; alive "
+                        "min-uptime -1 countries DE exit  protocols connect,socks5 anonymity  max-ms -1"
+            << QStringList();
+        QTest::newRow("serve beyond loopback with credentials")
+            << QStringList{"--serve", "0.0.0.0:3128", "--serve-auth", "ann:pass:word", "--serve-log", "@DIR@/s.log"}
+            << pooled + "serve 0.0.0.0 port 3128 user ann password pass:word clients 1024 upstream time-out 5000; "
+                        "serve-log s.log; serves the pool; alive min-uptime -1 countries  exit  protocols  anonymity  "
+                        "max-ms -1"
+            << QStringList();
+        QTest::newRow("check a list, then serve it without the pool")
+            << QStringList{"--check",   "@DIR@/proxies.txt", "--serve", "localhost:3128",
+                           "--no-pool", "--check-timeout",   "3"}
+            << "urls ; threads 5 depth 0 timeout 20000; template A:P; check 127.0.0.1:8080,10.0.0.2:3128; judge " +
+                   defaultJudge +
+                   "; check-timeout 3000 concurrency 256 format txt template A:P; countries 0 networks 0; serve "
+                   "127.0.0.1 port 3128 user  password  clients 1024 upstream time-out 3000; no pool"
             << QStringList{"sievra: skipped 1 address of @DIR@/proxies.txt that is no proxy: 300.1.1.1:80"};
         QTest::newRow("export, the alive ones") << QStringList{"--export"}
                                                 << pooled + "export; alive min-uptime -1 countries  exit  protocols  "
