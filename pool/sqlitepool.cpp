@@ -537,9 +537,11 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
                  "password BLOB, stated_scheme TEXT); CREATE TEMP TABLE IF NOT EXISTS page_ids (id INTEGER "
                  "PRIMARY KEY)"))
         return false;
-    // A page with its proxies is one transaction.
+    // Pages go in transactions of about a batch of proxies each: one a page rewrote the pool's upper index pages into
+    // the log once a page, which cost a harvest of small pages more than its rows did.
+    qsizetype batched = 0;
     for (const PoolHarvest::Page& page : harvest.pages) {
-        if (!begin())
+        if (batched == 0 && !begin())
             return false;
         const qint64 sourceId =
             idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
@@ -573,10 +575,14 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
             statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
         if (!sightings.bind(1, fetchId).run() || !given.bind(1, sourceId).run())
             return fail(), rollback(), false;
-        if (!commit())
-            return false;
+        batched += qsizetype(page.given.size()) + 1;
+        if (batched >= qsizetype(harvestBatchSize)) {
+            batched = 0;
+            if (!commit())
+                return false;
+        }
     }
-    return true;
+    return batched == 0 || commit();
 }
 
 bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at)
