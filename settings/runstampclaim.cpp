@@ -34,6 +34,11 @@ RunStampClaim::RunStampClaim()
 
 RunStampClaim::~RunStampClaim()
 {
-    if (m_lock)
-        QDir().rmdir(UserFolders::runFolder(m_stamp));
+    if (!m_lock)
+        return;
+    // Held to the end of its second: a claim made later in it would take the same stamp, and two runs one after the
+    // other would name their lists alike.
+    if (QDateTime::currentSecsSinceEpoch() <= qint64(m_stamp))
+        OutputLists::waitForNextSecond();
+    QDir().rmdir(UserFolders::runFolder(m_stamp));
 }

@@ -16,7 +16,8 @@ class RunStampClaim
 {
 public:
     RunStampClaim();
-    // The run folder goes too if it is empty, so that the stamp is free again.
+    // The run folder goes too if it is empty, so that the stamp is free again; not before the stamp's second has
+    // passed, so that no later run takes it.
     ~RunStampClaim();
     RunStampClaim(const RunStampClaim&) = delete;
     RunStampClaim& operator=(const RunStampClaim&) = delete;

@@ -150,19 +150,21 @@ private slots:
         }
     }
 
-    // A stamp is taken while a live run claims it or its run folder is there; a claim that cannot be made at all
-    // says so at once instead of waiting.
+    // A stamp is taken while a live run claims it, once a run has claimed it within its second, or while its run
+    // folder is there; a claim that cannot be made at all says so at once instead of waiting.
     void runStampClaim_data()
     {
         QTest::addColumn<bool>("dataFolder");
         QTest::addColumn<bool>("heldNow");   // another run holds the current second
         QTest::addColumn<bool>("folderNow"); // a run folder of the current second is there, unclaimed
+        QTest::addColumn<bool>("endedNow");  // a run that claimed the current second has ended
         QTest::addColumn<bool>("later");     // the stamp claimed is a later second
 
-        QTest::newRow("free") << true << false << false << false;
-        QTest::newRow("held by a live run") << true << true << false << true;
-        QTest::newRow("a dead run's folder") << true << false << true << true;
-        QTest::newRow("no data folder") << false << false << false << false;
+        QTest::newRow("free") << true << false << false << false << false;
+        QTest::newRow("held by a live run") << true << true << false << false << true;
+        QTest::newRow("a dead run's folder") << true << false << true << false << true;
+        QTest::newRow("a run ended in this second") << true << false << false << true << true;
+        QTest::newRow("no data folder") << false << false << false << false << false;
     }
 
     void runStampClaim()
@@ -170,6 +172,7 @@ private slots:
         QFETCH(bool, dataFolder);
         QFETCH(bool, heldNow);
         QFETCH(bool, folderNow);
+        QFETCH(bool, endedNow);
         QFETCH(bool, later);
         if (dataFolder)
             QVERIFY(UserFolders::makeUserFolders().isEmpty());
@@ -181,6 +184,8 @@ private slots:
             other = std::make_unique<RunStampClaim>();
         if (folderNow)
             QVERIFY(QDir().mkdir(UserFolders::runFolder(now)));
+        if (endedNow)
+            QCOMPARE(RunStampClaim().stamp(), now);
         QElapsedTimer timer;
         timer.start();
         const RunStampClaim claim;
