@@ -46,6 +46,8 @@ public:
 signals:
     // The page (empty where none came), as far as it came, and how its fetch ended.
     void pageFetched(int ticket, const CFetchOutcome& outcome, const QByteArray& page);
+    // From whichever thread gave room back in the budget, while a fetch waits for it.
+    void roomGiven();
 
 private:
     struct Transfer;
