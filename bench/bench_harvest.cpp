@@ -30,7 +30,7 @@
 namespace {
 
 constexpr int pageCount = 1000;
-constexpr qsizetype pageSize = 20 * 1024;
+constexpr qsizetype pageSize = qsizetype{20} * 1024;
 // The extraction's pattern; ripgrep's engine takes the colon unescaped.
 const char* const proxyPattern = "([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3}):([0-9]{2,5})";
 

@@ -22,7 +22,7 @@ class CClientSession : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 bufferSize = 256 * 1024;
+    static constexpr qint64 bufferSize = qint64{256} * 1024;
     static constexpr int triesPerRequest = 3;
 
     CClientSession(QTcpSocket* client, CProxyServer* server);

@@ -9,7 +9,7 @@
 struct HttpHead
 {
     enum State { NeedMore, Complete, TooLarge, Malformed };
-    static constexpr qsizetype maxSize = 64 * 1024;
+    static constexpr qsizetype maxSize = qsizetype{64} * 1024;
 
     State state = NeedMore;
     qsizetype length = 0; // Complete: the head's bytes, its blank line included

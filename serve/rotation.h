@@ -12,8 +12,8 @@
 class Rotation
 {
 public:
-    static constexpr qint64 asideMs = 5 * 60 * 1000;
-    static constexpr qint64 longestAsideMs = 24 * 60 * 60 * 1000;
+    static constexpr qint64 asideMs = qint64{5} * 60 * 1000;
+    static constexpr qint64 longestAsideMs = qint64{24} * 60 * 60 * 1000;
 
     void setUpstreams(const std::vector<Upstream>& upstreams);
 
