@@ -55,8 +55,8 @@ int CCommandLine::run(const QStringList& arguments)
     if (!parsed.options)
         return parsed.exitCode;
     m_options = std::move(parsed.options);
-    // A pool that is only read is looked for before any folder is made, so that a missing one leaves nothing.
-    const bool writesPool = m_options->pool.writes();
+    // A pool that is not made here is looked for before any folder is made, so that a missing one leaves nothing.
+    const bool writesPool = m_options->pool.access() == PoolStore::Access::Write;
     if (!prepareOutputs() || (!writesPool && !openPool()) || !makeFolders() || (writesPool && !openPool()))
         return ExitCode::badInput;
     if (m_options->pool.task == PoolJob::Task::Export)
@@ -128,8 +128,7 @@ bool CCommandLine::openPool()
     if (job.path.isEmpty())
         return true;
     QString failure;
-    std::unique_ptr<PoolStore> store =
-        PoolStore::open(job.path, job.writes() ? PoolStore::Access::Write : PoolStore::Access::Read, &failure);
+    std::unique_ptr<PoolStore> store = PoolStore::open(job.path, job.access(), &failure);
     if (!store) {
         Console::tell(failure);
         return false;
@@ -179,7 +178,25 @@ int CCommandLine::startServeOfPool()
     }
     m_serveRun->serve(records);
     m_serving = true;
+    keepServing({});
     return -1;
+}
+
+// While serving: the upstreams that fail it go to the pool, and the proxies are checked again every so often.
+// `listed`: the checked list served, or none to serve the pool.
+void CCommandLine::keepServing(const std::vector<ProxyEndpoint>& listed)
+{
+    if (m_pool) {
+        m_servePool = std::make_unique<CServePool>(m_options->pool);
+        connect(m_servePool.get(), &CServePool::missed, this, [](const QString& line) { Console::tell(line); });
+        m_serveRun->recordFailuresIn(m_servePool.get());
+    }
+    const qint64 every = m_options->serve->recheckEveryMs;
+    if (every <= 0)
+        return;
+    m_serveRecheck = std::make_unique<CServeRecheck>(m_options->checkJob, every, m_servePool.get(), listed);
+    connect(m_serveRecheck.get(), &CServeRecheck::upstreamsFound, m_serveRun.get(), &CServeRun::update);
+    m_serveRecheck->start();
 }
 
 void CCommandLine::catchStopSignals()
@@ -203,6 +220,7 @@ void CCommandLine::stopSignalled()
     }
     // Every connection closes at once; nothing is left to write.
     if (m_serving) {
+        m_serveRecheck.reset();
         m_serveRun->stop();
         return QCoreApplication::exit(ExitCode::written);
     }
@@ -264,7 +282,8 @@ void CCommandLine::checkFinished(int status)
     // --check FILE --serve: what worked is served until a stop.
     if (m_serveRun && !m_checkRun->judgeFailed() && status == ExitCode::written) {
         m_serving = true;
-        return m_serveRun->serve(m_checkRun->allRecords());
+        m_serveRun->serve(m_checkRun->allRecords());
+        return keepServing(m_options->proxies);
     }
     QCoreApplication::exit(status);
 }

@@ -3,6 +3,8 @@
 #include "cli/checkrun.h"
 #include "cli/harvestrun.h"
 #include "cli/runoptions.h"
+#include "cli/servepool.h"
+#include "cli/serverecheck.h"
 #include "cli/serverun.h"
 
 #include <QObject>
@@ -41,6 +43,7 @@ private:
                     const QHash<quint64, QStringList>* sources = nullptr);
     void checkFinished(int status);
     int startServeOfPool();
+    void keepServing(const std::vector<ProxyEndpoint>& listed);
     void catchStopSignals();
     void stopSignalled();
 
@@ -53,6 +56,8 @@ private:
     std::unique_ptr<RunStampClaim> m_runClaim; // of a check of a file; a harvest's engine holds its own
     std::unique_ptr<CCheckRun> m_checkRun;
     std::unique_ptr<CServeRun> m_serveRun;
+    std::unique_ptr<CServePool> m_servePool;       // while serving with a pool
+    std::unique_ptr<CServeRecheck> m_serveRecheck; // while serving, unless --recheck-every 0
     QSocketNotifier* m_signalNotifier = nullptr;
     bool m_serving = false;
 };

@@ -335,15 +335,12 @@ bool Reading::readPoolTask()
         if (!readCheck())
             return false;
     } else if (pool.task == PoolJob::Task::Serve) {
-        for (const QCommandLineOption* option : {&judgeOption, &markerOption, &concurrencyOption, &checkReportOption,
-                                                 &geoipOption, &insecureOption, &formatOption})
+        // The rechecks while serving take the check's options; they write no list and no report.
+        for (const QCommandLineOption* option : {&checkReportOption, &formatOption})
             if (m_parser.isSet(*option))
                 return refuse(QStringLiteral("--%1 needs --check or --recheck.").arg(option->names().first()));
-        int seconds = options.checkJob.timeoutMs / 1000;
-        if (m_parser.isSet(checkTimeoutOption) && !readNumber(checkTimeoutOption, 1, 60, &seconds))
-            return false;
-        options.checkJob.timeoutMs = seconds * 1000;
-        if (!readServe())
+        options.check = true;
+        if (!readCheck() || !readServe())
             return false;
     } else {
         for (const QCommandLineOption* option : {&judgeOption, &markerOption, &checkTimeoutOption, &concurrencyOption,

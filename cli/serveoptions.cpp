@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include <cmath>
+
 namespace ServeOptions {
 
 namespace {
@@ -10,6 +12,7 @@ const QString serveName = QStringLiteral("serve");
 const QString authName = QStringLiteral("serve-auth");
 const QString connectionsName = QStringLiteral("serve-connections");
 const QString logName = QStringLiteral("serve-log");
+const QString recheckName = QStringLiteral("recheck-every");
 
 // "PORT", "ADDRESS:PORT" or "[IPV6]:PORT"; false when it is none of them.
 bool readPlace(const QString& text, QHostAddress* address, quint16* port)
@@ -54,12 +57,17 @@ QList<QCommandLineOption> options()
             QCommandLineOption(connectionsName, QStringLiteral("--serve: clients at once, 1 to 65536 (1024)."),
                                QStringLiteral("N")),
             QCommandLineOption(logName, QStringLiteral("--serve: append a line per request to FILE, tab-separated."),
-                               QStringLiteral("FILE"))};
+                               QStringLiteral("FILE")),
+            QCommandLineOption(recheckName,
+                               QStringLiteral("--serve: check what is due again every MINUTES, and serve what works "
+                                              "(30; 0: never)."),
+                               QStringLiteral("MINUTES"))};
 }
 
 bool anySet(const QCommandLineParser& parser)
 {
-    return parser.isSet(serveName) || parser.isSet(authName) || parser.isSet(connectionsName) || parser.isSet(logName);
+    return parser.isSet(serveName) || parser.isSet(authName) || parser.isSet(connectionsName) ||
+           parser.isSet(logName) || parser.isSet(recheckName);
 }
 
 bool read(const QCommandLineParser& parser, ServeJob* job, QString* log, QString* refusal)
@@ -68,7 +76,7 @@ bool read(const QCommandLineParser& parser, ServeJob* job, QString* log, QString
         *refusal = text;
         return false;
     };
-    for (const QString& name : {authName, connectionsName, logName})
+    for (const QString& name : {authName, connectionsName, logName, recheckName})
         if (parser.isSet(name) && !parser.isSet(serveName))
             return refuse(QStringLiteral("--%1 needs --serve.").arg(name));
     const QString place = parser.value(serveName);
@@ -93,6 +101,17 @@ bool read(const QCommandLineParser& parser, ServeJob* job, QString* log, QString
         if (!ok || job->maxClients < 1 || job->maxClients > 65536)
             return refuse(QStringLiteral("--serve-connections must be 1 to 65536, not \"%1\".")
                               .arg(parser.value(connectionsName)));
+    }
+    if (parser.isSet(recheckName)) {
+        // Minutes, a fraction of one too: a second is the shortest, a week the longest.
+        bool ok = false;
+        const double minutes = parser.value(recheckName).toDouble(&ok);
+        const qint64 ms =
+            ok && std::isfinite(minutes) && minutes >= 0 && minutes <= 10080 ? qRound64(minutes * 60000) : -1;
+        if (ms < 0 || (ms > 0 && ms < 1000) || ms > qint64{7} * 24 * 60 * 60000)
+            return refuse(QStringLiteral("--recheck-every must be 0 or 1/60 to 10080 minutes, not \"%1\".")
+                              .arg(parser.value(recheckName)));
+        job->recheckEveryMs = ms;
     }
     if (parser.isSet(logName)) {
         *log = parser.value(logName);

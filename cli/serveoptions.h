@@ -9,7 +9,7 @@
 class QCommandLineParser;
 
 // The command line's options of the local proxy: --serve [ADDRESS:]PORT, --serve-auth USER:PASSWORD,
-// --serve-connections N, --serve-log FILE. RunOptions adds them to its parser.
+// --serve-connections N, --serve-log FILE, --recheck-every MINUTES. RunOptions adds them to its parser.
 namespace ServeOptions {
 
 QList<QCommandLineOption> options();

@@ -1,6 +1,7 @@
 #include "cli/serverun.h"
 
 #include "cli/console.h"
+#include "cli/servepool.h"
 
 #include <sys/resource.h>
 
@@ -86,6 +87,17 @@ void CServeRun::serve(const std::vector<ProxyRecord>& records)
     Console::tell(
         QStringLiteral("serving %1 upstream proxies on %2; Ctrl+C stops.").arg(m_server->upstreamCount()).arg(where));
     m_progressTimer.start();
+}
+
+void CServeRun::update(const std::vector<ProxyRecord>& records)
+{
+    m_server->setUpstreams(upstreamsOf(records));
+    Console::tell(QStringLiteral("serving %1 upstream proxies.").arg(m_server->upstreamCount()));
+}
+
+void CServeRun::recordFailuresIn(CServePool* pool)
+{
+    connect(m_server.get(), &CProxyServer::upstreamSetAside, pool, &CServePool::recordFailure);
 }
 
 void CServeRun::stop()

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+class CServePool;
+
 // The local proxy without a window: listens from the start, so that a port in use is told before anything runs,
 // serves the upstreams it is given, and shows a progress line on standard error until it is stopped.
 class CServeRun : public QObject
@@ -26,6 +28,10 @@ public:
     bool openLog(const QString& path, QString* failure);
     // The working proxies of a check or of the pool; none of them unless a protocol of theirs worked.
     void serve(const std::vector<ProxyRecord>& records);
+    // After a recheck: what works now, and one line that says how many.
+    void update(const std::vector<ProxyRecord>& records);
+    // Each upstream that fails the serve is told to the pool.
+    void recordFailuresIn(CServePool* pool);
     void stop();
 
     // The upstreams of the records, as they are served.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pool/poolfilter.h"
+#include "pool/poolstore.h"
 #include "pool/runclock.h"
 
 #include <QString>
@@ -20,8 +21,14 @@ struct PoolJob
     int pruneDays = -1;          // --sources --prune DAYS; negative: no source list
     RunClock clock;
 
-    // Whether the run writes to the pool; --export, --sources and --serve only read it.
-    bool writes() const { return !path.isEmpty() && (task == Task::Record || task == Task::Recheck); }
+    // How the run opens the pool: a harvest or a check makes one; a recheck and a serve write to the one there is;
+    // --export and --sources only read it.
+    PoolStore::Access access() const
+    {
+        return task == Task::Record                           ? PoolStore::Access::Write
+               : task == Task::Recheck || task == Task::Serve ? PoolStore::Access::Update
+                                                              : PoolStore::Access::Read;
+    }
     // ~/.tarnix/sievra/pool.sqlite
     static QString defaultPath();
 };

@@ -18,11 +18,13 @@
 class PoolStore
 {
 public:
-    enum class Access { Read, Write };
+    // Write makes a pool that is not there; Update writes to one that is; Read writes nothing.
+    enum class Access { Read, Update, Write };
 
     virtual ~PoolStore() = default;
 
-    // The pool at `path`, SQLite's. Write creates a pool that is not there (its folder must be); Read needs one.
+    // The pool at `path`, SQLite's. Write creates a pool that is not there (its folder must be); Read and Update
+    // need one.
     // Nothing, with the one line that says why, when the file cannot be opened as a pool for that access: missing,
     // not a database, damaged, of a later version than this program knows, read-only for Write, or locked for
     // longer than lockWaitMs.
@@ -35,6 +37,11 @@ public:
     virtual bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) = 0;
     // Finished checks (a stopped one is no check) by `judge` at `at`.
     virtual bool recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at) = 0;
+
+    // An upstream that failed the local proxy at `at`, for `reason`, kept as a check by the judge "serve": the proxy
+    // is due for a recheck at once, while its history and its retirement stay the judge's. A proxy the pool does not
+    // hold is passed over.
+    virtual bool recordServeFailure(const ProxyEndpoint& proxy, const QString& reason, qint64 at) = 0;
 
     // What a recheck at `now` checks: the proxies due, or with `all` every one not retired; in the order they fell
     // due.

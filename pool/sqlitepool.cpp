@@ -114,6 +114,11 @@ FROM (SELECT id, row_number() OVER running AS n, sum(worked) OVER running AS w, 
       WINDOW running AS (PARTITION BY proxy_id ORDER BY checked_at, id ROWS UNBOUNDED PRECEDING)) AS totals
 WHERE checks.id = totals.id;
 )",
+    // The local proxy records an upstream that failed it as a check by the judge "serve": it makes the proxy due,
+    // but only the judge's checks (by_judge) count toward its history and its retirement.
+    R"(
+ALTER TABLE checks ADD COLUMN by_judge INTEGER NOT NULL DEFAULT 1;
+)",
 };
 constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
 static_assert(migrationCount == SqlitePool::schemaVersion, "one migration per version");
@@ -298,7 +303,7 @@ Totals totalsOf(const Statement& row, int first)
 std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access, QString* failure)
 {
     const QFileInfo file(path);
-    if (access == Access::Read && !file.exists()) {
+    if (access != Access::Write && !file.exists()) {
         *failure = QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path);
         return nullptr;
     }
@@ -314,12 +319,12 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
     // A reader opens for writing too, though it writes nothing: the last connection to close then takes the WAL's
     // side files away, where a read-only one would leave them beside the pool. SQLite falls back to reading alone
     // where the file cannot be written.
-    const int flags = access == Access::Read ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int flags = access == Access::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
     const int code = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
     std::unique_ptr<SqlitePool> pool(new SqlitePool(db));
     if (code != SQLITE_OK)
         *failure = QStringLiteral("cannot open the pool %1: %2.").arg(path, QString::fromUtf8(sqlite3_errstr(code)));
-    else if (access == Access::Write && sqlite3_db_readonly(db, "main") == 1)
+    else if (access != Access::Read && sqlite3_db_readonly(db, "main") == 1)
         *failure = QStringLiteral("cannot write the pool %1: it is read-only.").arg(path);
     else if (pool->prepare(access, path, failure))
         return pool;
@@ -384,9 +389,9 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
                           .arg(schemaVersion));
     if (found < 0)
         return refuse(QStringLiteral("cannot open the pool %1: it is a database, but not a pool.").arg(path));
+    if (access != Access::Write && found == 0)
+        return refuse(QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path));
     if (access == Access::Read) {
-        if (found == 0)
-            return refuse(QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path));
         if (found < schemaVersion)
             return refuse(QStringLiteral("the pool %1 is of version %2; a harvest or a check brings it up to "
                                          "version %3 first.")
@@ -740,6 +745,32 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
     return true;
 }
 
+bool SqlitePool::recordServeFailure(const ProxyEndpoint& proxy, const QString& reason, qint64 at)
+{
+    if (!begin())
+        return false;
+    const qint64 judgeId = idOf("INSERT OR IGNORE INTO judges (url) VALUES (?1)",
+                                "SELECT id FROM judges WHERE url = ?1", QStringLiteral("serve"));
+    if (judgeId < 0)
+        return rollback(), false;
+    Statement& find = statement("SELECT id FROM proxies WHERE address = ?1 AND port = ?2 AND user = ?3 AND "
+                                "password = ?4");
+    bindProxy(find, proxy);
+    const qint64 proxyId = find.step() ? find.integer(0) : -1;
+    find.reset();
+    if (!find.ok())
+        return fail(), rollback(), false;
+    if (proxyId >= 0) {
+        Statement& add = statement("INSERT INTO checks (proxy_id, checked_at, judge_id, outcome, protocols, by_judge) "
+                                   "VALUES (?1, ?2, ?3, ?4, 0, 0)");
+        Statement& due = statement("UPDATE proxies SET due = min(due, ?2) WHERE id = ?1");
+        if (!add.bind(1, proxyId).bind(2, at).bind(3, judgeId).bind(4, reason).run() ||
+            !due.bind(1, proxyId).bind(2, at).run())
+            return fail(), rollback(), false;
+    }
+    return commit();
+}
+
 bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
 {
     Statement select(m_db, all ? "SELECT address, port, user, password, stated_scheme FROM proxies "
@@ -756,13 +787,13 @@ bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
 bool SqlitePool::retotal(qint64 proxyId, qint64 from)
 {
     Statement& before = statement("SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND checked_at < ?2 "
-                                  "ORDER BY checked_at DESC, id DESC LIMIT 1");
+                                  "AND by_judge ORDER BY checked_at DESC, id DESC LIMIT 1");
     if (!before.bind(1, proxyId).bind(2, from).step() && !before.ok())
         return fail();
     Totals totals = totalsOf(before, 0);
     before.reset();
     Statement& after = statement("SELECT id, checked_at, outcome = 'working' FROM checks WHERE proxy_id = ?1 AND "
-                                 "checked_at >= ?2 ORDER BY checked_at, id");
+                                 "checked_at >= ?2 AND by_judge ORDER BY checked_at, id");
     std::vector<std::tuple<qint64, qint64, bool>> rows;
     after.bind(1, proxyId).bind(2, from);
     while (after.step())
@@ -783,9 +814,9 @@ bool SqlitePool::totalsAt(qint64 proxyId, qint64 at, bool before, Totals* totals
 {
     // The last check at `at` or before it (or strictly before), by the index of a proxy's checks.
     Statement& last = statement(before ? "SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
-                                         "checked_at < ?2 ORDER BY checked_at DESC, id DESC LIMIT 1"
+                                         "checked_at < ?2 AND by_judge ORDER BY checked_at DESC, id DESC LIMIT 1"
                                        : "SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
-                                         "checked_at <= ?2 ORDER BY checked_at DESC, id DESC LIMIT 1");
+                                         "checked_at <= ?2 AND by_judge ORDER BY checked_at DESC, id DESC LIMIT 1");
     *totals = last.bind(1, proxyId).bind(2, at).step() ? totalsOf(last, 0) : Totals();
     last.reset();
     return last.ok() || fail();
@@ -813,7 +844,7 @@ bool SqlitePool::addHistory(qint64 proxyId, qint64 now, const Totals& latest, Pr
         else if (!totalsAt(proxyId, windowStart, true, &counted))
             return false;
         Statement& next = statement("SELECT " totalsColumns " FROM checks c WHERE proxy_id = ?1 AND "
-                                    "checked_at > ?2 ORDER BY checked_at, id LIMIT 1");
+                                    "checked_at > ?2 AND by_judge ORDER BY checked_at, id LIMIT 1");
         const Totals second = next.bind(1, proxyId).bind(2, windowStart).step() ? totalsOf(next, 0) : Totals();
         next.reset();
         if (!next.ok())
@@ -824,7 +855,7 @@ bool SqlitePool::addHistory(qint64 proxyId, qint64 now, const Totals& latest, Pr
                  : 0;
     } else {
         // Every check is within the 7 days: the first starts the time counted, and the totals are the proxy's own.
-        Statement& earliest = statement("SELECT min(checked_at) FROM checks WHERE proxy_id = ?1");
+        Statement& earliest = statement("SELECT min(checked_at) FROM checks WHERE proxy_id = ?1 AND by_judge");
         if (!earliest.bind(1, proxyId).step())
             return fail();
         start = earliest.integer(0);

@@ -15,7 +15,7 @@ struct sqlite3;
 class SqlitePool : public PoolStore
 {
 public:
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
     // How long a write waits for the others before it gives up.
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
@@ -35,6 +35,7 @@ public:
     bool recordHarvest(const PoolHarvest& harvest) override;
     bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) override;
     bool recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at) override;
+    bool recordServeFailure(const ProxyEndpoint& proxy, const QString& reason, qint64 at) override;
     bool due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies) override;
     bool proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records) override;
     bool sources(qint64 now, std::vector<PoolSource>* sources) override;

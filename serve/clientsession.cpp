@@ -352,8 +352,7 @@ void CClientSession::startDial()
 {
     m_stage = Dialing;
     const int tunnels = CheckResult::Connect | CheckResult::Socks5 | CheckResult::Socks4;
-    const int index = m_server->pick(m_kind == Plain ? tunnels | CheckResult::Http : tunnels, m_tried);
-    if (index < 0) {
+    if (!m_server->pick(m_kind == Plain ? tunnels | CheckResult::Http : tunnels, m_tried, &m_current)) {
         if (m_tried.isEmpty())
             return giveUp(503, QStringLiteral("no upstream proxy is healthy now"));
         return giveUp(
@@ -361,9 +360,8 @@ void CClientSession::startDial()
     }
     if (!m_tried.isEmpty())
         ++m_server->counters().rerouted;
-    m_tried.insert(index);
-    m_current = index;
-    const Upstream& upstream = m_server->upstream(index);
+    m_tried.insert(m_current.proxy.key());
+    const Upstream& upstream = m_current;
     m_record.upstream = upstream.proxy.addressText() + QLatin1Char(':') + QString::number(upstream.proxy.port);
     const int protocols = upstream.protocols;
     if (m_kind == Plain && (protocols & CheckResult::Http))
@@ -385,7 +383,7 @@ void CClientSession::startDial()
 void CClientSession::dialFailed(const QString& reason)
 {
     m_lastFailure = reason;
-    m_server->upstreamFailed(m_current, reason);
+    m_server->upstreamFailed(m_current.proxy, reason);
     m_dial->deleteLater();
     m_dial = nullptr;
     if (m_tried.size() < triesPerRequest)
@@ -413,7 +411,7 @@ void CClientSession::dialOpened()
     connect(m_upstream, &QTcpSocket::bytesWritten, this, &CClientSession::onUpstreamWritten);
     connect(m_upstream, &QTcpSocket::disconnected, this, &CClientSession::onUpstreamClosed);
     connect(m_upstream, &QTcpSocket::errorOccurred, this, &CClientSession::onUpstreamClosed);
-    m_server->upstreamWorked(m_current);
+    m_server->upstreamWorked(m_current.proxy);
     ++m_server->counters().requests;
     if (m_kind == Plain) {
         m_replyHead = early;
@@ -449,7 +447,7 @@ void CClientSession::sendPlainRequest()
     text += head.endToEndFields();
     // One request per upstream connection: the next takes the next upstream anyway.
     text += "Connection: close\r\n";
-    const ProxyEndpoint& proxy = m_server->upstream(m_current).proxy;
+    const ProxyEndpoint& proxy = m_current.proxy;
     if (m_way == CUpstreamDial::Forward && proxy.hasCredentials())
         text += "Proxy-Authorization: Basic " + QByteArray(proxy.user + ':' + proxy.password).toBase64() + "\r\n";
     text += "\r\n";
@@ -608,7 +606,7 @@ void CClientSession::onUpstreamClosed()
         // Closed before the reply's head: the upstream's failure.
         const QString reason = QStringLiteral("closed before the reply (%1)").arg(m_upstream->errorString());
         m_lastFailure = reason;
-        m_server->upstreamFailed(m_current, reason);
+        m_server->upstreamFailed(m_current.proxy, reason);
         m_upstream->disconnect(this);
         m_upstream->deleteLater();
         m_upstream = nullptr;

@@ -103,8 +103,8 @@ private:
     bool m_replyStarted = false; // something of the reply went to the client
     BodyStream m_replyBody;
     bool m_closeAfter = false;
-    QSet<int> m_tried;
-    int m_current = -1;
+    QSet<quint64> m_tried; // ProxyEndpoint keys of the upstreams this request has tried
+    Upstream m_current;
     CUpstreamDial::Way m_way = CUpstreamDial::Forward;
     QString m_lastFailure;
     bool m_ended = false;

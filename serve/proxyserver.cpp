@@ -5,6 +5,8 @@
 
 #include <QTcpSocket>
 
+#include <climits>
+
 CProxyServer::CProxyServer(const ServeJob& job, QObject* parent) : QObject(parent), m_job(job)
 {
     m_rotation.setUpstreams(job.upstreams);
@@ -13,6 +15,8 @@ CProxyServer::CProxyServer(const ServeJob& job, QObject* parent) : QObject(paren
     // A browser or a scraper opens many connections at once: Qt's backlog of 50 would leave the rest half open.
     m_listener.setListenBacklogSize(qMax(128, m_job.maxClients));
     connect(&m_listener, &QTcpServer::newConnection, this, &CProxyServer::accept);
+    m_healthTimer.setSingleShot(true);
+    connect(&m_healthTimer, &QTimer::timeout, this, &CProxyServer::tellHealth);
 }
 
 CProxyServer::~CProxyServer()
@@ -79,26 +83,39 @@ void CProxyServer::sessionEnded(CClientSession* session)
     }
 }
 
-int CProxyServer::pick(int protocols, const QSet<int>& tried)
+void CProxyServer::setUpstreams(const std::vector<Upstream>& upstreams)
 {
-    const int index = m_rotation.next(now(), protocols, tried);
-    const bool any = m_rotation.healthy(now()) > 0;
-    if (any != m_anyHealthy) {
-        m_anyHealthy = any;
-        emit healthChanged(any);
-    }
-    return index;
+    m_rotation.setUpstreams(upstreams);
+    tellHealth();
 }
 
-void CProxyServer::upstreamFailed(int index, const QString& reason)
+bool CProxyServer::pick(int protocols, const QSet<quint64>& tried, Upstream* picked)
 {
-    m_rotation.failed(index, now());
-    emit upstreamSetAside(m_rotation.upstream(index), reason);
+    const Upstream* next = m_rotation.next(now(), protocols, tried);
+    tellHealth();
+    if (next)
+        *picked = *next;
+    return next != nullptr;
+}
+
+void CProxyServer::upstreamFailed(const ProxyEndpoint& proxy, const QString& reason)
+{
+    m_rotation.failed(proxy, now());
+    emit upstreamSetAside(proxy, reason);
+    tellHealth();
+}
+
+void CProxyServer::tellHealth()
+{
     const bool any = m_rotation.healthy(now()) > 0;
     if (any != m_anyHealthy) {
         m_anyHealthy = any;
         emit healthChanged(any);
     }
+    // Told when one comes back, not only at the next request.
+    const qint64 back = m_rotation.firstBack(now());
+    if (!any && back >= 0)
+        m_healthTimer.start(int(qMin<qint64>(back - now() + 1, INT_MAX)));
 }
 
 bool CProxyServer::isOwnAddress(const QByteArray& host, quint16 port) const

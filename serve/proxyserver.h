@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 #include <QTcpServer>
+#include <QTimer>
 
 class CClientSession;
 
@@ -33,7 +34,7 @@ public:
     ~CProxyServer() override;
 
     // Those served from now on; requests under way keep theirs.
-    void setUpstreams(const std::vector<Upstream>& upstreams) { m_rotation.setUpstreams(upstreams); }
+    void setUpstreams(const std::vector<Upstream>& upstreams);
     // False with the one line that says why: the port is taken, the address is not of this machine...
     bool listen(QString* failure);
     // Stops accepting and closes every connection at once.
@@ -45,11 +46,11 @@ public:
     int healthy() const { return m_rotation.healthy(now()); }
     int upstreamCount() const { return m_rotation.size(); }
 
-    // For the sessions: the next upstream with one of `protocols` not `tried`, or -1.
-    int pick(int protocols, const QSet<int>& tried);
-    const Upstream& upstream(int index) const { return m_rotation.upstream(index); }
-    void upstreamFailed(int index, const QString& reason);
-    void upstreamWorked(int index) { m_rotation.worked(index); }
+    // For the sessions: the next upstream with one of `protocols`, not among the ProxyEndpoint keys `tried`; false
+    // when there is none.
+    bool pick(int protocols, const QSet<quint64>& tried, Upstream* picked);
+    void upstreamFailed(const ProxyEndpoint& proxy, const QString& reason);
+    void upstreamWorked(const ProxyEndpoint& proxy) { m_rotation.worked(proxy); }
     void tell(const ServedRequest& request) { emit served(request); }
     // Whether host:port is this serve itself, which no request may reach through it.
     bool isOwnAddress(const QByteArray& host, quint16 port) const;
@@ -59,11 +60,13 @@ signals:
     void served(const ServedRequest& request);
     // No upstream is healthy now, or one is again.
     void healthChanged(bool anyHealthy);
-    void upstreamSetAside(const Upstream& upstream, const QString& reason);
+    void upstreamSetAside(const ProxyEndpoint& proxy, const QString& reason);
 
 private:
     qint64 now() const { return m_clock.elapsed(); }
     void accept();
+    // healthChanged() when no upstream is healthy now, or one is again.
+    void tellHealth();
     void sessionEnded(CClientSession* session);
 
     ServeJob m_job;
@@ -73,4 +76,5 @@ private:
     QSet<CClientSession*> m_sessions;
     Counters m_counters;
     bool m_anyHealthy = true;
+    QTimer m_healthTimer;
 };

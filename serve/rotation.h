@@ -2,6 +2,7 @@
 
 #include "serve/upstream.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <vector>
@@ -15,17 +16,21 @@ public:
     static constexpr qint64 asideMs = qint64{5} * 60 * 1000;
     static constexpr qint64 longestAsideMs = qint64{24} * 60 * 60 * 1000;
 
+    // A list from a recheck: an upstream that stays keeps its time aside.
     void setUpstreams(const std::vector<Upstream>& upstreams);
 
-    // The next healthy upstream with one of the `protocols` (CheckResult::Protocol flags), not among `tried`; -1 when
-    // there is none.
-    int next(qint64 now, int protocols, const QSet<int>& tried);
-    void failed(int index, qint64 now);
-    void worked(int index);
+    // The next healthy upstream with one of the `protocols` (CheckResult::Protocol flags), not among the ProxyEndpoint
+    // keys `tried`; none when there is none.
+    const Upstream* next(qint64 now, int protocols, const QSet<quint64>& tried);
+    // By the proxy, not by a place in the list, which a recheck may change while a request is under way; one no
+    // longer listed is passed over.
+    void failed(const ProxyEndpoint& proxy, qint64 now);
+    void worked(const ProxyEndpoint& proxy);
 
-    const Upstream& upstream(int index) const { return m_upstreams[size_t(index)].upstream; }
     int size() const { return int(m_upstreams.size()); }
     int healthy(qint64 now) const;
+    // When the first upstream set aside comes back; -1 when none is aside.
+    qint64 firstBack(qint64 now) const;
 
 private:
     struct Entry
@@ -35,6 +40,9 @@ private:
         int failures = 0;
     };
 
+    Entry* find(const ProxyEndpoint& proxy);
+
     std::vector<Entry> m_upstreams;
+    QHash<quint64, size_t> m_places; // by ProxyEndpoint::key()
     size_t m_next = 0;
 };

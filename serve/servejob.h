@@ -18,6 +18,8 @@ struct ServeJob
     int maxClients = 1024;
     int upstreamTimeoutMs = 5000; // a connection, handshake or reply head of an upstream
     int idleMs = 60000;
+    // --recheck-every: what is due is checked again this often while serving; 0: never.
+    qint64 recheckEveryMs = qint64{30} * 60 * 1000;
     std::vector<Upstream> upstreams;
 
     bool asksCredentials() const { return !user.isEmpty(); }

@@ -75,6 +75,8 @@ QString described(const RunOptions& options)
                      .arg(QString::fromUtf8(serve.user), QString::fromUtf8(serve.password))
                      .arg(serve.maxClients)
                      .arg(serve.upstreamTimeoutMs);
+        if (serve.recheckEveryMs != qint64{30} * 60 * 1000)
+            parts << u"recheck every %1 ms"_s.arg(serve.recheckEveryMs);
         if (!options.serveLog.isEmpty())
             parts << u"serve-log %1"_s.arg(QFileInfo(options.serveLog).fileName());
     }
@@ -310,8 +312,16 @@ private slots:
         QTest::newRow("--serve-log is the list checked")
             << check + QStringList{"--serve", "3128", "--serve-log", "@DIR@/proxies.txt"}
             << "sievra: --serve-log @DIR@/proxies.txt is the file --check reads; name another file.";
-        QTest::newRow("a judge for a serve of the pool")
-            << QStringList{"--serve", "3128"} + judge << "sievra: --judge needs --check or --recheck.";
+        QTest::newRow("a check report for a serve of the pool")
+            << QStringList{"--serve", "3128", "--check-report", "@DIR@/c.tsv"}
+            << "sievra: --check-report needs --check or --recheck.";
+        QTest::newRow("rechecks without a serve")
+            << check + QStringList{"--recheck-every", "5"} << "sievra: --recheck-every needs --serve.";
+        for (const char* minutes : {"-1", "0.01", "10081", "nan", "five"})
+            QTest::addRow("rechecks every %s minutes", minutes)
+                << QStringList{"--serve", "3128", "--recheck-every", minutes}
+                << "sievra: --recheck-every must be 0 or 1/60 to 10080 minutes, not \"" + QString::fromLatin1(minutes) +
+                       "\".";
 
         QTest::newRow("missing proxy list") << QStringList{"--check", "@DIR@/missing.txt"} + judge
                                             << "sievra: cannot read @DIR@/missing.txt: No such file or directory";
@@ -422,21 +432,33 @@ private slots:
             << QStringList{"sievra: skipped 1 address of @DIR@/proxies.txt that is no proxy: 300.1.1.1:80"};
         QTest::newRow("serve the pool, on loopback")
             << QStringList{"--serve", "3128"}
-            << pooled + "serve 127.0.0.1 port 3128 user  password  clients 1024 "
-                        "upstream time-out 5000; serves the pool; alive min-uptime "
-                        "-1 countries  exit  protocols  anonymity  max-ms -1"
+            << pooled + "check ; judge " + defaultJudge +
+                   "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0; serve "
+                   "127.0.0.1 port 3128 user  password  clients 1024 upstream time-out 5000; serves the pool; alive "
+                   "min-uptime -1 countries  exit  protocols  anonymity  max-ms -1"
+            << QStringList();
+        QTest::newRow("serve the pool, rechecked by a judge of one's own")
+            << QStringList{"--serve", "3128",          "--judge", "http://judge.example/", "--judge-marker",
+                           "HERE",    "--concurrency", "16",      "--recheck-every",       "0.5"}
+            << pooled + "check ; judge http://judge.example/ HERE; check-timeout 5000 concurrency 16 format txt "
+                        "template A:P; countries 0 networks 0; serve 127.0.0.1 port 3128 user  password  clients 1024 "
+                        "upstream time-out 5000; recheck every 30000 ms; serves the pool; alive min-uptime -1 "
+                        "countries  exit  protocols  anonymity  max-ms -1"
             << QStringList();
         QTest::newRow("serve the pool on [::1], filtered")
             << QStringList{"--serve",         "[::1]:8080", "--country",           "de", "--protocol", "socks5,connect",
                            "--check-timeout", "2",          "--serve-connections", "10"}
-            << pooled + "serve ::1 port 8080 user  password  clients 10 upstream time-out 2000; serves the pool; alive "
-                        "min-uptime -1 countries DE exit  protocols connect,socks5 anonymity  max-ms -1"
+            << pooled + "check ; judge " + defaultJudge +
+                   "; check-timeout 2000 concurrency 256 format txt template A:P; countries 0 networks 0; serve ::1 "
+                   "port 8080 user  password  clients 10 upstream time-out 2000; serves the pool; alive min-uptime -1 "
+                   "countries DE exit  protocols connect,socks5 anonymity  max-ms -1"
             << QStringList();
         QTest::newRow("serve beyond loopback with credentials")
             << QStringList{"--serve", "0.0.0.0:3128", "--serve-auth", "ann:pass:word", "--serve-log", "@DIR@/s.log"}
-            << pooled + "serve 0.0.0.0 port 3128 user ann password pass:word clients 1024 upstream time-out 5000; "
-                        "serve-log s.log; serves the pool; alive min-uptime -1 countries  exit  protocols  anonymity  "
-                        "max-ms -1"
+            << pooled + "check ; judge " + defaultJudge +
+                   "; check-timeout 5000 concurrency 256 format txt template A:P; countries 0 networks 0; serve "
+                   "0.0.0.0 port 3128 user ann password pass:word clients 1024 upstream time-out 5000; serve-log "
+                   "s.log; serves the pool; alive min-uptime -1 countries  exit  protocols  anonymity  max-ms -1"
             << QStringList();
         QTest::newRow("check a list, then serve it without the pool")
             << QStringList{"--check",   "@DIR@/proxies.txt", "--serve", "localhost:3128",

@@ -64,12 +64,17 @@ ProxyRecord recordOf(const Checked& checked)
     return record;
 }
 
-// "300f 60w": a failed check 300 minutes before now, then one that worked 60 minutes before; "seen" a sighting now.
+// "300f 60w": a failed check 300 minutes before now, then one that worked 60 minutes before; "seen" a sighting now;
+// "30s" the local proxy's failure through it 30 minutes before.
 void replay(PoolStore& pool, const ProxyEndpoint& endpoint, const QString& history)
 {
     for (const QString& step : history.split(u' ', Qt::SkipEmptyParts)) {
         if (step == "seen"_L1) {
             QVERIFY(pool.recordSightings({endpoint}, now));
+            continue;
+        }
+        if (step.endsWith(u's')) {
+            QVERIFY(pool.recordServeFailure(endpoint, u"no answer in time"_s, now - step.chopped(1).toLongLong() * 60));
             continue;
         }
         ProxyRecord record;
@@ -176,6 +181,13 @@ private slots:
                                                      << "due";
         QTest::newRow("retired, then seen again") << "10140f 8000f 6000f 4000f 3000f 2000f 60f seen"
                                                   << "due";
+        // The local proxy's failures make a proxy due, and no more.
+        QTest::newRow("worked, then failed the local proxy") << "10w 5s"
+                                                             << "due";
+        QTest::newRow("failed the local proxy, then worked") << "10s 5w"
+                                                             << "waiting";
+        QTest::newRow("the local proxy's failures retire nothing") << "10140f 8000f 6000f 4000f 3000f 2000s 1000s 60s"
+                                                                   << "due";
     }
 
     void schedule()
@@ -226,6 +238,11 @@ private slots:
         // Two checks in one second are taken in the order they were recorded.
         QTest::newRow("two checks in one second") << "100w 100f 50f" << 0.0 << 3 << 1 << -2;
         QTest::newRow("a check at the start of the 7 days") << "10080w 10080f 5000w" << 74.8 << 3 << 2 << 1;
+        // Only the judge's checks count.
+        QTest::newRow("the local proxy's failures") << "120w 90s 60f 30s" << 25.0 << 2 << 1 << -1;
+        QTest::newRow("the local proxy's failure first") << "1100s 1000w 500f 100w" << 55.0 << 3 << 2 << 1;
+        QTest::newRow("an older check recorded late past a failure of the local proxy")
+            << "60w 250s 300f 200w" << 83.3 << 3 << 2 << 1;
     }
 
     void history()
@@ -253,7 +270,7 @@ private slots:
         qint64 lastWorked = -1;
         for (const QString& step : history.split(u' ', Qt::SkipEmptyParts)) {
             const qint64 at = now - step.chopped(1).toLongLong() * 60;
-            if (at < lastChecked)
+            if (at < lastChecked || step.endsWith(u's'))
                 continue;
             lastChecked = at;
             if (step.endsWith(u'w'))
@@ -273,6 +290,8 @@ private slots:
         QFETCH(double, uptime);
         QFETCH(int, checks);
         QFETCH(int, worked);
+        if (history.contains(u's'))
+            QSKIP("a pool of version 1 holds no failure of the local proxy");
         replay(*m_pool, proxy(u"10.0.0.1:80"_s), history);
 
         const QString old = QDir(m_folder->path()).filePath(u"old.sqlite"_s);
@@ -454,36 +473,43 @@ private slots:
     void refused_data()
     {
         QTest::addColumn<QString>("file"); // what stands at the pool's path
-        QTest::addColumn<bool>("writes");  // a run that writes, or one that only reads
+        QTest::addColumn<int>("access");   // PoolStore::Access: a run that reads, writes to a pool, or makes one
         QTest::addColumn<QString>("line"); // @P@: the path
 
         QTest::newRow("missing, to read")
-            << "missing" << false << "there is no pool at @P@; a harvest or a check makes one.";
-        QTest::newRow("folder missing") << "folder missing" << true
+            << "missing" << int(PoolStore::Access::Read) << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("folder missing") << "folder missing" << int(PoolStore::Access::Write)
                                         << "cannot open the pool @P@: its folder does not exist.";
-        QTest::newRow("folder missing, to read")
-            << "folder missing" << false << "there is no pool at @P@; a harvest or a check makes one.";
-        QTest::newRow("not a database") << "text" << true << "cannot open the pool @P@: file is not a database.";
+        QTest::newRow("folder missing, to read") << "folder missing" << int(PoolStore::Access::Read)
+                                                 << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("not a database") << "text" << int(PoolStore::Access::Write)
+                                        << "cannot open the pool @P@: file is not a database.";
         QTest::newRow("not a database, to read")
-            << "text" << false << "cannot open the pool @P@: file is not a database.";
-        QTest::newRow("damaged") << "damaged" << true << "cannot open the pool @P@: database disk image is malformed.";
-        QTest::newRow("another program's database")
-            << "other" << true << "cannot open the pool @P@: it is a database, but not a pool.";
-        QTest::newRow("a later version") << "later" << true
-                                         << "the pool @P@ is of version 3, later than this program knows (2); it is "
+            << "text" << int(PoolStore::Access::Read) << "cannot open the pool @P@: file is not a database.";
+        QTest::newRow("damaged") << "damaged" << int(PoolStore::Access::Write)
+                                 << "cannot open the pool @P@: database disk image is malformed.";
+        QTest::newRow("another program's database") << "other" << int(PoolStore::Access::Write)
+                                                    << "cannot open the pool @P@: it is a database, but not a pool.";
+        QTest::newRow("a later version") << "later" << int(PoolStore::Access::Write)
+                                         << "the pool @P@ is of version 9, later than this program knows (3); it is "
                                             "left as it is.";
-        QTest::newRow("a later version, to read") << "later" << false
-                                                  << "the pool @P@ is of version 3, later than this program knows (2); "
+        QTest::newRow("a later version, to read") << "later" << int(PoolStore::Access::Read)
+                                                  << "the pool @P@ is of version 9, later than this program knows (3); "
                                                      "it is left as it is.";
         QTest::newRow("an empty file, to read")
-            << "empty" << false << "there is no pool at @P@; a harvest or a check makes one.";
-        QTest::newRow("a folder") << "folder" << true << "cannot open the pool @P@: it is no file.";
+            << "empty" << int(PoolStore::Access::Read) << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("missing, to update") << "missing" << int(PoolStore::Access::Update)
+                                            << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("an empty file, to update")
+            << "empty" << int(PoolStore::Access::Update) << "there is no pool at @P@; a harvest or a check makes one.";
+        QTest::newRow("a folder") << "folder" << int(PoolStore::Access::Write)
+                                  << "cannot open the pool @P@: it is no file.";
     }
 
     void refused()
     {
         QFETCH(QString, file);
-        QFETCH(bool, writes);
+        QFETCH(int, access);
         QFETCH(QString, line);
         QString at = QDir(m_folder->path()).filePath(file == "folder missing"_L1 ? u"none/pool.sqlite"_s : file);
         if (file == "text"_L1)
@@ -498,7 +524,7 @@ private slots:
             QString failure;
             QVERIFY2(PoolStore::open(at, PoolStore::Access::Write, &failure), qPrintable(failure));
             if (file == "later"_L1) {
-                QVERIFY(execute(at, "PRAGMA user_version = 3"));
+                QVERIFY(execute(at, "PRAGMA user_version = 9"));
             } else {
                 // Page 1 past the file's header: the schema's table no longer reads.
                 QFile damage(at);
@@ -511,7 +537,7 @@ private slots:
         const QByteArray bytes = readFile(at);
 
         QString failure;
-        QVERIFY(!PoolStore::open(at, writes ? PoolStore::Access::Write : PoolStore::Access::Read, &failure));
+        QVERIFY(!PoolStore::open(at, PoolStore::Access(access), &failure));
         QCOMPARE(failure, QString(line).replace("@P@"_L1, at));
         QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden), before);
         QCOMPARE(readFile(at), bytes);

@@ -218,6 +218,7 @@ private slots:
     void listenFailure_data();
     void listenFailure();
     void program();
+    void programRechecks();
     void setAside_data();
     void setAside();
 
@@ -705,9 +706,10 @@ void TestServe::failover()
 void TestServe::noHealthyUpstream()
 {
     Standin closes(Standin::CloseAtOnce);
+    Standin socksCloses(Standin::CloseAtOnce);
     ServeJob job;
     job.upstreams = {upstreamAt(freePort(), httpProxy), upstreamAt(closes.port(), httpProxy),
-                     upstreamAt(closes.port(), socks5Proxy)};
+                     upstreamAt(socksCloses.port(), socks5Proxy)};
     CProxyServer server(job);
     QList<ServedRequest> served;
     connect(&server, &CProxyServer::served, this, [&served](const ServedRequest& request) { served << request; });
@@ -725,7 +727,7 @@ void TestServe::noHealthyUpstream()
     QCOMPARE(server.healthy(), 0);
     ran = run(u"curl"_s, arguments);
     QCOMPARE(ran.out, "no upstream proxy is healthy now\n 503");
-    QCOMPARE(closes.accepted, 2);
+    QCOMPARE(closes.accepted + socksCloses.accepted, 2);
     ran = run(u"curl"_s, {u"-s"_s, u"--socks5-hostname"_s, u"127.0.0.1:%1"_s.arg(server.port()), site(u"page.txt"_s)});
     QCOMPARE(ran.exitCode, 97);
     QStringList statuses;
@@ -873,32 +875,121 @@ void TestServe::program()
     QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
 }
 
+// While it serves, the proxies are checked again: of a checked list the whole list, of the pool those due and then
+// its alive ones, so that upstreams come and go without a restart; an upstream that fails the serve is kept in the
+// pool by the judge "serve", and due at once.
+void TestServe::programRechecks()
+{
+    const quint16 comesLater = freePort();
+    const QString list = m_dir.filePath(u"rechecked.txt"_s);
+    QVERIFY(writeFile(list, u"127.0.0.1:%1\n127.0.0.1:%2\n"_s.arg(m_tinyproxy).arg(comesLater).toUtf8()));
+    const QString pool = m_dir.filePath(u"rechecks.sqlite"_s);
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home.path());
+    const QStringList judge = {u"--judge"_s,         site(u"judge.txt"_s),
+                               u"--judge-marker"_s,  u"JUDGE-MARKER"_s,
+                               u"--check-timeout"_s, u"2"_s,
+                               u"--pool"_s,          pool};
+    const quint16 port = freePort();
+    QProcess serve;
+    serve.setProcessEnvironment(environment);
+    serve.start(QStringLiteral(SIEVRA_PROGRAM),
+                QStringList{u"--check"_s, list, u"--serve"_s, QString::number(port), u"--recheck-every"_s, u"0.05"_s} +
+                    judge);
+    QByteArray told;
+    const auto tells = [&](const QByteArray& line) {
+        told += serve.readAllStandardError();
+        return told.contains(line);
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(tells("serving 1 upstream proxies on"), told.constData(), 20000);
+    QProcess* socks =
+        startPeer(u"microsocks"_s, {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(comesLater)}, comesLater);
+    QVERIFY(socks);
+    QTRY_VERIFY2_WITH_TIMEOUT(tells("serving 2 upstream proxies.\n"), told.constData(), 20000);
+    told.clear();
+
+    // Gone before the next recheck: the request goes on through the other, and the pool keeps the failure.
+    socks->kill();
+    socks->waitForFinished();
+    const QStringList get = {u"-s"_s, u"-x"_s, u"http://127.0.0.1:%1"_s.arg(port), site(u"page.txt"_s)};
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(run(u"curl"_s, get).out == m_page);
+    const QString failures = u"import sqlite3; print(sqlite3.connect('%1').execute(\"SELECT count(*), min(p.due <= "
+                             "c.checked_at) FROM checks c JOIN judges j ON j.id = c.judge_id JOIN proxies p ON p.id = "
+                             "c.proxy_id WHERE j.url = 'serve' AND p.port = %2\").fetchone())"_s.arg(pool)
+                                 .arg(comesLater);
+    QTRY_COMPARE_WITH_TIMEOUT(run(u"python3"_s, {u"-c"_s, failures}).out, "(1, 1)\n", 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(tells("serving 1 upstream proxies.\n"), told.constData(), 20000);
+    serve.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(serve.state() == QProcess::NotRunning, 5000);
+    QCOMPARE(serve.exitCode(), 0);
+
+    // The pool served: a proxy another run finds working joins, though none is due.
+    QProcess servePool;
+    servePool.setProcessEnvironment(environment);
+    servePool.start(QStringLiteral(SIEVRA_PROGRAM),
+                    QStringList{u"--serve"_s, QString::number(port), u"--recheck-every"_s, u"0.02"_s} + judge);
+    told.clear();
+    const auto poolTells = [&](const QByteArray& line) {
+        told += servePool.readAllStandardError();
+        return told.contains(line);
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(poolTells("serving 1 upstream proxies on"), told.constData(), 20000);
+    const quint16 joins = freePort();
+    QVERIFY(startPeer(u"microsocks"_s, {u"-i"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(joins)}, joins));
+    const QString joining = m_dir.filePath(u"joining.txt"_s);
+    QVERIFY(writeFile(joining, u"127.0.0.1:%1\n"_s.arg(joins).toUtf8()));
+    QProcess check;
+    check.setProcessEnvironment(environment);
+    check.start(QStringLiteral(SIEVRA_PROGRAM), QStringList{u"--check"_s, joining} + judge);
+    QTRY_VERIFY_WITH_TIMEOUT(check.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(check.exitCode(), 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(poolTells("serving 2 upstream proxies.\n"), told.constData(), 20000);
+    const Ran socksGet =
+        run(u"curl"_s, {u"-s"_s, u"--socks5-hostname"_s, u"127.0.0.1:%1"_s.arg(port), site(u"page.txt"_s)});
+    QVERIFY(socksGet.out == m_page);
+    servePool.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(servePool.state() == QProcess::NotRunning, 5000);
+    QCOMPARE(servePool.exitCode(), 0);
+}
+
 // Set aside for 5 minutes, 10 after a second failure in a row, 5 again once it worked in between.
 void TestServe::setAside_data()
 {
     QTest::addColumn<QList<qint64>>("failures"); // minutes at which the first upstream fails; -1: it works
     QTest::addColumn<qint64>("at");              // minutes
-    QTest::addColumn<int>("picked");             // the upstream picked first at that time
+    QTest::addColumn<bool>("relisted");          // then a recheck lists 3 (SOCKS 5 only), 1 and 2 in that order
+    QTest::addColumn<quint16>("picked");         // the port of the upstream picked first at that time
 
-    QTest::newRow("just failed") << QList<qint64>{0} << qint64(4) << 1;
-    QTest::newRow("5 minutes on") << QList<qint64>{0} << qint64(5) << 0;
-    QTest::newRow("twice in a row: 10 minutes") << QList<qint64>{0, 5} << qint64(14) << 1;
-    QTest::newRow("twice in a row, 10 minutes on") << QList<qint64>{0, 5} << qint64(15) << 0;
-    QTest::newRow("worked in between: 5 minutes again") << QList<qint64>{0, -1, 5} << qint64(10) << 0;
+    QTest::newRow("just failed") << QList<qint64>{0} << qint64(4) << false << quint16(2);
+    QTest::newRow("5 minutes on") << QList<qint64>{0} << qint64(5) << false << quint16(1);
+    QTest::newRow("twice in a row: 10 minutes") << QList<qint64>{0, 5} << qint64(14) << false << quint16(2);
+    QTest::newRow("twice in a row, 10 minutes on") << QList<qint64>{0, 5} << qint64(15) << false << quint16(1);
+    QTest::newRow("worked in between: 5 minutes again") << QList<qint64>{0, -1, 5} << qint64(10) << false << quint16(1);
+    QTest::newRow("relisted, still aside") << QList<qint64>{0} << qint64(4) << true << quint16(2);
+    QTest::newRow("relisted, its time aside over") << QList<qint64>{0, 5} << qint64(15) << true << quint16(1);
 }
 
 void TestServe::setAside()
 {
     QFETCH(QList<qint64>, failures);
     QFETCH(qint64, at);
-    QFETCH(int, picked);
+    QFETCH(bool, relisted);
+    QFETCH(quint16, picked);
 
     Rotation rotation;
-    rotation.setUpstreams({upstreamAt(1, httpProxy), upstreamAt(2, httpProxy)});
+    const Upstream first = upstreamAt(1, httpProxy);
+    rotation.setUpstreams({first, upstreamAt(2, httpProxy)});
     const qint64 minute = qint64(60) * 1000;
     for (const qint64 failure : failures)
-        failure < 0 ? rotation.worked(0) : rotation.failed(0, failure * minute);
-    QCOMPARE(rotation.next(at * minute, httpProxy, {}), picked);
+        failure < 0 ? rotation.worked(first.proxy) : rotation.failed(first.proxy, failure * minute);
+    // A recheck's list keeps what the serve saw of those that stay.
+    if (relisted)
+        rotation.setUpstreams({upstreamAt(3, CheckResult::Socks5), first, upstreamAt(2, httpProxy)});
+    const Upstream* next = rotation.next(at * minute, httpProxy, {});
+    QVERIFY(next);
+    QCOMPARE(next->proxy.port, picked);
 }
 
 QTEST_GUILESS_MAIN(TestServe)

@@ -1027,6 +1027,9 @@ private slots:
         // The pool is an output too, opened once every refusal is past; a pool that cannot serve stops the run.
         QTest::newRow("--pool names the list")
             << check + QStringList{"--pool", "@F@/list.txt"} << isInput.arg(u"pool"_s, u"@F@/list.txt"_s, u"check"_s);
+        QTest::newRow("a recheck of no pool") << QStringList{"--recheck", "--pool", "@F@/none.sqlite"}
+                                              << u"sievra: there is no pool at @F@/none.sqlite; a harvest or a check "
+                                                 "makes one."_s;
         QTest::newRow("an export of no pool") << QStringList{"--export", "--pool", "@F@/none.sqlite"}
                                               << u"sievra: there is no pool at @F@/none.sqlite; a harvest or a check "
                                                  "makes one."_s;
@@ -1041,7 +1044,7 @@ private slots:
             << u"sievra: cannot open the pool @F@/none/pool.sqlite: its folder does not exist."_s;
         QTest::newRow("a pool of a later version") << QStringList{"--recheck", "--pool", "@F@/later.sqlite"}
                                                    << u"sievra: the pool @F@/later.sqlite is of version 7, later than "
-                                                      "this program knows (2); it is left as it is."_s;
+                                                      "this program knows (3); it is left as it is."_s;
         QTest::newRow("a read-only pool") << check + QStringList{"--pool", "@F@/ro/pool.sqlite"}
                                           << u"sievra: cannot write the pool @F@/ro/pool.sqlite: it is read-only."_s;
         QTest::newRow("new report in a read-only folder")
