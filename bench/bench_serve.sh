@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The local proxy against the upstream it sends through, on loopback: Python's http.server as the site, two
+# The local proxy against the upstream it sends through, on loopback: nginx as the site, two
 # tinyproxies as the upstreams (checked and served with --check FILE --serve --no-pool), curl as the client. Each
 # figure is timed through the serve and straight through one tinyproxy in the same run; asserts nothing.
 #
-#   bench_serve SIEVRA [REQUESTS [PARALLEL [MB]]]     (needs tinyproxy, curl, python3)
+#   bench_serve SIEVRA [REQUESTS [PARALLEL [MB]]]     (needs nginx, tinyproxy, curl, python3)
 #
 # Requests: REQUESTS (2000) requests for a 20 kB page, PARALLEL (50) at once, by one curl --parallel. First byte:
 # 200 requests one after the other, the median of curl's time_starttransfer. Tunnel: MB (100) megabytes through one
@@ -14,7 +14,7 @@ sievra=$(realpath "${1:?usage: bench_serve SIEVRA [REQUESTS [PARALLEL [MB]]]}")
 requests=${2:-2000}
 parallel=${3:-50}
 megabytes=${4:-100}
-for tool in tinyproxy curl python3; do
+for tool in nginx tinyproxy curl python3; do
     command -v "$tool" >/dev/null || { echo "bench_serve: $tool is missing (scripts/install-deps)" >&2; exit 1; }
 done
 
@@ -38,7 +38,28 @@ head -c 20480 /dev/urandom | base64 -w 100 | head -c 20480 >"$run/site/page.txt"
 head -c $((megabytes * 1024 * 1024)) /dev/zero >"$run/site/big.bin"
 echo "MARKER" >"$run/site/judge.txt"
 site=$(free_port)
-python3 -m http.server "$site" --bind 127.0.0.1 --directory "$run/site" >/dev/null 2>&1 &
+# nginx as the site: Python's http.server listens with a backlog of 5, and 50 clients at once then meet refused or
+# delayed connections that are the site's, not the serve's or tinyproxy's.
+cat >"$run/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $run/nginx.pid;
+error_log $run/error.log;
+events { worker_connections 4096; }
+http {
+    access_log off;
+    default_type application/octet-stream;
+    client_body_temp_path $run/body;
+    proxy_temp_path $run/proxy;
+    fastcgi_temp_path $run/fastcgi;
+    uwsgi_temp_path $run/uwsgi;
+    scgi_temp_path $run/scgi;
+    root $run/site;
+    server { listen 127.0.0.1:$site backlog=4096; }
+}
+EOF
+setpriv --pdeathsig KILL nginx -e "$run/error.log" -p "$run/" -c "$run/nginx.conf" &
 pids+=($!)
 wait_port "$site"
 

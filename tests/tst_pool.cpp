@@ -241,6 +241,7 @@ private slots:
         // Only the judge's checks count.
         QTest::newRow("the local proxy's failures") << "120w 90s 60f 30s" << 25.0 << 2 << 1 << -1;
         QTest::newRow("the local proxy's failure first") << "1100s 1000w 500f 100w" << 55.0 << 3 << 2 << 1;
+        QTest::newRow("the local proxy's failure before the 7 days") << "14400f 12000s 4320w" << 71.4 << 1 << 1 << 1;
         QTest::newRow("an older check recorded late past a failure of the local proxy")
             << "60w 250s 300f 200w" << 83.3 << 3 << 2 << 1;
     }
