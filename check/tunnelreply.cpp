@@ -69,21 +69,24 @@ Reading socks5(const QByteArray& bytes)
         return failed(CheckResult::ProtocolError);
     if (bytes.at(1) != 0x00)
         return failed(CheckResult::Unreachable);
-    qsizetype length = 0;
+    const qsizetype length = socks5Length(bytes);
+    if (length == 0)
+        return failed(CheckResult::ProtocolError);
+    return bytes.size() < length ? Reading() : open(length);
+}
+
+qsizetype socks5Length(const QByteArray& bytes)
+{
     switch (bytes.at(3)) {
     case 0x01:
-        length = 4 + 4 + 2;
-        break;
+        return 4 + 4 + 2;
     case 0x03:
-        length = 4 + 1 + quint8(bytes.at(4)) + 2;
-        break;
+        return 4 + 1 + quint8(bytes.at(4)) + 2;
     case 0x04:
-        length = 4 + 16 + 2;
-        break;
+        return 4 + 16 + 2;
     default:
-        return failed(CheckResult::ProtocolError);
+        return 0;
     }
-    return bytes.size() < length ? Reading() : open(length);
 }
 
 Reading socks4(const QByteArray& bytes)

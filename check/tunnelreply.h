@@ -26,6 +26,10 @@ Reading socks5Greeting(const QByteArray& bytes, bool offeredPassword);
 Reading socks5Authentication(const QByteArray& bytes);
 // The SOCKS 5 reply: version, code, reserved, address type, the bound address (4, 16 or 1 + n bytes), port.
 Reading socks5(const QByteArray& bytes);
+// The bytes of a SOCKS 5 request or reply of which the first 5 came (version, command or reply, reserved, address
+// type, the address's first byte): with the address and the port; 0 for an address type that is none of IPv4 (1), a
+// name (3) and IPv6 (4).
+qsizetype socks5Length(const QByteArray& bytes);
 // The SOCKS 4 reply: a null byte (some servers put their version), code, port, address.
 Reading socks4(const QByteArray& bytes);
 // The answer to CONNECT: an HTTP head; a status other than 2xx is a refusal of the proxy's own, 407 (or 401) a

@@ -4,18 +4,10 @@
 #include "check/proxylist.h"
 #include "cli/console.h"
 #include "cli/exitcode.h"
+#include "cli/openfiles.h"
 #include "settings/userfolders.h"
 #include "util/namedoutput.h"
 #include "util/outputlist.h"
-
-#include <sys/resource.h>
-
-namespace {
-
-// Sockets left for everything else the process holds open.
-constexpr rlim_t reservedFiles = 64;
-
-} // namespace
 
 CCheckRun::CCheckRun(const CheckJob& job, quint32 runStamp, bool terminal, NamedOutput* report, QObject* parent)
     : QObject(parent), m_job(job), m_runStamp(runStamp), m_terminal(terminal), m_report(report)
@@ -35,25 +27,7 @@ CCheckRun::CCheckRun(const CheckJob& job, quint32 runStamp, bool terminal, Named
 
 void CCheckRun::fitConcurrency()
 {
-    rlimit limit = {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    const rlim_t needed = rlim_t(m_job.concurrency) * CProxyChecker::socketsPerCheck + reservedFiles;
-    if (limit.rlim_cur >= needed)
-        return;
-    const int fits = limit.rlim_cur > reservedFiles + CProxyChecker::socketsPerCheck
-                         ? int((limit.rlim_cur - reservedFiles) / CProxyChecker::socketsPerCheck)
-                         : 1;
-    Console::tell(QStringLiteral("--concurrency lowered from %1 to %2: at most %3 files may be open.")
-                      .arg(m_job.concurrency)
-                      .arg(fits)
-                      .arg(qulonglong(limit.rlim_cur)));
+    const int fits = OpenFiles::fit(m_job.concurrency, CProxyChecker::socketsPerCheck, QStringLiteral("--concurrency"));
     m_job.concurrency = fits;
     m_checker.setConcurrency(fits);
 }

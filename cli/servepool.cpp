@@ -15,7 +15,8 @@ public:
     void recordFailure(const ProxyEndpoint& proxy, const QString& reason)
     {
         if (opened() && !m_store->recordServeFailure(proxy, reason, m_job.clock.now()))
-            emit missed(QStringLiteral("the pool %1 missed an upstream's failure: %2").arg(m_job.path, m_store->failure()));
+            emit missed(
+                QStringLiteral("the pool %1 missed an upstream's failure: %2").arg(m_job.path, m_store->failure()));
     }
 
     void readDue()

@@ -47,8 +47,8 @@ void CServeRecheck::check(const std::vector<ProxyEndpoint>& proxies)
 
 void CServeRecheck::checked()
 {
-    const std::vector<ProxyRecord> records = ProxyRecord::fromCheck(
-        m_checker->proxies(), m_checker->results(), m_job.geo ? *m_job.geo : m_noPlaces, {}, false);
+    const std::vector<ProxyRecord> records = ProxyRecord::fromCheck(m_checker->proxies(), m_checker->results(),
+                                                                    m_job.geo ? *m_job.geo : m_noPlaces, {}, false);
     Console::tell(QStringLiteral("rechecked %1 proxies, %2 work.").arg(records.size()).arg(m_checker->working()));
     m_checker.release()->deleteLater();
     const bool ofPool = m_listed.empty();

@@ -1,15 +1,13 @@
 #include "cli/serverun.h"
 
 #include "cli/console.h"
+#include "cli/openfiles.h"
 #include "cli/servepool.h"
-
-#include <sys/resource.h>
 
 namespace {
 
 // A client's connection, its upstream's, and one more while a failed upstream is replaced.
-constexpr rlim_t filesPerClient = 3;
-constexpr rlim_t reservedFiles = 64;
+constexpr int filesPerClient = 3;
 
 } // namespace
 
@@ -23,25 +21,7 @@ CServeRun::CServeRun(const ServeJob& job, bool terminal, QObject* parent)
 
 void CServeRun::fitClients()
 {
-    rlimit limit = {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    const rlim_t needed = rlim_t(m_job.maxClients) * filesPerClient + reservedFiles;
-    if (limit.rlim_cur >= needed)
-        return;
-    const int fits =
-        limit.rlim_cur > reservedFiles + filesPerClient ? int((limit.rlim_cur - reservedFiles) / filesPerClient) : 1;
-    Console::tell(QStringLiteral("--serve-connections lowered from %1 to %2: at most %3 files may be open.")
-                      .arg(m_job.maxClients)
-                      .arg(fits)
-                      .arg(qulonglong(limit.rlim_cur)));
-    m_job.maxClients = fits;
+    m_job.maxClients = OpenFiles::fit(m_job.maxClients, filesPerClient, QStringLiteral("--serve-connections"));
 }
 
 bool CServeRun::listen(QString* failure)

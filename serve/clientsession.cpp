@@ -225,16 +225,25 @@ void CClientSession::readSocks5Login()
     onClientRead();
 }
 
+bool CClientSession::takeTarget(const SocksRequest::Target& target, Kind kind, const char* method)
+{
+    if (target.state == SocksRequest::Reading::NeedMore)
+        return false;
+    if (target.state == SocksRequest::Reading::Malformed) {
+        close();
+        return false;
+    }
+    m_in.remove(0, target.length);
+    m_kind = kind;
+    begin(method, target.host, target.port);
+    return true;
+}
+
 void CClientSession::readSocks5Request()
 {
     const SocksRequest::Target target = SocksRequest::request5(m_in);
-    if (target.state == SocksRequest::Reading::NeedMore)
+    if (!takeTarget(target, Socks5Tunnel, "SOCKS5"))
         return;
-    if (target.state == SocksRequest::Reading::Malformed)
-        return close();
-    m_in.remove(0, target.length);
-    m_kind = Socks5Tunnel;
-    begin("SOCKS5", target.host, target.port);
     if (target.command != 1)
         return socksFailure(0x07);
     if (m_server->isOwnAddress(target.host, target.port))
@@ -247,13 +256,8 @@ void CClientSession::readSocks5Request()
 void CClientSession::readSocks4Request()
 {
     const SocksRequest::Target target = SocksRequest::request4(m_in);
-    if (target.state == SocksRequest::Reading::NeedMore)
+    if (!takeTarget(target, Socks4Tunnel, "SOCKS4"))
         return;
-    if (target.state == SocksRequest::Reading::Malformed)
-        return close();
-    m_in.remove(0, target.length);
-    m_kind = Socks4Tunnel;
-    begin("SOCKS4", target.host, target.port);
     // SOCKS 4 carries no password.
     if (target.command != 1 || m_server->job().asksCredentials() || m_server->isOwnAddress(target.host, target.port))
         return socksFailure(0x01);

@@ -3,6 +3,7 @@
 #include "serve/bodystream.h"
 #include "serve/httphead.h"
 #include "serve/servedrequest.h"
+#include "serve/socksrequest.h"
 #include "serve/upstreamdial.h"
 
 #include <QByteArray>
@@ -56,6 +57,9 @@ private:
     void readFirst();
     void readSocks5Greeting();
     void readSocks5Login();
+    // A SOCKS request read whole: taken out of what came, and the request begun; false while more must come, or
+    // when it was malformed and the client is closed.
+    bool takeTarget(const SocksRequest::Target& target, Kind kind, const char* method);
     void readSocks5Request();
     void readSocks4Request();
     void readHead();

@@ -1,5 +1,7 @@
 #include "serve/socksrequest.h"
 
+#include "check/tunnelreply.h"
+
 #include <QHostAddress>
 
 namespace SocksRequest {
@@ -73,22 +75,10 @@ Target request5(const QByteArray& bytes)
     if (bytes.at(0) != 0x05 || bytes.at(2) != 0x00)
         return malformed<Target>();
     target.command = quint8(bytes.at(1));
-    qsizetype length = 0;
-    switch (bytes.at(3)) {
-    case 0x01:
-        length = 4 + 4 + 2;
-        break;
-    case 0x03:
-        if (bytes.at(4) == 0)
-            return malformed<Target>();
-        length = 4 + 1 + quint8(bytes.at(4)) + 2;
-        break;
-    case 0x04:
-        length = 4 + 16 + 2;
-        break;
-    default:
+    // An empty name is no address.
+    const qsizetype length = bytes.at(3) == 0x03 && bytes.at(4) == 0 ? 0 : TunnelReply::socks5Length(bytes);
+    if (length == 0)
         return malformed<Target>();
-    }
     if (bytes.size() < length)
         return target;
     if (bytes.at(3) == 0x01) {

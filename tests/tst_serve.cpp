@@ -178,6 +178,16 @@ private:
     QTcpServer m_server;
 };
 
+// A client's arguments with "@SERVE@" and "@SITE@" given the serve's and the site's places on 127.0.0.1.
+QStringList placed(QStringList arguments, quint16 serve, quint16 site)
+{
+    for (QString& argument : arguments) {
+        argument.replace(u"@SERVE@"_s, u"127.0.0.1:%1"_s.arg(serve));
+        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(site));
+    }
+    return arguments;
+}
+
 Upstream upstreamAt(quint16 port, int protocols, const QByteArray& user = {}, const QByteArray& password = {})
 {
     Upstream upstream;
@@ -473,10 +483,7 @@ void TestServe::authentication()
     CProxyServer server(job);
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
-    for (QString& argument : arguments) {
-        argument.replace(u"@SERVE@"_s, u"127.0.0.1:%1"_s.arg(server.port()));
-        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
-    }
+    arguments = placed(arguments, server.port(), m_sitePort);
     const QString head = m_dir.filePath(u"head"_s);
     const Ran ran = run(u"curl"_s, QStringList{u"-s"_s, u"--max-time"_s, u"20"_s, u"-o"_s, u"/dev/null"_s, u"-D"_s,
                                                head, u"-w"_s, u"%{http_code} %{http_connect}"_s} +
@@ -685,10 +692,7 @@ void TestServe::failover()
     CProxyServer server(job);
     QString failure;
     QVERIFY2(server.listen(&failure), qPrintable(failure));
-    for (QString& argument : arguments) {
-        argument.replace(u"@SERVE@"_s, u"127.0.0.1:%1"_s.arg(server.port()));
-        argument.replace(u"@SITE@"_s, u"127.0.0.1:%1"_s.arg(m_sitePort));
-    }
+    arguments = placed(arguments, server.port(), m_sitePort);
     const QString out = m_dir.filePath(u"out"_s);
     for (int i = 0; i < 4; ++i) {
         QFile::remove(out);
