@@ -60,6 +60,12 @@ bool writeSourceList(const QStringList& urls, quint32 runStamp, QString* path, Q
 
 int exportList(PoolStore& pool, const RunOptions& options)
 {
+    // Claimed first: the claim is held to the end of its second, which the reading of the pool then fills.
+    const RunStampClaim claim;
+    if (!claim.failure().isEmpty()) {
+        Console::tell(claim.failure());
+        return ExitCode::badInput;
+    }
     std::vector<ProxyRecord> records;
     if (!pool.proxies(options.pool.filter, options.pool.clock.now(), &records))
         return cannotRead(options, pool);
@@ -71,11 +77,6 @@ int exportList(PoolStore& pool, const RunOptions& options)
     const QByteArray text = job.format == ListFormat::Json  ? ListFormat::json(records, true, true)
                             : job.format == ListFormat::Csv ? ListFormat::csv(records, true, true)
                                                             : ListFormat::text(records, job.lineTemplate);
-    const RunStampClaim claim;
-    if (!claim.failure().isEmpty()) {
-        Console::tell(claim.failure());
-        return ExitCode::badInput;
-    }
     OutputList list;
     QString reason;
     QString path;
