@@ -4,29 +4,43 @@
 
 #include <memory>
 
-// On the pool's thread: opens its connection at the first call, and keeps it.
+// On the pool's thread: opens its connection at the first task, and keeps it.
 class ServePoolWorker : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ServePoolWorker(const PoolJob& job) : m_job(job) {}
+    ServePoolWorker(const PoolJob& job, CServePool* pool) : m_job(job), m_pool(pool) {}
+
+    // The last of it.
+    void close() { m_store.reset(); }
+
+    // Woken by the serve: runs what was asked, in order.
+    void takeAsked()
+    {
+        std::deque<std::function<void(ServePoolWorker&)>> asked;
+        {
+            const std::lock_guard<std::mutex> hold(m_pool->m_lock);
+            asked.swap(m_pool->m_asked);
+        }
+        for (const auto& task : asked)
+            task(*this);
+    }
 
     void recordFailure(const ProxyEndpoint& proxy, const QString& reason)
     {
         if (opened() && !m_store->recordServeFailure(proxy, reason, m_job.clock.now()))
-            emit missed(
+            tellMissed(
                 QStringLiteral("the pool %1 missed an upstream's failure: %2").arg(m_job.path, m_store->failure()));
     }
 
     void readDue()
     {
-        std::vector<ProxyEndpoint> due;
-        if (!opened())
-            return emit dueRead(due);
-        if (!m_store->due(m_job.clock.now(), false, &due))
-            emit missed(QStringLiteral("cannot read the pool %1: %2").arg(m_job.path, m_store->failure()));
-        emit dueRead(due);
+        auto due = std::make_shared<std::vector<ProxyEndpoint>>();
+        if (opened() && !m_store->due(m_job.clock.now(), false, due.get()))
+            tellMissed(QStringLiteral("cannot read the pool %1: %2").arg(m_job.path, m_store->failure()));
+        CServePool* pool = m_pool;
+        m_pool->answer([pool, due] { emit pool->dueRead(*due); });
     }
 
     void recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, bool readAlive)
@@ -34,23 +48,19 @@ public:
         if (!opened())
             return;
         if (!m_store->recordChecks(records, judge, m_job.clock.now()))
-            emit missed(QStringLiteral("the pool %1 missed some of a recheck's results: %2")
-                            .arg(m_job.path, m_store->failure()));
+            tellMissed(QStringLiteral("the pool %1 missed some of a recheck's results: %2")
+                           .arg(m_job.path, m_store->failure()));
         if (!readAlive)
             return;
-        std::vector<ProxyRecord> alive;
-        if (!m_store->proxies(m_job.filter, m_job.clock.now(), &alive))
-            return emit missed(QStringLiteral("cannot read the pool %1: %2").arg(m_job.path, m_store->failure()));
-        emit aliveRead(alive);
+        auto alive = std::make_shared<std::vector<ProxyRecord>>();
+        if (!m_store->proxies(m_job.filter, m_job.clock.now(), alive.get()))
+            return tellMissed(QStringLiteral("cannot read the pool %1: %2").arg(m_job.path, m_store->failure()));
+        CServePool* pool = m_pool;
+        m_pool->answer([pool, alive] { emit pool->aliveRead(*alive); });
     }
 
-    // Behind whatever was asked before it.
-    void finish() { QThread::currentThread()->quit(); }
-
 signals:
-    void dueRead(const std::vector<ProxyEndpoint>& proxies);
-    void aliveRead(const std::vector<ProxyRecord>& records);
-    void missed(const QString& line);
+    void answered();
 
 private:
     bool opened()
@@ -60,34 +70,90 @@ private:
         QString failure;
         m_store = PoolStore::open(m_job.path, PoolStore::Access::Update, &failure);
         if (!m_store)
-            emit missed(failure);
+            tellMissed(failure);
         return m_store != nullptr;
     }
 
+    void tellMissed(const QString& line)
+    {
+        CServePool* pool = m_pool;
+        m_pool->answer([pool, line] { emit pool->missed(line); });
+    }
+
     PoolJob m_job;
+    CServePool* m_pool; // outlives this: it waits for the thread
     std::unique_ptr<PoolStore> m_store;
 };
 
-CServePool::CServePool(const PoolJob& job, QObject* parent) : QObject(parent), m_worker(new ServePoolWorker(job))
+CServePool::CServePool(const PoolJob& job, QObject* parent)
+    : QObject(parent), m_worker(std::make_unique<ServePoolWorker>(job, this))
 {
     m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(this, &CServePool::failureToRecord, m_worker, &ServePoolWorker::recordFailure);
-    connect(this, &CServePool::dueWanted, m_worker, &ServePoolWorker::readDue);
-    connect(this, &CServePool::checksToRecord, m_worker, &ServePoolWorker::recordChecks);
-    connect(this, &CServePool::finishing, m_worker, &ServePoolWorker::finish);
-    connect(m_worker, &ServePoolWorker::dueRead, this, &CServePool::dueRead);
-    connect(m_worker, &ServePoolWorker::aliveRead, this, &CServePool::aliveRead);
-    connect(m_worker, &ServePoolWorker::missed, this, &CServePool::missed);
+    // Connected before the thread starts: a wake-up allocates nothing that the other thread frees.
+    connect(this, &CServePool::asked, m_worker.get(), &ServePoolWorker::takeAsked);
+    connect(m_worker.get(), &ServePoolWorker::answered, this, &CServePool::takeAnswers);
     m_thread.setObjectName(QStringLiteral("serve pool"));
     m_thread.start();
 }
 
 CServePool::~CServePool()
 {
-    // What was asked before the end is written first.
-    emit finishing();
+    // What was asked before the end is done first; the last task closes the connection on the pool's thread, then
+    // takes the lock, so that all the worker did is ordered before what follows here.
+    ask([this](ServePoolWorker& worker) {
+        worker.close();
+        const std::lock_guard<std::mutex> hold(m_lock);
+        QThread::currentThread()->quit();
+    });
     m_thread.wait();
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_asked.clear();
+    m_answers.clear();
+    // The worker goes here, its thread over.
+}
+
+void CServePool::recordFailure(const ProxyEndpoint& proxy, const QString& reason)
+{
+    ask([proxy, reason](ServePoolWorker& worker) { worker.recordFailure(proxy, reason); });
+}
+
+void CServePool::readDue()
+{
+    ask([](ServePoolWorker& worker) { worker.readDue(); });
+}
+
+void CServePool::recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, bool readAlive)
+{
+    ask([records, judge, readAlive](ServePoolWorker& worker) { worker.recordChecks(records, judge, readAlive); });
+}
+
+void CServePool::ask(std::function<void(ServePoolWorker&)> task)
+{
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        m_asked.push_back(std::move(task));
+    }
+    emit asked();
+}
+
+void CServePool::answer(std::function<void()> emitting)
+{
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        m_answers.push_back(std::move(emitting));
+    }
+    emit m_worker->answered();
+}
+
+void CServePool::takeAnswers()
+{
+    std::deque<std::function<void()>> answers;
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        answers.swap(m_answers);
+    }
+    for (const auto& emitting : answers)
+        emitting();
 }
 
 #include "servepool.moc"

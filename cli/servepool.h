@@ -7,13 +7,21 @@
 #include <QObject>
 #include <QThread>
 
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 class ServePoolWorker;
 
 // The serve's pool, written and read on a thread of its own through a connection of its own, so that a pool busy
 // with other runs never holds up a client: the upstreams that failed the serve, the rechecks while it serves, and
-// the alive proxies read back after each. Asked and answered through queued signals.
+// the alive proxies read back after each.
+//
+// What is asked and what is answered passes through queues under a lock of ours, and a queued call without
+// arguments only wakes the other side: ThreadSanitizer cannot see the locks of Debian's Qt, so a vector copied into
+// a queued call would look unordered between the two threads.
 class CServePool : public QObject
 {
     Q_OBJECT
@@ -24,28 +32,33 @@ public:
     CServePool(const CServePool&) = delete;
     CServePool& operator=(const CServePool&) = delete;
 
-    void recordFailure(const ProxyEndpoint& proxy, const QString& reason) { emit failureToRecord(proxy, reason); }
+    void recordFailure(const ProxyEndpoint& proxy, const QString& reason);
     // dueRead() answers.
-    void readDue() { emit dueWanted(); }
+    void readDue();
     // The finished checks recorded; then, with `readAlive`, aliveRead() answers with the alive proxies of the filter.
-    void recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, bool readAlive)
-    {
-        emit checksToRecord(records, judge, readAlive);
-    }
+    void recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, bool readAlive);
+
+    // On the pool's thread: an answer, emitted on the thread that owns this object.
+    void answer(std::function<void()> emitting);
 
 signals:
     void dueRead(const std::vector<ProxyEndpoint>& proxies);
     void aliveRead(const std::vector<ProxyRecord>& records);
     // What the pool missed, or could not give, in one line.
     void missed(const QString& line);
-
-    // To the worker.
-    void failureToRecord(const ProxyEndpoint& proxy, const QString& reason);
-    void dueWanted();
-    void checksToRecord(const std::vector<ProxyRecord>& records, const QString& judge, bool readAlive);
-    void finishing();
+    // Wakes the worker.
+    void asked();
 
 private:
+    void ask(std::function<void(ServePoolWorker&)> task);
+    void takeAnswers();
+
     QThread m_thread;
-    ServePoolWorker* m_worker; // lives on m_thread
+    std::unique_ptr<ServePoolWorker> m_worker; // lives on m_thread while it runs
+
+    std::mutex m_lock; // guards the two queues
+    std::deque<std::function<void(ServePoolWorker&)>> m_asked;
+    std::deque<std::function<void()>> m_answers;
+
+    friend class ServePoolWorker;
 };

@@ -1,12 +1,15 @@
 #include "cli/serverecheck.h"
 
 #include "cli/console.h"
+#include "cli/openfiles.h"
 #include "cli/servepool.h"
 
 CServeRecheck::CServeRecheck(const CheckJob& job, qint64 everyMs, CServePool* pool,
                              const std::vector<ProxyEndpoint>& listed, QObject* parent)
     : QObject(parent), m_job(job), m_pool(pool), m_listed(listed)
 {
+    m_job.concurrency =
+        OpenFiles::fit(m_job.concurrency, CProxyChecker::socketsPerCheck, QStringLiteral("--concurrency"));
     m_timer.setInterval(std::chrono::milliseconds(everyMs));
     connect(&m_timer, &QTimer::timeout, this, &CServeRecheck::begin);
     if (m_pool) {
