@@ -100,11 +100,13 @@ void CProxyChecker::checkFinished(CProxyCheck* check, size_t index)
 {
     m_results[index] = check->result();
     --m_inFlight;
-    if (check->result().outcome != CheckResult::Stopped)
-        ++m_checked;
     if (check->result().outcome == CheckResult::Working)
         ++m_working;
     check->deleteLater();
+    if (check->result().outcome != CheckResult::Stopped) {
+        ++m_checked;
+        emit proxyChecked(index);
+    }
     emit progressed();
     if (!m_stopping)
         launch();

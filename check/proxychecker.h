@@ -53,6 +53,8 @@ signals:
     // The judge could not be fetched straight, or its page lacks the marker: no check would mean anything.
     void judgeFailed(const QString& reason);
     void progressed();
+    // The proxy at `index` of the list is checked (stopped ones are not).
+    void proxyChecked(size_t index);
     void finished();
 
 private:

@@ -35,6 +35,8 @@ struct ProxyRecord
 
     // The records of a check, all or only the working ones, in list order. `sources` by ProxyEndpoint::key(); a
     // proxy whose judge saw its own address gets its own place as the exit's.
+    static ProxyRecord of(const ProxyEndpoint& proxy, const CheckResult& result, const GeoLookup& geo,
+                          const QStringList& sources);
     static std::vector<ProxyRecord> fromCheck(const std::vector<ProxyEndpoint>& proxies,
                                               const std::vector<CheckResult>& results, const GeoLookup& geo,
                                               const QHash<quint64, QStringList>& sources, bool workingOnly);

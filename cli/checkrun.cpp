@@ -20,6 +20,7 @@ CCheckRun::CCheckRun(const CheckJob& job, quint32 runStamp, bool terminal, Named
         emit finished(ExitCode::badInput);
     });
     connect(&m_checker, &CProxyChecker::finished, this, &CCheckRun::end);
+    connect(&m_checker, &CProxyChecker::proxyChecked, this, &CCheckRun::proxyChecked);
     // A few times a second is enough to read, and spares a log one line per proxy.
     m_progressTimer.setInterval(terminal ? 200 : 1000);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
@@ -134,6 +135,13 @@ std::vector<ProxyRecord> CCheckRun::allRecords() const
 {
     return ProxyRecord::fromCheck(m_checker.proxies(), m_checker.results(), m_job.geo ? *m_job.geo : m_noPlaces,
                                   m_sources, false);
+}
+
+ProxyRecord CCheckRun::recordOf(size_t index) const
+{
+    const ProxyEndpoint& proxy = m_checker.proxies()[index];
+    return ProxyRecord::of(proxy, m_checker.results()[index], m_job.geo ? *m_job.geo : m_noPlaces,
+                           m_sources.value(proxy.key()));
 }
 
 QHash<QString, int> CCheckRun::workingPerPage(const QList<CLeechProxies::PageProxies>& pages) const

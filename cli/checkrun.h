@@ -38,6 +38,8 @@ public:
     int working() const { return m_checker.working(); }
     // Every proxy of the list with what its check found and where it is, stopped ones too.
     std::vector<ProxyRecord> allRecords() const;
+    // The record of the proxy at `index` of the list, once proxyChecked() told it.
+    ProxyRecord recordOf(size_t index) const;
     // The judge could not be fetched: nothing was checked.
     bool judgeFailed() const { return m_judgeFailed; }
     // Working proxies of each page, for a harvest's source report.
@@ -46,6 +48,8 @@ public:
 signals:
     // With the exit status (ExitCode): some proxy works and the list is written, none does, or it went wrong.
     void finished(int status);
+    // As each proxy's check ends, stopped ones left out.
+    void proxyChecked(size_t index);
 
 private:
     void showProgress(bool last = false);

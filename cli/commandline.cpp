@@ -261,18 +261,22 @@ void CCommandLine::startCheck(const std::vector<ProxyEndpoint>& proxies, quint32
     if (sources)
         m_checkRun->setSources(*sources);
     connect(m_checkRun.get(), &CCheckRun::finished, this, &CCommandLine::checkFinished);
+    // A list's proxies are seen by the check, unless a harvest the pool keeps saw them first; a recheck sees nothing
+    // new.
+    const bool sees = m_options->pool.task == PoolJob::Task::Record &&
+                      (!m_options->checkFile.isEmpty() || !m_options->pool.recordsHarvest);
+    if (m_pool)
+        m_pool->followCheck(*m_checkRun, m_options->checkJob.judge.toString(),
+                            sees ? proxies : std::vector<ProxyEndpoint>());
     m_checkRun->fitConcurrency();
     m_checkRun->start(proxies);
 }
 
 void CCommandLine::checkFinished(int status)
 {
-    // A judge that failed checked nothing. A list's proxies are seen by the check, unless a harvest the pool keeps
-    // saw them first; a recheck sees nothing new.
-    if (m_pool && !m_checkRun->judgeFailed())
-        m_pool->recordCheck(*m_checkRun, m_options->checkJob.judge.toString(),
-                            m_options->pool.task == PoolJob::Task::Record &&
-                                (!m_options->checkFile.isEmpty() || !m_options->pool.recordsHarvest));
+    // A judge that failed checked nothing.
+    if (m_pool)
+        m_pool->endCheck(m_checkRun->judgeFailed());
     // After a harvest, the source report tells the working proxies of each source; a check that could not start
     // (its judge failed) leaves it as it was.
     if (m_harvestRun && !m_checkRun->judgeFailed()) {

@@ -10,9 +10,11 @@ PoolRecording::PoolRecording(std::unique_ptr<PoolStore> store, const PoolJob& jo
 {
 }
 
-void PoolRecording::missed(const QString& what)
+PoolRecording::~PoolRecording() = default;
+
+void PoolRecording::missed(const QString& what, const QString& failure)
 {
-    Console::tell(QStringLiteral("the pool %1 missed %2: %3").arg(m_job.path, what, m_store->failure()));
+    Console::tell(QStringLiteral("the pool %1 missed %2: %3").arg(m_job.path, what, failure));
 }
 
 void PoolRecording::recordHarvest(const CHarvestRun& run)
@@ -49,21 +51,25 @@ void PoolRecording::recordHarvest(const CHarvestRun& run)
         harvest.pages.push_back(std::move(page));
     }
     if (!m_store->recordHarvest(harvest))
-        missed(QStringLiteral("some of this harvest's pages"));
+        missed(QStringLiteral("some of this harvest's pages"), m_store->failure());
 }
 
-void PoolRecording::recordCheck(const CCheckRun& run, const QString& judge, bool sighted)
+void PoolRecording::followCheck(const CCheckRun& run, const QString& judge, const std::vector<ProxyEndpoint>& listed)
 {
-    const std::vector<ProxyRecord> records = run.allRecords();
-    const qint64 at = now();
-    if (sighted) {
-        std::vector<ProxyEndpoint> listed;
-        listed.reserve(records.size());
-        for (const ProxyRecord& record : records)
-            listed.push_back(record.proxy);
-        if (!m_store->recordSightings(listed, at))
-            return missed(QStringLiteral("this check's proxies"));
-    }
-    if (!m_store->recordChecks(records, judge, at))
-        missed(QStringLiteral("some of this check's results"));
+    m_checkRecorder = std::make_unique<PoolCheckRecorder>(m_job.path, judge, m_job.clock, listed);
+    PoolCheckRecorder* recorder = m_checkRecorder.get();
+    QObject::connect(recorder, &PoolCheckRecorder::openFailed, recorder,
+                     [](const QString& line) { Console::tell(line); });
+    QObject::connect(recorder, &PoolCheckRecorder::missed, recorder,
+                     [this](const QString& what, const QString& failure) { missed(what, failure); });
+    QObject::connect(&run, &CCheckRun::proxyChecked, recorder,
+                     [recorder, &run](size_t index) { recorder->add(run.recordOf(index)); });
+}
+
+void PoolRecording::endCheck(bool judgeFailed)
+{
+    if (!m_checkRecorder)
+        return;
+    m_checkRecorder->finish(!judgeFailed);
+    m_checkRecorder.reset();
 }

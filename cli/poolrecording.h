@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pool/poolcheckrecorder.h"
 #include "pool/pooljob.h"
 #include "pool/poolstore.h"
 
@@ -15,18 +16,27 @@ class PoolRecording
 {
 public:
     PoolRecording(std::unique_ptr<PoolStore> store, const PoolJob& job);
+    ~PoolRecording();
+    PoolRecording(const PoolRecording&) = delete;
+    PoolRecording& operator=(const PoolRecording&) = delete;
 
     PoolStore& store() { return *m_store; }
     qint64 now() const { return m_job.clock.now(); }
     void harvestStarted() { m_harvestStarted = now(); }
     void recordHarvest(const CHarvestRun& run);
-    // The finished checks; with `sighted`, every proxy of the checked list is seen now, finished or not.
-    void recordCheck(const CCheckRun& run, const QString& judge, bool sighted);
+
+    // A check's results are written while it goes (PoolCheckRecorder). The proxies of `listed`, when there are any,
+    // are seen by the check, finished or not.
+    void followCheck(const CCheckRun& run, const QString& judge, const std::vector<ProxyEndpoint>& listed);
+    // The check over: the rest written, unless its judge failed, which records nothing. Returns once it is written.
+    void endCheck(bool judgeFailed);
 
 private:
-    void missed(const QString& what);
+    void missed(const QString& what, const QString& failure);
 
     std::unique_ptr<PoolStore> m_store;
     PoolJob m_job;
     qint64 m_harvestStarted = 0;
+
+    std::unique_ptr<PoolCheckRecorder> m_checkRecorder; // of the check followed
 };

@@ -1406,6 +1406,27 @@ private slots:
     // The pool over two harvests and checks two hours apart, in which one proxy dies and one comes back: what each
     // export filter and --sources give after each, then a recheck of exactly what is due. The runs' clock is set,
     // so every time in the pool is known.
+    // A check's results reach the pool while it goes: one killed outright, while a tarpit holds its last check,
+    // leaves what it found and the list it was given.
+    void pool_checkKilledMidway_keepsWhatItFound()
+    {
+        QVERIFY(writeFile(listPath(), "127.0.0.28:8080\n127.0.0.24:1080\n"));
+        const std::unique_ptr<QProcess> check =
+            startCommand({"--check", listPath(), "--judge", FakeWeb::judge, "--judge-marker", FakeWeb::judgeMarker,
+                          "--check-timeout", "60"});
+        const auto exportedNow = [this](const QStringList& options) {
+            const Run run = runCommand(QStringList{"--export"} + options);
+            for (const QString& path : run.paths)
+                QFile::remove(path);
+            return run.status == 0 ? run.lines : QStringList();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(exportedNow({}), QStringList{"127.0.0.24:1080"}, 15000);
+        QCOMPARE(check->state(), QProcess::Running);
+        check->kill();
+        QVERIFY(check->waitForFinished());
+        QCOMPARE(exportedNow({"--all"}), (QStringList{"127.0.0.24:1080", "127.0.0.28:8080"}));
+    }
+
     void pool_twoHarvestsAndChecks_exportsAndSourcesAfterEach()
     {
         const QString host = u"www.checkedproxies.com"_s;
