@@ -5,22 +5,28 @@
 // process per check; `--no-curl` leaves it out, for profiling the checker). Then what the command line does at the
 // end with a country and an ASN database of 100,000 networks each (written for the run by
 // tests/support/write-mmdb.pl, which needs libmaxmind-db-writer-perl): the records of every proxy with their places,
-// the JSON and CSV lists of the working ones and the report. Asserts nothing.
+// the JSON and CSV lists of the working ones and the report. `--pool FILE` then times the check alone and the check
+// written into a copy of that pool as it goes (as the command line writes it), in turns, three times: a pool made
+// by bench_pool is the one to name. Asserts nothing.
 #include "check/checkreport.h"
 #include "check/checkresult.h"
 #include "check/geolookup.h"
 #include "check/listformat.h"
 #include "check/proxychecker.h"
 #include "check/proxyendpoint.h"
+#include "pool/poolcheckrecorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -228,10 +234,17 @@ struct CheckRun
     std::vector<CheckResult> results;
 };
 
-CheckRun runChecker(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge)
+// With `recorder`, each proxy's record goes to the pool as its check ends, as the command line does, and the run
+// ends once the last batch is written.
+CheckRun runChecker(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge,
+                    PoolCheckRecorder* recorder = nullptr, const GeoLookup* geo = nullptr)
 {
     CheckRun run;
     CProxyChecker checker;
+    if (recorder)
+        QObject::connect(&checker, &CProxyChecker::proxyChecked, recorder, [&](size_t index) {
+            recorder->add(ProxyRecord::of(proxies[index], checker.results()[index], *geo, {}));
+        });
     checker.setProxies(proxies);
     checker.setJudge(judge, marker);
     checker.setTimeout(timeoutMs);
@@ -247,6 +260,8 @@ CheckRun runChecker(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge
     clock.start();
     checker.start();
     loop.exec();
+    if (recorder)
+        recorder->finish(true);
     run.seconds = clock.nsecsElapsed() / 1e9;
     run.working = checker.working();
     run.results = checker.results();
@@ -325,6 +340,72 @@ bool writeDatabases(const QTemporaryDir& folder)
         if (!writer.waitForFinished(-1) || writer.exitStatus() != QProcess::NormalExit || writer.exitCode() != 0)
             return false;
     }
+    return true;
+}
+
+// The checks of `judge` that `path` holds; -1 when it cannot be read.
+qint64 checksOf(const QString& path, const QString& judge)
+{
+    sqlite3* db = nullptr;
+    qint64 count = -1;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*) FROM checks WHERE judge_id = (SELECT id FROM judges WHERE url = ?1)", -1,
+                           &statement, nullptr) == SQLITE_OK) {
+        const QByteArray url = judge.toUtf8();
+        sqlite3_bind_text(statement, 1, url.constData(), int(url.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            count = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return count;
+}
+
+// The check alone and the check recorded as it goes into a copy of `pool` (made outside the time), in turns,
+// `rounds` times: what the pool adds to a check's time.
+bool comparePool(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge, const GeoLookup& geo,
+                 const QString& pool, int rounds)
+{
+    std::vector<double> alone;
+    std::vector<double> recorded;
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir folder(QFileInfo(pool).absolutePath() + QStringLiteral("/bench_check-XXXXXX"));
+        const QString copy = folder.filePath(QStringLiteral("pool.sqlite"));
+        if (!QFile::copy(pool, copy)) {
+            std::fprintf(stderr, "cannot copy %s\n", qPrintable(pool));
+            return false;
+        }
+        alone.push_back(runChecker(proxies, judge).seconds);
+        bool missed = false;
+        {
+            PoolCheckRecorder recorder(copy, judge.toString(), RunClock());
+            const auto miss = [&missed](const QString& failure) {
+                std::fprintf(stderr, "the pool missed: %s\n", qPrintable(failure));
+                missed = true;
+            };
+            QObject::connect(&recorder, &PoolCheckRecorder::missed,
+                             [&miss](const QString&, const QString& failure) { miss(failure); });
+            QObject::connect(&recorder, &PoolCheckRecorder::openFailed, miss);
+            recorded.push_back(runChecker(proxies, judge, &recorder, &geo).seconds);
+        }
+        const qint64 checks = checksOf(copy, judge.toString());
+        if (missed || checks != qint64(proxies.size())) {
+            std::fprintf(stderr, "the pool holds %lld checks of this judge, not %zu\n", qlonglong(checks),
+                         proxies.size());
+            return false;
+        }
+        std::printf("round %d: check %.2f s, check recorded as it goes %.2f s (%+.1f %%), %lld checks in the pool\n",
+                    round + 1, alone.back(), recorded.back(), (recorded.back() / alone.back() - 1) * 100,
+                    qlonglong(checks));
+    }
+    std::sort(alone.begin(), alone.end());
+    std::sort(recorded.begin(), recorded.end());
+    const double median = alone[alone.size() / 2];
+    const double medianRecorded = recorded[recorded.size() / 2];
+    std::printf("the pool %s: check %.2f s, recorded %.2f s, medians of %d; the pool adds %+.1f %% (target 5 %%)\n",
+                qPrintable(pool), median, medianRecorded, rounds, (medianRecorded / median - 1) * 100);
     return true;
 }
 
@@ -421,6 +502,10 @@ int main(int argc, char* argv[])
                 geoNetworks, recordSeconds, records.size(), placed, qlonglong(written), ours.seconds + recordSeconds,
                 (ours.seconds + recordSeconds) / ours.seconds);
     const double total = ours.seconds + recordSeconds;
+
+    const qsizetype poolAt = application.arguments().indexOf(QStringLiteral("--pool"));
+    if (poolAt >= 0 && !comparePool(proxies, judge, geo, application.arguments().value(poolAt + 1), 3))
+        return 1;
 
     if (application.arguments().contains(QStringLiteral("--no-curl"))) {
         std::printf("bench_check: %.2f s with places (check %.2f s; floor %.2f s, %.2fx the floor; curl not run)\n",
