@@ -236,8 +236,8 @@ struct CheckRun
 
 // With `recorder`, each proxy's record goes to the pool as its check ends, as the command line does, and the run
 // ends once the last batch is written.
-CheckRun runChecker(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge,
-                    PoolCheckRecorder* recorder = nullptr, const GeoLookup* geo = nullptr)
+CheckRun runChecker(const std::vector<ProxyEndpoint>& proxies, const QUrl& judge, PoolCheckRecorder* recorder = nullptr,
+                    const GeoLookup* geo = nullptr)
 {
     CheckRun run;
     CProxyChecker checker;
@@ -350,9 +350,8 @@ qint64 checksOf(const QString& path, const QString& judge)
     qint64 count = -1;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db,
-                           "SELECT count(*) FROM checks WHERE judge_id = (SELECT id FROM judges WHERE url = ?1)", -1,
-                           &statement, nullptr) == SQLITE_OK) {
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM checks WHERE judge_id = (SELECT id FROM judges WHERE url = ?1)",
+                           -1, &statement, nullptr) == SQLITE_OK) {
         const QByteArray url = judge.toUtf8();
         sqlite3_bind_text(statement, 1, url.constData(), int(url.size()), SQLITE_TRANSIENT);
         if (sqlite3_step(statement) == SQLITE_ROW)
