@@ -88,8 +88,8 @@ int CCommandLine::run(const QStringList& arguments)
     } else if (m_options->checkFile.isEmpty()) {
         m_harvestRun = std::make_unique<CHarvestRun>(m_options->harvest, terminal, m_report.get());
         if (m_pool && m_options->pool.recordsHarvest) {
-            m_pool->harvestStarted();
-            connect(m_harvestRun.get(), &CHarvestRun::finished, this, [this] { m_pool->recordHarvest(*m_harvestRun); });
+            m_pool->followHarvest(*m_harvestRun);
+            connect(m_harvestRun.get(), &CHarvestRun::finished, this, [this] { m_pool->endHarvest(*m_harvestRun); });
         }
         connect(m_harvestRun.get(), &CHarvestRun::readyForCheck, this, &CCommandLine::startCheckOfHarvest);
         connect(m_harvestRun.get(), &CHarvestRun::finished, this, [](int status) { QCoreApplication::exit(status); });
@@ -247,7 +247,7 @@ bool CCommandLine::startCheckOfFile()
 void CCommandLine::startCheckOfHarvest()
 {
     if (m_pool && m_options->pool.recordsHarvest)
-        m_pool->recordHarvest(*m_harvestRun);
+        m_pool->endHarvest(*m_harvestRun);
     QHash<quint64, QStringList> sources;
     const std::vector<ProxyEndpoint> proxies = m_harvestRun->foundProxies(&sources);
     startCheck(proxies, m_harvestRun->runStamp(), &sources);

@@ -28,6 +28,9 @@ bool CHarvestRun::start()
     // The harvest goes on, as in the window; every page it fetches is then reported as not stored.
     if (m_engine->runFolderFailures() > 0)
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
+    if (m_pageSink)
+        m_engine->setPageSink(m_pageSink);
+    connect(m_engine.get(), &CHarvestEngine::extractionStarting, this, &CHarvestRun::extractionStarting);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
     connect(m_engine.get(), &CHarvestEngine::urlFinished, this, [this](int done, int total) {
         m_pagesDone = done;

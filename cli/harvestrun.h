@@ -40,11 +40,15 @@ public:
     // What each page came to, in list order, and the lines written from it, by page name (the source report's).
     QList<CCrawlResult> sourceResults() const;
     QHash<QString, int> linesPerPage() const;
+    // Each page's proxies as soon as the extraction has read the page (CLeechProxies::setPageSink); set before start().
+    void setPageSink(CLeechProxies::PageSink sink) { m_pageSink = std::move(sink); }
     // A check of the list follows: readyForCheck() comes instead of finished().
     // The source report, when one is asked for; after a check, with the working proxies of each page.
     void writeReport(const QHash<QString, int>* workingPerPage = nullptr) const;
 
 signals:
+    // Every page is in and sourceResults() is whole; the page sink is told next, from the extraction's thread.
+    void extractionStarting();
     // The list is written and the check follows; the source report waits for its figures.
     void readyForCheck();
     // Nothing follows; the exit status (ExitCode): the list is written, no proxy was found, or it could not be written.
@@ -57,6 +61,7 @@ private:
     std::unique_ptr<CHarvestEngine> m_engine;
     HarvestJob m_job;
     NamedOutput* m_report;
+    CLeechProxies::PageSink m_pageSink;
     bool m_terminal;
     bool m_stopped = false;
     int m_pagesDone = 0;

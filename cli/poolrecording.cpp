@@ -1,6 +1,5 @@
 #include "cli/poolrecording.h"
 
-#include "check/proxylist.h"
 #include "cli/checkrun.h"
 #include "cli/console.h"
 #include "cli/harvestrun.h"
@@ -17,41 +16,72 @@ void PoolRecording::missed(const QString& what, const QString& failure)
     Console::tell(QStringLiteral("the pool %1 missed %2: %3").arg(m_job.path, what, failure));
 }
 
-void PoolRecording::recordHarvest(const CHarvestRun& run)
+namespace {
+
+// A fetch as the pool keeps it, without its proxies; `failed` until the page is known to have given some.
+PoolHarvest::Page pageOf(const CCrawlResult& result)
 {
-    QHash<QString, std::vector<ProxyEndpoint>> given;
-    for (const CLeechProxies::PageProxies& page : run.proxiesPerPage()) {
-        std::vector<ProxyEndpoint>& proxies = given[page.page];
-        for (const QByteArray& text : page.proxies) {
-            ProxyEndpoint proxy;
-            if (ProxyList::parse(text.constData(), int(text.size()), int(text.indexOf(':')), &proxy))
-                proxies.push_back(proxy);
+    const CFetchOutcome outcome = result.outcome();
+    PoolHarvest::Page page;
+    page.url = result.url();
+    page.outcome = outcome.text();
+    page.status = outcome.status();
+    page.bytes = result.bytes();
+    page.ms = outcome.milliseconds();
+    // As the source report counts a failure: no whole page came, and it gave nothing.
+    page.failed = outcome.kind() != CFetchOutcome::Ok && outcome.kind() != CFetchOutcome::Truncated;
+    return page;
+}
+
+} // namespace
+
+void PoolRecording::followHarvest(CHarvestRun& run)
+{
+    m_harvestStarted = now();
+    QObject::connect(&run, &CHarvestRun::extractionStarting, &run, [this, &run] {
+        for (const CCrawlResult& result : run.sourceResults())
+            if (!result.pageName().isEmpty())
+                m_pages.insert(result.pageName(), pageOf(result));
+        startHarvestRecorder(run.runStamp());
+    });
+    run.setPageSink([this](const QString& name, const QByteArray& texts, const CLeechProxies::PageTally& tally) {
+        PoolHarvest::Page page = m_pages.value(name);
+        if (page.url.isEmpty())
+            return; // a page of an earlier run left in the folder: no fetch of this harvest
+        page.proxies = tally.written;
+        page.failed = page.failed && page.proxies == 0;
+        {
+            const std::lock_guard<std::mutex> hold(m_toldLock);
+            m_told.insert(name);
         }
+        m_harvestRecorder->addPage(std::move(page), texts);
+    });
+}
+
+void PoolRecording::startHarvestRecorder(quint32 runStamp)
+{
+    m_harvestRecorder = std::make_unique<PoolHarvestRecorder>(m_job.path, m_job.clock, runStamp, m_harvestStarted);
+    PoolHarvestRecorder* recorder = m_harvestRecorder.get();
+    QObject::connect(recorder, &PoolHarvestRecorder::openFailed, recorder,
+                     [](const QString& line) { Console::tell(line); });
+    QObject::connect(recorder, &PoolHarvestRecorder::missed, recorder,
+                     [this](const QString& what, const QString& failure) { missed(what, failure); });
+}
+
+void PoolRecording::endHarvest(const CHarvestRun& run)
+{
+    // A harvest with nothing to fetch never started its extraction.
+    if (!m_harvestRecorder)
+        startHarvestRecorder(run.runStamp());
+    std::vector<PoolHarvest::Page> rest;
+    {
+        const std::lock_guard<std::mutex> hold(m_toldLock);
+        for (const CCrawlResult& result : run.sourceResults())
+            if (result.pageName().isEmpty() || !m_told.contains(result.pageName()))
+                rest.push_back(pageOf(result));
     }
-    const QHash<QString, int> lines = run.linesPerPage();
-    PoolHarvest harvest;
-    harvest.runStamp = run.runStamp();
-    harvest.started = m_harvestStarted;
-    harvest.ended = now();
-    for (const CCrawlResult& result : run.sourceResults()) {
-        const CFetchOutcome outcome = result.outcome();
-        PoolHarvest::Page page;
-        page.url = result.url();
-        page.outcome = outcome.text();
-        page.status = outcome.status();
-        page.bytes = result.bytes();
-        page.ms = outcome.milliseconds();
-        if (!result.pageName().isEmpty()) {
-            page.proxies = lines.value(result.pageName());
-            page.given = given.value(result.pageName());
-        }
-        // As the source report counts a failure: no whole page came, and it gave nothing.
-        page.failed =
-            page.proxies == 0 && outcome.kind() != CFetchOutcome::Ok && outcome.kind() != CFetchOutcome::Truncated;
-        harvest.pages.push_back(std::move(page));
-    }
-    if (!m_store->recordHarvest(harvest))
-        missed(QStringLiteral("some of this harvest's pages"), m_store->failure());
+    m_harvestRecorder->finish(std::move(rest));
+    m_harvestRecorder.reset();
 }
 
 void PoolRecording::followCheck(const CCheckRun& run, const QString& judge, const std::vector<ProxyEndpoint>& listed)

@@ -1,10 +1,15 @@
 #pragma once
 
 #include "pool/poolcheckrecorder.h"
+#include "pool/poolharvestrecorder.h"
 #include "pool/pooljob.h"
 #include "pool/poolstore.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <memory>
+#include <mutex>
 
 class CCheckRun;
 class CHarvestRun;
@@ -22,8 +27,10 @@ public:
 
     PoolStore& store() { return *m_store; }
     qint64 now() const { return m_job.clock.now(); }
-    void harvestStarted() { m_harvestStarted = now(); }
-    void recordHarvest(const CHarvestRun& run);
+    // A harvest's pages are written as the extraction reads them (PoolHarvestRecorder); before run.start().
+    void followHarvest(CHarvestRun& run);
+    // The harvest's extraction over: the pages that gave nothing and its end written. Returns once it is written.
+    void endHarvest(const CHarvestRun& run);
 
     // A check's results are written while it goes (PoolCheckRecorder). The proxies of `listed`, when there are any,
     // are seen by the check, finished or not.
@@ -33,10 +40,18 @@ public:
 
 private:
     void missed(const QString& what, const QString& failure);
+    void startHarvestRecorder(quint32 runStamp);
 
     std::unique_ptr<PoolStore> m_store;
     PoolJob m_job;
     qint64 m_harvestStarted = 0;
+    // Of the harvest followed: each page as the pool keeps it, by page file name (written before the extraction
+    // starts, read-only while it runs), and the pages the extraction told, under a lock as it tells them on its
+    // thread.
+    QHash<QString, PoolHarvest::Page> m_pages;
+    std::mutex m_toldLock;
+    QSet<QString> m_told;
+    std::unique_ptr<PoolHarvestRecorder> m_harvestRecorder;
 
     std::unique_ptr<PoolCheckRecorder> m_checkRecorder; // of the check followed
 };

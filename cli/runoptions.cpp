@@ -165,10 +165,9 @@ bool Reading::readHarvest()
     job = HarvestJob::fromSettings(stored);
     // A Single Crawl unless --depth asks for links; the settings hold no fetcher count.
     job.depth = 0;
-    // What each page gave is kept for the check of the harvest's proxies, and for the pool.
+    // What each page gave is kept for the check of the harvest's proxies; the pool takes each page as it is read.
     job.checkFollows = options.check && options.checkFile.isEmpty();
-    job.keepProxies =
-        options.checkFile.isEmpty() && (options.check || (options.pool.recordsHarvest && !options.pool.path.isEmpty()));
+    job.keepProxies = options.checkFile.isEmpty() && options.check;
     if (m_parser.isSet(threadsOption) && !readNumber(threadsOption, 1, HarvestJob::maxThreads, &job.threads))
         return false;
     if (m_parser.isSet(depthOption) && !readNumber(depthOption, 1, 5, &job.depth))

@@ -239,6 +239,14 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         for (const ReadPage& page : pages)
             m_proxiesPerPage.append({page.name, {}});
     }
+    // The page being read, for the sink: pages come in order, so a page is whole when the next one starts.
+    int toldPage = -1;
+    QByteArray toldTexts;
+    const auto tellPage = [&] {
+        if (toldPage >= 0)
+            m_pageSink(pages[toldPage].name, toldTexts, m_tallies.value(pages[toldPage].name));
+        toldTexts.clear();
+    };
     // A proxy the page gives: counted and kept for it, and written unless an earlier page gave it.
     const auto given = [&](int page, const char* proxy, int length, int colon, bool written) {
         if (!outputWritable())
@@ -247,6 +255,12 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         ++tally.given;
         if (keep)
             m_proxiesPerPage[page].proxies.append(QByteArray(proxy, length));
+        if (m_pageSink) {
+            if (page != toldPage)
+                tellPage();
+            toldPage = page;
+            toldTexts.append(proxy, length).append('\n');
+        }
         if (!written)
             return true;
         ++tally.written;
@@ -260,6 +274,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
                 return given(page, proxy, length, colon, true);
             });
         }
+        tellPage();
         return lineCount;
     }
     // Every proxy text of the pages in order, repeats too: pages in memory hold each of theirs once already.
@@ -280,5 +295,6 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
     distinct.tell(walk, [&](int page, const char* proxy, int length, int colon, DistinctProxies::Kind kind) {
         return given(page, proxy, length, colon, kind == DistinctProxies::FirstOfRun);
     });
+    tellPage();
     return lineCount;
 }

@@ -12,6 +12,7 @@
 #include "util/outputlist.h"
 
 #include <atomic>
+#include <functional>
 
 class CConfig;
 
@@ -67,6 +68,12 @@ public:
     static constexpr qsizetype defaultDistinctCapacity = qsizetype(4) << 20;
     void setDistinctCapacity(qsizetype capacity) { m_distinctCapacity = capacity; }
     QList<PageProxies> proxiesPerPage();
+    // Told on the extraction thread as soon as a page is read, so that nothing need keep every page's proxies to the
+    // end: the page file's name, the proxies it gave (those an earlier page gave too) one text a line, and how many
+    // lines were written from it. Pages in the order read, each once; a page without a proxy is not told. Set
+    // before a run starts.
+    using PageSink = std::function<void(const QString& page, const QByteArray& texts, const PageTally& tally)>;
+    void setPageSink(PageSink sink) { m_pageSink = std::move(sink); }
     // Pages kept in memory are read with those of the run folder, in name order; set before a run starts.
     void setMemoryPages(MemoryPages* memory) { m_memory = memory; }
 
@@ -101,6 +108,7 @@ private:
     std::atomic<bool> m_wholeProxyCopies{false};
     qsizetype m_distinctCapacity = defaultDistinctCapacity;
     QList<PageProxies> m_proxiesPerPage;
+    PageSink m_pageSink;
     MemoryPages* m_memory = nullptr;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it

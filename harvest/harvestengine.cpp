@@ -148,12 +148,13 @@ void CHarvestEngine::fetcherReported(quint32 completed, int inUse)
 
 void CHarvestEngine::allPagesIn()
 {
-    m_extraction.start(QThread::InheritPriority);
-    m_tallyTimer.start();
     const QList<CCrawlResult> results = m_fetching->results();
     // After Stop the fetchers hold nothing any more; what they had was kept then.
     if (m_sourceResults.isEmpty())
         m_sourceResults = results;
+    emit extractionStarting();
+    m_extraction.start(QThread::InheritPriority);
+    m_tallyTimer.start();
     emit pagesFetched(results);
 
     // Told once a harvest's pages are all in, while its extraction runs over those that were stored.

@@ -67,9 +67,12 @@ public:
     QHash<QString, CLeechProxies::PageTally> tallies() { return m_extraction.tallies(); }
     // The proxies the last extraction wrote, page by page; kept only when the job asks for them.
     QList<CLeechProxies::PageProxies> proxiesPerPage() { return m_extraction.proxiesPerPage(); }
+    void setPageSink(CLeechProxies::PageSink sink) { m_extraction.setPageSink(std::move(sink)); }
 
 signals:
     void harvestStarting();
+    // Every page is in and sourceResults() is whole; the extraction starts next, on its thread.
+    void extractionStarting();
     // The list is shorter than the fetchers in use: no more fetchers than URLs.
     void threadsLimited(int threads);
     void nothingToFetch();

@@ -6,3 +6,10 @@ std::unique_ptr<PoolStore> PoolStore::open(const QString& path, Access access, Q
 {
     return SqlitePool::open(path, access, failure);
 }
+
+bool PoolStore::recordHarvest(const PoolHarvest& harvest)
+{
+    qint64 harvestId = 0;
+    return beginHarvest(harvest, &harvestId) && recordPages(harvestId, harvest.started, harvest.pages) &&
+           endHarvest(harvestId, harvest.ended);
+}

@@ -31,8 +31,13 @@ public:
     static std::unique_ptr<PoolStore> open(const QString& path, Access access, QString* failure);
     static constexpr int lockWaitMs = 10000;
 
-    // A harvest with its pages and the proxies each gave; those proxies are seen at its start.
-    virtual bool recordHarvest(const PoolHarvest& harvest) = 0;
+    // A harvest with its pages and the proxies each gave; those proxies are seen at its start. The three steps of
+    // recordHarvest(), for a harvest written while it goes: its row (`pages` not read), its pages in any number of
+    // calls, its end.
+    bool recordHarvest(const PoolHarvest& harvest);
+    virtual bool beginHarvest(const PoolHarvest& harvest, qint64* harvestId) = 0;
+    virtual bool recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages) = 0;
+    virtual bool endHarvest(qint64 harvestId, qint64 ended) = 0;
     // Proxies a list named for a check, seen at `at`.
     virtual bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) = 0;
     // Finished checks (a stopped one is no check) by `judge` at `at`.

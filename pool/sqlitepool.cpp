@@ -525,17 +525,29 @@ qint64 SqlitePool::placeId(const GeoLookup::Place& place)
     return id;
 }
 
-bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
+bool SqlitePool::beginHarvest(const PoolHarvest& harvest, qint64* harvestId)
 {
     if (!begin())
         return false;
     Statement& add = statement("INSERT INTO harvests (run_stamp, started, ended) VALUES (?1, ?2, ?3)");
     if (!add.bind(1, qint64(harvest.runStamp)).bind(2, harvest.started).bind(3, harvest.ended).run())
         return fail(), rollback(), false;
-    const qint64 harvestId = sqlite3_last_insert_rowid(m_db);
-    if (!commit())
-        return false;
+    *harvestId = sqlite3_last_insert_rowid(m_db);
+    return commit();
+}
 
+bool SqlitePool::endHarvest(qint64 harvestId, qint64 ended)
+{
+    if (!begin())
+        return false;
+    Statement& end = statement("UPDATE harvests SET ended = ?2 WHERE id = ?1");
+    if (!end.bind(1, harvestId).bind(2, ended).run())
+        return fail(), rollback(), false;
+    return commit();
+}
+
+bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages)
+{
     // A page's proxies go through a table of the connection's own, then into the pool in one statement each: the
     // pool's indexes are walked once a page in key order rather than once a proxy at random.
     if (!execute("CREATE TEMP TABLE IF NOT EXISTS page_proxies (address INTEGER, port INTEGER, user BLOB, "
@@ -545,12 +557,12 @@ bool SqlitePool::recordHarvest(const PoolHarvest& harvest)
     // Pages go in transactions of about a batch of proxies each: one a page rewrote the pool's upper index pages into
     // the log once a page, which cost a harvest of small pages more than its rows did.
     qsizetype batched = 0;
-    for (const PoolHarvest::Page& page : harvest.pages) {
+    for (const PoolHarvest::Page& page : pages) {
         if (batched == 0 && !begin())
             return false;
         const qint64 sourceId =
             idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
-        if (sourceId < 0 || !writePage(page.given, harvest.started))
+        if (sourceId < 0 || !writePage(page.given, started))
             return rollback(), false;
         std::vector<qint64> ids;
         ids.reserve(page.given.size());

@@ -32,7 +32,9 @@ public:
     SqlitePool(const SqlitePool&) = delete;
     SqlitePool& operator=(const SqlitePool&) = delete;
 
-    bool recordHarvest(const PoolHarvest& harvest) override;
+    bool beginHarvest(const PoolHarvest& harvest, qint64* harvestId) override;
+    bool recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages) override;
+    bool endHarvest(qint64 harvestId, qint64 ended) override;
     bool recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at) override;
     bool recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at) override;
     bool recordServeFailure(const ProxyEndpoint& proxy, const QString& reason, qint64 at) override;

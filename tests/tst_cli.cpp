@@ -352,13 +352,12 @@ private slots:
         const QString defaultJudge = ExternalHosts::proxyJudge + u' ' + ExternalHosts::proxyJudgeMarker;
         QTest::newRow("harvest, the stored settings")
             << QStringList{"--harvest", "@DIR@/urls.txt"}
-            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; keeps proxies"
-            << QStringList();
+            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P" << QStringList();
         QTest::newRow("harvest, every setting given")
             << QStringList{"--harvest", "@DIR@/mixed.txt", "--threads", "20",       "--depth",         "5", "--timeout",
                            "25",        "--template",      "a:p",       "--report", "@DIR@/report.tsv"}
             << "urls https://www.example.com/a,http://www.example.com/c; threads 20 depth 5 timeout 25000; template "
-               "A:P; report report.tsv; keeps proxies"
+               "A:P; report report.tsv"
             << QStringList{"sievra: skipped 2 lines of @DIR@/mixed.txt with no usable URL, the first: "
                            "ftp://www.example.com/list.txt"};
         // The window's list check: a line without a scheme is a URL, one of https:// is not.
@@ -371,8 +370,7 @@ private slots:
                            "ftp://www.example.com/list.txt"};
         QTest::newRow("--insecure on today's web")
             << QStringList{"--harvest", "@DIR@/urls.txt", "--insecure"}
-            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; insecure; keeps "
-               "proxies"
+            << "urls http://www.example.com/list.html; threads 5 depth 0 timeout 20000; template A:P; insecure"
             << QStringList{"sievra: --insecure: certificates that fail verification are accepted."};
         QTest::newRow("harvest, then check with the default judge")
             << QStringList{"--harvest", "@DIR@/urls.txt", "--check", "--depth", "1"}
@@ -521,9 +519,8 @@ private slots:
             RunOptions::parse({u"sievra"_s, u"--harvest"_s, QDir(m_files.path()).filePath(u"urls.txt"_s)});
         QCOMPARE(readFile(UserFolders::configFile()), settings);
         QVERIFY(parsed.options);
-        QCOMPARE(
-            described(*parsed.options),
-            u"urls http://www.example.com/list.html; threads 5 depth 0 timeout 10000; template P A; keeps proxies"_s);
+        QCOMPARE(described(*parsed.options),
+                 u"urls http://www.example.com/list.html; threads 5 depth 0 timeout 10000; template P A"_s);
     }
 
 private:

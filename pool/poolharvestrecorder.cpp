@@ -1,0 +1,112 @@
+#include "pool/poolharvestrecorder.h"
+
+#include "check/proxylist.h"
+
+#include <cstring>
+
+namespace {
+
+// The proxies of texts one a line, as the harvest wrote them.
+std::vector<ProxyEndpoint> parsed(const QByteArray& texts)
+{
+    std::vector<ProxyEndpoint> proxies;
+    const char* line = texts.constData();
+    const char* const end = line + texts.size();
+    while (line < end) {
+        const char* next = static_cast<const char*>(std::memchr(line, '\n', size_t(end - line)));
+        if (!next)
+            next = end;
+        const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(next - line)));
+        ProxyEndpoint proxy;
+        if (colon && ProxyList::parse(line, int(next - line), int(colon - line), &proxy))
+            proxies.push_back(std::move(proxy));
+        line = next + 1;
+    }
+    return proxies;
+}
+
+} // namespace
+
+PoolHarvestRecorder::PoolHarvestRecorder(const QString& path, const RunClock& clock, quint32 runStamp, qint64 started,
+                                         QObject* parent)
+    : QObject(parent), m_clock(clock), m_started(started),
+      m_thread(path, PoolStore::Access::Update, QStringLiteral("harvest pool"))
+{
+    connect(&m_thread, &PoolThread::openFailed, this, &PoolHarvestRecorder::openFailed);
+    PoolHarvest harvest;
+    harvest.runStamp = runStamp;
+    harvest.started = started;
+    harvest.ended = started;
+    m_thread.ask([this, harvest](PoolStore* store) {
+        if (store && !store->beginHarvest(harvest, &m_harvestId)) {
+            m_harvestId = -1;
+            m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });
+        }
+    });
+}
+
+PoolHarvestRecorder::~PoolHarvestRecorder() = default;
+
+void PoolHarvestRecorder::addPage(PoolHarvest::Page page, const QByteArray& texts)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    const auto proxies = size_t(texts.count('\n'));
+    m_batch.push_back({std::move(page), texts});
+    m_batchProxies += proxies;
+    m_waiting += proxies;
+    if (m_batchProxies >= batchProxies)
+        flushLocked();
+    m_written.wait(hold, [this] { return m_waiting <= maxWaiting; });
+}
+
+void PoolHarvestRecorder::finish(std::vector<PoolHarvest::Page> rest)
+{
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        for (PoolHarvest::Page& page : rest)
+            m_batch.push_back({std::move(page), {}});
+        flushLocked();
+    }
+    const qint64 ended = m_clock.now();
+    m_thread.ask([this, ended](PoolStore* store) {
+        if (store && m_harvestId >= 0 && !store->endHarvest(m_harvestId, ended))
+            m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });
+    });
+    m_thread.finish();
+}
+
+void PoolHarvestRecorder::flushLocked()
+{
+    if (m_batch.empty())
+        return;
+    m_thread.ask([this, pages = std::move(m_batch), proxies = m_batchProxies](PoolStore* store) mutable {
+        write(store, pages, proxies);
+    });
+    m_batch.clear();
+    m_batchProxies = 0;
+}
+
+void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& waiting, size_t proxies)
+{
+    std::vector<PoolHarvest::Page> pages;
+    pages.reserve(waiting.size());
+    for (WaitingPage& page : waiting) {
+        page.page.given = parsed(page.texts);
+        page.texts.clear();
+        pages.push_back(std::move(page.page));
+    }
+    if (store && m_harvestId >= 0 && !store->recordPages(m_harvestId, m_started, pages))
+        m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        m_waiting -= proxies;
+    }
+    m_written.notify_all();
+}
+
+void PoolHarvestRecorder::tellMissed(const QString& failure)
+{
+    if (!m_missed)
+        emit missed(QStringLiteral("some of this harvest's pages"), failure);
+    m_missed = true;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "pool/poolharvest.h"
+#include "pool/poolthread.h"
+#include "pool/runclock.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+// A harvest written to the pool while it goes, on the pool's own thread: each page as soon as the extraction has
+// read it, pages gathered into transactions of about SqlitePool's harvest batch. The pool's writes then overlap the
+// reading of the pages, and no proxy of the harvest is held to its end: a page waits for the writer while more than
+// maxWaiting proxies are waiting for it.
+class PoolHarvestRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The harvest's row is written at once, started at `started`.
+    PoolHarvestRecorder(const QString& path, const RunClock& clock, quint32 runStamp, qint64 started,
+                        QObject* parent = nullptr);
+    ~PoolHarvestRecorder() override;
+
+    // From any thread: a page and the texts of the proxies it gave, one a line (parsed on the pool's thread).
+    void addPage(PoolHarvest::Page page, const QByteArray& texts);
+    // The pages that gave nothing, then the harvest's end, on the asking thread; returns once written or missed.
+    void finish(std::vector<PoolHarvest::Page> rest);
+
+    static constexpr size_t batchProxies = 20000;
+    static constexpr size_t maxWaiting = size_t(1) << 20;
+
+signals:
+    // Told once: `what` the pool missed, and why.
+    void missed(const QString& what, const QString& failure);
+    void openFailed(const QString& line);
+
+private:
+    struct WaitingPage
+    {
+        PoolHarvest::Page page;
+        QByteArray texts;
+    };
+    // With m_lock held: the pages gathered so far asked of the pool's thread.
+    void flushLocked();
+    void write(PoolStore* store, std::vector<WaitingPage>& pages, size_t proxies);
+    void tellMissed(const QString& failure);
+
+    RunClock m_clock;
+    qint64 m_started;
+    bool m_missed = false; // on the asking thread
+
+    std::mutex m_lock; // guards the batch and the count of what waits
+    std::condition_variable m_written;
+    std::vector<WaitingPage> m_batch;
+    size_t m_batchProxies = 0;
+    size_t m_waiting = 0; // proxies given and not written yet
+
+    qint64 m_harvestId = -1; // on the pool's thread: -1 when its row could not be written
+    PoolThread m_thread;
+};
