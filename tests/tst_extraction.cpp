@@ -14,6 +14,7 @@
 #include "tests/support/testkit.h"
 
 #include <atomic>
+#include <mutex>
 
 using Pages = QList<QPair<QString, QByteArray>>;
 Q_DECLARE_METATYPE(Pages)
@@ -619,6 +620,46 @@ private slots:
                                        return hear(page, text, length, colon, kind) && heard.size() < stopAt;
                                    }));
             QCOMPARE(heard, told.mid(0, stopAt));
+        }
+    }
+
+    // What the pool is told of a harvest's pages, as they are read, is what the run keeps of them at its end: each
+    // page with a proxy once, in order, whatever number of walks the distinct proxies take.
+    void pageSink_tellsEachPageOnceAsKept()
+    {
+        for (const qsizetype capacity : {qsizetype(2), qsizetype(1000)}) {
+            writePage("0-1.dat", "1.1.1.1:80\n2.2.2.2:81\n1.1.1.1:80\n");
+            writePage("0-2.dat", "no proxy here");
+            writePage("0-3.dat", "2.2.2.2:81 3.3.3.3:82 4.4.4.4:83");
+            writePage("0-4.dat", "1.1.1.1:80");
+            CLeechProxies extraction;
+            prepare(extraction);
+            extraction.setWholeProxyCopies(true);
+            extraction.setKeepProxies(true);
+            extraction.setDistinctCapacity(capacity);
+            std::mutex lock;
+            QStringList told;
+            extraction.setPageSink(
+                [&](const QString& page, const QByteArray& texts, const CLeechProxies::PageTally& tally) {
+                    const std::lock_guard<std::mutex> hold(lock);
+                    told << u"%1 %2 %3/%4"_s.arg(page, QString::fromLatin1(texts).trimmed().replace(u'\n', u','))
+                                .arg(tally.written)
+                                .arg(tally.given);
+                });
+            extraction.start();
+            finishRun(&extraction);
+            QStringList kept;
+            const QHash<QString, CLeechProxies::PageTally> tallies = extraction.tallies();
+            for (const CLeechProxies::PageProxies& page : extraction.proxiesPerPage())
+                if (!page.proxies.isEmpty())
+                    kept << u"%1 %2 %3/%4"_s.arg(page.page, QString::fromLatin1(page.proxies.join(',')))
+                                .arg(tallies.value(page.page).written)
+                                .arg(tallies.value(page.page).given);
+            const std::lock_guard<std::mutex> hold(lock);
+            QCOMPARE(told, kept);
+            QCOMPARE(told,
+                     QStringList({u"0-1.dat 1.1.1.1:80,2.2.2.2:81 2/2"_s,
+                                  u"0-3.dat 2.2.2.2:81,3.3.3.3:82,4.4.4.4:83 2/3"_s, u"0-4.dat 1.1.1.1:80 0/1"_s}));
         }
     }
 
