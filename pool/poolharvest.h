@@ -19,6 +19,9 @@ struct PoolHarvest
         int proxies = 0;                  // the lines the harvest wrote from the page
         std::vector<ProxyEndpoint> given; // those proxies
         bool failed = false;              // no whole page came: its set of proxies tells nothing
+        // The page's proxies go on in the next page given, more of the same fetch: a page of millions of proxies is
+        // written a piece at a time, with the same fields in each piece.
+        bool more = false;
     };
 
     quint32 runStamp = 0;

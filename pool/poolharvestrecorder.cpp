@@ -6,13 +6,13 @@
 
 namespace {
 
-// The proxies of texts one a line, as the harvest wrote them.
-std::vector<ProxyEndpoint> parsed(const QByteArray& texts)
+// Up to `count` proxies of texts one a line, as the harvest wrote them, from `*at` on; `*at` moves past them.
+std::vector<ProxyEndpoint> parsed(const QByteArray& texts, qsizetype* at, size_t count)
 {
     std::vector<ProxyEndpoint> proxies;
-    const char* line = texts.constData();
-    const char* const end = line + texts.size();
-    while (line < end) {
+    const char* line = texts.constData() + *at;
+    const char* const end = texts.constData() + texts.size();
+    while (line < end && proxies.size() < count) {
         const char* next = static_cast<const char*>(std::memchr(line, '\n', size_t(end - line)));
         if (!next)
             next = end;
@@ -22,6 +22,7 @@ std::vector<ProxyEndpoint> parsed(const QByteArray& texts)
             proxies.push_back(std::move(proxy));
         line = next + 1;
     }
+    *at = qMin(qsizetype(line - texts.constData()), texts.size());
     return proxies;
 }
 
@@ -88,15 +89,29 @@ void PoolHarvestRecorder::flushLocked()
 
 void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& waiting, size_t proxies)
 {
+    // Parsed and written a batch at a time, a large page in pieces, so that no page's proxies are all in memory.
     std::vector<PoolHarvest::Page> pages;
-    pages.reserve(waiting.size());
+    size_t batched = 0;
+    const auto writeBatch = [&] {
+        if (store && m_harvestId >= 0 && !store->recordPages(m_harvestId, m_started, pages))
+            m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });
+        pages.clear();
+        batched = 0;
+    };
     for (WaitingPage& page : waiting) {
-        page.page.given = parsed(page.texts);
+        qsizetype at = 0;
+        do {
+            pages.push_back(page.page);
+            pages.back().given = parsed(page.texts, &at, batchProxies - batched);
+            pages.back().more = at < page.texts.size();
+            batched += pages.back().given.size();
+            if (batched >= batchProxies)
+                writeBatch();
+        } while (at < page.texts.size());
         page.texts.clear();
-        pages.push_back(std::move(page.page));
     }
-    if (store && m_harvestId >= 0 && !store->recordPages(m_harvestId, m_started, pages))
-        m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });
+    if (!pages.empty())
+        writeBatch();
     {
         const std::lock_guard<std::mutex> hold(m_lock);
         m_waiting -= proxies;

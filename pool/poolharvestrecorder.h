@@ -12,7 +12,7 @@
 #include <vector>
 
 // A harvest written to the pool while it goes, on the pool's own thread: each page as soon as the extraction has
-// read it, pages gathered into transactions of about SqlitePool's harvest batch. The pool's writes then overlap the
+// read it, pages gathered, and large ones cut, into writes of batchProxies. The pool's writes then overlap the
 // reading of the pages, and no proxy of the harvest is held to its end: a page waits for the writer while more than
 // maxWaiting proxies are waiting for it.
 class PoolHarvestRecorder : public QObject
@@ -31,7 +31,7 @@ public:
     void finish(std::vector<PoolHarvest::Page> rest);
 
     static constexpr size_t batchProxies = 20000;
-    static constexpr size_t maxWaiting = size_t(1) << 20;
+    static constexpr size_t maxWaiting = size_t(1) << 18;
 
 signals:
     // Told once: `what` the pool missed, and why.

@@ -546,6 +546,21 @@ bool SqlitePool::endHarvest(qint64 harvestId, qint64 ended)
     return commit();
 }
 
+qint64 SqlitePool::addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest::Page& page)
+{
+    Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
+                                 "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, NULL)");
+    fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
+    fetch.bind(7, qint64(page.proxies));
+    if (page.status > 0)
+        fetch.bind(4, qint64(page.status));
+    else
+        fetch.bindNull(4);
+    if (!fetch.run())
+        return fail(), -1;
+    return sqlite3_last_insert_rowid(m_db);
+}
+
 bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages)
 {
     // A page's proxies go through a table of the connection's own, then into the pool in one statement each: the
@@ -560,38 +575,31 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
     for (const PoolHarvest::Page& page : pages) {
         if (batched == 0 && !begin())
             return false;
-        const qint64 sourceId =
-            idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", page.url);
-        if (sourceId < 0 || !writePage(page.given, started))
-            return rollback(), false;
-        std::vector<qint64> ids;
-        ids.reserve(page.given.size());
+        // The fetch first, its set of proxies once the last piece of the page is in.
+        PageInPieces& written = m_pageInPieces;
+        if (written.fetchId < 0) {
+            written.sourceId = idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)",
+                                    "SELECT id FROM sources WHERE url = ?1", page.url);
+            if (written.sourceId < 0 || (written.fetchId = addFetch(harvestId, written.sourceId, page)) < 0)
+                return written = {}, rollback(), false;
+        }
+        if (!writePage(page.given, started))
+            return written = {}, rollback(), false;
         Statement& idsOf = statement("SELECT id FROM temp.page_ids");
         while (idsOf.step())
-            ids.push_back(idsOf.integer(0));
-        if (!idsOf.ok())
-            return fail(), rollback(), false;
-        Statement& fetch = statement("INSERT INTO fetches (harvest_id, source_id, outcome, status, bytes, ms, proxies, "
-                                     "proxy_set) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-        fetch.bind(1, harvestId).bind(2, sourceId).bind(3, page.outcome).bind(5, page.bytes).bind(6, page.ms);
-        fetch.bind(7, qint64(page.proxies));
-        if (page.status > 0)
-            fetch.bind(4, qint64(page.status));
-        else
-            fetch.bindNull(4);
-        if (page.failed)
-            fetch.bindNull(8);
-        else
-            fetch.bind(8, setHash(ids));
-        if (!fetch.run())
-            return fail(), rollback(), false;
-        const qint64 fetchId = sqlite3_last_insert_rowid(m_db);
+            written.ids.push_back(idsOf.integer(0));
         Statement& sightings =
             statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
         Statement& given =
             statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
-        if (!sightings.bind(1, fetchId).run() || !given.bind(1, sourceId).run())
-            return fail(), rollback(), false;
+        if (!idsOf.ok() || !sightings.bind(1, written.fetchId).run() || !given.bind(1, written.sourceId).run())
+            return fail(), written = {}, rollback(), false;
+        if (!page.more) {
+            Statement& set = statement("UPDATE fetches SET proxy_set = ?2 WHERE id = ?1");
+            if (!page.failed && !set.bind(1, written.fetchId).bind(2, setHash(std::move(written.ids))).run())
+                return fail(), written = {}, rollback(), false;
+            written = {};
+        }
         batched += qsizetype(page.given.size()) + 1;
         if (batched >= qsizetype(harvestBatchSize)) {
             batched = 0;

@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <unordered_map>
+#include <vector>
 
 struct sqlite3;
 
@@ -63,6 +64,8 @@ private:
     // The id of the proxy, made or updated as seen at `at`; -1 on failure.
     qint64 sight(const ProxyEndpoint& proxy, qint64 at);
     // The proxies of a page, made or updated as seen at `at`; their ids left in temp.page_ids.
+    // The fetch of `page`, its set of proxies not known yet; its id, or -1.
+    qint64 addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest::Page& page);
     bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at);
     qint64 idOf(const char* insert, const char* select, const QString& text);
     qint64 placeId(const GeoLookup::Place& place);
@@ -77,6 +80,14 @@ private:
     QString m_failure;
     int m_code = 0; // SQLite's extended result code of the last failure
     QHash<QString, qint64> m_places;
+    // A page given in pieces (PoolHarvest::Page::more): its fetch, and the ids of its proxies so far.
+    struct PageInPieces
+    {
+        qint64 fetchId = -1;
+        qint64 sourceId = -1;
+        std::vector<qint64> ids;
+    };
+    PageInPieces m_pageInPieces;
     std::unordered_map<const char*, std::unique_ptr<Statement>>
         m_statements; // by the text's address // place ids by "country\tasn\torganization", within one batch of checks
 };

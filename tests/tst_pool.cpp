@@ -442,10 +442,18 @@ private slots:
                         page("http://b.example/", {"10.0.0.2:80", "10.0.0.3:80"}),
                         page("http://c.example/", {"10.0.0.9:80"})});
         check(first + 60, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"}, {"10.0.0.9:80"});
-        harvest(now - PoolSchedule::hour, {page("http://a.example/", {"10.0.0.2:80", "10.0.0.1:80"}),
-                                           page("http://b.example/", {"10.0.0.3:80", "10.0.0.4:80"}),
-                                           page("http://c.example/", {}, "timed out")});
+        // a's page comes in two pieces, as a large page is written: one fetch of the same set as before.
+        PoolHarvest::Page firstPiece = page("http://a.example/", {"10.0.0.2:80"});
+        PoolHarvest::Page lastPiece = page("http://a.example/", {"10.0.0.1:80"});
+        firstPiece.more = true;
+        firstPiece.proxies = lastPiece.proxies = 2;
+        harvest(now - PoolSchedule::hour,
+                {firstPiece, lastPiece, page("http://b.example/", {"10.0.0.3:80", "10.0.0.4:80"}),
+                 page("http://c.example/", {}, "timed out")});
         check(now - 30 * PoolSchedule::minute, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}, {});
+
+        QCOMPARE(count(path(), "SELECT count(*) FROM fetches"), qint64(6));
+        QCOMPARE(count(path(), "SELECT count(*) FROM sightings"), qint64(9));
 
         std::vector<PoolSource> found;
         QVERIFY(m_pool->sources(now, &found));
