@@ -1,6 +1,7 @@
 // The pool: a real SQLite file in a temporary folder for every case. When proxies are due, when they are given up,
 // how their uptime is counted, which an export lists and in what order, what each source is worth, which files are
 // refused as pools, and writers that meet.
+#include "pool/poolharvestrecorder.h"
 #include "pool/poolschedule.h"
 #include "pool/poolstore.h"
 #include "pool/sqlitepool.h"
@@ -476,6 +477,45 @@ private slots:
         kept.clear();
         QVERIFY(m_pool->worthySources(now, &kept));
         QCOMPARE(kept, QStringList());
+    }
+
+    // A harvest written while it goes: pages from the extraction's thread, a page of more proxies than a write
+    // takes cut into pieces of one fetch, the pages that gave nothing and the end from the harvest's own thread.
+    void harvestRecorder_largePageInPieces_oneFetch()
+    {
+        constexpr int large = int(PoolHarvestRecorder::batchProxies) * 2 + 5;
+        PoolHarvest::Page big;
+        big.url = u"http://big.example/"_s;
+        big.outcome = u"ok"_s;
+        big.status = 200;
+        big.proxies = large;
+        PoolHarvest::Page small = big;
+        small.url = u"http://small.example/"_s;
+        small.proxies = 1;
+        PoolHarvest::Page empty = big;
+        empty.url = u"http://empty.example/"_s;
+        empty.proxies = 0;
+        {
+            PoolHarvestRecorder recorder(path(), RunClock(now), 7, now - 100);
+            std::thread extraction([&] {
+                recorder.addPage(big, (manyProxies(0, large).join(u'\n') + u'\n').toLatin1());
+                recorder.addPage(small, "10.0.0.1:80\n");
+            });
+            extraction.join();
+            recorder.finish({empty});
+        }
+        QCOMPARE(count(path(), u"SELECT count(*) FROM harvests WHERE started = %1 AND ended = %2"_s.arg(now - 100)
+                                   .arg(now)
+                                   .toLatin1()
+                                   .constData()),
+                 qint64(1));
+        QCOMPARE(count(path(), "SELECT count(*) FROM fetches"), qint64(3));
+        QCOMPARE(count(path(), "SELECT count(*) FROM fetches WHERE proxy_set IS NOT NULL"), qint64(3));
+        QCOMPARE(count(path(), "SELECT count(*) FROM sightings"), qint64(large + 1));
+        QCOMPARE(count(path(), "SELECT count(*) FROM proxies"), qint64(large + 1));
+        QCOMPARE(count(path(), "SELECT proxies FROM fetches f JOIN sources s ON s.id = f.source_id WHERE s.url = "
+                               "'http://big.example/'"),
+                 qint64(large));
     }
 
     // A file that cannot serve as the pool is refused with one line naming it, and left exactly as it was.
