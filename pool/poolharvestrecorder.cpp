@@ -52,7 +52,8 @@ void PoolHarvestRecorder::addPage(PoolHarvest::Page page, const QByteArray& text
 {
     std::unique_lock<std::mutex> hold(m_lock);
     const auto proxies = size_t(texts.count('\n'));
-    m_batch.push_back({std::move(page), texts});
+    // A copy of its own: the caller's bytes are shared through Qt's counts, which ThreadSanitizer cannot see.
+    m_batch.push_back({std::move(page), QByteArray(texts.constData(), texts.size())});
     m_batchProxies += proxies;
     m_waiting += proxies;
     if (m_batchProxies >= batchProxies)
