@@ -60,7 +60,7 @@ bool writeSourceList(const QStringList& urls, quint32 runStamp, QString* path, Q
 
 int exportList(PoolStore& pool, const RunOptions& options)
 {
-    // Claimed first: the claim is held to the end of its second, which the reading of the pool then fills.
+    // Claimed first: a list is named after the run's stamp.
     const RunStampClaim claim;
     if (!claim.failure().isEmpty()) {
         Console::tell(claim.failure());

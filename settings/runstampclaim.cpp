@@ -19,6 +19,7 @@ RunStampClaim::RunStampClaim()
         if (lock->tryLock(0)) {
             if (!QFileInfo::exists(folder)) {
                 m_lock = std::move(lock);
+                UserFolders::removeStampMarks(m_stamp);
                 return;
             }
         } else if (lock->error() != QLockFile::LockFailedError) {
@@ -36,9 +37,22 @@ RunStampClaim::~RunStampClaim()
 {
     if (!m_lock)
         return;
-    // Held to the end of its second: a claim made later in it would take the same stamp, and two runs one after the
-    // other would name their lists alike.
-    if (QDateTime::currentSecsSinceEpoch() <= qint64(m_stamp))
-        OutputLists::waitForNextSecond();
-    QDir().rmdir(UserFolders::runFolder(m_stamp));
+    // A stamp that named pages or a list stays taken to the end of its second: a claim made later in it would take
+    // the same stamp, and two runs one after the other would name their lists alike. Its empty folder stays as the
+    // mark, which the next claim clears, so that no run waits for its second to end. A stamp that named nothing
+    // (a run refused) leaves nothing.
+    const QString folder = UserFolders::runFolder(m_stamp);
+    if (QDateTime::currentSecsSinceEpoch() <= qint64(m_stamp) && named())
+        QDir().mkdir(folder);
+    else
+        QDir().rmdir(folder);
+}
+
+bool RunStampClaim::named() const
+{
+    if (QFileInfo::exists(UserFolders::runFolder(m_stamp)))
+        return true;
+    const QStringList lists = QDir(UserFolders::outputFolder())
+                                  .entryList({QStringLiteral("*-%1-*").arg(m_stamp)}, QDir::Files | QDir::Hidden);
+    return !lists.isEmpty();
 }

@@ -16,8 +16,8 @@ class RunStampClaim
 {
 public:
     RunStampClaim();
-    // The run folder goes too if it is empty, so that the stamp is free again; not before the stamp's second has
-    // passed, so that no later run takes it.
+    // The run folder goes too if it is empty, so that the stamp is free again; before the stamp's second has passed
+    // it stays as a mark that the stamp is taken when something was named after it, and a later claim removes it.
     ~RunStampClaim();
     RunStampClaim(const RunStampClaim&) = delete;
     RunStampClaim& operator=(const RunStampClaim&) = delete;
@@ -28,6 +28,9 @@ public:
     QString failure() const { return m_failure; }
 
 private:
+    // Whether pages or a list of the run carry the stamp.
+    bool named() const;
+
     quint32 m_stamp = 0;
     std::unique_ptr<QLockFile> m_lock;
     QString m_failure;

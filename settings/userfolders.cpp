@@ -1,5 +1,6 @@
 #include "settings/userfolders.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -100,12 +101,14 @@ bool makeRunFolder(quint32 runStamp)
 void removeLeftoverRunFolders(quint32 ownRunStamp)
 {
     QDir data(dataFolder());
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
     const QStringList names = data.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString& name : names) {
         bool ok = false;
         const quint32 stamp = name.toUInt(&ok);
         // Only folders named exactly as we name them; anything else there is not ours to remove.
-        if (!ok || name != QString::number(stamp) || stamp == ownRunStamp)
+        // A folder of the current second may be the mark of a run that ended in it.
+        if (!ok || name != QString::number(stamp) || stamp == ownRunStamp || qint64(stamp) >= now)
             continue;
         const std::unique_ptr<QLockFile> lock = tryLockRunFolder(data.filePath(name));
         if (!lock)
@@ -126,6 +129,20 @@ void removeLeftoverRunFolders(quint32 ownRunStamp)
             }
         }
         data.rmdir(name);
+    }
+}
+
+void removeStampMarks(quint32 stamp)
+{
+    QDir data(dataFolder());
+    const QStringList names = data.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        bool ok = false;
+        const quint32 marked = name.toUInt(&ok);
+        if (!ok || name != QString::number(marked) || marked >= stamp || !QDir(data.filePath(name)).isEmpty())
+            continue;
+        if (const std::unique_ptr<QLockFile> lock = tryLockRunFolder(data.filePath(name)))
+            data.rmdir(name);
     }
 }
 

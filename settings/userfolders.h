@@ -30,5 +30,8 @@ inline const QString claimFolderTemplate = QStringLiteral(".extracting-XXXXXX");
 // that no running program holds (see RunStampClaim) and that hold nothing but page files, directly or in a claim folder
 // that an extraction left.
 void removeLeftoverRunFolders(quint32 ownRunStamp);
+// Removes the empty run folders of seconds before `stamp` that no running program holds: the marks that runs ended
+// within their stamp's second leave (see RunStampClaim).
+void removeStampMarks(quint32 stamp);
 
 } // namespace UserFolders

@@ -155,16 +155,18 @@ private slots:
     void runStampClaim_data()
     {
         QTest::addColumn<bool>("dataFolder");
-        QTest::addColumn<bool>("heldNow");   // another run holds the current second
-        QTest::addColumn<bool>("folderNow"); // a run folder of the current second is there, unclaimed
-        QTest::addColumn<bool>("endedNow");  // a run that claimed the current second has ended
-        QTest::addColumn<bool>("later");     // the stamp claimed is a later second
+        QTest::addColumn<bool>("heldNow");    // another run holds the current second
+        QTest::addColumn<bool>("folderNow");  // a run folder of the current second is there, unclaimed
+        QTest::addColumn<bool>("endedNow");   // a run that claimed the current second has ended
+        QTest::addColumn<bool>("endedNamed"); // ... having written pages under its stamp
+        QTest::addColumn<bool>("later");      // the stamp claimed is a later second
 
-        QTest::newRow("free") << true << false << false << false << false;
-        QTest::newRow("held by a live run") << true << true << false << false << true;
-        QTest::newRow("a dead run's folder") << true << false << true << false << true;
-        QTest::newRow("a run ended in this second") << true << false << false << true << true;
-        QTest::newRow("no data folder") << false << false << false << false << false;
+        QTest::newRow("free") << true << false << false << false << false << false;
+        QTest::newRow("held by a live run") << true << true << false << false << false << true;
+        QTest::newRow("a dead run's folder") << true << false << true << false << false << true;
+        QTest::newRow("a run ended in this second") << true << false << false << true << true << true;
+        QTest::newRow("a refused run ended in this second") << true << false << false << true << false << false;
+        QTest::newRow("no data folder") << false << false << false << false << false << false;
     }
 
     void runStampClaim()
@@ -173,6 +175,7 @@ private slots:
         QFETCH(bool, heldNow);
         QFETCH(bool, folderNow);
         QFETCH(bool, endedNow);
+        QFETCH(bool, endedNamed);
         QFETCH(bool, later);
         if (dataFolder)
             QVERIFY(UserFolders::makeUserFolders().isEmpty());
@@ -184,10 +187,16 @@ private slots:
             other = std::make_unique<RunStampClaim>();
         if (folderNow)
             QVERIFY(QDir().mkdir(UserFolders::runFolder(now)));
-        if (endedNow)
-            QCOMPARE(RunStampClaim().stamp(), now);
         QElapsedTimer timer;
         timer.start();
+        if (endedNow) {
+            const RunStampClaim ended;
+            QCOMPARE(ended.stamp(), now);
+            if (endedNamed)
+                QVERIFY(UserFolders::makeRunFolder(now));
+        }
+        // An ended run left a mark rather than wait for its second to end.
+        QVERIFY(timer.elapsed() < 500);
         const RunStampClaim claim;
         QCOMPARE(claim.failure().isEmpty(), dataFolder);
         QCOMPARE(claim.stamp() > now, later);
@@ -197,6 +206,10 @@ private slots:
             QVERIFY(timer.elapsed() < 500);
         else
             QVERIFY(QFile::exists(UserFolders::runFolder(claim.stamp()) + u".lock"_s));
+        // An ended run's mark, or an empty folder nobody holds, goes with the next claim; a run that named nothing
+        // left nothing.
+        if (claim.stamp() != now || endedNow)
+            QVERIFY(!QFileInfo::exists(UserFolders::runFolder(now)));
     }
 
 private:
