@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pool/poolharvest.h"
+#include "pool/poolstore.h"
 #include "pool/poolthread.h"
 #include "pool/runclock.h"
 
@@ -30,7 +31,7 @@ public:
     // The pages that gave nothing, then the harvest's end, on the asking thread; returns once written or missed.
     void finish(std::vector<PoolHarvest::Page> rest);
 
-    static constexpr size_t batchProxies = 20000;
+    static constexpr size_t batchProxies = PoolStore::harvestBatchSize;
     static constexpr size_t maxWaiting = size_t(1) << 18;
 
 signals:

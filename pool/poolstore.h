@@ -23,6 +23,10 @@ public:
 
     virtual ~PoolStore() = default;
 
+    // A harvest's pages are written in transactions of about this many sightings: a tenth of a second or so, so that
+    // runs that share the pool still take turns.
+    static constexpr int harvestBatchSize = 20000;
+
     // The pool at `path`, SQLite's. Write creates a pool that is not there (its folder must be); Read and Update
     // need one.
     // Nothing, with the one line that says why, when the file cannot be opened as a pool for that access: missing,

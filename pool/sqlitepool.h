@@ -21,9 +21,6 @@ public:
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
     static constexpr int batchSize = 1000;
-    // A harvest's pages are written in transactions of about this many sightings: a tenth of a second or so, so that
-    // runs that share the pool still take turns.
-    static constexpr int harvestBatchSize = 20000;
 
     // The SQL that takes a pool of version `from` to the next; the first makes one from nothing.
     static const char* migration(int from);
