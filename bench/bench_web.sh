@@ -15,7 +15,9 @@
 # BENCH_WEB_KEY: the sites' key, "ec" (ECDSA P-256, the default) or "rsa" (RSA 2048).
 # BENCH_WEB_PAGES: "mixed" (the default: one table row in four holds the address and the port in cells apart, which
 #   the pipeline cannot read) or "texts" (every row an a.b.c.d:port cell).
-# BENCH_WEB_POOL: "on" (the default, as a user runs it) or "off" (--no-pool).
+# BENCH_WEB_POOL: "on" (the default: a new pool in each harvest's home folder, as a user's first run), "kept" (one
+#   pool for all the harvests of a case, made by its unmeasured first one: a user's next runs over the same sources)
+#   or "off" (--no-pool).
 # BENCH_WEB_FLOOR: a curl_floor binary (bench/curl_floor.cpp), timed beside both: the fetching alone.
 # A case "hostile:PAGES:MB[:KIND]" serves PAGES pages of MB megabytes: nested <span> tags (KIND "tags"), plain
 # proxy lines, each proxy another ("texts"), or half of each ("mixed", the default); and prints the harvest's peak
@@ -159,8 +161,9 @@ seconds() {
 pool=()
 case "${BENCH_WEB_POOL:-on}" in
 on) ;;
+kept) pool=(--pool "$run/pool.sqlite") ;;
 off) pool=(--no-pool) ;;
-*) echo "bench_web: BENCH_WEB_POOL is on or off" >&2; exit 1 ;;
+*) echo "bench_web: BENCH_WEB_POOL is on, kept or off" >&2; exit 1 ;;
 esac
 
 harvest() {
@@ -183,6 +186,7 @@ range() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.2f-%.2f
 
 measure() { # scheme, pages, size in kB, sites
     url_list "$1" "$2" "$4"
+    rm -f "$run"/pool.sqlite*
     harvest >/dev/null 2>&1 && curl_pipeline # one of each unmeasured, to warm the caches
     local ours=() theirs=() floors=() ratios=() r a b
     for ((r = 0; r < rounds; ++r)); do
