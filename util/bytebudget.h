@@ -16,10 +16,10 @@ public:
     // Takes the bytes when they fit in what is left; false, and nothing taken, when they do not.
     bool tryTake(qint64 bytes);
     // Takes the bytes whether or not they fit: for what is held already, or must go on so that anything does.
-    void take(qint64 bytes) { m_held.fetch_add(bytes, std::memory_order_relaxed); }
+    void take(qint64 bytes) { m_held.fetch_add(bytes); }
     // Gives bytes back, then tells whoever waits for room (on the giver's thread).
     void give(qint64 bytes);
-    qint64 held() const { return m_held.load(std::memory_order_relaxed); }
+    qint64 held() const { return m_held.load(); }
     qint64 limit() const { return m_limit; }
     // Set before anyone takes or gives.
     void setReleased(std::function<void()> released) { m_released = std::move(released); }

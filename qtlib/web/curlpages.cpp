@@ -319,22 +319,30 @@ bool CurlPages::mayGrow(Transfer& transfer, qint64 bytes)
 {
     if (!m_budget || bytes <= 0)
         return true;
-    bool may = m_budget->tryTake(bytes);
-    if (!may && m_budget->held() - transfer.charged <= m_budget->limit()) {
+    const auto fits = [&] {
+        if (m_budget->tryTake(bytes))
+            return true;
+        if (m_budget->held() - transfer.charged > m_budget->limit())
+            return false;
         // Past the budget only the oldest goes on, and only while the others fit: that bounds what is held to the
         // budget and one page, and lets a page end however the others stand.
         const bool oldest = std::none_of(m_running.cbegin(), m_running.cend(),
                                          [&](const auto& other) { return other.second->serial < transfer.serial; });
-        if (oldest) {
+        if (oldest)
             m_budget->take(bytes);
-            may = true;
-        }
+        return oldest;
+    };
+    bool may = fits();
+    if (!may) {
+        // Room given back between the try and the flag told nobody, and the fetch would wait for ever: once the
+        // flag is up, the giver tells, or the second try sees the room.
+        m_waiting.store(true);
+        may = fits();
     }
     if (!may) {
         transfer.waiting = true;
         transfer.timeLeft = qMax(transfer.deadline.remainingTime(), 0);
         transfer.deadline.stop();
-        m_waiting.store(true);
         return false;
     }
     transfer.charged += bytes;
