@@ -3,7 +3,6 @@
 #include "harvest/classicfetching.h"
 #include "harvest/webfetching.h"
 #include "settings/config.h"
-#include "settings/userfolders.h"
 
 namespace {
 
@@ -44,7 +43,6 @@ CHarvestEngine::CHarvestEngine(CConfig* config, const HarvestJob& job, QObject* 
     m_tallyTimer.setInterval(40);
     connect(&m_tallyTimer, &QTimer::timeout, this, &CHarvestEngine::tallyTick);
 
-    UserFolders::removeLeftoverRunFolders(m_runStamp);
     m_fetching = fetchingFor(job, [this] { return m_threads; });
     m_runFolderFailures = m_fetching->prepare(m_runStamp);
     m_extraction.setMemoryPages(m_fetching->memoryPages());

@@ -19,7 +19,7 @@ RunStampClaim::RunStampClaim()
         if (lock->tryLock(0)) {
             if (!QFileInfo::exists(folder)) {
                 m_lock = std::move(lock);
-                UserFolders::removeStampMarks(m_stamp);
+                UserFolders::removeLeftoverRunFolders(m_stamp);
                 return;
             }
         } else if (lock->error() != QLockFile::LockFailedError) {

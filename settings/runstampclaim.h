@@ -11,7 +11,7 @@ class QLockFile;
 // runs on a home folder may share it: the stamp is claimed by creating its lock file (data/<stamp>.lock)
 // exclusively, and the claim is held until this object goes. A stamp that a live run holds, or whose run folder
 // is there (a run that died may have left pages in it), is taken; the claim then waits for the next second, so
-// the stamp is always the second it was claimed in.
+// the stamp is always the second it was claimed in. A claim clears the run folders that earlier runs left behind.
 class RunStampClaim
 {
 public:

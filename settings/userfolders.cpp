@@ -132,18 +132,4 @@ void removeLeftoverRunFolders(quint32 ownRunStamp)
     }
 }
 
-void removeStampMarks(quint32 stamp)
-{
-    QDir data(dataFolder());
-    const QStringList names = data.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QString& name : names) {
-        bool ok = false;
-        const quint32 marked = name.toUInt(&ok);
-        if (!ok || name != QString::number(marked) || marked >= stamp || !QDir(data.filePath(name)).isEmpty())
-            continue;
-        if (const std::unique_ptr<QLockFile> lock = tryLockRunFolder(data.filePath(name)))
-            data.rmdir(name);
-    }
-}
-
 } // namespace UserFolders

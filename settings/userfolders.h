@@ -28,10 +28,8 @@ inline const QString claimFolderTemplate = QStringLiteral(".extracting-XXXXXX");
 
 // Removes the run folders that earlier runs left behind (closed mid-harvest, crashed): those of other runs
 // that no running program holds (see RunStampClaim) and that hold nothing but page files, directly or in a claim folder
-// that an extraction left.
+// that an extraction left. Empty ones are the marks of runs that ended within their stamp's second (see
+// RunStampClaim); those of the current second stay.
 void removeLeftoverRunFolders(quint32 ownRunStamp);
-// Removes the empty run folders of seconds before `stamp` that no running program holds: the marks that runs ended
-// within their stamp's second leave (see RunStampClaim).
-void removeStampMarks(quint32 stamp);
 
 } // namespace UserFolders
