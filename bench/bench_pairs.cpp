@@ -39,6 +39,20 @@ QByteArray textPage(qsizetype bytes)
     return page + "</table></body></html>\n";
 }
 
+// bench_web's mixed pages: proxy texts in table rows, one row in four with the address and the port in cells apart.
+QByteArray webPage(qsizetype bytes)
+{
+    QByteArray page = "<html><head><title>Free proxy list</title></head><body><table>\n";
+    for (quint32 i = 0; page.size() < bytes; ++i) {
+        const QByteArray port = QByteArray::number(80 + (i * 7919) % 65455);
+        const QByteArray cell = address(i) + (i % 4 == 0 ? QByteArray("</td><td>") : QByteArray(":")) + port;
+        page += "<tr><td>" + cell + "</td><td>HTTP</td><td>anonymous</td><td>" + QByteArray::number(100 + i % 9900) +
+                " ms</td><td>checked " + QByteArray::number(1 + i % 58) +
+                " minutes ago</td><td>United States</td></tr>\n";
+    }
+    return page + "</table></body></html>\n";
+}
+
 // An API's answer: objects with the address and the port apart, numbers between them.
 QByteArray jsonPage(qsizetype bytes)
 {
@@ -70,28 +84,32 @@ int main(int argc, char** argv)
 {
     const QByteArray onlyKind = argc > 2 ? QByteArray(argv[1]) : QByteArray();
     const int onlySize = argc > 2 ? std::atoi(argv[2]) : 0;
-    std::printf("%-6s %6s %10s %12s %12s %12s %10s %8s\n", "page", "MB", "pairs", "pairing ms", "+visible ms",
-                "reduction ms", "ms per MB", "ratio");
+    std::printf("%-6s %6s %10s %12s %12s %12s %12s %10s %8s\n", "page", "MB", "pairs", "pairing ms", "+visible ms",
+                "whole ms", "reduction ms", "ms per MB", "ratio");
     double lastRatio = 0;
     double lastPerMb = 0;
-    for (const char* kind : {"text", "table", "json"}) {
+    for (const char* kind : {"text", "table", "web", "json"}) {
         for (const int megabytes : {1, 4, 16, 64}) {
             if (!onlyKind.isEmpty() && (onlyKind != kind || onlySize != megabytes))
                 continue;
             const qsizetype bytes = qsizetype(megabytes) * 1024 * 1024;
-            const QByteArray page = kind[1] == 'e'   ? textPage(bytes)
-                                    : kind[0] == 't' ? tablePage(bytes)
-                                                     : jsonPage(bytes);
+            const QByteArrayView name(kind);
+            const QByteArray page = name == "text"    ? textPage(bytes)
+                                    : name == "table" ? tablePage(bytes)
+                                    : name == "web"   ? webPage(bytes)
+                                                      : jsonPage(bytes);
             qsizetype pairs = 0;
             const double pairing = fastest([&] { pairs = PairReader::read(page, false).count('\n'); });
             // All that the command line reads behind a page: its pairs and, for HTML, its visible text and that text's.
             const PageReading reading{true, false, kind[0] == 'j' ? "application/json" : "text/html"};
             const double behind = fastest([&] { (void)PageText::pairLines(page, reading); });
+            // What a worker does with a reply: the proxy texts of the page and of all behind it.
+            const double whole = fastest([&] { (void)PageText::proxyTexts(page, QString(), reading); });
             const double reduction = fastest([&] { (void)PageText::reduced(page, QString()); });
             lastRatio = pairing / reduction;
             lastPerMb = pairing / megabytes;
-            std::printf("%-6s %6d %10lld %12.1f %12.1f %12.1f %10.2f %7.1fx\n", kind, megabytes, qlonglong(pairs),
-                        pairing, behind, reduction, lastPerMb, lastRatio);
+            std::printf("%-6s %6d %10lld %12.1f %12.1f %12.1f %12.1f %10.2f %7.1fx\n", kind, megabytes,
+                        qlonglong(pairs), pairing, behind, whole, reduction, lastPerMb, lastRatio);
         }
     }
     std::printf("bench_pairs: %.2f ms per MB on 64 MB of JSON objects (%.1fx the reduction every page takes)\n",

@@ -92,6 +92,16 @@ bool writeKeptProxies(const QByteArray& texts, const PageScanner::Sink& sink)
     return true;
 }
 
+// About how many proxy texts the pages hold: a page in memory holds one a line; a page on disk, as a proxy-list row,
+// about one in 64 bytes.
+qsizetype expectedTexts(const QList<ReadPage>& pages)
+{
+    qsizetype texts = 0;
+    for (const ReadPage& page : pages)
+        texts += page.path.isEmpty() ? page.text.count('\n') : QFileInfo(page.path).size() / 64;
+    return texts;
+}
+
 } // namespace
 
 CLeechProxies::CLeechProxies(QObject* parent) : QThread(parent) {}
@@ -248,11 +258,17 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         toldTexts.clear();
     };
     // A proxy the page gives: counted and kept for it, and written unless an earlier page gave it.
+    // The tally of the page being read, looked up once a page: nothing else is added to the tallies meanwhile.
+    int tallyPage = -1;
+    PageTally* tally = nullptr;
     const auto given = [&](int page, const char* proxy, int length, int colon, bool written) {
         if (!outputWritable())
             return false;
-        PageTally& tally = m_tallies[pages[page].name];
-        ++tally.given;
+        if (page != tallyPage) {
+            tally = &m_tallies[pages[page].name];
+            tallyPage = page;
+        }
+        ++tally->given;
         if (keep)
             m_proxiesPerPage[page].proxies.append(QByteArray(proxy, length));
         if (m_pageSink) {
@@ -263,7 +279,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         }
         if (!written)
             return true;
-        ++tally.written;
+        ++tally->written;
         return writeLine(proxy, length, colon);
     };
     if (!whole) {
@@ -292,6 +308,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         return true;
     };
     DistinctProxies distinct(m_distinctCapacity);
+    distinct.expect(expectedTexts(pages));
     distinct.tell(walk, [&](int page, const char* proxy, int length, int colon, DistinctProxies::Kind kind) {
         return given(page, proxy, length, colon, kind == DistinctProxies::FirstOfRun);
     });

@@ -2,8 +2,7 @@
 
 bool ProxyTextSet::keyOf(const char* text, qsizetype length, Key* key)
 {
-    constexpr qsizetype longest = 32; // characters that fit two 64-bit halves at four bits each
-    if (length > longest)
+    if (length > longestKeyed)
         return false;
     *key = Key();
     for (qsizetype i = 0; i < length; ++i) {
@@ -11,7 +10,7 @@ bool ProxyTextSet::keyOf(const char* text, qsizetype length, Key* key)
         // differ too.
         const char c = text[i];
         const quint64 code = c >= '0' && c <= '9' ? quint64(c - '0' + 1) : c == '.' ? 11 : 12;
-        quint64& half = i < longest / 2 ? key->high : key->low;
+        quint64& half = i < longestKeyed / 2 ? key->high : key->low;
         half = (half << 4) | code;
     }
     return true;

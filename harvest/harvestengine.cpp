@@ -64,6 +64,11 @@ CHarvestEngine::CHarvestEngine(CConfig* config, const HarvestJob& job, QObject* 
     connect(&m_extraction, &CLeechProxies::outputWritten, this, &CHarvestEngine::outputWritten);
     connect(&m_extraction, &CLeechProxies::noProxyResults, this, &CHarvestEngine::noProxyResults);
     connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &CHarvestEngine::outputWriteFailed);
+    // Each is the last thing a run tells: its end is seen at once rather than at the next tick, which cost every run
+    // 20 ms on the average.
+    connect(&m_extraction, &CLeechProxies::outputWritten, this, &CHarvestEngine::extractionTold);
+    connect(&m_extraction, &CLeechProxies::noProxyResults, this, &CHarvestEngine::extractionTold);
+    connect(&m_extraction, &CLeechProxies::outputWriteFailed, this, &CHarvestEngine::extractionTold);
     connect(m_fetching.get(), &PageFetching::crawlDone, this, &CHarvestEngine::crawlerDone);
     connect(m_fetching.get(), &PageFetching::linkFound, this, &CHarvestEngine::crawlerFoundUrl);
 }
@@ -202,6 +207,15 @@ void CHarvestEngine::tallyTick()
     m_tallyTimer.stop();
     // Queued, so it comes after whatever the run queued before it ended.
     QMetaObject::invokeMethod(this, &CHarvestEngine::extractionFinished, Qt::QueuedConnection);
+}
+
+void CHarvestEngine::extractionTold()
+{
+    // Once only: a run that could not create its file tells two of them. The run has nothing left to do but return.
+    if (!m_tallyTimer.isActive())
+        return;
+    m_extraction.wait();
+    tallyTick();
 }
 
 void CHarvestEngine::showUnshownProxies()

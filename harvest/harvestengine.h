@@ -100,6 +100,7 @@ private:
     void startHarvest();
     void countProxy();
     void tallyTick();
+    void extractionTold();
     void showUnshownProxies();
     void crawlerFoundUrl(const QString& link);
     void crawlerDone();

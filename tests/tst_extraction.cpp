@@ -6,6 +6,7 @@
 #include "extraction/pagetext.h"
 #include "extraction/pairreader.h"
 #include "extraction/proxytext.h"
+#include "extraction/proxytextset.h"
 #include "extraction/visibletext.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
@@ -565,6 +566,12 @@ private slots:
         QTest::newRow("texts alike are each their own")
             << QList<QStringList>{{"1.1.1.1:80", "1.1.1.1:8080", "01.1.1.1:80"}, {"1.1.1.1:8080"}}
             << QStringList{"0 1.1.1.1:80 run", "0 1.1.1.1:8080 run", "0 01.1.1.1:80 run", "1 1.1.1.1:8080 page"};
+        // Longer than any proxy text, so without a key: each its own, told in its place among the others.
+        const QString tooLong = u"1234567890123456789012.3.4.5:8080"_s;
+        QTest::newRow("texts too long for a key")
+            << QList<QStringList>{{"1.1.1.1:80", tooLong, "1.1.1.1:80", "2.2.2.2:81", tooLong}, {tooLong, "2.2.2.2:81"}}
+            << QStringList{"0 1.1.1.1:80 run",      "0 " + tooLong + " run", "0 2.2.2.2:81 run",
+                           "0 " + tooLong + " run", "1 " + tooLong + " run", "1 2.2.2.2:81 page"};
         // Many more distinct texts than a small capacity, some met again on their page and on later ones.
         QList<QStringList> many(5);
         QStringList manyTold;
@@ -609,7 +616,13 @@ private slots:
             pagesWalked = 0;
             QVERIFY(distinct.tell(walk, hear));
             QCOMPARE(heard, told);
-            const bool fits = capacity >= qsizetype(QSet<QString>(told.begin(), told.end()).size());
+            // Only texts with a key take room.
+            QSet<QString> keyed;
+            for (const QStringList& page : pages)
+                for (const QString& text : page)
+                    if (text.size() <= ProxyTextSet::longestKeyed)
+                        keyed << text;
+            const bool fits = capacity >= keyed.size();
             QCOMPARE(distinct.walks() == 1, fits);
             QCOMPARE(pagesWalked, int(pages.size()) * distinct.walks());
 

@@ -23,7 +23,7 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     // False once any write has failed; failure() then tells why.
     bool write(const QByteArray& bytes);
-    QString failure() const { return m_failure; }
+    const QString& failure() const { return m_failure; }
     QString unfinishedPath() const { return m_unfinishedPath; }
     // Syncs and closes the file; false with failure() set when what was written may not be on disk whole.
     bool close();
