@@ -43,6 +43,12 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+// Qt's comparison of views calls memcmp before it looks at their sizes: this looks first.
+bool same(QByteArrayView text, QByteArrayView word)
+{
+    return text.size() == word.size() && std::memcmp(text.data(), word.data(), size_t(word.size())) == 0;
+}
+
 bool equalsLower(QByteArrayView text, QByteArrayView word)
 {
     if (text.size() != word.size())
@@ -124,9 +130,12 @@ void appendPair(QByteArray& out, QByteArrayView address, QByteArrayView port)
     out.append(line, addressSize + portSize + 2);
 }
 
-// Whether `text` holds `word`: memmem, far quicker than the general search on a whole page.
+// Whether `text` holds `word`: memchr for a character, memmem for more, far quicker than the general search on a
+// whole page.
 bool holds(QByteArrayView text, QByteArrayView word)
 {
+    if (word.size() == 1)
+        return std::memchr(text.data(), word.front(), size_t(text.size())) != nullptr;
     return memmem(text.data(), size_t(text.size()), word.data(), size_t(word.size())) != nullptr;
 }
 
@@ -432,7 +441,7 @@ public:
             element.name = name;
             element.textStart = end + 1;
             m_elements.push_back(element);
-            if (tag.endsWith("/>"))
+            if (tag.size() >= 2 && tag[tag.size() - 2] == '/')
                 close(text, name, tagStart, out);
         }
     }
@@ -450,7 +459,7 @@ private:
 
     void close(QByteArrayView text, QByteArrayView name, qsizetype closeStart, QByteArray& out)
     {
-        if (m_elements.empty() || m_elements.back().name != name)
+        if (m_elements.empty() || !same(m_elements.back().name, name))
             return; // not the element open last: not our kind of XML
         const Element element = m_elements.back();
         m_elements.pop_back();

@@ -32,25 +32,32 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Qt's comparison of views calls memcmp before it looks at their sizes; every tag of a page is looked up.
+bool is(QByteArrayView name, QByteArrayView word)
+{
+    return name.size() == word.size() && std::memcmp(name.data(), word.data(), size_t(word.size())) == 0;
+}
+
 // Elements whose start or end parts text; the rest (a, span, b, font, and names nobody knows) do not.
 Kind kindOf(QByteArrayView name)
 {
-    static constexpr std::array lines = {
+    // Views, whose lengths are known here: a name compared as a C string was measured first each time.
+    static constexpr std::array<QByteArrayView, 47> lines = {
         "br",         "p",       "div",     "tr",         "table",   "thead",  "tbody",   "tfoot", "li",   "ul",
         "ol",         "dl",      "dt",      "dd",         "h1",      "h2",     "h3",      "h4",    "h5",   "h6",
         "blockquote", "section", "article", "header",     "footer",  "nav",    "aside",   "main",  "form", "fieldset",
         "hr",         "address", "figure",  "figcaption", "caption", "option", "center",  "body",  "html", "iframe",
         "legend",     "details", "summary", "menu",       "dialog",  "select", "textarea"};
-    if (name == "td" || name == "th")
+    if (is(name, "td") || is(name, "th"))
         return Kind::Cell;
-    if (name == "script" || name == "style" || name == "template" || name == "title")
+    if (is(name, "script") || is(name, "style") || is(name, "template") || is(name, "title"))
         return Kind::Hidden;
-    if (name == "head")
+    if (is(name, "head"))
         return Kind::Head;
-    if (name == "pre" || name == "xmp" || name == "listing" || name == "plaintext")
+    if (is(name, "pre") || is(name, "xmp") || is(name, "listing") || is(name, "plaintext"))
         return Kind::Pre;
-    for (const char* line : lines)
-        if (name == QByteArrayView(line))
+    for (const QByteArrayView line : lines)
+        if (is(name, line))
             return Kind::Line;
     return Kind::Inline;
 }
@@ -104,7 +111,8 @@ private:
     qsizetype markup(qsizetype at)
     {
         const QByteArrayView rest = m_page.sliced(at);
-        if (rest.startsWith("<!--")) {
+        // A look at the second character first: every tag of a page comes here.
+        if (rest.size() > 1 && rest[1] == '!' && rest.startsWith("<!--")) {
             const qsizetype end = m_page.indexOf("-->", at + 4);
             m_joinedByMarkup = true;
             return end < 0 ? m_page.size() : end + 3;
