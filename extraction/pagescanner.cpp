@@ -216,18 +216,18 @@ bool PageScanner::scanWholeProxies(const QByteArray& page, ProxyTextSet& written
 
 bool PageScanner::scanEveryProxy(const QByteArray& page, const Sink& sink)
 {
+    // From colon to colon rather than from digit to digit: every proxy holds one colon, and the match that starts
+    // leftmost is the one through the first colon that can end an address, since no address holds a colon. The
+    // search for the next one looks no further back than where the last one ended.
     const char* data = page.constData();
     const qsizetype size = page.size();
-    for (qsizetype at = 0; at < size;) {
-        int colon = 0;
-        const int length = ProxyText::isDigit(data[at]) ? ProxyText::matchAt(data, at, size, &colon) : 0;
-        if (length == 0) {
-            ++at;
-            continue;
-        }
-        if (!sink(data + at, length, colon))
+    Skeleton skeleton;
+    for (qsizetype at = 0; at < size && nextSkeleton(data + at, size - at, 0, skeleton);) {
+        const qsizetype start = at + skeleton.matchStart();
+        const auto length = int(skeleton.matchLength());
+        if (!sink(data + start, length, int(skeleton.colon - skeleton.matchStart())))
             return false;
-        at += length;
+        at = start + length;
     }
     return true;
 }

@@ -298,8 +298,10 @@ private:
     void endRow(QByteArray& out)
     {
         m_cells.clear();
+        // Made in place from the row's start: a view sliced apart and copied in stalled on the copy, once a cell.
+        const char* const row = m_rowText.constData();
         for (const auto& [at, size] : m_spans)
-            m_cells.push_back(QByteArrayView(m_rowText).sliced(at, size));
+            m_cells.emplace_back(row + at, size);
         const NamedColumns named = namedColumns(m_cells);
         if (named.named())
             m_header = named;
@@ -437,10 +439,10 @@ public:
             readAttributes(tag.sliced(1 + name.size()), out);
             if (!m_elements.empty())
                 m_elements.back().children = true;
-            Element element;
+            // Made in place: an element built apart and copied in stalled on the copy, once a tag.
+            Element& element = m_elements.emplace_back();
             element.name = name;
             element.textStart = end + 1;
-            m_elements.push_back(element);
             if (tag.size() >= 2 && tag[tag.size() - 2] == '/')
                 close(text, name, tagStart, out);
         }
@@ -457,23 +459,26 @@ private:
         QByteArrayView port;
     };
 
-    void close(QByteArrayView text, QByteArrayView name, qsizetype closeStart, QByteArray& out)
+    void close(QByteArrayView page, QByteArrayView name, qsizetype closeStart, QByteArray& out)
     {
         if (m_elements.empty() || !same(m_elements.back().name, name))
             return; // not the element open last: not our kind of XML
-        const Element element = m_elements.back();
-        m_elements.pop_back();
+        const Element& element = m_elements.back();
         if (!element.address.isEmpty() && !element.port.isEmpty())
             appendPair(out, element.address, element.port);
-        if (m_elements.empty() || element.children || element.parted || closeStart < element.textStart ||
-            closeStart - element.textStart > longestValue)
+        // Only an element of nothing but a short text can be its parent's address or port.
+        const bool value = !element.children && !element.parted && closeStart >= element.textStart &&
+                           closeStart - element.textStart <= longestValue;
+        const qsizetype textStart = element.textStart;
+        m_elements.pop_back();
+        if (m_elements.empty() || !value)
             return;
         Element& parent = m_elements.back();
-        const QByteArrayView value = trimmed(text.sliced(element.textStart, closeStart - element.textStart));
-        if (parent.address.isEmpty() && isAddressName(element.name) && isAddress(value))
-            parent.address = value;
-        else if (parent.port.isEmpty() && isPortName(element.name) && isPort(value))
-            parent.port = value;
+        const QByteArrayView text = trimmed(page.sliced(textStart, closeStart - textStart));
+        if (parent.address.isEmpty() && isAddressName(name) && isAddress(text))
+            parent.address = text;
+        else if (parent.port.isEmpty() && isPortName(name) && isPort(text))
+            parent.port = text;
     }
 
     // name="value" or name='value' pairs of one tag.

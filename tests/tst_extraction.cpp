@@ -14,6 +14,8 @@
 #include "tests/support/runfiles.h"
 #include "tests/support/testkit.h"
 
+#include <QRegularExpression>
+
 #include <atomic>
 #include <mutex>
 
@@ -208,6 +210,7 @@ private slots:
 
     void scanner_matchesLiteralScan()
     {
+        static const QRegularExpression proxyPattern(u"\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}:\\d{2,5}"_s);
         QFETCH(QStringList, pieces);
         QRandomGenerator random(20120703);
         // One scanner of each kind for every page, as a run has: what one page leaves in it must not reach the
@@ -229,6 +232,16 @@ private slots:
                 });
                 QVERIFY2(found == expected, page.constData());
             }
+            // Every text, repeats too, without removals: the pattern's own matches, left to right.
+            QStringList every;
+            PageScanner::scanEveryProxy(page, [&](const char* proxy, int length, int colon) {
+                every << QString::fromLatin1(proxy, length);
+                return proxy[colon] == ':';
+            });
+            QStringList matches;
+            for (auto it = proxyPattern.globalMatch(QString::fromLatin1(page)); it.hasNext();)
+                matches << it.next().captured();
+            QVERIFY2(every == matches, page.constData());
         }
         QVERIFY(proxies > 1000);
     }
