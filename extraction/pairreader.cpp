@@ -230,6 +230,26 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
     return -1;
 }
 
+// A text kept up to one byte past the longest value: whatever is longer is no address and no port. Kept in place, not
+// in a byte array of its own, since a table appends to it several times a cell.
+class ShortText
+{
+public:
+    void append(QByteArrayView text)
+    {
+        const qsizetype room = qMin(text.size(), qsizetype(sizeof(m_text)) - m_size);
+        std::memcpy(m_text + m_size, text.data(), size_t(room));
+        m_size += room;
+    }
+    void append(char c) { append(QByteArrayView(&c, 1)); }
+    void clear() { m_size = 0; }
+    QByteArrayView text() const { return QByteArrayView(m_text, m_size); }
+
+private:
+    char m_text[longestValue + 1];
+    qsizetype m_size = 0;
+};
+
 // Table rows: a cell's visible text, and the next cell's, in one row; under a header row that names the port's
 // column, the cells of the columns it names.
 class TableReader
@@ -245,8 +265,8 @@ public:
                 if (tag < 0)
                     tag = text.size();
                 steps += tag - i;
-                if (m_inCell && !m_hidden && m_cell.size() <= longestValue)
-                    m_cell.append(text.sliced(i, qMin(tag - i, longestValue + 1 - m_cell.size())));
+                if (m_inCell && !m_hidden)
+                    m_cell.append(text.sliced(i, tag - i));
                 i = tag - 1;
                 continue;
             }
@@ -269,7 +289,7 @@ public:
                 endCell();
                 endRow(out);
                 m_header = NamedColumns(); // a header names the columns of its own table
-            } else if (m_inCell && m_cell.size() <= longestValue) {
+            } else if (m_inCell) {
                 // A tag parts the digits on its two sides: "<b>8080</b>" is a port, "80<b>80</b>" none.
                 m_cell.append(' ');
             }
@@ -289,17 +309,17 @@ private:
             return;
         m_inCell = false;
         if (m_spans.size() < mostCells) {
-            const QByteArrayView cell = trimmed(m_cell);
+            const QByteArrayView cell = trimmed(m_cell.text());
             m_spans.emplace_back(m_rowText.size(), cell.size());
-            m_rowText.append(cell);
+            m_rowText.insert(m_rowText.end(), cell.begin(), cell.end());
         }
-        m_cell.truncate(0); // keeps its room for the next cell
+        m_cell.clear();
     }
     void endRow(QByteArray& out)
     {
         m_cells.clear();
         // Made in place from the row's start: a view sliced apart and copied in stalled on the copy, once a cell.
-        const char* const row = m_rowText.constData();
+        const char* const row = m_rowText.data();
         for (const auto& [at, size] : m_spans)
             m_cells.emplace_back(row + at, size);
         const NamedColumns named = namedColumns(m_cells);
@@ -312,13 +332,13 @@ private:
                 if (isPort(m_cells[i]) && isAddress(m_cells[i - 1]))
                     appendPair(out, m_cells[i - 1], m_cells[i]);
         m_spans.clear();
-        m_rowText.truncate(0);
+        m_rowText.clear(); // keeps its room for the next row
     }
 
     bool m_inCell = false;
     bool m_hidden = false; // inside a script or a style sheet
-    QByteArray m_cell;
-    QByteArray m_rowText;                                 // the row's cells so far, one after the other
+    ShortText m_cell;
+    std::vector<char> m_rowText;                          // the row's cells so far, one after the other
     std::vector<std::pair<qsizetype, qsizetype>> m_spans; // where each cell stands in m_rowText
     std::vector<QByteArrayView> m_cells;                  // the row's cells, while the row ends
     NamedColumns m_header;

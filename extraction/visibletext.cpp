@@ -7,6 +7,9 @@ namespace {
 
 enum class Kind { Inline, Cell, Line, Hidden, Head, Pre };
 
+// Longer than any name of an element that parts text or hides it.
+constexpr qsizetype longestName = 12;
+
 char lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -32,10 +35,16 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Qt's comparison of views calls memcmp before it looks at their sizes; every tag of a page is looked up.
+// Whether the name as the page writes it is `word` (lower case), in any case. Byte by byte from the page itself:
+// every tag of a page is looked up, and a name first copied in lower case and compared as a whole stalled on the copy.
 bool is(QByteArrayView name, QByteArrayView word)
 {
-    return name.size() == word.size() && std::memcmp(name.data(), word.data(), size_t(word.size())) == 0;
+    if (name.size() != word.size())
+        return false;
+    for (qsizetype i = 0; i < word.size(); ++i)
+        if (lower(name[i]) != word[i])
+            return false;
+    return true;
 }
 
 // Elements whose start or end parts text; the rest (a, span, b, font, and names nobody knows) do not.
@@ -98,8 +107,7 @@ public:
             } else if (c == '&') {
                 i = entity(i);
             } else {
-                text(c);
-                ++i;
+                i = textRun(i);
             }
         }
         m_out.truncate(m_size);
@@ -129,14 +137,12 @@ private:
         }
         if (!isLetter(first))
             return literal(at);
-        // The name in lower case; a longer one than any we know is just inline.
-        std::array<char, 12> name{};
-        qsizetype length = 0;
         qsizetype i = nameAt;
-        for (; i < m_page.size() && !isBlank(m_page[i]) && m_page[i] != '>' && m_page[i] != '/'; ++i)
-            if (length < qsizetype(name.size()))
-                name[size_t(length++)] = lower(m_page[i]);
-        const Kind kind = length < qsizetype(name.size()) ? kindOf(QByteArrayView(name.data(), length)) : Kind::Inline;
+        while (i < m_page.size() && !isBlank(m_page[i]) && m_page[i] != '>' && m_page[i] != '/')
+            ++i;
+        // A name longer than any we know is just inline.
+        const QByteArrayView name = m_page.sliced(nameAt, i - nameAt);
+        const Kind kind = name.size() < longestName ? kindOf(name) : Kind::Inline;
         const qsizetype end = tagEnd(i);
         if (end < 0)
             return m_page.size();
@@ -159,7 +165,7 @@ private:
             m_pre = !closing;
             return end;
         case Kind::Hidden:
-            return closing ? end : skipTo(end, QByteArrayView(name.data(), length));
+            return closing ? end : skipTo(end, name);
         case Kind::Head:
             return closing ? end : skipHead(end);
         }
@@ -187,8 +193,9 @@ private:
     // What a script, a style sheet or a template holds, up to its end tag; without one, the rest of the page.
     qsizetype skipTo(qsizetype from, QByteArrayView name)
     {
-        char closer[16] = "</";
-        std::memcpy(closer + 2, name.data(), size_t(name.size()));
+        char closer[longestName + 2] = "</";
+        for (qsizetype k = 0; k < name.size(); ++k)
+            closer[k + 2] = lower(name[k]);
         const qsizetype close = findFolded(m_page, from, QByteArrayView(closer, name.size() + 2));
         m_joinedByMarkup = true;
         if (close < 0)
@@ -258,6 +265,35 @@ private:
     char last() const { return m_size > 0 ? m_buffer[m_size - 1] : '\0'; }
     // Markup written as at least one byte, or a literal, stands behind every character it adds: room is never short.
     void put(char c) { m_buffer[m_size++] = c; }
+
+    // The characters from `at` up to the next markup or entity, as text() takes each, and where they end. The state
+    // is kept in locals meanwhile: written through a char pointer, the members were read and written again for each.
+    qsizetype textRun(qsizetype at)
+    {
+        const char* const page = m_page.data();
+        const qsizetype size = m_page.size();
+        char* const out = m_buffer;
+        qsizetype written = m_size;
+        bool joined = m_joinedByMarkup;
+        const bool pre = m_pre;
+        qsizetype i = at;
+        for (; i < size && page[i] != '<' && page[i] != '&'; ++i) {
+            const char c = page[i];
+            const char last = written > 0 ? out[written - 1] : '\0';
+            if (!pre && isBlank(c)) {
+                if (written > 0 && !isBlank(last))
+                    out[written++] = ' ';
+                continue;
+            }
+            if (joined && isAddressCharacter(last) && isAddressCharacter(c))
+                out[written++] = '\n';
+            joined = false;
+            out[written++] = c;
+        }
+        m_size = written;
+        m_joinedByMarkup = joined;
+        return i;
+    }
 
     void text(char c)
     {
