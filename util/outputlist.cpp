@@ -26,10 +26,21 @@ bool OutputList::write(const QByteArray& bytes)
 {
     if (!m_failure.isEmpty())
         return false;
-    if (m_file.write(bytes) == bytes.size() && m_file.error() == QFileDevice::NoError)
-        return true;
-    m_failure = m_file.errorString();
-    return false;
+    // Gathered here and handed to the file in pieces of the size its own buffer has: through the file line by line,
+    // a list of 750,000 lines spent 40 % of its writing in the device's bookkeeping of each.
+    m_pending.append(bytes);
+    return m_pending.size() < pieceSize || writePending();
+}
+
+bool OutputList::writePending()
+{
+    if (m_pending.isEmpty() || !m_failure.isEmpty())
+        return m_failure.isEmpty();
+    const bool written = m_file.write(m_pending) == m_pending.size() && m_file.error() == QFileDevice::NoError;
+    m_pending.truncate(0); // keeps its room for the next piece
+    if (!written)
+        m_failure = m_file.errorString();
+    return written;
 }
 
 bool OutputList::close()
@@ -37,7 +48,7 @@ bool OutputList::close()
     if (!m_file.isOpen())
         return m_failure.isEmpty();
     // On disk before anything that depends on it goes, such as the pages the list was read from.
-    const bool synced = m_file.flush() && ::fsync(m_file.handle()) == 0;
+    const bool synced = writePending() && m_file.flush() && ::fsync(m_file.handle()) == 0;
     if (!synced && m_failure.isEmpty())
         m_failure = m_file.errorString();
     m_file.close();
@@ -61,6 +72,7 @@ bool OutputList::finish(int count, QString* finishedPath)
 
 void OutputList::discard()
 {
+    m_pending.clear();
     if (m_file.isOpen())
         m_file.close();
     // Only a file this list created: the name may be another run's when creating failed.

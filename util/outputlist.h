@@ -33,7 +33,13 @@ public:
     void discard();
 
 private:
+    // QFile's own buffer is as large: no more is held back than before.
+    static constexpr qsizetype pieceSize = qsizetype(16) * 1024;
+
+    bool writePending();
+
     QFile m_file;
+    QByteArray m_pending; // written, not yet handed to the file
     OutputFileName m_name;
     QString m_folder;
     QString m_unfinishedPath;
