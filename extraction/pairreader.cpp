@@ -1,5 +1,6 @@
 #include "extraction/pairreader.h"
 
+#include "extraction/ascii.h"
 #include "extraction/proxytext.h"
 
 #include <QByteArrayView>
@@ -14,6 +15,9 @@
 namespace {
 
 // A field is an address or a port by the rules of a proxy text, so a pair always makes a line the scan reads whole.
+using Ascii::equalsFolded;
+using Ascii::isSpace;
+using Ascii::lower;
 using ProxyText::isAddress;
 using ProxyText::isDigit;
 using ProxyText::isPort;
@@ -24,23 +28,13 @@ thread_local qint64 steps = 0;
 // A cell, field or value longer than this is no address and no port.
 constexpr qsizetype longestValue = 64;
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
 QByteArrayView trimmed(QByteArrayView text)
 {
-    while (!text.isEmpty() && isBlank(text.front()))
+    while (!text.isEmpty() && isSpace(text.front()))
         text = text.sliced(1);
-    while (!text.isEmpty() && isBlank(text.back()))
+    while (!text.isEmpty() && isSpace(text.back()))
         text.chop(1);
     return text;
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 // Qt's comparison of views calls memcmp before it looks at their sizes: this looks first.
@@ -49,28 +43,18 @@ bool same(QByteArrayView text, QByteArrayView word)
     return text.size() == word.size() && std::memcmp(text.data(), word.data(), size_t(word.size())) == 0;
 }
 
-bool equalsLower(QByteArrayView text, QByteArrayView word)
-{
-    if (text.size() != word.size())
-        return false;
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (lower(text[i]) != word[i])
-            return false;
-    return true;
-}
-
 // "port" in any case, "proxy_port", "proxy-port", "proxyPort"; not "report", "transport" or "ports".
 bool isPortName(QByteArrayView name)
 {
     if (name.size() < 4 || lower(name.back()) != 't')
         return false;
-    if (equalsLower(name, "port"))
+    if (equalsFolded(name, "port"))
         return true;
     if (name.size() < 5)
         return false;
     const QByteArrayView tail = name.sliced(name.size() - 4);
     const char before = name[name.size() - 5];
-    if ((before == '_' || before == '-') && equalsLower(tail, "port"))
+    if ((before == '_' || before == '-') && equalsFolded(tail, "port"))
         return true;
     return tail == "Port" && ((before >= 'a' && before <= 'z') || isDigit(before));
 }
@@ -84,7 +68,7 @@ bool isAddressName(QByteArrayView name)
                                                "ipaddr",   "addr",      "address",    "host",
                                                "hostname", "server",    "proxy",      "proxy_ip"};
     for (const QByteArrayView word : words)
-        if (equalsLower(name, word))
+        if (equalsFolded(name, word))
             return true;
     return false;
 }
@@ -210,7 +194,7 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
     if (*closing)
         ++i;
     const qsizetype nameStart = i;
-    while (i < text.size() && !isBlank(text[i]) && text[i] != '>' && text[i] != '/')
+    while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '/')
         ++i;
     *name = text.sliced(nameStart, i - nameStart);
     // Attribute values may hold ">" inside quotes.
@@ -277,15 +261,15 @@ public:
                 break;
             i = end;
             // What scripts and style sheets hold is not shown as it stands.
-            if (equalsLower(name, "script") || equalsLower(name, "style"))
+            if (equalsFolded(name, "script") || equalsFolded(name, "style"))
                 m_hidden = !closing;
-            else if (equalsLower(name, "td") || equalsLower(name, "th")) {
+            else if (equalsFolded(name, "td") || equalsFolded(name, "th")) {
                 endCell();
                 m_inCell = !closing;
-            } else if (equalsLower(name, "tr") || equalsLower(name, "tbody") || equalsLower(name, "thead")) {
+            } else if (equalsFolded(name, "tr") || equalsFolded(name, "tbody") || equalsFolded(name, "thead")) {
                 endCell();
                 endRow(out);
-            } else if (equalsLower(name, "table")) {
+            } else if (equalsFolded(name, "table")) {
                 endCell();
                 endRow(out);
                 m_header = NamedColumns(); // a header names the columns of its own table
@@ -385,7 +369,7 @@ public:
             } else if (c == ':') {
                 if (!m_frames.empty() && m_frames.back().object && !m_frames.back().pendingKey.isNull())
                     m_frames.back().haveKey = true;
-            } else if (!isBlank(c)) {
+            } else if (!isSpace(c)) {
                 consumeKey(); // a comma, a literal (true, null) or something that is no JSON
             }
         }
@@ -511,14 +495,14 @@ private:
             if (attributes[i] != '=')
                 continue;
             qsizetype nameEnd = i;
-            while (nameEnd > 0 && isBlank(attributes[nameEnd - 1]))
+            while (nameEnd > 0 && isSpace(attributes[nameEnd - 1]))
                 --nameEnd;
             qsizetype nameStart = nameEnd;
-            while (nameStart > 0 && !isBlank(attributes[nameStart - 1]) && attributes[nameStart - 1] != '"' &&
+            while (nameStart > 0 && !isSpace(attributes[nameStart - 1]) && attributes[nameStart - 1] != '"' &&
                    attributes[nameStart - 1] != '\'')
                 --nameStart;
             qsizetype valueStart = i + 1;
-            while (valueStart < attributes.size() && isBlank(attributes[valueStart]))
+            while (valueStart < attributes.size() && isSpace(attributes[valueStart]))
                 ++valueStart;
             if (valueStart >= attributes.size() || (attributes[valueStart] != '"' && attributes[valueStart] != '\''))
                 continue;
@@ -707,12 +691,12 @@ void splitWords(QByteArrayView line, std::vector<Word>& words)
     words.clear();
     for (qsizetype i = 0; i < line.size();) {
         ++steps;
-        if (isBlank(line[i])) {
+        if (isSpace(line[i])) {
             ++i;
             continue;
         }
         const qsizetype start = i;
-        while (i < line.size() && !isBlank(line[i]))
+        while (i < line.size() && !isSpace(line[i]))
             ++i;
         steps += i - start;
         words.push_back({line.sliced(start, i - start), start});
@@ -742,7 +726,7 @@ AlignedLine alignedFields(QByteArrayView line, const std::vector<Word>& words)
 
 bool namesColumn(QByteArrayView header, qsizetype column)
 {
-    if (column >= header.size() || (column > 0 && !isBlank(header[column - 1])))
+    if (column >= header.size() || (column > 0 && !isSpace(header[column - 1])))
         return false;
     const char c = header[column];
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -808,7 +792,7 @@ struct LineInfo
 bool holdsPortWord(QByteArrayView line)
 {
     for (qsizetype i = 0; i + 4 <= line.size(); ++i)
-        if (lower(line[i]) == 'p' && equalsLower(line.sliced(i, 4), "port"))
+        if (lower(line[i]) == 'p' && equalsFolded(line.sliced(i, 4), "port"))
             return true;
     return false;
 }
@@ -816,7 +800,7 @@ bool holdsPortWord(QByteArrayView line)
 bool isBlankLine(QByteArrayView line)
 {
     for (const char c : line)
-        if (!isBlank(c) || c == '\t')
+        if (!isSpace(c) || c == '\t')
             return false;
     return true;
 }

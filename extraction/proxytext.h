@@ -1,5 +1,7 @@
 #pragma once
 
+#include "extraction/ascii.h"
+
 #include <QByteArrayView>
 #include <QtGlobal>
 
@@ -14,10 +16,7 @@ namespace ProxyText {
 constexpr qsizetype longestProxy = 21;
 constexpr qsizetype shortestProxy = 10;
 
-inline bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+using Ascii::isDigit;
 
 inline bool isProxyCharacter(char c)
 {

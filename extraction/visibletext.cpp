@@ -1,5 +1,7 @@
 #include "extraction/visibletext.h"
 
+#include "extraction/ascii.h"
+
 #include <array>
 #include <cstring>
 
@@ -10,41 +12,15 @@ enum class Kind { Inline, Cell, Line, Hidden, Head, Pre };
 // Longer than any name of an element that parts text or hides it.
 constexpr qsizetype longestName = 12;
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
+using Ascii::equalsFolded;
+using Ascii::isDigit;
+using Ascii::isHtmlSpace;
+using Ascii::isLetter;
+using Ascii::lower;
 
 bool isAddressCharacter(char c)
 {
-    return (c >= '0' && c <= '9') || c == '.';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Whether the name as the page writes it is `word` (lower case), in any case. Byte by byte from the page itself:
-// every tag of a page is looked up, and a name first copied in lower case and compared as a whole stalled on the copy.
-bool is(QByteArrayView name, QByteArrayView word)
-{
-    if (name.size() != word.size())
-        return false;
-    for (qsizetype i = 0; i < word.size(); ++i)
-        if (lower(name[i]) != word[i])
-            return false;
-    return true;
+    return isDigit(c) || c == '.';
 }
 
 // Elements whose start or end parts text; the rest (a, span, b, font, and names nobody knows) do not.
@@ -57,16 +33,18 @@ Kind kindOf(QByteArrayView name)
         "blockquote", "section", "article", "header",     "footer",  "nav",    "aside",   "main",  "form", "fieldset",
         "hr",         "address", "figure",  "figcaption", "caption", "option", "center",  "body",  "html", "iframe",
         "legend",     "details", "summary", "menu",       "dialog",  "select", "textarea"};
-    if (is(name, "td") || is(name, "th"))
+    if (equalsFolded(name, "td") || equalsFolded(name, "th"))
         return Kind::Cell;
-    if (is(name, "script") || is(name, "style") || is(name, "template") || is(name, "title"))
+    if (equalsFolded(name, "script") || equalsFolded(name, "style") || equalsFolded(name, "template") ||
+        equalsFolded(name, "title"))
         return Kind::Hidden;
-    if (is(name, "head"))
+    if (equalsFolded(name, "head"))
         return Kind::Head;
-    if (is(name, "pre") || is(name, "xmp") || is(name, "listing") || is(name, "plaintext"))
+    if (equalsFolded(name, "pre") || equalsFolded(name, "xmp") || equalsFolded(name, "listing") ||
+        equalsFolded(name, "plaintext"))
         return Kind::Pre;
     for (const QByteArrayView line : lines)
-        if (is(name, line))
+        if (equalsFolded(name, line))
             return Kind::Line;
     return Kind::Inline;
 }
@@ -138,7 +116,7 @@ private:
         if (!isLetter(first))
             return literal(at);
         qsizetype i = nameAt;
-        while (i < m_page.size() && !isBlank(m_page[i]) && m_page[i] != '>' && m_page[i] != '/')
+        while (i < m_page.size() && !isHtmlSpace(m_page[i]) && m_page[i] != '>' && m_page[i] != '/')
             ++i;
         // A name longer than any we know is just inline.
         const QByteArrayView name = m_page.sliced(nameAt, i - nameAt);
@@ -280,8 +258,8 @@ private:
         for (; i < size && page[i] != '<' && page[i] != '&'; ++i) {
             const char c = page[i];
             const char last = written > 0 ? out[written - 1] : '\0';
-            if (!pre && isBlank(c)) {
-                if (written > 0 && !isBlank(last))
+            if (!pre && isHtmlSpace(c)) {
+                if (written > 0 && !isHtmlSpace(last))
                     out[written++] = ' ';
                 continue;
             }
@@ -297,9 +275,9 @@ private:
 
     void text(char c)
     {
-        if (!m_pre && isBlank(c)) {
+        if (!m_pre && isHtmlSpace(c)) {
             // Shown as one blank, and none after a line end or a cell's start.
-            if (m_size > 0 && !isBlank(last()))
+            if (m_size > 0 && !isHtmlSpace(last()))
                 put(' ');
             return;
         }
@@ -354,7 +332,7 @@ bool isHtml(QByteArrayView page, QByteArrayView contentType)
         return true;
     // Markup first: a JSON string or a line of text holding a tag is no page of markup.
     qsizetype first = 0;
-    while (first < page.size() && (isBlank(page[first]) || uchar(page[first]) >= 0x80))
+    while (first < page.size() && (isHtmlSpace(page[first]) || uchar(page[first]) >= 0x80))
         ++first;
     if (first == page.size() || page[first] != '<')
         return false;
@@ -367,7 +345,7 @@ bool isHtml(QByteArrayView page, QByteArrayView contentType)
                 return false;
             // Only blanks may stand between the declarations and the first tag.
             qsizetype next = end + closer.size();
-            while (next < page.size() && isBlank(page[next]))
+            while (next < page.size() && isHtmlSpace(page[next]))
                 ++next;
             if (next < page.size() && page[next] != '<')
                 return false;
