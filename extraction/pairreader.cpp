@@ -37,10 +37,16 @@ QByteArrayView trimmed(QByteArrayView text)
     return text;
 }
 
-// Qt's comparison of views calls memcmp before it looks at their sizes: this looks first.
-bool same(QByteArrayView text, QByteArrayView word)
+// Two names, byte by byte: Qt's comparison of views calls memcmp before it looks at their sizes, and a call costs more
+// than a name of a few letters does.
+bool same(QByteArrayView name, QByteArrayView other)
 {
-    return text.size() == word.size() && std::memcmp(text.data(), word.data(), size_t(word.size())) == 0;
+    if (name.size() != other.size())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (name[i] != other[i])
+            return false;
+    return true;
 }
 
 // "port" in any case, "proxy_port", "proxy-port", "proxyPort"; not "report", "transport" or "ports".
@@ -197,10 +203,12 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
     while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '/')
         ++i;
     *name = text.sliced(nameStart, i - nameStart);
+    // Most tags end with their name ("<td>").
+    if (i < text.size() && text[i] == '>')
+        return steps += i - at, i;
     // Attribute values may hold ">" inside quotes.
     char quote = 0;
     for (; i < text.size(); ++i) {
-        ++steps;
         const char c = text[i];
         if (quote) {
             if (c == quote)
@@ -208,10 +216,39 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '>') {
-            return i;
+            return steps += i - at, i;
         }
     }
-    return -1;
+    return steps += i - at, -1;
+}
+
+// A tag: where its "<" and its ">" stand, its name and whether it closes.
+struct Tag
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+    QByteArrayView name;
+    bool closing = false;
+};
+
+// The tags of `text` in order, each found once, with the text before each and after the last; up to a tag that
+// never ends.
+template <typename Between, typename OnTag> void walkTags(QByteArrayView text, Between between, OnTag onTag)
+{
+    qsizetype from = 0;
+    for (qsizetype at = find(text, '<', 0); at >= 0; at = find(text, '<', from)) {
+        steps += at - from + 1;
+        between(text.sliced(from, at - from));
+        Tag tag;
+        tag.start = at;
+        tag.end = tagEnd(text, at, &tag.name, &tag.closing);
+        if (tag.end < 0)
+            return;
+        onTag(tag);
+        from = tag.end + 1;
+    }
+    steps += text.size() - from;
+    between(text.sliced(from));
 }
 
 // A text kept up to one byte past the longest value: whatever is longer is no address and no port. Kept in place, not
@@ -239,45 +276,37 @@ private:
 class TableReader
 {
 public:
-    void read(QByteArrayView text, bool cut, QByteArray& out)
+    // The text between two tags; a cell keeps no more than a value can be long.
+    void text(QByteArrayView text)
     {
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            ++steps;
-            if (text[i] != '<') {
-                // The text up to the next tag, at once; a cell keeps no more than a value can be long.
-                qsizetype tag = find(text, '<', i);
-                if (tag < 0)
-                    tag = text.size();
-                steps += tag - i;
-                if (m_inCell && !m_hidden)
-                    m_cell.append(text.sliced(i, tag - i));
-                i = tag - 1;
-                continue;
-            }
-            QByteArrayView name;
-            bool closing = false;
-            const qsizetype end = tagEnd(text, i, &name, &closing);
-            if (end < 0)
-                break;
-            i = end;
-            // What scripts and style sheets hold is not shown as it stands.
-            if (equalsFolded(name, "script") || equalsFolded(name, "style"))
-                m_hidden = !closing;
-            else if (equalsFolded(name, "td") || equalsFolded(name, "th")) {
-                endCell();
-                m_inCell = !closing;
-            } else if (equalsFolded(name, "tr") || equalsFolded(name, "tbody") || equalsFolded(name, "thead")) {
-                endCell();
-                endRow(out);
-            } else if (equalsFolded(name, "table")) {
-                endCell();
-                endRow(out);
-                m_header = NamedColumns(); // a header names the columns of its own table
-            } else if (m_inCell) {
-                // A tag parts the digits on its two sides: "<b>8080</b>" is a port, "80<b>80</b>" none.
-                m_cell.append(' ');
-            }
+        if (m_inCell && !m_hidden)
+            m_cell.append(text);
+    }
+
+    void tag(const Tag& tag, QByteArray& out)
+    {
+        const QByteArrayView name = tag.name;
+        // What scripts and style sheets hold is not shown as it stands.
+        if (equalsFolded(name, "script") || equalsFolded(name, "style"))
+            m_hidden = !tag.closing;
+        else if (equalsFolded(name, "td") || equalsFolded(name, "th")) {
+            endCell();
+            m_inCell = !tag.closing;
+        } else if (equalsFolded(name, "tr") || equalsFolded(name, "tbody") || equalsFolded(name, "thead")) {
+            endCell();
+            endRow(out);
+        } else if (equalsFolded(name, "table")) {
+            endCell();
+            endRow(out);
+            m_header = NamedColumns(); // a header names the columns of its own table
+        } else if (m_inCell) {
+            // A tag parts the digits on its two sides: "<b>8080</b>" is a port, "80<b>80</b>" none.
+            m_cell.append(' ');
         }
+    }
+
+    void end(bool cut, QByteArray& out)
+    {
         endCell();
         if (!cut)
             endRow(out);
@@ -418,38 +447,28 @@ private:
 class XmlReader
 {
 public:
-    void read(QByteArrayView text, QByteArray& out)
+    void tag(QByteArrayView text, const Tag& tag, QByteArray& out)
     {
-        for (qsizetype i = find(text, '<', 0); i >= 0 && i < text.size(); i = find(text, '<', i + 1)) {
-            ++steps;
-            QByteArrayView name;
-            bool closing = false;
-            const qsizetype end = tagEnd(text, i, &name, &closing);
-            if (end < 0)
-                return;
-            const QByteArrayView tag = text.sliced(i, end + 1 - i);
-            const qsizetype tagStart = i;
-            steps += end - i;
-            i = end;
-            if (name.startsWith('?') || name.startsWith('!')) {
-                if (!m_elements.empty())
-                    m_elements.back().parted = true; // a comment parts the text on its two sides
-                continue;
-            }
-            if (closing) {
-                close(text, name, tagStart, out);
-                continue;
-            }
-            readAttributes(tag.sliced(1 + name.size()), out);
+        const QByteArrayView name = tag.name;
+        if (name.startsWith('?') || name.startsWith('!')) {
             if (!m_elements.empty())
-                m_elements.back().children = true;
-            // Made in place: an element built apart and copied in stalled on the copy, once a tag.
-            Element& element = m_elements.emplace_back();
-            element.name = name;
-            element.textStart = end + 1;
-            if (tag.size() >= 2 && tag[tag.size() - 2] == '/')
-                close(text, name, tagStart, out);
+                m_elements.back().parted = true; // a comment parts the text on its two sides
+            return;
         }
+        if (tag.closing) {
+            close(text, name, tag.start, out);
+            return;
+        }
+        const QByteArrayView whole = text.sliced(tag.start, tag.end + 1 - tag.start);
+        readAttributes(whole.sliced(1 + name.size()), out);
+        if (!m_elements.empty())
+            m_elements.back().children = true;
+        // Made in place: an element built apart and copied in stalled on the copy, once a tag.
+        Element& element = m_elements.emplace_back();
+        element.name = name;
+        element.textStart = tag.end + 1;
+        if (whole.size() >= 2 && whole[whole.size() - 2] == '/')
+            close(text, name, tag.start, out);
     }
 
 private:
@@ -479,9 +498,10 @@ private:
             return;
         Element& parent = m_elements.back();
         const QByteArrayView text = trimmed(page.sliced(textStart, closeStart - textStart));
-        if (parent.address.isEmpty() && isAddressName(name) && isAddress(text))
+        // The value first: most are neither, and a name is looked up in a list.
+        if (parent.address.isEmpty() && isAddress(text) && isAddressName(name))
             parent.address = text;
-        else if (parent.port.isEmpty() && isPortName(name) && isPort(text))
+        else if (parent.port.isEmpty() && isPort(text) && isPortName(name))
             parent.port = text;
     }
 
@@ -533,8 +553,14 @@ bool holdsBareAddress(QByteArrayView text, bool* loose)
 {
     const char* data = text.data();
     const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size;) {
-        ++steps;
+    // The bytes looked at are counted once, at the end: a count kept in memory is written again after every byte read
+    // through a char pointer.
+    qsizetype i = 0;
+    const auto done = [&i](bool bare) {
+        steps += i;
+        return bare;
+    };
+    while (i < size) {
         if (!isDigit(data[i])) {
             // A numeric entity may write a digit, a dot or a colon of a proxy.
             if (data[i] == '&' && i + 1 < size && data[i + 1] == '#')
@@ -545,16 +571,15 @@ bool holdsBareAddress(QByteArrayView text, bool* loose)
         const qsizetype start = i;
         while (i < size && (isDigit(data[i]) || data[i] == '.'))
             ++i;
-        steps += i - start;
         const bool colon = i < size && data[i] == ':';
         if (!colon && isAddress(text.sliced(start, i - start)))
-            return *loose = true;
+            return done(*loose = true);
         if (colon && (i + 1 >= size || !isDigit(data[i + 1])) && isAddress(text.sliced(start, i - start)))
             *loose = true;
         while (i < size && (isDigit(data[i]) || data[i] == '.' || data[i] == ':'))
             ++i;
     }
-    return false;
+    return done(false);
 }
 
 // What people put between the fields of a line. A dash or a slash parts fields only with blanks around it, so that
@@ -917,6 +942,30 @@ void readQueries(QByteArrayView text, QByteArray& out)
     }
 }
 
+// The tables of the page, with its escapes undone, then its XML as it stands. The tags are found once for both where
+// no escape hides one: pages are mostly tags, and finding them was each reader's main cost.
+void readMarkup(const QByteArray& page, bool cut, QByteArray& out)
+{
+    TableReader table;
+    XmlReader xml;
+    const auto toTable = [&table](QByteArrayView text) { table.text(text); };
+    if (holds(page, "&") || holds(page, "\\")) {
+        const QByteArray text = unescaped(page);
+        walkTags(text, toTable, [&](const Tag& tag) { table.tag(tag, out); });
+        table.end(cut, out);
+        walkTags(
+            page, [](QByteArrayView) {}, [&](const Tag& tag) { xml.tag(page, tag, out); });
+        return;
+    }
+    QByteArray xmlPairs;
+    walkTags(page, toTable, [&](const Tag& tag) {
+        table.tag(tag, out);
+        xml.tag(page, tag, xmlPairs);
+    });
+    table.end(cut, out);
+    out += xmlPairs;
+}
+
 } // namespace
 
 QByteArray PairReader::read(const QByteArray& page, bool cut, bool* looseAddress)
@@ -929,12 +978,8 @@ QByteArray PairReader::read(const QByteArray& page, bool cut, bool* looseAddress
         *looseAddress = loose;
     if (!bare)
         return out;
-    const bool markup = holds(page, "<") || holds(page, "&lt;");
-    if (markup) {
-        const QByteArray text = holds(page, "&") || holds(page, "\\") ? unescaped(page) : page;
-        TableReader().read(text, cut, out);
-        XmlReader().read(page, out);
-    }
+    if (holds(page, "<") || holds(page, "&lt;"))
+        readMarkup(page, cut, out);
     if (holds(page, "{"))
         JsonReader().read(page, out);
     readLines(page, cut, out);

@@ -429,6 +429,14 @@ private slots:
             << QByteArray("<table><tr><th>IP</th><th>Up</th><th>Port</th></tr><tr><td>1.2.3.4</td><td>99</td>"
                           "<td>80</td></tr></table><table><tr><td>5.6.7.8</td><td>8080</td></tr></table>")
             << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n");
+        // The tables and the XML of a page are read in one walk of its tags where no escape hides a tag, in two where
+        // one does (the tables read with the escapes undone): the tables' pairs come first either way.
+        const QByteArray xmlThenTable = "<list><proxy><ip>5.6.7.8</ip><port>8080</port></proxy><table><tr><td>1.2.3.4"
+                                        "</td><td>80%1</td></tr></table></list>";
+        QTest::newRow("XML, then a table: the table's pairs first")
+            << QByteArray(xmlThenTable).replace("%1", "") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n");
+        QTest::newRow("the same with an entity in a cell")
+            << QByteArray(xmlThenTable).replace("%1", "&nbsp;") << QByteArray("1.2.3.4:80\n5.6.7.8:8080\n");
         QTest::newRow("aligned: the address's column named")
             << QByteArray("Gateway    Server     Port\n10.0.0.1   1.2.3.4    80\n") << QByteArray("1.2.3.4:80\n");
     }
