@@ -548,8 +548,9 @@ private:
 // Whether the page holds an address standing alone, not as the front of a proxy text: every pairing needs one.
 // Most pages of proxy texts hold none, and are then passed over at the cost of one look at each byte. `loose` is set
 // where an address is not followed by a colon and a digit, which markup between them may hide from the scan, or where
-// a numeric entity may write part of one.
-bool holdsBareAddress(QByteArrayView text, bool* loose)
+// a numeric entity may write part of one. `portWord`, where given, is set where the text holds "port" in any case
+// (looked for in the same pass, for a line); it is only known complete when no bare address is found.
+bool holdsBareAddress(QByteArrayView text, bool* loose, bool* portWord = nullptr)
 {
     const char* data = text.data();
     const qsizetype size = text.size();
@@ -565,6 +566,8 @@ bool holdsBareAddress(QByteArrayView text, bool* loose)
             // A numeric entity may write a digit, a dot or a colon of a proxy.
             if (data[i] == '&' && i + 1 < size && data[i + 1] == '#')
                 *loose = true;
+            else if ((data[i] | 0x20) == 'p' && portWord && equalsFolded(text.sliced(i, qMin(size - i, 4)), "port"))
+                *portWord = true;
             ++i;
             continue;
         }
@@ -814,14 +817,6 @@ struct LineInfo
     AlignedHeader header;    // a Header line's columns
 };
 
-bool holdsPortWord(QByteArrayView line)
-{
-    for (qsizetype i = 0; i + 4 <= line.size(); ++i)
-        if (lower(line[i]) == 'p' && equalsFolded(line.sliced(i, 4), "port"))
-            return true;
-    return false;
-}
-
 bool isBlankLine(QByteArrayView line)
 {
     for (const char c : line)
@@ -836,7 +831,8 @@ LineInfo lineInfo(QByteArrayView line, std::vector<Word>& words)
     info.text = line;
     steps += 2 * line.size();
     bool loose = false;
-    if (!holdsBareAddress(line, &loose) && !holdsPortWord(line)) {
+    bool portWord = false;
+    if (!holdsBareAddress(line, &loose, &portWord) && !portWord) {
         info.shape = isBlankLine(line) ? Shape::Blank : Shape::Filler;
         return info;
     }
