@@ -163,20 +163,21 @@ bool DistinctProxies::tell(const Walk& walk, const Told& told)
                 return false;
         return true;
     };
-    const bool walked = walk([&](int page, const char* text, int length, int colon) {
-                            const qint64 at = index++;
-                            if (cut >= 0)
-                                return true; // counted only
-                            Key key;
-                            if (!ProxyTextSet::keyOf(text, length, &key)) {
-                                // A text too long for a key (no proxy text is) is always its own, told in its turn.
-                                return meetWaiting() && (cut >= 0 || told(page, text, length, colon, FirstOfRun));
-                            }
-                            lastPage.prefetch(key);
-                            waiting.push().set(at, page, key, text, length, colon);
-                            return !waiting.full() || meetFirst(waiting.pop());
-                        }) &&
-                        meetWaiting();
+    // Each text waits its turn behind the texts read just before it, while its slot is fetched.
+    const auto visitFirst = [&](int page, const char* text, int length, int colon) {
+        const qint64 at = index++;
+        if (cut >= 0)
+            return true; // counted only
+        Key key;
+        if (!ProxyTextSet::keyOf(text, length, &key)) {
+            // A text too long for a key (no proxy text is) is always its own, told in its turn.
+            return meetWaiting() && (cut >= 0 || told(page, text, length, colon, FirstOfRun));
+        }
+        lastPage.prefetch(key);
+        waiting.push().set(at, page, key, text, length, colon);
+        return !waiting.full() || meetFirst(waiting.pop());
+    };
+    const bool walked = walk(visitFirst) && meetWaiting();
     if (!walked || cut < 0)
         return walked;
 
