@@ -98,7 +98,10 @@ qsizetype expectedTexts(const QList<ReadPage>& pages)
 {
     qsizetype texts = 0;
     for (const ReadPage& page : pages)
-        texts += page.path.isEmpty() ? page.text.count('\n') : QFileInfo(page.path).size() / 64;
+        // std::count, which the compiler does many bytes at a time: QByteArray::count looks at one after the other,
+        // and the run waits for this over every kept text.
+        texts += page.path.isEmpty() ? std::count(page.text.cbegin(), page.text.cend(), '\n')
+                                     : QFileInfo(page.path).size() / 64;
     return texts;
 }
 
