@@ -3,6 +3,7 @@
 #include "tests/support/testkit.h"
 #include "util/memorypages.h"
 #include "util/outputfilename.h"
+#include "util/outputlist.h"
 #include "util/outputlists.h"
 #include "util/weburl.h"
 
@@ -157,6 +158,38 @@ private slots:
         QString failure;
         QVERIFY(!OutputLists::create(&file, u"/nonexistent/output"_s, 1, &name, &failure));
         QCOMPARE(failure, u"No such file or directory"_s);
+    }
+
+    // A list is handed to the file in pieces, and the disk is started on it as it grows: every byte lands once, in
+    // order, whatever the lines' sizes against the pieces'.
+    void outputList_keepsEveryByte_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("length");
+
+        QTest::newRow("one line") << 1 << 20;
+        QTest::newRow("a piece exactly") << 16 << 1024;
+        QTest::newRow("lines across pieces") << 1000 << 37;
+        QTest::newRow("past the write-back's step, twice") << 120000 << 19;
+    }
+
+    void outputList_keepsEveryByte()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, length);
+        const QTemporaryDir folder;
+        OutputList list;
+        QString failure;
+        QVERIFY2(list.create(folder.path(), 1341302400, &failure), qPrintable(failure));
+        QByteArray expected;
+        for (int i = 0; i < lines; ++i) {
+            const QByteArray line = QByteArray::number(i).leftJustified(length - 2, '.') + "\r\n";
+            QVERIFY(list.write(line));
+            expected += line;
+        }
+        QString path;
+        QVERIFY2(list.finish(lines, &path), qPrintable(list.failure()));
+        QCOMPARE(readFile(path), expected);
     }
 
     // Pages kept while they fit the budget, a page of the same name counted once; pages given back do not replace

@@ -4,6 +4,7 @@
 
 #include <QDir>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 OutputList::~OutputList()
@@ -37,10 +38,23 @@ bool OutputList::writePending()
     if (m_pending.isEmpty() || !m_failure.isEmpty())
         return m_failure.isEmpty();
     const bool written = m_file.write(m_pending) == m_pending.size() && m_file.error() == QFileDevice::NoError;
+    m_unsynced += m_pending.size();
     m_pending.truncate(0); // keeps its room for the next piece
     if (!written)
         m_failure = m_file.errorString();
+    else if (m_unsynced >= syncStep)
+        startWriteBack();
     return written;
+}
+
+void OutputList::startWriteBack()
+{
+    // The disk starts on what is written while the list goes on, so that the sync at the close waits for the last
+    // step alone: all at the close, it was 20 ms of a run's end for a list of 12 MB. Only a start: it waits for
+    // nothing.
+    m_unsynced = 0;
+    if (m_file.flush())
+        ::sync_file_range(m_file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool OutputList::close()

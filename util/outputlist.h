@@ -35,11 +35,15 @@ public:
 private:
     // QFile's own buffer is as large: no more is held back than before.
     static constexpr qsizetype pieceSize = qsizetype(16) * 1024;
+    // Written since the disk was last asked to start on it.
+    static constexpr qsizetype syncStep = qsizetype(1024) * 1024;
 
     bool writePending();
+    void startWriteBack();
 
     QFile m_file;
     QByteArray m_pending; // written, not yet handed to the file
+    qsizetype m_unsynced = 0;
     OutputFileName m_name;
     QString m_folder;
     QString m_unfinishedPath;
