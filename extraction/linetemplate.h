@@ -24,10 +24,16 @@ private:
         QByteArray text;
     };
 
+    // A line of a template that names a binary form or a class: those come from the tables below.
+    void appendRecordLine(QByteArray& line, const char* address, int addressLength, const char* port,
+                          int portLength) const;
     void appendBinary(QByteArray& line, const char* address, int addressLength) const;
     static int firstGroupValue(const char* address);
 
     std::vector<Piece> m_pieces;
+    qsizetype m_textLength = 0; // of the text pieces together
+    qsizetype m_addressPieces = 0;
+    qsizetype m_portPieces = 0;
     // Binary form and class of every group value a match can hold (0 to 999), taken from CProxyAddress.
     std::vector<QByteArray> m_binary;
     QByteArray m_class;

@@ -85,6 +85,9 @@ private slots:
             << Pages{{"0-1.dat", "66.24.3.180:08080"}}
             << QString::fromUtf8("CAPTAIN a:p b c t \u00e9 \u20ac \U0001F600") << QString()
             << QByteArray("A66.24.3.18008080\t66.24.3.180IN a:p b c t \xe9 ? ??\r\n") << QStringList();
+        QTest::newRow("address and port twice, beyond Latin-1, no binary or class")
+            << Pages{{"0-1.dat", "66.24.3.180:08080"}} << QString::fromUtf8("A:P TA\u20acP \U0001F600") << QString()
+            << QByteArray("66.24.3.180:08080 \t66.24.3.180?08080 ??\r\n") << QStringList();
         QTest::newRow("no proxies: the pages stay")
             << Pages{{"0-1.dat", "1.2.3.4\n80\n1.2.3:80\n"}, {"0-2.dat", ""}} << "A:P" << QString() << QByteArray()
             << QStringList{"0-1.dat", "0-2.dat"};
