@@ -238,8 +238,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
     // The proxy goes to the list; false when the list cannot take it.
     const auto writeLine = [&](const char* proxy, int length, int colon) {
         line.truncate(0); // keeps its room: clear() would free it, and each line allocate anew
-        lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1);
-        line += "\r\n";
+        lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1, "\r\n");
         if (!m_output.write(line))
             return false;
         ++lineCount;

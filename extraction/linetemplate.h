@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <vector>
@@ -12,9 +13,10 @@ class LineTemplate
 public:
     explicit LineTemplate(const QString& format);
 
-    // Appends the line of one proxy, line end not included. The address is four groups of one to three
-    // digits joined by dots, as the extraction finds them.
-    void appendLine(QByteArray& line, const char* address, int addressLength, const char* port, int portLength) const;
+    // Appends the line of one proxy, then `end` (a line end, where the caller wants one). The address is four groups
+    // of one to three digits joined by dots, as the extraction finds them.
+    void appendLine(QByteArray& line, const char* address, int addressLength, const char* port, int portLength,
+                    QByteArrayView end = {}) const;
 
 private:
     enum class Field { Text, Address, Port, Binary, Class };
