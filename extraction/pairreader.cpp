@@ -203,9 +203,6 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
     while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '/')
         ++i;
     *name = text.sliced(nameStart, i - nameStart);
-    // Most tags end with their name ("<td>").
-    if (i < text.size() && text[i] == '>')
-        return steps += i - at, i;
     // Attribute values may hold ">" inside quotes.
     char quote = 0;
     for (; i < text.size(); ++i) {
@@ -216,10 +213,12 @@ qsizetype tagEnd(QByteArrayView text, qsizetype at, QByteArrayView* name, bool* 
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '>') {
-            return steps += i - at, i;
+            break;
         }
     }
-    return steps += i - at, -1;
+    // Counted once: a count kept in memory is written again after every byte read through a char pointer.
+    steps += i - at;
+    return i < text.size() ? i : -1;
 }
 
 // A tag: where its "<" and its ">" stand, its name and whether it closes.
