@@ -331,6 +331,73 @@ private slots:
         QCOMPARE(count(old, totals), count(path(), totals));
     }
 
+    // A proxy is one row by its address, port, user and password, whether a page, a check list or a check names it.
+    void proxyIdentity_data()
+    {
+        QTest::addColumn<QStringList>("named"); // "[user:password@]address:port", by a page, a list, a check in turn
+        QTest::addColumn<int>("rows");
+        QTest::newRow("the same, three times") << QStringList{"10.0.0.7:80", "10.0.0.7:80", "10.0.0.7:80"} << 1;
+        QTest::newRow("another port") << QStringList{"10.0.0.7:80", "10.0.0.7:81"} << 2;
+        QTest::newRow("credentials and none") << QStringList{"10.0.0.7:80", "u:p@10.0.0.7:80"} << 2;
+        QTest::newRow("the same credentials, three times")
+            << QStringList{"u:p@10.0.0.7:80", "u:p@10.0.0.7:80", "u:p@10.0.0.7:80"} << 1;
+        QTest::newRow("another password") << QStringList{"u:p@10.0.0.7:80", "u:q@10.0.0.7:80"} << 2;
+        QTest::newRow("another user") << QStringList{"u:p@10.0.0.7:80", "v:p@10.0.0.7:80"} << 2;
+        QTest::newRow("the same letters, split elsewhere") << QStringList{"ab:c@10.0.0.7:80", "a:bc@10.0.0.7:80"} << 2;
+        QTest::newRow("a user alone, a password alone") << QStringList{"u:@10.0.0.7:80", ":u@10.0.0.7:80"} << 2;
+    }
+
+    void proxyIdentity()
+    {
+        QFETCH(QStringList, named);
+        QFETCH(int, rows);
+        const qint64 before = count(path(), "SELECT count(*) FROM proxies");
+        const auto endpoint = [](const QString& text) {
+            const qsizetype at = text.lastIndexOf(u'@');
+            ProxyEndpoint made = proxy(text.mid(at + 1));
+            if (at >= 0) {
+                const QString login = text.left(at);
+                made.user = login.section(u':', 0, 0).toLatin1();
+                made.password = login.section(u':', 1).toLatin1();
+            }
+            return made;
+        };
+        for (qsizetype i = 0; i < named.size(); ++i) {
+            const ProxyEndpoint given = endpoint(named[i]);
+            if (i % 3 == 0) {
+                PoolHarvest harvest;
+                harvest.started = harvest.ended = now - 60;
+                PoolHarvest::Page page;
+                page.url = u"http://a.example/"_s;
+                page.outcome = u"ok"_s;
+                page.given = {given};
+                harvest.pages = {page};
+                QVERIFY(m_pool->recordHarvest(harvest));
+            } else if (i % 3 == 1) {
+                QVERIFY(m_pool->recordSightings({given}, now - 30));
+            } else {
+                ProxyRecord record;
+                record.proxy = given;
+                record.result.outcome = CheckResult::Refused;
+                QVERIFY(m_pool->recordChecks({record}, u"http://judge.example/"_s, now - 10));
+            }
+        }
+        QCOMPARE(count(path(), "SELECT count(*) FROM proxies") - before, qint64(rows));
+
+        // A check of the last named finds its row, and only that one works.
+        ProxyRecord last;
+        last.proxy = endpoint(named.last());
+        last.result.outcome = CheckResult::Working;
+        QVERIFY(m_pool->recordChecks({last}, u"http://judge.example/"_s, now));
+        QCOMPARE(count(path(), "SELECT count(*) FROM proxies") - before, qint64(rows));
+        std::vector<ProxyRecord> alive;
+        QVERIFY(m_pool->proxies(PoolFilter(), now, &alive));
+        QCOMPARE(alive.size(), size_t(1));
+        QCOMPARE(alive[0].proxy.user, last.proxy.user);
+        QCOMPARE(alive[0].proxy.password, last.proxy.password);
+        QCOMPARE(alive[0].proxy.port, last.proxy.port);
+    }
+
     // The export's filters on one pool, and its order: uptime, then first-byte time, then address.
     void exportFilters_data()
     {
