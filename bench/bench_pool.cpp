@@ -17,11 +17,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -102,21 +105,29 @@ void generate(const QString& path, int proxies, qint64 checks)
                     start + qint64(std::min(harvestCount - 1, harvest + 1)) * 12 * PoolSchedule::hour});
     }
     sqlite3_stmt* harvest = prepare(db, "INSERT INTO harvests (id, run_stamp, started, ended) VALUES (?1, ?2, ?2, ?2)");
-    sqlite3_stmt* fetch = prepare(db, "INSERT INTO fetches (id, harvest_id, source_id, outcome, status, bytes, ms, "
-                                      "proxies, proxy_set) VALUES (?1, ?2, ?3, 'ok', 200, 20000, 150, ?4, ?1)");
-    sqlite3_stmt* sighting = prepare(db, "INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) VALUES (?1, ?2)");
+    sqlite3_stmt* fetch =
+        prepare(db, "INSERT INTO fetches (id, harvest_id, source_id, outcome, status, bytes, ms, "
+                    "proxies, proxy_set, proxy_ids) VALUES (?1, ?2, ?3, 'ok', 200, 20000, 150, ?4, ?1, "
+                    "?5)");
     sqlite3_stmt* given = prepare(db, "INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) VALUES (?1, ?2)");
     qint64 fetchId = 0;
     for (int h = 0; h < harvestCount; ++h) {
         run(harvest, {h + 1, start + qint64(h) * 12 * PoolSchedule::hour});
         for (int s = 0; s < sourceCount; ++s) {
-            run(fetch, {++fetchId, h + 1, s + 1, proxiesPerFetch});
             const int first = h * perSource / harvestCount;
+            std::vector<qint64> ids;
             for (int i = 0; i < proxiesPerFetch; ++i) {
                 const int p = (first + i) % perSource * sourceCount + s;
-                run(sighting, {fetchId, p + 1});
+                ids.push_back(p + 1);
                 run(given, {s + 1, p + 1});
             }
+            // The fetch's sightings: its proxies' ids, sorted, 8 bytes each, least significant first.
+            std::sort(ids.begin(), ids.end());
+            QByteArray packed(qsizetype(ids.size() * sizeof(qint64)), Qt::Uninitialized);
+            for (size_t i = 0; i < ids.size(); ++i)
+                qToLittleEndian<qint64>(ids[i], packed.data() + i * sizeof(qint64));
+            sqlite3_bind_blob(fetch, 5, packed.constData(), int(packed.size()), SQLITE_TRANSIENT);
+            run(fetch, {++fetchId, h + 1, s + 1, proxiesPerFetch});
         }
     }
     // Checks, proxy by proxy in time order, with each proxy's row as the recording leaves it.
@@ -185,7 +196,7 @@ void generate(const QString& path, int proxies, qint64 checks)
     // Columns the generator had no value for are null, as the recording leaves them.
     execute(db, "UPDATE proxies SET last_worked = NULL WHERE last_worked = 0");
     execute(db, "UPDATE proxies SET failing_since = NULL WHERE failing_since = 0");
-    for (sqlite3_stmt* statement : {source, proxy, harvest, fetch, sighting, given, check, update})
+    for (sqlite3_stmt* statement : {source, proxy, harvest, fetch, given, check, update})
         sqlite3_finalize(statement);
     execute(db, "COMMIT");
     execute(db, "PRAGMA wal_checkpoint(TRUNCATE)");
@@ -251,7 +262,8 @@ int main(int argc, char** argv)
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     const qint64 checkRows = single(db, "SELECT count(*) FROM checks");
     std::printf("generated %lld proxies, %lld checks, %lld sightings, %lld alive in %.0f s: %s\n",
-                single(db, "SELECT count(*) FROM proxies"), checkRows, single(db, "SELECT count(*) FROM sightings"),
+                single(db, "SELECT count(*) FROM proxies"), checkRows,
+                single(db, "SELECT sum(length(proxy_ids)) / 8 FROM fetches"),
                 single(db, "SELECT count(*) FROM proxies WHERE streak > 0 AND last_checked >= 1796464800"),
                 seconds(timer), qPrintable(path));
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QtEndian>
 
 #include <sqlite3.h>
 
@@ -119,8 +120,20 @@ WHERE checks.id = totals.id;
     R"(
 ALTER TABLE checks ADD COLUMN by_judge INTEGER NOT NULL DEFAULT 1;
 )",
+    // A page's sightings are one value of its fetch, its proxies' ids (moveSightings() fills it from the rows a
+    // sighting each), and a proxy enters the index of what is due once it has been checked: a harvest wrote three
+    // rows a new proxy in those two. Proxies never checked are found by reading them all.
+    R"(
+ALTER TABLE fetches ADD COLUMN proxy_ids BLOB;
+CREATE TEMP TABLE old_sightings AS SELECT fetch_id, proxy_id FROM sightings;
+DROP TABLE sightings;
+DROP INDEX proxies_due;
+CREATE INDEX proxies_due ON proxies (due) WHERE retired = 0 AND last_checked IS NOT NULL;
+)",
 };
 constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
+// The migration after which the sightings are moved into their fetches.
+constexpr int sightingsInFetches = 3;
 static_assert(migrationCount == SqlitePool::schemaVersion, "one migration per version");
 
 } // namespace
@@ -263,11 +276,32 @@ CheckResult::Anonymity anonymityOf(const QString& text)
     return CheckResult::Unknown;
 }
 
-// FNV-1a over the sorted proxy ids: the same set gives the same number in any order, on any build.
-qint64 setHash(std::vector<qint64> ids)
+// A page's proxies as its fetch keeps them: their ids, sorted and each once, 8 bytes each, least significant first.
+QByteArray packedIds(const std::vector<qint64>& ids)
 {
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    QByteArray packed(qsizetype(ids.size() * sizeof(qint64)), Qt::Uninitialized);
+    for (size_t i = 0; i < ids.size(); ++i)
+        qToLittleEndian<qint64>(ids[i], packed.data() + i * sizeof(qint64));
+    return packed;
+}
+
+std::vector<qint64> unpackedIds(const QByteArray& packed)
+{
+    std::vector<qint64> ids(size_t(packed.size()) / sizeof(qint64));
+    for (size_t i = 0; i < ids.size(); ++i)
+        ids[i] = qFromLittleEndian<qint64>(packed.constData() + i * sizeof(qint64));
+    return ids;
+}
+
+void sortOnce(std::vector<qint64>* ids)
+{
+    std::sort(ids->begin(), ids->end());
+    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+}
+
+// FNV-1a over the sorted proxy ids, each once: the same set gives the same number in any order, on any build.
+qint64 setHash(const std::vector<qint64>& ids)
+{
     quint64 hash = 14695981039346656037ULL;
     for (const qint64 id : ids)
         for (int shift = 0; shift < 64; shift += 8) {
@@ -410,7 +444,7 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         !readVersion(&found))
         return refuse(QString());
     for (int step = found; step < schemaVersion; ++step)
-        if (!execute(migrations[step]))
+        if (!execute(migrations[step]) || (step == sightingsInFetches && !moveSightings()))
             return refuse(QString());
     if (found < schemaVersion &&
         !execute(QByteArray("PRAGMA user_version = " + QByteArray::number(schemaVersion)).constData()))
@@ -420,6 +454,29 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
     // From here on a busy pool is waited for; a run never fails on it.
     sqlite3_busy_timeout(m_db, writeWaitMs);
     return true;
+}
+
+bool SqlitePool::moveSightings()
+{
+    Statement select(m_db, "SELECT fetch_id, proxy_id FROM temp.old_sightings ORDER BY fetch_id, proxy_id");
+    Statement update(m_db, "UPDATE fetches SET proxy_ids = ?2 WHERE id = ?1");
+    qint64 fetchId = -1;
+    std::vector<qint64> ids;
+    const auto store = [&] {
+        if (fetchId < 0)
+            return true;
+        update.clear();
+        const bool stored = update.bind(1, fetchId).bind(2, packedIds(ids)).run();
+        ids.clear();
+        return stored;
+    };
+    while (select.step()) {
+        if (select.integer(0) != fetchId && !store())
+            return fail();
+        fetchId = select.integer(0);
+        ids.push_back(select.integer(1));
+    }
+    return (select.ok() && store() && execute("DROP TABLE temp.old_sightings")) || fail();
 }
 
 bool SqlitePool::readVersion(int* version)
@@ -588,15 +645,20 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
         Statement& idsOf = statement("SELECT id FROM temp.page_ids");
         while (idsOf.step())
             written.ids.push_back(idsOf.integer(0));
-        Statement& sightings =
-            statement("INSERT OR IGNORE INTO sightings (fetch_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
         Statement& given =
             statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
-        if (!idsOf.ok() || !sightings.bind(1, written.fetchId).run() || !given.bind(1, written.sourceId).run())
+        if (!idsOf.ok() || !given.bind(1, written.sourceId).run())
             return fail(), written = {}, rollback(), false;
+        // The page's sightings, once its last piece is in: its proxies' ids as one value, and the hash of that set.
         if (!page.more) {
-            Statement& set = statement("UPDATE fetches SET proxy_set = ?2 WHERE id = ?1");
-            if (!page.failed && !set.bind(1, written.fetchId).bind(2, setHash(std::move(written.ids))).run())
+            sortOnce(&written.ids);
+            Statement& set = statement("UPDATE fetches SET proxy_ids = ?2, proxy_set = ?3 WHERE id = ?1");
+            set.bind(1, written.fetchId).bind(2, packedIds(written.ids));
+            if (page.failed)
+                set.bindNull(3);
+            else
+                set.bind(3, setHash(written.ids));
+            if (!set.run())
                 return fail(), written = {}, rollback(), false;
             written = {};
         }
@@ -793,10 +855,15 @@ bool SqlitePool::recordServeFailure(const ProxyEndpoint& proxy, const QString& r
 
 bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
 {
+    // Those checked before through their index; those never checked, which it leaves out, by reading them all.
     Statement select(m_db, all ? "SELECT address, port, user, password, stated_scheme FROM proxies "
                                  "WHERE retired = 0 ORDER BY id"
-                               : "SELECT address, port, user, password, stated_scheme FROM proxies "
-                                 "WHERE retired = 0 AND due <= ?1 ORDER BY due, id");
+                               : "SELECT address, port, user, password, stated_scheme, due, id FROM proxies "
+                                 "WHERE retired = 0 AND last_checked IS NOT NULL AND due <= ?1 "
+                                 "UNION ALL "
+                                 "SELECT address, port, user, password, stated_scheme, due, id FROM proxies "
+                                 "WHERE retired = 0 AND last_checked IS NULL AND due <= ?1 "
+                                 "ORDER BY 6, 7");
     if (!all)
         select.bind(1, now);
     while (select.step())
@@ -987,9 +1054,10 @@ bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
     if (!all.ok())
         return fail();
 
-    Statement last(m_db, "SELECT h.started, f.outcome, f.proxies, (SELECT count(*) FROM sightings g JOIN proxies p "
-                         "ON p.id = g.proxy_id WHERE g.fetch_id = f.id AND p.first_seen >= h.started) "
+    Statement last(m_db, "SELECT h.started, f.outcome, f.proxies, f.proxy_ids "
                          "FROM fetches f JOIN harvests h ON h.id = f.harvest_id WHERE f.id = ?1");
+    // New to the pool: first seen in that harvest or later, as no earlier run saw it.
+    Statement firstSeen(m_db, "SELECT first_seen FROM proxies WHERE id = ?1");
     for (size_t i = 0; i < sources->size(); ++i) {
         PoolSource& source = (*sources)[i];
         if (!last.bind(1, lastFetch[i]).step())
@@ -997,8 +1065,14 @@ bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
         source.lastFetched = last.integer(0);
         source.lastOutcome = last.text(1);
         source.proxiesLast = int(last.integer(2));
-        source.newToPoolLast = int(last.integer(3));
+        for (const qint64 id : unpackedIds(last.bytes(3))) {
+            if (firstSeen.bind(1, id).step() && firstSeen.integer(0) >= source.lastFetched)
+                ++source.newToPoolLast;
+            firstSeen.reset();
+        }
         last.reset();
+        if (!firstSeen.ok())
+            return fail();
     }
 
     Statement distinct(m_db, "SELECT source_id, count(*) FROM source_proxies GROUP BY source_id");

@@ -16,7 +16,7 @@ struct sqlite3;
 class SqlitePool : public PoolStore
 {
 public:
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
     // How long a write waits for the others before it gives up.
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
@@ -53,6 +53,9 @@ private:
     bool prepare(Access access, const QString& path, QString* failure);
     // The schema's version; 0 for an empty file, -1 for a database that is no pool.
     bool readVersion(int* version);
+    // Moves the sightings of a pool of version 3, a row each (temp.old_sightings, left by the migration), into
+    // their fetches.
+    bool moveSightings();
     bool execute(const char* sql);
     bool fail();
     bool begin();
