@@ -115,6 +115,46 @@ class CliTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Without a task the program gives its place to the window program, beside it in a build or in
+    // ../libexec/sievra/ once installed; where there is none, it says where it looked and fails.
+    void noTask_startsTheWindowProgram_data()
+    {
+        QTest::addColumn<QString>("window"); // where the window program lies, beside bin/sievra; empty: nowhere
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("beside it") << u"bin/sievra-window"_s << 7 << u"window @DIR@/bin/sievra-window\n"_s;
+        QTest::newRow("installed") << u"libexec/sievra/sievra-window"_s << 7
+                                   << u"window @DIR@/bin/../libexec/sievra/sievra-window\n"_s;
+        QTest::newRow("nowhere") << QString() << 1
+                                 << u"sievra: cannot start the window: @DIR@/bin/sievra-window (No such file or "
+                                    "directory), @DIR@/bin/../libexec/sievra/sievra-window (No such file or "
+                                    "directory)\n"_s;
+    }
+
+    void noTask_startsTheWindowProgram()
+    {
+        QFETCH(QString, window);
+        QFETCH(int, status);
+        QFETCH(QString, told);
+        const QTemporaryDir folder;
+        const QDir root(folder.path());
+        QVERIFY(root.mkpath(u"bin"_s) && root.mkpath(u"libexec/sievra"_s));
+        QVERIFY(QFile::copy(QStringLiteral(SIEVRA_PROGRAM), root.filePath(u"bin/sievra"_s)));
+        QVERIFY(QFile::setPermissions(root.filePath(u"bin/sievra"_s), QFile::ReadOwner | QFile::ExeOwner));
+        if (!window.isEmpty()) {
+            QVERIFY(writeFile(root.filePath(window), "#!/bin/sh\necho window \"$0\"\nexit 7\n"));
+            QVERIFY(QFile::setPermissions(root.filePath(window), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        QProcess program;
+        program.setProgram(root.filePath(u"bin/sievra"_s));
+        program.start();
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), status);
+        const QString expected = QString(told).replace("@DIR@"_L1, folder.path());
+        QCOMPARE(QString::fromUtf8(window.isEmpty() ? program.readAllStandardError() : program.readAllStandardOutput()),
+                 expected);
+    }
+
     void initTestCase()
     {
         QVERIFY(m_files.isValid());

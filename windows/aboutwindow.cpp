@@ -10,11 +10,12 @@ AboutWindow::AboutWindow(QWidget* parent) : QMainWindow(parent), m_ui(new Ui::Ab
 {
     m_ui->setupUi(this);
     setWindowTitle(QStringLiteral("About Sievra"));
-    // Beside the program in a build, with the program's data once installed; a missing log leaves the box empty.
+    // Beside the program in a build, with the program's data once installed (the window lies in libexec/sievra/);
+    // a missing log leaves the box empty.
     const QDir programFolder(QCoreApplication::applicationDirPath());
     QString changeLog = programFolder.filePath(QStringLiteral("changelog.txt"));
     if (!fileExists(changeLog))
-        changeLog = programFolder.filePath(QStringLiteral("../share/sievra/changelog.txt"));
+        changeLog = programFolder.filePath(QStringLiteral("../../share/sievra/changelog.txt"));
     m_ui->txtChangeLog->setText(readTextFile(changeLog));
 }
 
