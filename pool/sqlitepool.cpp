@@ -1068,11 +1068,11 @@ bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
         for (const qint64 id : unpackedIds(last.bytes(3))) {
             if (firstSeen.bind(1, id).step() && firstSeen.integer(0) >= source.lastFetched)
                 ++source.newToPoolLast;
+            if (!firstSeen.ok())
+                return fail();
             firstSeen.reset();
         }
         last.reset();
-        if (!firstSeen.ok())
-            return fail();
     }
 
     Statement distinct(m_db, "SELECT source_id, count(*) FROM source_proxies GROUP BY source_id");
