@@ -30,6 +30,9 @@ bool CHarvestRun::start()
         Console::tell(QStringLiteral("cannot make the folder %1").arg(UserFolders::runFolder(m_engine->runStamp())));
     if (m_pageSink)
         m_engine->setPageSink(m_pageSink);
+    if (m_pageRead)
+        m_engine->setPageRead(m_pageRead);
+    connect(m_engine.get(), &CHarvestEngine::harvestStarting, this, &CHarvestRun::fetchStarting);
     connect(m_engine.get(), &CHarvestEngine::extractionStarting, this, &CHarvestRun::extractionStarting);
     connect(m_engine.get(), &CHarvestEngine::newLeechUrl, this, [this] { showProgress(); });
     connect(m_engine.get(), &CHarvestEngine::urlFinished, this, [this](int done, int total) {

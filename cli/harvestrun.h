@@ -3,6 +3,7 @@
 #include "check/proxyendpoint.h"
 #include "extraction/leechproxies.h"
 #include "harvest/harvestjob.h"
+#include "harvest/pagefetching.h"
 #include "leech/leechsocket.h"
 
 #include <QHash>
@@ -42,11 +43,16 @@ public:
     QHash<QString, int> linesPerPage() const;
     // Each page's proxies as soon as the extraction has read the page (CLeechProxies::setPageSink); set before start().
     void setPageSink(CLeechProxies::PageSink sink) { m_pageSink = std::move(sink); }
+    // The pages read while the harvest still fetches (PageFetching::setPageRead): the page sink is not told of them.
+    // Set before start().
+    void setPageRead(PageFetching::PageRead read) { m_pageRead = std::move(read); }
     // A check of the list follows: readyForCheck() comes instead of finished().
     // The source report, when one is asked for; after a check, with the working proxies of each page.
     void writeReport(const QHash<QString, int>* workingPerPage = nullptr) const;
 
 signals:
+    // The fetches are about to start, after a link crawl where there is one; runStamp() is known.
+    void fetchStarting();
     // Every page is in and sourceResults() is whole; the page sink is told next, from the extraction's thread.
     void extractionStarting();
     // The list is written and the check follows; the source report waits for its figures.
@@ -62,6 +68,7 @@ private:
     HarvestJob m_job;
     NamedOutput* m_report;
     CLeechProxies::PageSink m_pageSink;
+    PageFetching::PageRead m_pageRead;
     bool m_terminal;
     bool m_stopped = false;
     int m_pagesDone = 0;

@@ -4,6 +4,8 @@
 #include "cli/console.h"
 #include "cli/harvestrun.h"
 
+#include <algorithm>
+
 PoolRecording::PoolRecording(std::unique_ptr<PoolStore> store, const PoolJob& job)
     : m_store(std::move(store)), m_job(job)
 {
@@ -38,22 +40,42 @@ PoolHarvest::Page pageOf(const CCrawlResult& result)
 void PoolRecording::followHarvest(CHarvestRun& run)
 {
     m_harvestStarted = now();
+    // Made on this thread before any page can come, so that the pages read while the harvest fetches go to the pool
+    // while it fetches: on a slow web its writes are then done by the time the last page is in.
+    QObject::connect(&run, &CHarvestRun::fetchStarting, &run, [this, &run] {
+        if (!m_harvestRecorder)
+            startHarvestRecorder(run.runStamp());
+    });
+    run.setPageRead([this](const CCrawlResult& result, const QByteArray& texts) {
+        PoolHarvest::Page page = pageOf(result);
+        page.proxies = int(std::count(texts.cbegin(), texts.cend(), '\n'));
+        page.failed = page.failed && page.proxies == 0;
+        {
+            const std::lock_guard<std::mutex> hold(m_toldLock);
+            m_told.insert(result.pageName());
+        }
+        m_harvestRecorder->addPage(std::move(page), texts);
+    });
+    // The pages that were not read while fetching (those stored on disk) are told as the extraction reads them.
     QObject::connect(&run, &CHarvestRun::extractionStarting, &run, [this, &run] {
         for (const CCrawlResult& result : run.sourceResults())
             if (!result.pageName().isEmpty())
                 m_pages.insert(result.pageName(), pageOf(result));
-        startHarvestRecorder(run.runStamp());
+        if (!m_harvestRecorder)
+            startHarvestRecorder(run.runStamp());
     });
     run.setPageSink([this](const QString& name, const QByteArray& texts, const CLeechProxies::PageTally& tally) {
         PoolHarvest::Page page = m_pages.value(name);
         if (page.url.isEmpty())
             return; // a page of an earlier run left in the folder: no fetch of this harvest
-        page.proxies = tally.written;
-        page.failed = page.failed && page.proxies == 0;
         {
             const std::lock_guard<std::mutex> hold(m_toldLock);
+            if (m_told.contains(name))
+                return;
             m_told.insert(name);
         }
+        page.proxies = tally.given;
+        page.failed = page.failed && page.proxies == 0;
         m_harvestRecorder->addPage(std::move(page), texts);
     });
 }

@@ -68,6 +68,8 @@ public:
     // The proxies the last extraction wrote, page by page; kept only when the job asks for them.
     QList<CLeechProxies::PageProxies> proxiesPerPage() { return m_extraction.proxiesPerPage(); }
     void setPageSink(CLeechProxies::PageSink sink) { m_extraction.setPageSink(std::move(sink)); }
+    // Pages read while the harvest fetches, where its fetching reads them (PageFetching::setPageRead).
+    void setPageRead(const PageFetching::PageRead& read) { m_fetching->setPageRead(read); }
 
 signals:
     void harvestStarting();

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // How a harvest's pages are fetched and stored in its run folder. The window (and --classic) fetch with the
 // twenty page fetchers of old (ClassicFetching); the command line fetches today's web through libcurl
 // (WebFetching). Whoever sets a run up picks one and hands it to the engine.
@@ -35,6 +37,10 @@ public:
     virtual bool crawling() const = 0;
     // Where pages are kept in memory instead of the run folder, for the extraction to read; none by default.
     virtual MemoryPages* memoryPages() { return nullptr; }
+    // Told, on a worker thread, of each page kept in memory as soon as it is read: how its fetch ended and its proxy
+    // texts, one a line, each once. Pages that are not kept are told by the extraction only. Set before fetch().
+    using PageRead = std::function<void(const CCrawlResult& result, const QByteArray& texts)>;
+    virtual void setPageRead(const PageRead& read) { Q_UNUSED(read) }
 
 signals:
     // One URL of the list is done, fetched or not.

@@ -91,9 +91,12 @@ void WebFetching::finish(int index, const CFetchOutcome& outcome, QByteArray pag
         PageReading reading = m_reading;
         reading.cut = outcome.kind() == CFetchOutcome::Truncated;
         reading.contentType = outcome.contentType();
+        CPageWriter::Kept kept;
+        if (m_pageRead)
+            kept = [read = m_pageRead, result](const QByteArray& texts) { read(result, texts); };
         m_writer.write(
             pageFile(index), page, QUrl(outcome.finalUrl()).host(),
-            [this, index](const QString& failure) { emit pageWritten(index, failure); }, reading);
+            [this, index](const QString& failure) { emit pageWritten(index, failure); }, reading, std::move(kept));
     }
     m_results[index] = result;
     m_done[index] = true;

@@ -33,6 +33,7 @@ public:
     void stopCrawl() override;
     bool crawling() const override;
     MemoryPages* memoryPages() override { return &m_memory; }
+    void setPageRead(const PageRead& read) override { m_pageRead = read; }
 
 signals:
     // From the writer's worker: the page of the list's URL `index` is stored, or failed with the reason.
@@ -56,6 +57,7 @@ private:
     WebLinkCrawl m_crawl;
     MemoryPages m_memory;
     CPageWriter m_writer;
+    PageRead m_pageRead;
     PageReading m_reading;
     quint32 m_runStamp = 0;
     QStringList m_urls;

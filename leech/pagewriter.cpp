@@ -33,13 +33,13 @@ CPageWriter::~CPageWriter()
 }
 
 void CPageWriter::write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
-                        const PageReading& reading)
+                        const PageReading& reading, Kept kept)
 {
     if (m_budget)
         m_budget->take(reply.size());
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_waiting.push_back({path, reply, host, std::move(stored), reading});
+        m_waiting.push_back({path, reply, host, std::move(stored), reading, std::move(kept)});
         ++m_pending;
     }
     // The application's pool has one worker per core: twenty writers of their own would only compete with
@@ -61,9 +61,10 @@ void CPageWriter::writeNext()
     }
     QString failure;
     // A page's texts are hardly ever longer than the page: one that could not be kept is not read twice.
-    const bool kept =
-        m_memory && !page.reply.isEmpty() && m_memory->hasRoom(page.reply.size()) &&
-        m_memory->put(QFileInfo(page.path).fileName(), PageText::proxyTexts(page.reply, page.host, page.reading));
+    QByteArray texts;
+    const bool kept = m_memory && !page.reply.isEmpty() && m_memory->hasRoom(page.reply.size()) &&
+                      m_memory->put(QFileInfo(page.path).fileName(),
+                                    texts = PageText::proxyTexts(page.reply, page.host, page.reading));
     if (!kept)
         storePage(page.path, page.reply, page.host, &failure, page.reading);
     // The reply is given back before the fetcher hears of it and perhaps starts its next page.
@@ -71,6 +72,9 @@ void CPageWriter::writeNext()
     page.reply = QByteArray();
     if (m_budget)
         m_budget->give(held);
+    // Before `stored`, and so before the owner can count the page in: whoever is told may take its time.
+    if (kept && page.kept)
+        page.kept(texts);
     const std::lock_guard<std::mutex> lock(m_mutex);
     // Still counted while the owner is told, so an owner that waits for us is not gone yet.
     if (page.stored)

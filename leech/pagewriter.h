@@ -28,8 +28,10 @@ public:
     // the file is in place (or could not be written: it then gets the reason), while pending() still counts
     // the page; an empty reply writes no file.
     using Stored = std::function<void(const QString& failure)>;
+    // Runs on that worker with the page's proxy texts when the page is kept in memory, before `stored`.
+    using Kept = std::function<void(const QByteArray& texts)>;
     void write(const QString& path, const QByteArray& reply, const QString& host, Stored stored,
-               const PageReading& reading = {});
+               const PageReading& reading = {}, Kept kept = {});
     int pending() const;
     void waitForDone();
     // Pages are kept there, under their file names, while they fit in its budget; only the others are written.
@@ -53,6 +55,7 @@ private:
         QString host;
         Stored stored;
         PageReading reading;
+        Kept kept;
     };
 
     void writeNext();

@@ -16,7 +16,7 @@ struct PoolHarvest
         int status = 0;  // 0: no reply came
         qint64 bytes = 0;
         qint64 ms = 0;
-        int proxies = 0;                  // the lines the harvest wrote from the page
+        int proxies = 0;                  // the proxies the page gave, each once (the source report's "proxies")
         std::vector<ProxyEndpoint> given; // those proxies
         bool failed = false;              // no whole page came: its set of proxies tells nothing
         // The page's proxies go on in the next page given, more of the same fetch: a page of millions of proxies is

@@ -725,6 +725,20 @@ private slots:
             line.truncate(tab);
         }
         QCOMPARE(written, report);
+        // The pool keeps each fetch as the report tells it, whether the page was read while the harvest fetched
+        // (kept in memory) or only by the extraction (the page past the limit, stored on disk).
+        if (!options.contains(u"--classic"_s)) {
+            QStringList fetches;
+            for (const QString& line : std::as_const(written))
+                fetches << QStringList{line.section(u'\t', 0, 0), line.section(u'\t', 2)}.join(u'\t');
+            QStringList pooled =
+                poolLines(QDir(UserFolders::baseFolder()).filePath(u"pool.sqlite"_s),
+                          "SELECT s.url, f.outcome, coalesce(f.status, ''), f.bytes, f.proxies FROM fetches f "
+                          "JOIN sources s ON s.id = f.source_id");
+            fetches.sort();
+            pooled.sort();
+            QCOMPARE(pooled, fetches);
+        }
         QStringList notices;
         for (const QString& line : run.errors)
             if (!line.isEmpty() && !line.startsWith("pages "_L1))
@@ -1508,10 +1522,12 @@ private slots:
                  (QStringList{first + "\t1\t2026-12-06T10:00:00Z\tok\t3\t3\t3\t3\t3\t2026-12-06T10:00:00Z"_L1,
                               second + "\t1\t2026-12-06T10:00:00Z\tok\t2\t2\t2\t1\t1\t2026-12-06T10:00:00Z"_L1}));
 
-        // Two hours on: 127.0.0.62 is gone, 127.0.0.63 is back, and the second page names a new proxy.
+        // Two hours on: 127.0.0.62 is gone, 127.0.0.63 is back, and the second page names a new proxy and one of the
+        // first page's, which it gives though the list has it from the first.
         own.erase(u"127.0.0.62"_s);
         start(u"127.0.0.63"_s);
-        m_web->setReply(host, u"/pool-b.html"_s, FakeReply::page("127.0.0.24:1080\n127.0.0.63:8080\n127.0.0.29:8080"));
+        m_web->setReply(host, u"/pool-b.html"_s,
+                        FakeReply::page("127.0.0.24:1080\n127.0.0.63:8080\n127.0.0.29:8080\n127.0.0.21:8888"));
         run = runAt(t2, QStringList{"--harvest", listPath()} + check);
         QCOMPARE(run.status, 0);
         for (const QString& path : run.paths)
@@ -1520,7 +1536,8 @@ private slots:
         QCOMPARE(
             exported(t2, {"--all"}),
             (QStringList{"127.0.0.21:8888 DE>CH http,connect anonymous " + twice +
-                             " worked 2026-12-06T12:00:00Z 2/2 100.0 streak 2 " + a,
+                             " worked 2026-12-06T12:00:00Z 2/2 100.0 streak 2 " + a +
+                             " http://www.checkedproxies.com/pool-b.html",
                          "127.0.0.24:1080 US>CA socks5 elite " + twice +
                              " worked 2026-12-06T12:00:00Z 2/2 100.0 "
                              "streak 2 " +
@@ -1551,8 +1568,8 @@ private slots:
         for (const auto& [filter, listed] : afterSecond)
             QCOMPARE(exportedAddresses(t2, filter), listed);
         QCOMPARE(sourcesAt(t2),
-                 (QStringList{first + "\t2\t2026-12-06T12:00:00Z\tok\t3\t3\t0\t2\t2\t2026-12-06T10:00:00Z"_L1,
-                              second + "\t2\t2026-12-06T12:00:00Z\tok\t3\t3\t1\t2\t2\t2026-12-06T12:00:00Z"_L1}));
+                 (QStringList{second + "\t2\t2026-12-06T12:00:00Z\tok\t4\t4\t1\t3\t2\t2026-12-06T12:00:00Z"_L1,
+                              first + "\t2\t2026-12-06T12:00:00Z\tok\t3\t3\t0\t2\t1\t2026-12-06T10:00:00Z"_L1}));
 
         // A recheck a minute before the working ones fall due finds nothing; at their time exactly those four.
         const QStringList recheck = {
@@ -1677,6 +1694,16 @@ private:
     }
 
     // One number the sqlite3 shell reads from a pool.
+    // The rows of a query of the pool, their fields apart by tabs.
+    static QStringList poolLines(const QString& pool, const char* sql)
+    {
+        QProcess shell;
+        shell.start(u"sqlite3"_s, {u"-separator"_s, u"\t"_s, pool, QLatin1String(sql)});
+        const bool ran = shell.waitForFinished() && shell.exitCode() == 0;
+        return ran ? QString::fromUtf8(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList{u"sqlite3 failed: "_s + QString::fromUtf8(shell.readAllStandardError())};
+    }
+
     static int poolCount(const QString& pool, const char* sql)
     {
         const auto quoted = [](QString text) -> QString { return u'\'' + text.replace(u'\'', u"'\\''"_s) + u'\''; };
