@@ -19,6 +19,8 @@
 #   pool for all the harvests of a case, made by its unmeasured first one: a user's next runs over the same sources)
 #   or "off" (--no-pool).
 # BENCH_WEB_FLOOR: a curl_floor binary (bench/curl_floor.cpp), timed beside both: the fetching alone.
+# BENCH_WEB_RATE: when set, nginx sends each reply at most this fast (its limit_rate, as "512k" or "2m" bytes a
+#   second): a web slower than loopback, where the program has time to spare while the pages come.
 # A case "hostile:PAGES:MB[:KIND]" serves PAGES pages of MB megabytes: nested <span> tags (KIND "tags"), plain
 # proxy lines, each proxy another ("texts"), or half of each ("mixed", the default); and prints the harvest's peak
 # resident memory (/usr/bin/time -f %M) beside the pages in memory.
@@ -99,6 +101,7 @@ http {
     uwsgi_temp_path $run/uwsgi;
     scgi_temp_path $run/scgi;
     root $run/www;
+    limit_rate ${BENCH_WEB_RATE:-0};
     server { listen 127.0.0.1:80; }
     server {
         listen 127.0.0.1:443 ssl http2;
