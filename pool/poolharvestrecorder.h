@@ -12,10 +12,10 @@
 #include <mutex>
 #include <vector>
 
-// A harvest written to the pool while it goes, on the pool's own thread: each page as soon as the extraction has
-// read it, pages gathered, and large ones cut, into writes of batchProxies. The pool's writes then overlap the
-// reading of the pages, and no proxy of the harvest is held to its end: a page waits for the writer while more than
-// maxWaiting proxies are waiting for it.
+// A harvest written to the pool while it goes, on the pool's own thread: each page as soon as it has been read
+// (while the harvest fetches, or by the extraction), pages gathered, and large ones cut, into writes of batchProxies.
+// The pool's writes then overlap the fetching and the reading of the pages, and no proxy of the harvest is held to
+// its end: a page waits for the writer while more than maxWaiting proxies are waiting for it.
 class PoolHarvestRecorder : public QObject
 {
     Q_OBJECT
