@@ -554,13 +554,18 @@ private slots:
                 made.given.push_back(proxy(text));
             return made;
         };
-        const auto harvest = [&](qint64 started, std::vector<PoolHarvest::Page> pages) {
+        // The pages written in as many calls as `cuts` makes of them, as a harvest written while it goes is.
+        const auto harvest = [&](qint64 started, std::vector<PoolHarvest::Page> pages, size_t cut = 0) {
             PoolHarvest made;
             made.runStamp = quint32(started);
             made.started = started;
             made.ended = started + 10;
-            made.pages = std::move(pages);
-            QVERIFY(m_pool->recordHarvest(made));
+            qint64 id = -1;
+            QVERIFY(m_pool->beginHarvest(made, &id));
+            const size_t at = cut == 0 ? pages.size() : cut;
+            QVERIFY(m_pool->recordPages(id, started, {pages.begin(), pages.begin() + qsizetype(at)}));
+            QVERIFY(m_pool->recordPages(id, started, {pages.begin() + qsizetype(at), pages.end()}));
+            QVERIFY(m_pool->endHarvest(id, made.ended));
         };
         const auto check = [&](qint64 at, const QStringList& working, const QStringList& failed) {
             std::vector<ProxyRecord> records;
@@ -576,14 +581,16 @@ private slots:
                         page("http://b.example/", {"10.0.0.2:80", "10.0.0.3:80"}),
                         page("http://c.example/", {"10.0.0.9:80"})});
         check(first + 60, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"}, {"10.0.0.9:80"});
-        // a's page comes in two pieces, as a large page is written: one fetch of the same set as before.
+        // a's page comes in two pieces, as a large page is written, the second in a write of its own: one fetch of
+        // the same set as before.
         PoolHarvest::Page firstPiece = page("http://a.example/", {"10.0.0.2:80"});
         PoolHarvest::Page lastPiece = page("http://a.example/", {"10.0.0.1:80"});
         firstPiece.more = true;
         firstPiece.proxies = lastPiece.proxies = 2;
         harvest(now - PoolSchedule::hour,
                 {firstPiece, lastPiece, page("http://b.example/", {"10.0.0.3:80", "10.0.0.4:80"}),
-                 page("http://c.example/", {}, "timed out")});
+                 page("http://c.example/", {}, "timed out")},
+                1);
         check(now - 30 * PoolSchedule::minute, {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}, {});
 
         QCOMPARE(count(path(), "SELECT count(*) FROM fetches"), qint64(6));

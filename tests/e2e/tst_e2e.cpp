@@ -576,6 +576,14 @@ private slots:
             for (const QString& line : QString::fromUtf8(readFile(reportPath)).split(u'\n', Qt::SkipEmptyParts).mid(1))
                 reported << line.section(u'\t', 2, 2);
             QCOMPARE(reported, outcomes);
+            // The pool keeps what the report tells, also of a harvest stopped midway: the page that came with its
+            // proxies (each page's its own here), the one stopped with none.
+            const QString pool = QDir(UserFolders::baseFolder()).filePath(u"pool.sqlite"_s);
+            QStringList pooled = poolLines(pool, "SELECT outcome FROM fetches");
+            pooled.sort();
+            reported.sort();
+            QCOMPARE(pooled, reported);
+            QCOMPARE(poolCount(pool, "SELECT coalesce(sum(proxies), 0) FROM fetches"), int(lines.size()));
         }
         // Well before the stalled page's time-out of 25 s.
         if (signal != 0)
