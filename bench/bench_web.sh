@@ -242,7 +242,7 @@ hostile() { # pages, size in MB, kind
     local start end peak
     start=$(date +%s%N)
     local status=0
-    HOME="$run/home" QT_QPA_PLATFORM=offscreen /usr/bin/time -f %M -o "$run/peak" "$sievra" --harvest "$run/urls.txt" \
+    HOME="$run/home" QT_QPA_PLATFORM=offscreen /usr/bin/time -f %M -o "$run/peak" ${BENCH_WEB_WRAP:-} "$sievra" --harvest "$run/urls.txt" \
         --threads "$1" --timeout 25 "${pool[@]}" >/dev/null 2>>"$run/errors.log" || status=$?
     # Pages of tags alone give no proxy, which the harvest tells with exit status 2.
     [ "$status" -eq 0 ] || [ "$status" -eq 2 ] || { tail -5 "$run/errors.log" >&2; exit 1; }

@@ -313,7 +313,7 @@ qint64 setHash(const std::vector<qint64>& ids)
 
 using Totals = SqlitePool::Totals;
 
-const char* const largeCache = "PRAGMA cache_size = -65536";
+const char* const largeCache = "PRAGMA cache_size = -16384";
 
 // A macro, so that each statement that reads them stays one literal: statement() keeps statements by the text's
 // address.
@@ -408,7 +408,9 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         rollback();
         return false;
     };
-    // 64 MB of pages kept in memory: a pool kept for months is large, and its indexes are read at random.
+    // 16 MB of pages kept in memory, eight times SQLite's own: a pool kept for months is large, and its indexes are
+    // read at random. 64 MB recorded harvests no faster (1.10 s against 1.01 s in bench_pool) and held 40 MB more in
+    // one.
     if (!execute("PRAGMA foreign_keys = ON") || !execute(largeCache) || !execute("PRAGMA temp_store = MEMORY"))
         return refuse(QString());
     // First only read, so that a file that is no pool of ours is left exactly as it was.
