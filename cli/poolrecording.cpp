@@ -47,14 +47,7 @@ void PoolRecording::followHarvest(CHarvestRun& run)
             startHarvestRecorder(run.runStamp());
     });
     run.setPageRead([this](const CCrawlResult& result, const QByteArray& texts) {
-        PoolHarvest::Page page = pageOf(result);
-        page.proxies = int(std::count(texts.cbegin(), texts.cend(), '\n'));
-        page.failed = page.failed && page.proxies == 0;
-        {
-            const std::lock_guard<std::mutex> hold(m_toldLock);
-            m_told.insert(result.pageName());
-        }
-        m_harvestRecorder->addPage(std::move(page), texts);
+        tellPage(result.pageName(), pageOf(result), texts, int(std::count(texts.cbegin(), texts.cend(), '\n')));
     });
     // The pages that were not read while fetching (those stored on disk) are told as the extraction reads them.
     QObject::connect(&run, &CHarvestRun::extractionStarting, &run, [this, &run] {
@@ -65,19 +58,24 @@ void PoolRecording::followHarvest(CHarvestRun& run)
             startHarvestRecorder(run.runStamp());
     });
     run.setPageSink([this](const QString& name, const QByteArray& texts, const CLeechProxies::PageTally& tally) {
-        PoolHarvest::Page page = m_pages.value(name);
-        if (page.url.isEmpty())
-            return; // a page of an earlier run left in the folder: no fetch of this harvest
-        {
-            const std::lock_guard<std::mutex> hold(m_toldLock);
-            if (m_told.contains(name))
-                return;
-            m_told.insert(name);
-        }
-        page.proxies = tally.given;
-        page.failed = page.failed && page.proxies == 0;
-        m_harvestRecorder->addPage(std::move(page), texts);
+        const PoolHarvest::Page page = m_pages.value(name);
+        if (!page.url.isEmpty()) // else a page of an earlier run left in the folder: no fetch of this harvest
+            tellPage(name, page, texts, tally.given);
     });
+}
+
+void PoolRecording::tellPage(const QString& name, PoolHarvest::Page page, const QByteArray& texts, int given)
+{
+    // A page read while the harvest fetched is met again by the extraction, which must not write it twice.
+    {
+        const std::lock_guard<std::mutex> hold(m_toldLock);
+        if (m_told.contains(name))
+            return;
+        m_told.insert(name);
+    }
+    page.proxies = given;
+    page.failed = page.failed && given == 0;
+    m_harvestRecorder->addPage(std::move(page), texts);
 }
 
 void PoolRecording::startHarvestRecorder(quint32 runStamp)

@@ -41,6 +41,8 @@ public:
 private:
     void missed(const QString& what, const QString& failure);
     void startHarvestRecorder(quint32 runStamp);
+    // Hands the page named `name` to the pool unless it was handed already; `given` proxies, one a line of `texts`.
+    void tellPage(const QString& name, PoolHarvest::Page page, const QByteArray& texts, int given);
 
     std::unique_ptr<PoolStore> m_store;
     PoolJob m_job;

@@ -51,7 +51,7 @@ PoolHarvestRecorder::~PoolHarvestRecorder() = default;
 void PoolHarvestRecorder::addPage(PoolHarvest::Page page, const QByteArray& texts)
 {
     std::unique_lock<std::mutex> hold(m_lock);
-    const auto proxies = size_t(texts.count('\n'));
+    const auto proxies = size_t(page.proxies);
     // A copy of its own: the caller's bytes are shared through Qt's counts, which ThreadSanitizer cannot see.
     m_batch.push_back({std::move(page), QByteArray(texts.constData(), texts.size())});
     m_batchProxies += proxies;

@@ -15,7 +15,6 @@ nginx_pid=""
 proxy_pids=()
 certs_mounted=""
 geo_mounted=()
-geo_made=()
 cleanup() {
     for pid in $nginx_pid "${proxy_pids[@]}"; do
         kill "$pid" 2>/dev/null || true
@@ -24,9 +23,6 @@ cleanup() {
     [ -z "$certs_mounted" ] || umount /etc/ssl/certs 2>/dev/null || true
     for folder in "${geo_mounted[@]}"; do
         umount "$folder" 2>/dev/null || true
-    done
-    for folder in "${geo_made[@]}"; do
-        rmdir "$folder" 2>/dev/null || true
     done
     rm -rf "$run"
 }
@@ -159,14 +155,12 @@ if ! mmdblookup --file "$geo/GeoLite2-Country.mmdb" --ip 127.0.0.21 country iso_
     exit 1
 fi
 export SIEVRA_E2E_GEOIP="$geo"
-# The machine's own databases never reach a test: an empty folder over each usual place (made for the run where
-# there is none, and removed after it).
+# The machine's own databases never reach a test: an empty folder over each usual place. A place that is not there
+# is made, as the databases' own package would make it, and left: removed after the run, it would be gone from
+# under another run that mounts over it at the same time.
 mkdir "$run/no-geoip"
 for folder in /usr/share/GeoIP /var/lib/GeoIP; do
-    if [ ! -d "$folder" ]; then
-        mkdir "$folder"
-        geo_made+=("$folder")
-    fi
+    mkdir -p "$folder"
     mount --bind "$run/no-geoip" "$folder"
     geo_mounted+=("$folder")
 done
