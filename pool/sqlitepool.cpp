@@ -1,6 +1,7 @@
 #include "pool/sqlitepool.h"
 
 #include "pool/poolschedule.h"
+#include "pool/sqliterows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -164,6 +165,11 @@ public:
         const QByteArray utf8 = text.toUtf8();
         sqlite3_bind_text(m_statement, index, utf8.isNull() ? "" : utf8.constData(), int(utf8.size()),
                           SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int index, const SqliteRows& rows)
+    {
+        SqliteRows::bind(m_statement, index, &rows);
         return *this;
     }
     Statement& bindNull(int index)
@@ -332,6 +338,51 @@ Totals totalsOf(const Statement& row, int first)
     return totals;
 }
 
+// A page's proxies as the table page_proxies reads them.
+class PageProxies : public SqliteRows
+{
+public:
+    explicit PageProxies(const std::vector<const ProxyEndpoint*>& proxies) : m_proxies(proxies) {}
+    size_t count() const override { return m_proxies.size(); }
+    void column(sqlite3_context* context, size_t row, int column) const override
+    {
+        const ProxyEndpoint& proxy = *m_proxies[row];
+        const auto blob = [context](const QByteArray& bytes) {
+            sqlite3_result_blob(context, bytes.isNull() ? "" : bytes.constData(), int(bytes.size()), SQLITE_STATIC);
+        };
+        switch (column) {
+        case 0:
+            return sqlite3_result_int64(context, proxy.address);
+        case 1:
+            return sqlite3_result_int64(context, proxy.port);
+        case 2:
+            return blob(proxy.user);
+        case 3:
+            return blob(proxy.password);
+        default:
+            if (proxy.statedScheme.isEmpty())
+                return sqlite3_result_null(context);
+            return sqlite3_result_text(context, proxy.statedScheme.constData(), int(proxy.statedScheme.size()),
+                                       SQLITE_STATIC);
+        }
+    }
+
+private:
+    const std::vector<const ProxyEndpoint*>& m_proxies;
+};
+
+// Row ids as the table id_list reads them.
+class IdList : public SqliteRows
+{
+public:
+    explicit IdList(const std::vector<qint64>& ids) : m_ids(ids) {}
+    size_t count() const override { return m_ids.size(); }
+    void column(sqlite3_context* context, size_t row, int) const override { sqlite3_result_int64(context, m_ids[row]); }
+
+private:
+    const std::vector<qint64>& m_ids;
+};
+
 } // namespace
 
 std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access, QString* failure)
@@ -413,6 +464,9 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
     // one.
     if (!execute("PRAGMA foreign_keys = ON") || !execute(largeCache) || !execute("PRAGMA temp_store = MEMORY"))
         return refuse(QString());
+    if (!SqliteRows::install(m_db, "page_proxies", "address, port, user, password, stated_scheme") ||
+        !SqliteRows::install(m_db, "id_list", "id"))
+        return fail(), refuse(QString());
     // First only read, so that a file that is no pool of ours is left exactly as it was.
     int found = 0;
     if (!readVersion(&found))
@@ -622,12 +676,8 @@ qint64 SqlitePool::addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest
 
 bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages)
 {
-    // A page's proxies go through a table of the connection's own, then into the pool in one statement each: the
-    // pool's indexes are walked once a page in key order rather than once a proxy at random.
-    if (!execute("CREATE TEMP TABLE IF NOT EXISTS page_proxies (address INTEGER, port INTEGER, user BLOB, "
-                 "password BLOB, stated_scheme TEXT); CREATE TEMP TABLE IF NOT EXISTS page_ids (id INTEGER "
-                 "PRIMARY KEY)"))
-        return false;
+    // A page's proxies go into the pool in one statement each, read from memory (SqliteRows): the pool's indexes
+    // are walked once a page in key order rather than once a proxy at random.
     // Pages go in transactions of about a batch of proxies each: one a page rewrote the pool's upper index pages into
     // the log once a page, which cost a harvest of small pages more than its rows did.
     qsizetype batched = 0;
@@ -642,15 +692,8 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
             if (written.sourceId < 0 || (written.fetchId = addFetch(harvestId, written.sourceId, page)) < 0)
                 return written = {}, rollback(), false;
         }
-        if (!writePage(page.given, started))
+        if (!writePage(page.given, written.sourceId, started, &written.ids))
             return written = {}, rollback(), false;
-        Statement& idsOf = statement("SELECT id FROM temp.page_ids");
-        while (idsOf.step())
-            written.ids.push_back(idsOf.integer(0));
-        Statement& given =
-            statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?1, id FROM temp.page_ids");
-        if (!idsOf.ok() || !given.bind(1, written.sourceId).run())
-            return fail(), written = {}, rollback(), false;
         // The page's sightings, once its last piece is in: its proxies' ids as one value, and the hash of that set.
         if (!page.more) {
             sortOnce(&written.ids);
@@ -674,10 +717,9 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
     return batched == 0 || commit();
 }
 
-bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at)
+bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sourceId, qint64 at,
+                           std::vector<qint64>* ids)
 {
-    if (!execute("DELETE FROM temp.page_proxies; DELETE FROM temp.page_ids"))
-        return false;
     // In key order; a proxy named twice keeps its order, so that the scheme named last stays.
     std::vector<const ProxyEndpoint*> sorted;
     sorted.reserve(proxies.size());
@@ -687,31 +729,35 @@ bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at)
         return a->key() != b->key() ? a->key() < b->key()
                                     : std::tie(a->user, a->password) < std::tie(b->user, b->password);
     });
-    Statement& add = statement("INSERT INTO temp.page_proxies (address, port, user, password, stated_scheme) VALUES "
-                               "(?1, ?2, ?3, ?4, ?5)");
-    for (const ProxyEndpoint* proxy : sorted) {
-        bindProxy(add, *proxy);
-        if (proxy->statedScheme.isEmpty())
-            add.bindNull(5);
-        else
-            add.bind(5, QString::fromLatin1(proxy->statedScheme));
-        if (!add.run())
-            return fail();
-    }
+    const PageProxies rows(sorted);
     // As sight() does it, for the whole page at once.
     Statement& upsert =
         statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, due) "
-                  "SELECT address, port, user, password, stated_scheme, ?1, ?1, ?1 FROM temp.page_proxies "
-                  "WHERE true ORDER BY rowid "
-                  "ON CONFLICT (address, port, user, password) DO UPDATE SET "
+                  "SELECT address, port, user, password, stated_scheme, ?2, ?2, ?2 FROM page_proxies(?1) "
+                  "WHERE true ON CONFLICT (address, port, user, password) DO UPDATE SET "
                   "first_seen = min(first_seen, excluded.first_seen), "
                   "last_seen = max(last_seen, excluded.last_seen), "
                   "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
                   "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0");
-    Statement& ids = statement("INSERT OR IGNORE INTO temp.page_ids (id) SELECT p.id FROM temp.page_proxies t "
-                               "JOIN proxies p ON p.address = t.address AND p.port = t.port AND p.user = t.user AND "
-                               "p.password = t.password");
-    return (upsert.bind(1, at).run() && ids.run()) || fail();
+    if (!upsert.bind(1, rows).bind(2, at).run())
+        return fail();
+    Statement& find = statement("SELECT p.id FROM page_proxies(?1) t JOIN proxies p ON p.address = t.address AND "
+                                "p.port = t.port AND p.user = t.user AND p.password = t.password");
+    std::vector<qint64> found;
+    found.reserve(sorted.size());
+    find.bind(1, rows);
+    while (find.step())
+        found.push_back(find.integer(0));
+    find.reset();
+    if (!find.ok())
+        return fail();
+    sortOnce(&found);
+    Statement& given =
+        statement("INSERT OR IGNORE INTO source_proxies (source_id, proxy_id) SELECT ?2, id FROM id_list(?1)");
+    if (!given.bind(1, IdList(found)).bind(2, sourceId).run())
+        return fail();
+    ids->insert(ids->end(), found.cbegin(), found.cend());
+    return true;
 }
 
 bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at)

@@ -63,10 +63,10 @@ private:
     void rollback();
     // The id of the proxy, made or updated as seen at `at`; -1 on failure.
     qint64 sight(const ProxyEndpoint& proxy, qint64 at);
-    // The proxies of a page, made or updated as seen at `at`; their ids left in temp.page_ids.
     // The fetch of `page`, its set of proxies not known yet; its id, or -1.
     qint64 addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest::Page& page);
-    bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 at);
+    // The proxies of a page, made or updated as seen at `at`, given by the source: their ids added to `ids`.
+    bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sourceId, qint64 at, std::vector<qint64>* ids);
     qint64 idOf(const char* insert, const char* select, const QString& text);
     qint64 placeId(const GeoLookup::Place& place);
     // The uptime and counts of the last 7 days before `now`; `latest` the totals of the proxy's last check.

@@ -397,28 +397,46 @@ private slots:
         QCOMPARE(count(old, "SELECT count(*) FROM proxies"), qint64(4));
     }
 
-    // A proxy is one row by its address, port, user and password, whether a page, a check list or a check names it.
+    // A proxy is one row by its address, port, user and password, whether a page, a check list or a check names it;
+    // it keeps the scheme a page or a list stated last.
     void proxyIdentity_data()
     {
-        QTest::addColumn<QStringList>("named"); // "[user:password@]address:port", by a page, a list, a check in turn
+        // "[scheme://][user:password@]address:port", by a page, a list, a check in turn
+        QTest::addColumn<QStringList>("named");
         QTest::addColumn<int>("rows");
-        QTest::newRow("the same, three times") << QStringList{"10.0.0.7:80", "10.0.0.7:80", "10.0.0.7:80"} << 1;
-        QTest::newRow("another port") << QStringList{"10.0.0.7:80", "10.0.0.7:81"} << 2;
-        QTest::newRow("credentials and none") << QStringList{"10.0.0.7:80", "u:p@10.0.0.7:80"} << 2;
+        QTest::addColumn<QByteArray>("scheme"); // that the last one named keeps
+        QTest::newRow("the same, three times")
+            << QStringList{"10.0.0.7:80", "10.0.0.7:80", "10.0.0.7:80"} << 1 << QByteArray();
+        QTest::newRow("another port") << QStringList{"10.0.0.7:80", "10.0.0.7:81"} << 2 << QByteArray();
+        QTest::newRow("credentials and none") << QStringList{"10.0.0.7:80", "u:p@10.0.0.7:80"} << 2 << QByteArray();
         QTest::newRow("the same credentials, three times")
-            << QStringList{"u:p@10.0.0.7:80", "u:p@10.0.0.7:80", "u:p@10.0.0.7:80"} << 1;
-        QTest::newRow("another password") << QStringList{"u:p@10.0.0.7:80", "u:q@10.0.0.7:80"} << 2;
-        QTest::newRow("another user") << QStringList{"u:p@10.0.0.7:80", "v:p@10.0.0.7:80"} << 2;
-        QTest::newRow("the same letters, split elsewhere") << QStringList{"ab:c@10.0.0.7:80", "a:bc@10.0.0.7:80"} << 2;
-        QTest::newRow("a user alone, a password alone") << QStringList{"u:@10.0.0.7:80", ":u@10.0.0.7:80"} << 2;
+            << QStringList{"u:p@10.0.0.7:80", "u:p@10.0.0.7:80", "u:p@10.0.0.7:80"} << 1 << QByteArray();
+        QTest::newRow("another password") << QStringList{"u:p@10.0.0.7:80", "u:q@10.0.0.7:80"} << 2 << QByteArray();
+        QTest::newRow("another user") << QStringList{"u:p@10.0.0.7:80", "v:p@10.0.0.7:80"} << 2 << QByteArray();
+        QTest::newRow("the same letters, split elsewhere")
+            << QStringList{"ab:c@10.0.0.7:80", "a:bc@10.0.0.7:80"} << 2 << QByteArray();
+        QTest::newRow("a user alone, a password alone")
+            << QStringList{"u:@10.0.0.7:80", ":u@10.0.0.7:80"} << 2 << QByteArray();
+        QTest::newRow("a page's scheme, then none")
+            << QStringList{"socks5://u:p@10.0.0.7:80", "u:p@10.0.0.7:80", "u:p@10.0.0.7:80"} << 1
+            << QByteArray("socks5");
+        QTest::newRow("a list's scheme after a page's")
+            << QStringList{"socks5://10.0.0.7:80", "http://10.0.0.7:80"} << 1 << QByteArray("http");
+        QTest::newRow("a page's scheme after a list's")
+            << QStringList{"10.0.0.7:80", "socks4://10.0.0.7:80", "10.0.0.7:80", "https://10.0.0.7:80"} << 1
+            << QByteArray("https");
     }
 
     void proxyIdentity()
     {
         QFETCH(QStringList, named);
         QFETCH(int, rows);
+        QFETCH(QByteArray, scheme);
         const qint64 before = count(path(), "SELECT count(*) FROM proxies");
-        const auto endpoint = [](const QString& text) {
+        const auto endpoint = [](QString text) {
+            const qsizetype schemeEnd = text.indexOf(u"://"_s);
+            const QByteArray stated = schemeEnd < 0 ? QByteArray() : text.left(schemeEnd).toLatin1();
+            text = text.mid(schemeEnd < 0 ? 0 : schemeEnd + 3);
             const qsizetype at = text.lastIndexOf(u'@');
             ProxyEndpoint made = proxy(text.mid(at + 1));
             if (at >= 0) {
@@ -426,6 +444,7 @@ private slots:
                 made.user = login.section(u':', 0, 0).toLatin1();
                 made.password = login.section(u':', 1).toLatin1();
             }
+            made.statedScheme = stated;
             return made;
         };
         for (qsizetype i = 0; i < named.size(); ++i) {
@@ -462,6 +481,7 @@ private slots:
         QCOMPARE(alive[0].proxy.user, last.proxy.user);
         QCOMPARE(alive[0].proxy.password, last.proxy.password);
         QCOMPARE(alive[0].proxy.port, last.proxy.port);
+        QCOMPARE(alive[0].proxy.statedScheme, scheme);
     }
 
     // The export's filters on one pool, and its order: uptime, then first-byte time, then address.
