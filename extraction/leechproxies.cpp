@@ -237,10 +237,22 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
     QByteArray line;
     // The proxy goes to the list; false when the list cannot take it.
     const auto writeLine = [&](const char* proxy, int length, int colon) {
-        line.truncate(0); // keeps its room: clear() would free it, and each line allocate anew
-        lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1, "\r\n");
-        if (!m_output.write(line))
-            return false;
+        if (lineTemplate.isPlain()) {
+            // Made in the list's own room: no copy of the line.
+            const int portLength = length - colon - 1;
+            const qsizetype size = lineTemplate.lineSize(colon, portLength, "\r\n");
+            char* to = m_output.room(size);
+            if (!to)
+                return false;
+            lineTemplate.writeLine(to, proxy, colon, proxy + colon + 1, portLength, "\r\n");
+            if (!m_output.wrote(size))
+                return false;
+        } else {
+            line.truncate(0); // keeps its room: clear() would free it, and each line allocate anew
+            lineTemplate.appendLine(line, proxy, colon, proxy + colon + 1, length - colon - 1, "\r\n");
+            if (!m_output.write(line))
+                return false;
+        }
         ++lineCount;
         emit signifyNewProxy();
         return true;

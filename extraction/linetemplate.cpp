@@ -89,8 +89,13 @@ void LineTemplate::appendLine(QByteArray& line, const char* address, int address
     // The line's room made once and the pieces copied in: an append a piece cost Qt's checks and bookkeeping each
     // time, a fifth of the extraction on a list of 750,000 lines.
     const qsizetype start = line.size();
-    line.resize(start + m_textLength + m_addressPieces * addressLength + m_portPieces * portLength + end.size());
-    char* out = line.data() + start;
+    line.resize(start + lineSize(addressLength, portLength, end));
+    writeLine(line.data() + start, address, addressLength, port, portLength, end);
+}
+
+void LineTemplate::writeLine(char* out, const char* address, int addressLength, const char* port, int portLength,
+                             QByteArrayView end) const
+{
     for (const Piece& piece : m_pieces) {
         const char* from = piece.text.constData();
         qsizetype size = piece.text.size();

@@ -17,6 +17,16 @@ public:
     // of one to three digits joined by dots, as the extraction finds them.
     void appendLine(QByteArray& line, const char* address, int addressLength, const char* port, int portLength,
                     QByteArrayView end = {}) const;
+    // Whether a line is the template's pieces alone, with no binary form or class: writeLine() then makes it.
+    bool isPlain() const { return m_binary.empty(); }
+    // The size of a plain line and its end.
+    qsizetype lineSize(int addressLength, int portLength, QByteArrayView end = {}) const
+    {
+        return m_textLength + m_addressPieces * addressLength + m_portPieces * portLength + end.size();
+    }
+    // Writes a plain line and its end at `out`, which has room for lineSize() bytes.
+    void writeLine(char* out, const char* address, int addressLength, const char* port, int portLength,
+                   QByteArrayView end = {}) const;
 
 private:
     enum class Field { Text, Address, Port, Binary, Class };

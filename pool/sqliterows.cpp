@@ -109,9 +109,29 @@ int rowid(sqlite3_vtab_cursor* base, sqlite3_int64* id)
 const sqlite3_module module = {
     0,       // iVersion
     nullptr, // xCreate: none, so that the table is the module's name alone and never stored
-    connect, bestIndex, disconnect, disconnect, open, close, filter, next, eof, column, rowid,
+    connect,
+    bestIndex,
+    disconnect,
+    disconnect,
+    open,
+    close,
+    filter,
+    next,
+    eof,
+    column,
+    rowid,
     // No writing, no transactions of its own, no functions, no renaming, no savepoints, no shadow tables.
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 } // namespace

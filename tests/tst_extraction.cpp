@@ -88,6 +88,10 @@ private slots:
         QTest::newRow("address and port twice, beyond Latin-1, no binary or class")
             << Pages{{"0-1.dat", "66.24.3.180:08080"}} << QString::fromUtf8("A:P TA\u20acP \U0001F600") << QString()
             << QByteArray("66.24.3.180:08080 \t66.24.3.180?08080 ??\r\n") << QStringList();
+        QTest::newRow("lines longer than the list's room")
+            << Pages{{"0-1.dat", "1.2.3.4:80 5.6.7.8:81"}} << QString(40000, u'x') + u"A P"_s << QString()
+            << QByteArray(40000, 'x') + "1.2.3.4 80\r\n" + QByteArray(40000, 'x') + "5.6.7.8 81\r\n"
+            << QStringList();
         QTest::newRow("no proxies: the pages stay")
             << Pages{{"0-1.dat", "1.2.3.4\n80\n1.2.3:80\n"}, {"0-2.dat", ""}} << "A:P" << QString() << QByteArray()
             << QStringList{"0-1.dat", "0-2.dat"};

@@ -171,6 +171,7 @@ private slots:
         QTest::newRow("a piece exactly") << 16 << 1024;
         QTest::newRow("lines across pieces") << 1000 << 37;
         QTest::newRow("past the write-back's step, twice") << 120000 << 19;
+        QTest::newRow("lines longer than the room kept") << 3 << 40000;
     }
 
     void outputList_keepsEveryByte()

@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,19 +29,41 @@ bool OutputList::write(const QByteArray& bytes)
 {
     if (!m_failure.isEmpty())
         return false;
+    char* to = room(bytes.size());
+    if (!to)
+        return false;
+    std::memcpy(to, bytes.constData(), size_t(bytes.size()));
+    return wrote(bytes.size());
+}
+
+char* OutputList::room(qsizetype size)
+{
+    if (!m_failure.isEmpty())
+        return nullptr;
+    if (m_used + size > qsizetype(m_pending.size())) {
+        if (!writePending())
+            return nullptr;
+        if (size > qsizetype(m_pending.size()))
+            m_pending.resize(size_t(qMax(size, 2 * pieceSize)));
+    }
+    return m_pending.data() + m_used;
+}
+
+bool OutputList::wrote(qsizetype size)
+{
     // Gathered here and handed to the file in pieces of the size its own buffer has: through the file line by line,
     // a list of 750,000 lines spent 40 % of its writing in the device's bookkeeping of each.
-    m_pending.append(bytes);
-    return m_pending.size() < pieceSize || writePending();
+    m_used += size;
+    return m_used < pieceSize || writePending();
 }
 
 bool OutputList::writePending()
 {
-    if (m_pending.isEmpty() || !m_failure.isEmpty())
+    if (m_used == 0 || !m_failure.isEmpty())
         return m_failure.isEmpty();
-    const bool written = m_file.write(m_pending) == m_pending.size() && m_file.error() == QFileDevice::NoError;
-    m_unsynced += m_pending.size();
-    m_pending.truncate(0); // keeps its room for the next piece
+    const bool written = m_file.write(m_pending.data(), m_used) == m_used && m_file.error() == QFileDevice::NoError;
+    m_unsynced += m_used;
+    m_used = 0; // the room stays for the next piece
     if (!written)
         m_failure = m_file.errorString();
     else if (m_unsynced >= syncStep)
@@ -86,7 +110,8 @@ bool OutputList::finish(int count, QString* finishedPath)
 
 void OutputList::discard()
 {
-    m_pending.clear();
+    m_used = 0;
+    std::vector<char>().swap(m_pending);
     if (m_file.isOpen())
         m_file.close();
     // Only a file this list created: the name may be another run's when creating failed.
