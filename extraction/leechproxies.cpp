@@ -254,6 +254,8 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
                 return false;
         }
         ++lineCount;
+        if (m_lineCounter)
+            m_lineCounter->fetch_add(1, std::memory_order_relaxed);
         emit signifyNewProxy();
         return true;
     };

@@ -74,6 +74,9 @@ public:
     // before a run starts.
     using PageSink = std::function<void(const QString& page, const QByteArray& texts, const PageTally& tally)>;
     void setPageSink(PageSink sink) { m_pageSink = std::move(sink); }
+    // Each line written also adds one to `counter`, for a reader on another thread; set before a run starts. Cheaper
+    // than a receiver of signifyNewProxy() for who only counts.
+    void setLineCounter(std::atomic<int>* counter) { m_lineCounter = counter; }
     // Pages kept in memory are read with those of the run folder, in name order; set before a run starts.
     void setMemoryPages(MemoryPages* memory) { m_memory = memory; }
 
@@ -110,6 +113,7 @@ private:
     QList<PageProxies> m_proxiesPerPage;
     PageSink m_pageSink;
     MemoryPages* m_memory = nullptr;
+    std::atomic<int>* m_lineCounter = nullptr;
     std::atomic<int> m_outputState{Closed};
     // The members a run uses belong to whoever holds this: the worker for the whole run, the GUI thread while it
     // sets up a run or destroys the object. QThread::isRunning() and wait() give the same order, but through a

@@ -100,7 +100,6 @@ private:
     void fetcherReported(quint32 completed, int inUse);
     void allPagesIn();
     void startHarvest();
-    void countProxy();
     void tallyTick();
     void extractionTold();
     void showUnshownProxies();
