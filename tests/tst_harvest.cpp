@@ -139,6 +139,7 @@ private slots:
             engine.setThreads(threads);
         }
         QSignalSpy finished(&engine, &CHarvestEngine::extractionFinished);
+        QSignalSpy found(&engine, &CHarvestEngine::proxiesFound); // the window's "PE:" and the command line's count
         engine.start(depth > 0 ? CHarvestEngine::MultipleCrawl : CHarvestEngine::SingleCrawl);
         QVERIFY(finished.wait(60000));
 
@@ -154,6 +155,10 @@ private slots:
                             .arg(result.outcome().text());
         QCOMPARE(written, lines);
         QCOMPARE(reported, sources);
+        int counted = 0;
+        for (const QList<QVariant>& told : std::as_const(found))
+            counted += told.at(0).toInt();
+        QCOMPARE(counted, int(written.size()));
         // Every page read is gone; none was left behind for a later run.
         QCOMPARE(QDir(UserFolders::runFolder(engine.runStamp()))
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
