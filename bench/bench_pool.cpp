@@ -324,7 +324,7 @@ int main(int argc, char** argv)
             ProxyEndpoint endpoint;
             endpoint.address = addressOf(i % 2 == 0 ? p % proxies : proxies + 20000 + p);
             endpoint.port = quint16(1000 + p % 60000);
-            made.given.push_back(endpoint);
+            made.texts += endpoint.addressText().toLatin1() + ':' + QByteArray::number(endpoint.port) + '\n';
         }
         harvest.pages.push_back(std::move(made));
     }

@@ -56,6 +56,16 @@ bool writeSourceList(const QStringList& urls, quint32 runStamp, QString* path, Q
     return false;
 }
 
+// A pool this run could not write is read without the harvests' pages that wait in it: one line says so.
+void tellLeftOut(const PoolStore& pool, const RunOptions& options)
+{
+    if (pool.pagesLeftOut() > 0)
+        Console::tell(QStringLiteral("the pool %1 cannot be written here, so the harvests' pages waiting in it (%2) "
+                                     "are not in this answer.")
+                          .arg(options.pool.path)
+                          .arg(pool.pagesLeftOut()));
+}
+
 } // namespace
 
 int exportList(PoolStore& pool, const RunOptions& options)
@@ -69,6 +79,7 @@ int exportList(PoolStore& pool, const RunOptions& options)
     std::vector<ProxyRecord> records;
     if (!pool.proxies(options.pool.filter, options.pool.clock.now(), &records))
         return cannotRead(options, pool);
+    tellLeftOut(pool, options);
     if (records.empty()) {
         Console::tell(QStringLiteral("no proxy of the pool matches."));
         return ExitCode::noProxies;
@@ -98,6 +109,7 @@ int sources(PoolStore& pool, const RunOptions& options, NamedOutput* report)
     std::vector<PoolSource> found;
     if (!pool.sources(now, &found))
         return cannotRead(options, pool);
+    tellLeftOut(pool, options);
     if (found.empty()) {
         Console::tell(QStringLiteral("the pool %1 has no source yet.").arg(options.pool.path));
         return ExitCode::noProxies;

@@ -287,7 +287,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         ++tally->given;
         if (keep)
             m_proxiesPerPage[page].proxies.append(QByteArray(proxy, length));
-        if (m_pageSink) {
+        if (m_pageSink && !pages[page].path.isEmpty()) {
             if (page != toldPage)
                 tellPage();
             toldPage = page;

@@ -68,10 +68,11 @@ public:
     static constexpr qsizetype defaultDistinctCapacity = qsizetype(4) << 20;
     void setDistinctCapacity(qsizetype capacity) { m_distinctCapacity = capacity; }
     QList<PageProxies> proxiesPerPage();
-    // Told on the extraction thread as soon as a page is read, so that nothing need keep every page's proxies to the
-    // end: the page file's name, the proxies it gave (those an earlier page gave too) one text a line, and how many
-    // lines were written from it. Pages in the order read, each once; a page without a proxy is not told. Set
-    // before a run starts.
+    // Told on the extraction thread as soon as a page of the run folder is read, so that nothing need keep every
+    // page's proxies to the end: the page file's name, the proxies it gave (those an earlier page gave too) one text
+    // a line, and how many lines were written from it. Pages in the order read, each once; a page without a proxy
+    // is not told, nor one kept in memory, whose texts its fetching told as it kept it
+    // (PageFetching::setPageRead). Set before a run starts.
     using PageSink = std::function<void(const QString& page, const QByteArray& texts, const PageTally& tally)>;
     void setPageSink(PageSink sink) { m_pageSink = std::move(sink); }
     // Each line written also adds one to `counter`, for a reader on another thread; set before a run starts. Cheaper

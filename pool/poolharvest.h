@@ -1,7 +1,6 @@
 #pragma once
 
-#include "check/proxyendpoint.h"
-
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -16,9 +15,11 @@ struct PoolHarvest
         int status = 0;  // 0: no reply came
         qint64 bytes = 0;
         qint64 ms = 0;
-        int proxies = 0;                  // the proxies the page gave, each once (the source report's "proxies")
-        std::vector<ProxyEndpoint> given; // those proxies
-        bool failed = false;              // no whole page came: its set of proxies tells nothing
+        int proxies = 0; // the proxies the page gave, each once (the source report's "proxies")
+        // Those proxies' texts, one a line as the harvest writes them ("a.b.c.d:port"), or as a list may give them,
+        // with credentials and a scheme (ProxyList).
+        QByteArray texts;
+        bool failed = false; // no whole page came: its set of proxies tells nothing
         // The page's proxies go on in the next page given, more of the same fetch: a page of millions of proxies is
         // written a piece at a time, with the same fields in each piece.
         bool more = false;

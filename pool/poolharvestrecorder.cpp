@@ -1,29 +1,22 @@
 #include "pool/poolharvestrecorder.h"
 
-#include "check/proxylist.h"
-
 #include <cstring>
 
 namespace {
 
-// Up to `count` proxies of texts one a line, as the harvest wrote them, from `*at` on; `*at` moves past them.
-std::vector<ProxyEndpoint> parsed(const QByteArray& texts, qsizetype* at, size_t count)
+// Up to `count` lines of `texts` from `*at` on, counted in `*taken`; `*at` moves past them.
+QByteArray lines(const QByteArray& texts, qsizetype* at, size_t count, size_t* taken)
 {
-    std::vector<ProxyEndpoint> proxies;
-    const char* line = texts.constData() + *at;
+    const char* const start = texts.constData() + *at;
     const char* const end = texts.constData() + texts.size();
-    while (line < end && proxies.size() < count) {
+    const char* line = start;
+    for (*taken = 0; line < end && *taken < count; ++*taken) {
         const char* next = static_cast<const char*>(std::memchr(line, '\n', size_t(end - line)));
-        if (!next)
-            next = end;
-        const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(next - line)));
-        ProxyEndpoint proxy;
-        if (colon && ProxyList::parse(line, int(next - line), int(colon - line), &proxy))
-            proxies.push_back(std::move(proxy));
-        line = next + 1;
+        line = next ? next + 1 : end;
     }
-    *at = qMin(qsizetype(line - texts.constData()), texts.size());
-    return proxies;
+    const qsizetype from = *at;
+    *at += line - start;
+    return from == 0 && line == end ? texts : QByteArray(start, line - start);
 }
 
 } // namespace
@@ -90,7 +83,7 @@ void PoolHarvestRecorder::flushLocked()
 
 void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& waiting, size_t proxies)
 {
-    // Parsed and written a batch at a time, a large page in pieces, so that no page's proxies are all in memory.
+    // Written a batch at a time, a large page in pieces, so that no write holds the pool for long.
     std::vector<PoolHarvest::Page> pages;
     size_t batched = 0;
     const auto writeBatch = [&] {
@@ -103,9 +96,10 @@ void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& wait
         qsizetype at = 0;
         do {
             pages.push_back(page.page);
-            pages.back().given = parsed(page.texts, &at, batchProxies - batched);
+            size_t taken = 0;
+            pages.back().texts = lines(page.texts, &at, batchProxies - batched, &taken);
             pages.back().more = at < page.texts.size();
-            batched += pages.back().given.size();
+            batched += taken;
             if (batched >= batchProxies)
                 writeBatch();
         } while (at < page.texts.size());

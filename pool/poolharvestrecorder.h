@@ -26,8 +26,8 @@ public:
                         QObject* parent = nullptr);
     ~PoolHarvestRecorder() override;
 
-    // From any thread: a page and the texts of the proxies it gave, page.proxies of them one a line (parsed on the
-    // pool's thread).
+    // From any thread: a page and the texts of the proxies it gave, page.proxies of them one a line (read when the
+    // pool takes the page in).
     void addPage(PoolHarvest::Page page, const QByteArray& texts);
     // The pages that gave nothing, then the harvest's end, on the asking thread; returns once written or missed.
     void finish(std::vector<PoolHarvest::Page> rest);

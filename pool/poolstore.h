@@ -62,6 +62,12 @@ public:
     // The sources of which some proxy worked at a check since `since`, in the order first recorded.
     virtual bool worthySources(qint64 since, QStringList* urls) = 0;
 
+    // A harvest's pages wait in the store until a run that reads or writes proxies takes them in, in the order they
+    // were written; every call but those of a harvest does it first. A store this run cannot write is read as it
+    // stands, and pagesLeftOut() tells how many pages that leaves out.
+    virtual bool takeInWaitingPages() = 0;
+    virtual qint64 pagesLeftOut() const = 0;
+
     // Why the last call failed.
     virtual QString failure() const = 0;
 };

@@ -1,11 +1,13 @@
 #include "pool/sqlitepool.h"
 
+#include "check/proxylist.h"
 #include "pool/poolschedule.h"
 #include "pool/sqliterows.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QUrl>
 #include <QtEndian>
 
 #include <sqlite3.h>
@@ -130,6 +132,22 @@ CREATE TEMP TABLE old_sightings AS SELECT fetch_id, proxy_id FROM sightings;
 DROP TABLE sightings;
 DROP INDEX proxies_due;
 CREATE INDEX proxies_due ON proxies (due) WHERE retired = 0 AND last_checked IS NOT NULL;
+)",
+    // A harvest leaves each page's proxies as their texts in a row, a piece of a large page each, and the
+    // first run that reads or writes proxies takes them in (takeInWaitingPages()): a harvest writes a row a page
+    // rather than four index entries a proxy. A piece taken in before its page's last one keeps its proxies' ids until
+    // then.
+    R"(
+CREATE TABLE pages_waiting (
+    id INTEGER PRIMARY KEY,
+    fetch_id INTEGER NOT NULL REFERENCES fetches (id),
+    seen_at INTEGER NOT NULL,
+    texts BLOB,
+    ids BLOB,
+    last INTEGER NOT NULL,
+    failed INTEGER NOT NULL
+);
+CREATE INDEX pages_waiting_of_fetch ON pages_waiting (fetch_id);
 )",
 };
 constexpr int migrationCount = int(sizeof migrations / sizeof migrations[0]);
@@ -305,6 +323,15 @@ void sortOnce(std::vector<qint64>* ids)
     ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
 }
 
+// The proxies of a page's texts, each once: "a.b.c.d:port" as a harvest writes them, or with credentials and a
+// scheme as a list may give them.
+std::vector<ProxyEndpoint> proxiesIn(const QByteArray& texts)
+{
+    ProxyList list;
+    list.addText(texts);
+    return list.proxies();
+}
+
 // FNV-1a over the sorted proxy ids, each once: the same set gives the same number in any order, on any build.
 qint64 setHash(const std::vector<qint64>& ids)
 {
@@ -401,11 +428,22 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
         return nullptr;
     }
     sqlite3* db = nullptr;
-    // A reader opens for writing too, though it writes nothing: the last connection to close then takes the WAL's
-    // side files away, where a read-only one would leave them beside the pool. SQLite falls back to reading alone
-    // where the file cannot be written.
-    const int flags = access == Access::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
-    const int code = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
+    // A reader opens for writing too: it takes in the pages a harvest left waiting, and as the last connection to
+    // close it takes the WAL's side files away, where a read-only one would leave them beside the pool. Where
+    // nothing can be written (the file or its folder, on read-only media too) it opens to read alone; and where
+    // the WAL's side files are not there and cannot be made, as a file nothing changes meanwhile, which is how
+    // SQLite reads it then.
+    const bool folderReadOnly = !QFileInfo(file.absolutePath()).isWritable();
+    const bool readOnly = access == Access::Read && (!file.isWritable() || folderReadOnly);
+    QByteArray name = path.toUtf8();
+    int flags = access == Access::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                : readOnly              ? SQLITE_OPEN_READONLY
+                                        : SQLITE_OPEN_READWRITE;
+    if (readOnly && folderReadOnly && !QFileInfo::exists(path + QStringLiteral("-wal"))) {
+        name = QUrl::fromLocalFile(file.absoluteFilePath()).toEncoded() + "?immutable=1";
+        flags |= SQLITE_OPEN_URI;
+    }
+    const int code = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
     std::unique_ptr<SqlitePool> pool(new SqlitePool(db));
     if (code != SQLITE_OK)
         *failure = QStringLiteral("cannot open the pool %1: %2.").arg(path, QString::fromUtf8(sqlite3_errstr(code)));
@@ -481,6 +519,10 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         return refuse(QStringLiteral("cannot open the pool %1: it is a database, but not a pool.").arg(path));
     if (access != Access::Write && found == 0)
         return refuse(QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path));
+    // The log is copied into the file every 64 MB rather than every 4: a harvest's pages each change a few hundred
+    // pages of the file, and each copy waits for the disk. A reader too writes, when it takes waiting pages in.
+    if (!execute("PRAGMA wal_autocheckpoint = 16384") || !execute("PRAGMA synchronous = NORMAL"))
+        return refuse(QString());
     if (access == Access::Read) {
         if (found < schemaVersion)
             return refuse(QStringLiteral("the pool %1 is of version %2; a harvest or a check brings it up to "
@@ -488,16 +530,12 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
                               .arg(path)
                               .arg(found)
                               .arg(schemaVersion));
+        sqlite3_busy_timeout(m_db, writeWaitMs);
         return true;
     }
-    // The log is copied into the file every 64 MB rather than every 4: a harvest's pages each change a few hundred
-    // pages of the file, and each copy waits for the disk.
-    if (!execute("PRAGMA wal_autocheckpoint = 16384"))
-        return refuse(QString());
     // The journal mode is the file's own: set once, by the first run that writes. A run that writes takes the
     // write lock now, so a pool locked past the wait stops it before it starts.
-    if (!execute("PRAGMA journal_mode = WAL") || !execute("PRAGMA synchronous = NORMAL") || !begin() ||
-        !readVersion(&found))
+    if (!execute("PRAGMA journal_mode = WAL") || !begin() || !readVersion(&found))
         return refuse(QString());
     for (int step = found; step < schemaVersion; ++step)
         if (!execute(migrations[step]) || (step == sightingsInFetches && !moveSightings()))
@@ -676,15 +714,14 @@ qint64 SqlitePool::addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest
 
 bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector<PoolHarvest::Page>& pages)
 {
-    // A page's proxies go into the pool in one statement each, read from memory (SqliteRows): the pool's indexes
-    // are walked once a page in key order rather than once a proxy at random.
-    // Pages go in transactions of about a batch of proxies each: one a page rewrote the pool's upper index pages into
-    // the log once a page, which cost a harvest of small pages more than its rows did.
+    // A page's proxies wait as their texts in a row of their own until a run that reads proxies takes them in: a
+    // harvest writes a row a page, where taking its proxies in costs a few index entries each. Pages go in transactions
+    // of about a batch of proxies each, so that runs that share the pool take turns.
     qsizetype batched = 0;
     for (const PoolHarvest::Page& page : pages) {
         if (batched == 0 && !begin())
             return false;
-        // The fetch first, its set of proxies once the last piece of the page is in.
+        // The fetch with the first piece of its page.
         PageInPieces& written = m_pageInPieces;
         if (written.fetchId < 0) {
             written.sourceId = idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)",
@@ -692,22 +729,14 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
             if (written.sourceId < 0 || (written.fetchId = addFetch(harvestId, written.sourceId, page)) < 0)
                 return written = {}, rollback(), false;
         }
-        if (!writePage(page.given, written.sourceId, started, &written.ids))
-            return written = {}, rollback(), false;
-        // The page's sightings, once its last piece is in: its proxies' ids as one value, and the hash of that set.
-        if (!page.more) {
-            sortOnce(&written.ids);
-            Statement& set = statement("UPDATE fetches SET proxy_ids = ?2, proxy_set = ?3 WHERE id = ?1");
-            set.bind(1, written.fetchId).bind(2, packedIds(written.ids));
-            if (page.failed)
-                set.bindNull(3);
-            else
-                set.bind(3, setHash(written.ids));
-            if (!set.run())
-                return fail(), written = {}, rollback(), false;
+        Statement& wait = statement("INSERT INTO pages_waiting (fetch_id, seen_at, texts, last, failed) "
+                                    "VALUES (?1, ?2, ?3, ?4, ?5)");
+        wait.bind(1, written.fetchId).bind(2, started).bind(3, page.texts);
+        if (!wait.bind(4, qint64(!page.more)).bind(5, qint64(page.failed)).run())
+            return fail(), written = {}, rollback(), false;
+        if (!page.more)
             written = {};
-        }
-        batched += qsizetype(page.given.size()) + 1;
+        batched += page.texts.count('\n') + 1;
         if (batched >= qsizetype(harvestBatchSize)) {
             batched = 0;
             if (!commit())
@@ -715,6 +744,79 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
         }
     }
     return batched == 0 || commit();
+}
+
+bool SqlitePool::takeInWaitingPages()
+{
+    Statement& any = statement("SELECT EXISTS (SELECT 1 FROM pages_waiting WHERE texts IS NOT NULL)");
+    const bool waiting = any.step() && any.integer(0) != 0;
+    any.reset();
+    if (!any.ok())
+        return fail();
+    if (!waiting)
+        return true;
+    // A pool this run cannot write is read as it stands: its reader says what it left out.
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        Statement& pages = statement("SELECT count(DISTINCT fetch_id) FROM pages_waiting WHERE texts IS NOT NULL");
+        m_pagesLeftOut = pages.step() ? pages.integer(0) : 0;
+        pages.reset();
+        return pages.ok() || fail();
+    }
+    // A batch of pieces a transaction, read in first: they are changed and deleted as they are taken in.
+    for (;;) {
+        if (!begin())
+            return false;
+        std::vector<WaitingPiece> pieces;
+        size_t proxies = 0;
+        Statement& next = statement("SELECT w.id, w.fetch_id, f.source_id, w.seen_at, w.texts, w.last, w.failed "
+                                    "FROM pages_waiting w JOIN fetches f ON f.id = w.fetch_id "
+                                    "WHERE w.texts IS NOT NULL ORDER BY w.id");
+        while (proxies < size_t(harvestBatchSize) && next.step()) {
+            pieces.push_back({next.integer(0), next.integer(1), next.integer(2), next.integer(3),
+                              proxiesIn(next.bytes(4)), next.integer(5) != 0, next.integer(6) != 0});
+            proxies += pieces.back().proxies.size() + 1;
+        }
+        next.reset();
+        if (!next.ok())
+            return fail(), rollback(), false;
+        if (pieces.empty())
+            return commit();
+        for (const WaitingPiece& piece : pieces)
+            if (!takeIn(piece))
+                return rollback(), false;
+        if (!commit())
+            return false;
+    }
+}
+
+bool SqlitePool::takeIn(const WaitingPiece& piece)
+{
+    std::vector<qint64> ids;
+    if (!writePage(piece.proxies, piece.sourceId, piece.seenAt, &ids))
+        return false;
+    if (!piece.last) {
+        Statement& keep = statement("UPDATE pages_waiting SET texts = NULL, ids = ?2 WHERE id = ?1");
+        return keep.bind(1, piece.id).bind(2, packedIds(ids)).run() || fail();
+    }
+    // The page's sightings, once its last piece is in: its proxies' ids as one value, and the hash of that set.
+    Statement& before = statement("SELECT ids FROM pages_waiting WHERE fetch_id = ?1 AND texts IS NULL");
+    before.bind(1, piece.fetchId);
+    while (before.step()) {
+        const std::vector<qint64> earlier = unpackedIds(before.bytes(0));
+        ids.insert(ids.end(), earlier.cbegin(), earlier.cend());
+    }
+    before.reset();
+    if (!before.ok())
+        return fail();
+    sortOnce(&ids);
+    Statement& set = statement("UPDATE fetches SET proxy_ids = ?2, proxy_set = ?3 WHERE id = ?1");
+    set.bind(1, piece.fetchId).bind(2, packedIds(ids));
+    if (piece.failed)
+        set.bindNull(3);
+    else
+        set.bind(3, setHash(ids));
+    Statement& done = statement("DELETE FROM pages_waiting WHERE fetch_id = ?1");
+    return (set.run() && done.bind(1, piece.fetchId).run()) || fail();
 }
 
 bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sourceId, qint64 at,
@@ -730,7 +832,8 @@ bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sou
                                     : std::tie(a->user, a->password) < std::tie(b->user, b->password);
     });
     const PageProxies rows(sorted);
-    // As sight() does it, for the whole page at once.
+    // As sight() does it, for the whole page at once; but a page seen before the check that retired a proxy, and
+    // taken in after it, does not bring it back.
     Statement& upsert =
         statement("INSERT INTO proxies (address, port, user, password, stated_scheme, first_seen, last_seen, due) "
                   "SELECT address, port, user, password, stated_scheme, ?2, ?2, ?2 FROM page_proxies(?1) "
@@ -738,7 +841,8 @@ bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sou
                   "first_seen = min(first_seen, excluded.first_seen), "
                   "last_seen = max(last_seen, excluded.last_seen), "
                   "stated_scheme = coalesce(excluded.stated_scheme, stated_scheme), "
-                  "due = CASE WHEN retired THEN min(due, excluded.due) ELSE due END, retired = 0");
+                  "due = CASE WHEN retired AND ?2 >= coalesce(last_checked, ?2) THEN min(due, excluded.due) "
+                  "ELSE due END, retired = retired AND ?2 < coalesce(last_checked, ?2)");
     if (!upsert.bind(1, rows).bind(2, at).run())
         return fail();
     Statement& find = statement("SELECT p.id FROM page_proxies(?1) t JOIN proxies p ON p.address = t.address AND "
@@ -762,6 +866,8 @@ bool SqlitePool::writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sou
 
 bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint64 at)
 {
+    if (!takeInWaitingPages())
+        return false;
     for (size_t first = 0; first < proxies.size(); first += batchSize) {
         if (!begin())
             return false;
@@ -776,6 +882,8 @@ bool SqlitePool::recordSightings(const std::vector<ProxyEndpoint>& proxies, qint
 
 bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QString& judge, qint64 at)
 {
+    if (!takeInWaitingPages())
+        return false;
     std::vector<const ProxyRecord*> finished;
     for (const ProxyRecord& record : records)
         if (record.result.outcome != CheckResult::Stopped)
@@ -877,6 +985,8 @@ bool SqlitePool::recordChecks(const std::vector<ProxyRecord>& records, const QSt
 
 bool SqlitePool::recordServeFailure(const ProxyEndpoint& proxy, const QString& reason, qint64 at)
 {
+    if (!takeInWaitingPages())
+        return false;
     if (!begin())
         return false;
     const qint64 judgeId = idOf("INSERT OR IGNORE INTO judges (url) VALUES (?1)",
@@ -903,6 +1013,8 @@ bool SqlitePool::recordServeFailure(const ProxyEndpoint& proxy, const QString& r
 
 bool SqlitePool::due(qint64 now, bool all, std::vector<ProxyEndpoint>* proxies)
 {
+    if (!takeInWaitingPages())
+        return false;
     // Those checked before through their index; those never checked, which it leaves out, by reading them all.
     Statement select(m_db, all ? "SELECT address, port, user, password, stated_scheme FROM proxies "
                                  "WHERE retired = 0 ORDER BY id"
@@ -1004,6 +1116,8 @@ bool SqlitePool::addHistory(qint64 proxyId, qint64 now, const Totals& latest, Pr
 
 bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records)
 {
+    if (!takeInWaitingPages())
+        return false;
     // The alive ones through their index; the condition must stand as the index's own (streak > 0).
     const QByteArray sql =
         "SELECT p.id, p.address, p.port, p.user, p.password, p.stated_scheme, p.first_seen, p.last_seen, "
@@ -1087,6 +1201,8 @@ bool SqlitePool::proxies(const PoolFilter& filter, qint64 now, std::vector<Proxy
 
 bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
 {
+    if (!takeInWaitingPages())
+        return false;
     QHash<qint64, size_t> indexOf;
     std::vector<qint64> lastFetch;
     Statement all(m_db, "SELECT s.id, s.url, count(DISTINCT f.harvest_id), max(f.id) FROM sources s "
@@ -1151,6 +1267,8 @@ bool SqlitePool::sources(qint64 now, std::vector<PoolSource>* sources)
 
 bool SqlitePool::worthySources(qint64 since, QStringList* urls)
 {
+    if (!takeInWaitingPages())
+        return false;
     Statement select(m_db, "SELECT s.url FROM sources s WHERE EXISTS (SELECT 1 FROM source_proxies sp JOIN proxies p "
                            "ON p.id = sp.proxy_id WHERE sp.source_id = s.id AND p.last_worked >= ?1) ORDER BY s.id");
     select.bind(1, since);

@@ -16,7 +16,7 @@ struct sqlite3;
 class SqlitePool : public PoolStore
 {
 public:
-    static constexpr int schemaVersion = 4;
+    static constexpr int schemaVersion = 5;
     // How long a write waits for the others before it gives up.
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
@@ -40,6 +40,8 @@ public:
     bool proxies(const PoolFilter& filter, qint64 now, std::vector<ProxyRecord>* records) override;
     bool sources(qint64 now, std::vector<PoolSource>* sources) override;
     bool worthySources(qint64 since, QStringList* urls) override;
+    bool takeInWaitingPages() override;
+    qint64 pagesLeftOut() const override { return m_pagesLeftOut; }
     QString failure() const override { return m_failure; }
 
     class Statement; // one prepared statement (sqlitepool.cpp)
@@ -65,6 +67,19 @@ private:
     qint64 sight(const ProxyEndpoint& proxy, qint64 at);
     // The fetch of `page`, its set of proxies not known yet; its id, or -1.
     qint64 addFetch(qint64 harvestId, qint64 sourceId, const PoolHarvest::Page& page);
+    // A piece of a page waiting to be taken in, as pages_waiting keeps it.
+    struct WaitingPiece
+    {
+        qint64 id;
+        qint64 fetchId;
+        qint64 sourceId;
+        qint64 seenAt;
+        std::vector<ProxyEndpoint> proxies;
+        bool last;
+        bool failed;
+    };
+    // Its proxies into the pool; with the page's last piece, the page's sightings into its fetch.
+    bool takeIn(const WaitingPiece& piece);
     // The proxies of a page, made or updated as seen at `at`, given by the source: their ids added to `ids`.
     bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sourceId, qint64 at, std::vector<qint64>* ids);
     qint64 idOf(const char* insert, const char* select, const QString& text);
@@ -80,12 +95,12 @@ private:
     QString m_failure;
     int m_code = 0; // SQLite's extended result code of the last failure
     QHash<QString, qint64> m_places;
-    // A page given in pieces (PoolHarvest::Page::more): its fetch, and the ids of its proxies so far.
+    qint64 m_pagesLeftOut = 0;
+    // A page given in pieces (PoolHarvest::Page::more): its fetch.
     struct PageInPieces
     {
         qint64 fetchId = -1;
         qint64 sourceId = -1;
-        std::vector<qint64> ids;
     };
     PageInPieces m_pageInPieces;
     std::unordered_map<const char*, std::unique_ptr<Statement>>

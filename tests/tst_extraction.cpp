@@ -673,8 +673,12 @@ private slots:
             writePage("0-2.dat", "no proxy here");
             writePage("0-3.dat", "2.2.2.2:81 3.3.3.3:82 4.4.4.4:83");
             writePage("0-4.dat", "1.1.1.1:80");
+            // Its fetching told it as it kept it in memory.
+            MemoryPages memory(1 << 20);
+            QVERIFY(memory.put(u"0-5.dat"_s, "5.5.5.5:85\n"));
             CLeechProxies extraction;
             prepare(extraction);
+            extraction.setMemoryPages(&memory);
             extraction.setWholeProxyCopies(true);
             extraction.setKeepProxies(true);
             extraction.setDistinctCapacity(capacity);
@@ -697,7 +701,7 @@ private slots:
                                 .arg(tallies.value(page.page).written)
                                 .arg(tallies.value(page.page).given);
             const std::lock_guard<std::mutex> hold(lock);
-            QCOMPARE(told, kept);
+            QCOMPARE(told + QStringList{u"0-5.dat 5.5.5.5:85 1/1"_s}, kept);
             QCOMPARE(told,
                      QStringList({u"0-1.dat 1.1.1.1:80,2.2.2.2:81 2/2"_s,
                                   u"0-3.dat 2.2.2.2:81,3.3.3.3:82,4.4.4.4:83 2/3"_s, u"0-4.dat 1.1.1.1:80 0/1"_s}));

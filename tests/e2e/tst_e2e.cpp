@@ -1066,7 +1066,7 @@ private slots:
             << u"sievra: cannot open the pool @F@/none/pool.sqlite: its folder does not exist."_s;
         QTest::newRow("a pool of a later version") << QStringList{"--recheck", "--pool", "@F@/later.sqlite"}
                                                    << u"sievra: the pool @F@/later.sqlite is of version 7, later than "
-                                                      "this program knows (4); it is left as it is."_s;
+                                                      "this program knows (5); it is left as it is."_s;
         QTest::newRow("a read-only pool") << check + QStringList{"--pool", "@F@/ro/pool.sqlite"}
                                           << u"sievra: cannot write the pool @F@/ro/pool.sqlite: it is read-only."_s;
         QTest::newRow("new report in a read-only folder")
@@ -1408,7 +1408,10 @@ private slots:
         }
         QCOMPARE(stamps.size(), 13);
         QCOMPARE(outputFiles().size(), 13);
-        // Every harvest's two pages and each proxy they gave; the first check's two, and two for each run since.
+        // Every harvest's two pages and each proxy they gave, once a run that reads the pool has taken in those that
+        // waited; the first check's two, and two for each run since.
+        QCOMPARE(finishCommand(*startCommand({"--sources", "--pool", pool})).status, 0);
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM pages_waiting"), 0);
         QCOMPARE(poolCount(pool, "SELECT count(*) FROM harvests"), 8);
         QCOMPARE(poolCount(pool, "SELECT count(*) FROM fetches"), 16);
         QCOMPARE(poolCount(pool, "SELECT count(DISTINCT harvest_id) FROM fetches"), 8);
@@ -1451,6 +1454,38 @@ private slots:
         check->kill();
         QVERIFY(check->waitForFinished());
         QCOMPARE(exportedNow({"--all"}), (QStringList{"127.0.0.24:1080", "127.0.0.28:8080"}));
+    }
+
+    // A harvest's pages wait in the pool for the next run that reads or writes its proxies: one that cannot write
+    // the pool answers without them, says so and leaves the file as it was; the first that can takes them in.
+    void pool_readOnly_answersWithoutWaitingPages()
+    {
+        const QString host = u"www.checkedproxies.com"_s;
+        m_web->setReply(host, u"/waiting.html"_s, FakeReply::page("127.0.0.21:8888 127.0.0.61:8080"));
+        const QString folder = QDir(m_home->path()).filePath(u"pooled"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QString pool = QDir(folder).filePath(u"pool.sqlite"_s);
+        Run result = runProgram({"http://"_L1 + host + "/waiting.html"_L1}, {"--pool", pool});
+        QCOMPARE(result.status, 0);
+        QVERIFY(QFile::remove(result.paths.first()));
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM pages_waiting"), 1);
+
+        QVERIFY(run(u"mount"_s, {"-o", "bind,ro", folder, folder}));
+        m_mounts << folder;
+        const QMap<QString, QByteArray> before = snapshot(folder);
+        result = runCommand({"--export", "--all", "--pool", pool});
+        QCOMPARE(result.status, 2);
+        QCOMPARE(notices(result), (QStringList{"sievra: the pool "_L1 + pool +
+                                                   " cannot be written here, so the harvests' pages waiting in it (1) "
+                                                   "are not in this answer."_L1,
+                                               u"sievra: no proxy of the pool matches."_s}));
+        QCOMPARE(snapshot(folder), before);
+        QVERIFY(run(u"umount"_s, {m_mounts.takeLast()}));
+
+        result = runCommand({"--export", "--all", "--pool", pool});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.lines, (QStringList{"127.0.0.21:8888", "127.0.0.61:8080"}));
+        QCOMPARE(poolCount(pool, "SELECT count(*) FROM pages_waiting"), 0);
     }
 
     void pool_twoHarvestsAndChecks_exportsAndSourcesAfterEach()
