@@ -8,6 +8,7 @@
 #include "extraction/proxytextset.h"
 #include "settings/config.h"
 #include "settings/userfolders.h"
+#include "util/vectorstate.h"
 
 #include <algorithm>
 #include <optional>
@@ -283,6 +284,7 @@ int CLeechProxies::writeProxies(const QStringList& pagePaths, const QList<Memory
         if (page != tallyPage) {
             tally = &m_tallies[pages[page].name];
             tallyPage = page;
+            VectorState::clearUpperHalves(); // after the page's name was hashed
         }
         ++tally->given;
         if (keep)

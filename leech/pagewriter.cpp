@@ -3,6 +3,7 @@
 #include "extraction/pagetext.h"
 #include "util/bytebudget.h"
 #include "util/memorypages.h"
+#include "util/vectorstate.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +54,8 @@ void CPageWriter::write(const QString& path, const QByteArray& reply, const QStr
 
 void CPageWriter::writeNext()
 {
+    // The last task on this thread may have hashed a string (VectorState).
+    VectorState::clearUpperHalves();
     Page page;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
