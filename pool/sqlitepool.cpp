@@ -547,6 +547,10 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         return refuse(QString());
     // From here on a busy pool is waited for; a run never fails on it.
     sqlite3_busy_timeout(m_db, writeWaitMs);
+    // A run that writes leaves its log beside the pool as it closes, for the log's own copy every 64 MB or a reader's
+    // as it closes: the copy waits for the disk twice, at the end of the run. A pool refused above is closed as
+    // opened, its side files gone.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     return true;
 }
 
