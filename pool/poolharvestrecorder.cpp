@@ -14,9 +14,8 @@ QByteArray lines(const QByteArray& texts, qsizetype* at, size_t count, size_t* t
         const char* next = static_cast<const char*>(std::memchr(line, '\n', size_t(end - line)));
         line = next ? next + 1 : end;
     }
-    const qsizetype from = *at;
     *at += line - start;
-    return from == 0 && line == end ? texts : QByteArray(start, line - start);
+    return QByteArray(start, line - start);
 }
 
 } // namespace
@@ -96,8 +95,14 @@ void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& wait
         qsizetype at = 0;
         do {
             pages.push_back(page.page);
-            size_t taken = 0;
-            pages.back().texts = lines(page.texts, &at, batchProxies - batched, &taken);
+            // A page that fits whole, as most do, is passed on without a look at its lines.
+            size_t taken = size_t(page.page.proxies);
+            if (at == 0 && batched + taken <= batchProxies) {
+                pages.back().texts = page.texts;
+                at = page.texts.size();
+            } else {
+                pages.back().texts = lines(page.texts, &at, batchProxies - batched, &taken);
+            }
             pages.back().more = at < page.texts.size();
             batched += taken;
             if (batched >= batchProxies)

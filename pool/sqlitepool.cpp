@@ -614,8 +614,22 @@ bool SqlitePool::commit()
     return false;
 }
 
+qint64 SqlitePool::sourceId(const QString& url)
+{
+    const auto known = m_sourceIds.find(url);
+    if (known != m_sourceIds.end())
+        return known->second;
+    const qint64 id =
+        idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)", "SELECT id FROM sources WHERE url = ?1", url);
+    if (id >= 0)
+        m_sourceIds.emplace(url, id);
+    return id;
+}
+
 void SqlitePool::rollback()
 {
+    // A source made in the transaction is gone with it.
+    m_sourceIds.clear();
     if (sqlite3_get_autocommit(m_db) == 0)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
@@ -728,8 +742,7 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
         // The fetch with the first piece of its page.
         PageInPieces& written = m_pageInPieces;
         if (written.fetchId < 0) {
-            written.sourceId = idOf("INSERT OR IGNORE INTO sources (url) VALUES (?1)",
-                                    "SELECT id FROM sources WHERE url = ?1", page.url);
+            written.sourceId = sourceId(page.url);
             if (written.sourceId < 0 || (written.fetchId = addFetch(harvestId, written.sourceId, page)) < 0)
                 return written = {}, rollback(), false;
         }
@@ -740,8 +753,8 @@ bool SqlitePool::recordPages(qint64 harvestId, qint64 started, const std::vector
             return fail(), written = {}, rollback(), false;
         if (!page.more)
             written = {};
-        batched += page.texts.count('\n') + 1;
-        if (batched >= qsizetype(harvestBatchSize)) {
+        batched += page.texts.size() + 1;
+        if (batched >= qsizetype(harvestBatchSize) * averageTextBytes) {
             batched = 0;
             if (!commit())
                 return false;

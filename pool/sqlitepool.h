@@ -4,6 +4,7 @@
 
 #include <QHash>
 
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +22,9 @@ public:
     static constexpr int writeWaitMs = 5 * 60 * 1000;
     // Checks and pages written per transaction, so that other runs get their turn between them.
     static constexpr int batchSize = 1000;
+    // A waiting page's text a proxy, its line end with it ("a.b.c.d:port" is 9 to 21 bytes): a harvest's pages go in
+    // transactions of about harvestBatchSize proxies, counted by their bytes.
+    static constexpr int averageTextBytes = 16;
 
     // The SQL that takes a pool of version `from` to the next; the first makes one from nothing.
     static const char* migration(int from);
@@ -83,6 +87,8 @@ private:
     // The proxies of a page, made or updated as seen at `at`, given by the source: their ids added to `ids`.
     bool writePage(const std::vector<ProxyEndpoint>& proxies, qint64 sourceId, qint64 at, std::vector<qint64>* ids);
     qint64 idOf(const char* insert, const char* select, const QString& text);
+    // The source's id, made where new; kept for the connection, but for a rollback.
+    qint64 sourceId(const QString& url);
     qint64 placeId(const GeoLookup::Place& place);
     // The uptime and counts of the last 7 days before `now`; `latest` the totals of the proxy's last check.
     bool addHistory(qint64 proxyId, qint64 now, const Totals& latest, ProxyRecord::History* history);
@@ -95,6 +101,9 @@ private:
     QString m_failure;
     int m_code = 0; // SQLite's extended result code of the last failure
     QHash<QString, qint64> m_places;
+    // Not a QHash: Qt's string hash leaves the vector registers in a state that slows what SQLite runs after it
+    // (VectorState), once a page.
+    std::map<QString, qint64> m_sourceIds;
     qint64 m_pagesLeftOut = 0;
     // A page given in pieces (PoolHarvest::Page::more): its fetch.
     struct PageInPieces
