@@ -41,7 +41,8 @@ void PoolRecording::followHarvest(CHarvestRun& run)
 {
     m_harvestStarted = now();
     // Made on this thread before any page can come, so that the pages read while the harvest fetches go to the pool
-    // while it fetches: on a slow web its writes are then done by the time the last page is in.
+    // in batches as it fetches (PoolHarvestRecorder), and the rest while the extraction reads: on a slow web its
+    // writes are then done by the time the last page is in.
     QObject::connect(&run, &CHarvestRun::fetchStarting, &run, [this, &run] {
         if (!m_harvestRecorder)
             startHarvestRecorder(run.runStamp());
@@ -56,6 +57,7 @@ void PoolRecording::followHarvest(CHarvestRun& run)
                 m_pages.insert(result.pageName(), pageOf(result));
         if (!m_harvestRecorder)
             startHarvestRecorder(run.runStamp());
+        m_harvestRecorder->flush();
     });
     run.setPageSink([this](const QString& name, const QByteArray& texts, const CLeechProxies::PageTally& tally) {
         const PoolHarvest::Page page = m_pages.value(name);

@@ -26,6 +26,9 @@ PoolHarvestRecorder::PoolHarvestRecorder(const QString& path, const RunClock& cl
       m_thread(path, PoolStore::Access::Update, QStringLiteral("harvest pool"))
 {
     connect(&m_thread, &PoolThread::openFailed, this, &PoolHarvestRecorder::openFailed);
+    m_timer.setInterval(flushEveryMs);
+    connect(&m_timer, &QTimer::timeout, this, &PoolHarvestRecorder::flush);
+    m_timer.start();
     PoolHarvest harvest;
     harvest.runStamp = runStamp;
     harvest.started = started;
@@ -48,13 +51,20 @@ void PoolHarvestRecorder::addPage(PoolHarvest::Page page, const QByteArray& text
     m_batch.push_back({std::move(page), QByteArray(texts.constData(), texts.size())});
     m_batchProxies += proxies;
     m_waiting += proxies;
-    if (m_batchProxies >= batchProxies)
+    if (m_batchProxies >= flushProxies)
         flushLocked();
     m_written.wait(hold, [this] { return m_waiting <= maxWaiting; });
 }
 
+void PoolHarvestRecorder::flush()
+{
+    const std::lock_guard<std::mutex> hold(m_lock);
+    flushLocked();
+}
+
 void PoolHarvestRecorder::finish(std::vector<PoolHarvest::Page> rest)
 {
+    m_timer.stop();
     {
         const std::lock_guard<std::mutex> hold(m_lock);
         for (PoolHarvest::Page& page : rest)

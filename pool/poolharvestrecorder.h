@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
 #include <condition_variable>
 #include <mutex>
@@ -14,8 +15,11 @@
 
 // A harvest written to the pool while it goes, on the pool's own thread: each page as soon as it has been read
 // (while the harvest fetches, or by the extraction), pages gathered, and large ones cut, into writes of batchProxies.
-// The pool's writes then overlap the fetching and the reading of the pages, and no proxy of the harvest is held to
-// its end: a page waits for the writer while more than maxWaiting proxies are waiting for it.
+// Pages are held until flushProxies of their proxies wait, flushEveryMs has passed, or the owner flushes them as the
+// extraction starts: the pool's writes then fill the core the extraction leaves idle rather than take time from the
+// page readers while both cores fetch and read, and a slow harvest's pages are in the pool within seconds. No proxy
+// of the harvest is held to its end: a page waits for the writer while more than maxWaiting proxies are waiting for
+// it.
 class PoolHarvestRecorder : public QObject
 {
     Q_OBJECT
@@ -29,11 +33,15 @@ public:
     // From any thread: a page and the texts of the proxies it gave, page.proxies of them one a line (read when the
     // pool takes the page in).
     void addPage(PoolHarvest::Page page, const QByteArray& texts);
+    // From any thread: the pages held so far go to the writer now.
+    void flush();
     // The pages that gave nothing, then the harvest's end, on the asking thread; returns once written or missed.
     void finish(std::vector<PoolHarvest::Page> rest);
 
     static constexpr size_t batchProxies = PoolStore::harvestBatchSize;
     static constexpr size_t maxWaiting = size_t(1) << 18;
+    static constexpr size_t flushProxies = maxWaiting / 2;
+    static constexpr int flushEveryMs = 1000;
 
 signals:
     // Told once: `what` the pool missed, and why.
@@ -61,6 +69,7 @@ private:
     size_t m_batchProxies = 0;
     size_t m_waiting = 0; // proxies given and not written yet
 
+    QTimer m_timer;          // on the owner's thread
     qint64 m_harvestId = -1; // on the pool's thread: -1 when its row could not be written
     PoolThread m_thread;
 };

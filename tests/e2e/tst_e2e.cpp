@@ -1432,9 +1432,6 @@ private slots:
         QVERIFY(!stamps.contains(runFolders.first()));
     }
 
-    // The pool over two harvests and checks two hours apart, in which one proxy dies and one comes back: what each
-    // export filter and --sources give after each, then a recheck of exactly what is due. The runs' clock is set,
-    // so every time in the pool is known.
     // A check's results reach the pool while it goes: one killed outright, while a tarpit holds its last check,
     // leaves what it found and the list it was given.
     void pool_checkKilledMidway_keepsWhatItFound()
@@ -1454,6 +1451,29 @@ private slots:
         check->kill();
         QVERIFY(check->waitForFinished());
         QCOMPARE(exportedNow({"--all"}), (QStringList{"127.0.0.24:1080", "127.0.0.28:8080"}));
+    }
+
+    // A harvest's pages reach the pool while it goes: one killed outright, while a tarpit holds its last page,
+    // leaves the pages it had read.
+    void pool_harvestKilledMidway_keepsThePagesRead()
+    {
+        const QString host = u"www.checkedproxies.com"_s;
+        m_web->setReply(host, u"/read.html"_s, FakeReply::page("127.0.0.21:8888 127.0.0.61:8080"));
+        m_web->setReply(host, u"/held.html"_s, FakeReply::keepOpenAfter("HTTP/1.0 200 OK\r\n\r\n127.0.0.62:8080\n"));
+        QVERIFY(writeFile(listPath(),
+                          "http://www.checkedproxies.com/read.html\nhttp://www.checkedproxies.com/held.html\n"));
+        const std::unique_ptr<QProcess> harvest = startCommand({"--harvest", listPath(), "--timeout", "25"});
+        const auto exportedNow = [this] {
+            const Run run = runCommand({"--export", "--all"});
+            for (const QString& path : run.paths)
+                QFile::remove(path);
+            return run.status == 0 ? run.lines : QStringList();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(exportedNow(), (QStringList{"127.0.0.21:8888", "127.0.0.61:8080"}), 15000);
+        QCOMPARE(harvest->state(), QProcess::Running);
+        harvest->kill();
+        QVERIFY(harvest->waitForFinished());
+        QCOMPARE(exportedNow(), (QStringList{"127.0.0.21:8888", "127.0.0.61:8080"}));
     }
 
     // A harvest's pages wait in the pool for the next run that reads or writes its proxies: one that cannot write
@@ -1488,6 +1508,9 @@ private slots:
         QCOMPARE(poolCount(pool, "SELECT count(*) FROM pages_waiting"), 0);
     }
 
+    // The pool over two harvests and checks two hours apart, in which one proxy dies and one comes back: what each
+    // export filter and --sources give after each, then a recheck of exactly what is due. The runs' clock is set,
+    // so every time in the pool is known.
     void pool_twoHarvestsAndChecks_exportsAndSourcesAfterEach()
     {
         const QString host = u"www.checkedproxies.com"_s;
