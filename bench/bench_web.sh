@@ -16,8 +16,9 @@
 # BENCH_WEB_PAGES: "mixed" (the default: one table row in four holds the address and the port in cells apart, which
 #   the pipeline cannot read) or "texts" (every row an a.b.c.d:port cell).
 # BENCH_WEB_POOL: "on" (the default: a new pool in each harvest's home folder, as a user's first run), "kept" (one
-#   pool for all the harvests of a case, made by its unmeasured first one: a user's next runs over the same sources)
-#   or "off" (--no-pool).
+#   pool for all the harvests of a case, made by its unmeasured first one: a user's next runs over the same sources),
+#   "off" (--no-pool), or "both": each round a harvest with a new pool and one with --no-pool in turn, and what the
+#   pool adds printed as the median of the rounds' own ratios, so that the machine's drift cancels out.
 # BENCH_WEB_FLOOR: a curl_floor binary (bench/curl_floor.cpp), timed beside both: the fetching alone.
 # BENCH_WEB_RATE: when set, nginx sends each reply at most this fast (its limit_rate, as "512k" or "2m" bytes a
 #   second): a web slower than loopback, where the program has time to spare while the pages come.
@@ -166,14 +167,15 @@ case "${BENCH_WEB_POOL:-on}" in
 on) ;;
 kept) pool=(--pool "$run/pool.sqlite") ;;
 off) pool=(--no-pool) ;;
-*) echo "bench_web: BENCH_WEB_POOL is on, kept or off" >&2; exit 1 ;;
+both) ;;
+*) echo "bench_web: BENCH_WEB_POOL is on, kept, off or both" >&2; exit 1 ;;
 esac
 
-harvest() {
+harvest() { # further options
     rm -rf "$run/home"
     mkdir "$run/home"
     HOME="$run/home" QT_QPA_PLATFORM=offscreen ${BENCH_WEB_WRAP:-} "$sievra" --harvest "$run/urls.txt" --threads 20 \
-        --timeout 25 "${pool[@]}"
+        --timeout 25 "${pool[@]}" "$@"
 }
 
 floor() {
@@ -191,9 +193,14 @@ measure() { # scheme, pages, size in kB, sites
     url_list "$1" "$2" "$4"
     rm -f "$run"/pool.sqlite*
     harvest >/dev/null 2>&1 && curl_pipeline # one of each unmeasured, to warm the caches
-    local ours=() theirs=() floors=() ratios=() r a b
+    local ours=() theirs=() floors=() ratios=() offs=() costs=() r a b c
     for ((r = 0; r < rounds; ++r)); do
         a=$(seconds harvest)
+        if [ "${BENCH_WEB_POOL:-on}" = both ]; then
+            c=$(seconds harvest --no-pool)
+            offs+=("$c")
+            costs+=("$(awk -v a="$a" -v c="$c" 'BEGIN { printf "%.3f", (a / c - 1) * 100 }')")
+        fi
         b=$(seconds curl_pipeline)
         [ -z "${BENCH_WEB_FLOOR:-}" ] || floors+=("$(seconds floor)")
         ours+=("$a")
@@ -210,6 +217,9 @@ measure() { # scheme, pages, size in kB, sites
     printf '%-5s %5d pages of %4d kB on %3d host(s): harvest %.2f s, curl pipeline %.2f s%s (medians of %d), ratio %.2f (%s); %d lines, %d distinct matches\n' \
         "$1" "$2" "$3" "$4" "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${theirs[@]}" | median)" \
         "$floor_text" "$rounds" "$ratio" "$(printf '%s\n' "${ratios[@]}" | range)" "$lines" "$matches"
+    [ ${#costs[@]} -eq 0 ] || printf '      the pool on %.2f s, off %.2f s: it adds %+.1f %% (rounds %s)\n' \
+        "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${offs[@]}" | median)" \
+        "$(printf '%s\n' "${costs[@]}" | median)" "$(printf '%s\n' "${costs[@]}" | sort -g | tr '\n' ' ' | sed 's/ $//')"
     last="$1 $2 pages of $3 kB: ratio $ratio"
 }
 

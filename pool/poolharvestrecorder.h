@@ -39,8 +39,9 @@ public:
     void finish(std::vector<PoolHarvest::Page> rest);
 
     static constexpr size_t batchProxies = PoolStore::harvestBatchSize;
-    static constexpr size_t maxWaiting = size_t(1) << 18;
-    static constexpr size_t flushProxies = maxWaiting / 2;
+    // About 20 MB of texts at most; a harvest of 100 pages of 1 MB (750,000 proxies) is held whole.
+    static constexpr size_t maxWaiting = size_t(1) << 20;
+    static constexpr size_t flushProxies = maxWaiting / 4 * 3;
     static constexpr int flushEveryMs = 1000;
 
 signals:
