@@ -127,6 +127,12 @@ bool CCommandLine::openPool()
     const PoolJob& job = m_options->pool;
     if (job.path.isEmpty())
         return true;
+    // A new pool is made by the run's writers as they start: 2 ms of every first harvest, no longer before its first
+    // page. Where it cannot be made, opening it here says why, and the run stops before it starts.
+    if (job.access() == PoolStore::Access::Write && PoolStore::madeByWriters(job.path)) {
+        m_pool = std::make_unique<PoolRecording>(nullptr, job);
+        return true;
+    }
     QString failure;
     std::unique_ptr<PoolStore> store = PoolStore::open(job.path, job.access(), &failure);
     if (!store) {

@@ -20,11 +20,13 @@ class CHarvestRun;
 class PoolRecording
 {
 public:
+    // `store`: the pool opened at the start, or none where the writers make it (a run that only records).
     PoolRecording(std::unique_ptr<PoolStore> store, const PoolJob& job);
     ~PoolRecording();
     PoolRecording(const PoolRecording&) = delete;
     PoolRecording& operator=(const PoolRecording&) = delete;
 
+    // The pool opened at the start: a run that reads, rechecks or serves.
     PoolStore& store() { return *m_store; }
     qint64 now() const { return m_job.clock.now(); }
     // A harvest's pages are written as the extraction reads them (PoolHarvestRecorder); before run.start().

@@ -3,7 +3,7 @@
 PoolCheckRecorder::PoolCheckRecorder(const QString& path, const QString& judge, const RunClock& clock,
                                      const std::vector<ProxyEndpoint>& listed, QObject* parent)
     : QObject(parent), m_judge(judge), m_clock(clock), m_listed(listed), m_listedSeen(listed.empty()),
-      m_thread(path, PoolStore::Access::Update, QStringLiteral("check pool"))
+      m_thread(path, PoolStore::Access::Write, QStringLiteral("check pool"))
 {
     connect(&m_thread, &PoolThread::openFailed, this, &PoolCheckRecorder::openFailed);
     m_timer.setInterval(flushEveryMs);

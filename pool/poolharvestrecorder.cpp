@@ -1,5 +1,7 @@
 #include "pool/poolharvestrecorder.h"
 
+#include "util/threadpriority.h"
+
 #include <cstring>
 
 namespace {
@@ -23,7 +25,7 @@ QByteArray lines(const QByteArray& texts, qsizetype* at, size_t count, size_t* t
 PoolHarvestRecorder::PoolHarvestRecorder(const QString& path, const RunClock& clock, quint32 runStamp, qint64 started,
                                          QObject* parent)
     : QObject(parent), m_clock(clock), m_started(started),
-      m_thread(path, PoolStore::Access::Update, QStringLiteral("harvest pool"))
+      m_thread(path, PoolStore::Access::Write, QStringLiteral("harvest pool"))
 {
     connect(&m_thread, &PoolThread::openFailed, this, &PoolHarvestRecorder::openFailed);
     m_timer.setInterval(flushEveryMs);
@@ -34,6 +36,7 @@ PoolHarvestRecorder::PoolHarvestRecorder(const QString& path, const RunClock& cl
     harvest.started = started;
     harvest.ended = started;
     m_thread.ask([this, harvest](PoolStore* store) {
+        ThreadPriority::giveWay();
         if (store && !store->beginHarvest(harvest, &m_harvestId)) {
             m_harvestId = -1;
             m_thread.answer([this, failure = store->failure()] { tellMissed(failure); });

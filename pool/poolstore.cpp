@@ -7,6 +7,11 @@ std::unique_ptr<PoolStore> PoolStore::open(const QString& path, Access access, Q
     return SqlitePool::open(path, access, failure);
 }
 
+bool PoolStore::madeByWriters(const QString& path)
+{
+    return SqlitePool::canMake(path);
+}
+
 bool PoolStore::recordHarvest(const PoolHarvest& harvest)
 {
     qint64 harvestId = 0;

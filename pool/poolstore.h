@@ -33,6 +33,9 @@ public:
     // not a database, damaged, of a later version than this program knows, read-only for Write, or locked for
     // longer than lockWaitMs.
     static std::unique_ptr<PoolStore> open(const QString& path, Access access, QString* failure);
+    // True when nothing is at `path` yet and a pool can be made there: a run that only records leaves the making to
+    // its writers, on their own threads, rather than wait for it before its first page.
+    static bool madeByWriters(const QString& path);
     static constexpr int lockWaitMs = 10000;
 
     // A harvest with its pages and the proxies each gave; those proxies are seen at its start. The three steps of

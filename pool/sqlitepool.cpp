@@ -431,6 +431,14 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
         *failure = QStringLiteral("cannot open the pool %1: it is no file.").arg(path);
         return nullptr;
     }
+    if (file.isSymLink() && !file.exists()) {
+        *failure = QStringLiteral("cannot open the pool %1: it is a link to nothing.").arg(path);
+        return nullptr;
+    }
+    if (!file.exists() && !QFileInfo(file.absolutePath()).isWritable()) {
+        *failure = QStringLiteral("cannot make the pool %1: its folder cannot be written.").arg(path);
+        return nullptr;
+    }
     sqlite3* db = nullptr;
     // A reader opens for writing too: it takes in the pages a harvest left waiting, and as the last connection to
     // close it takes the WAL's side files away, where a read-only one would leave them beside the pool. Where
@@ -461,6 +469,13 @@ std::unique_ptr<SqlitePool> SqlitePool::open(const QString& path, Access access,
 const char* SqlitePool::migration(int from)
 {
     return from >= 0 && from < migrationCount ? migrations[from] : nullptr;
+}
+
+bool SqlitePool::canMake(const QString& path)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    return !file.exists() && !file.isSymLink() && folder.isDir() && folder.isWritable();
 }
 
 SqlitePool::SqlitePool(sqlite3* db) : m_db(db) {}

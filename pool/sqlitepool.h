@@ -30,6 +30,8 @@ public:
     static const char* migration(int from);
 
     static std::unique_ptr<SqlitePool> open(const QString& path, Access access, QString* failure);
+    // Nothing is at `path`, not even a link, and its folder can be written: open() with Write would make a pool there.
+    static bool canMake(const QString& path);
     ~SqlitePool() override;
     SqlitePool(const SqlitePool&) = delete;
     SqlitePool& operator=(const SqlitePool&) = delete;

@@ -1067,6 +1067,13 @@ private slots:
         QTest::newRow("a pool of a later version") << QStringList{"--recheck", "--pool", "@F@/later.sqlite"}
                                                    << u"sievra: the pool @F@/later.sqlite is of version 7, later than "
                                                       "this program knows (5); it is left as it is."_s;
+        // A pool not there yet is made by the run's writers, once it is known that they can make it.
+        QTest::newRow("a new pool in a read-only folder")
+            << harvest + QStringList{"--pool", "@F@/ro/new.sqlite"}
+            << u"sievra: cannot make the pool @F@/ro/new.sqlite: its folder cannot be written."_s;
+        QTest::newRow("a new pool through a link to nowhere")
+            << check + QStringList{"--pool", "@F@/nowhere.sqlite"}
+            << u"sievra: cannot open the pool @F@/nowhere.sqlite: it is a link to nothing."_s;
         QTest::newRow("a read-only pool") << check + QStringList{"--pool", "@F@/ro/pool.sqlite"}
                                           << u"sievra: cannot write the pool @F@/ro/pool.sqlite: it is read-only."_s;
         QTest::newRow("new report in a read-only folder")
@@ -1092,6 +1099,7 @@ private slots:
         QVERIFY(run(u"sqlite3"_s, {files.filePath(u"later.sqlite"_s), u"PRAGMA user_version = 7"_s}));
         QVERIFY(files.mkpath(u"sub"_s));
         QVERIFY(QFile::link(files.filePath(u"list.txt"_s), files.filePath(u"link.txt"_s)));
+        QVERIFY(QFile::link(files.filePath(u"none/pool.sqlite"_s), files.filePath(u"nowhere.sqlite"_s)));
         QVERIFY(::link(qPrintable(files.filePath(u"list.txt"_s)), qPrintable(files.filePath(u"hard.txt"_s))) == 0);
         QVERIFY(run(u"mount"_s, {"-o", "bind,ro", files.filePath(u"ro"_s), files.filePath(u"ro"_s)}));
         m_mounts << files.filePath(u"ro"_s);
