@@ -27,7 +27,11 @@ public:
     PoolRecording& operator=(const PoolRecording&) = delete;
 
     // The pool opened at the start: a run that reads, rechecks or serves.
-    PoolStore& store() { return *m_store; }
+    PoolStore& store()
+    {
+        Q_ASSERT(m_store);
+        return *m_store;
+    }
     qint64 now() const { return m_job.clock.now(); }
     // A harvest's pages are written as the extraction reads them (PoolHarvestRecorder); before run.start().
     void followHarvest(CHarvestRun& run);
