@@ -18,7 +18,8 @@
 # BENCH_WEB_POOL: "on" (the default: a new pool in each harvest's home folder, as a user's first run), "kept" (one
 #   pool for all the harvests of a case, made by its unmeasured first one: a user's next runs over the same sources),
 #   "off" (--no-pool), or "both": each round a harvest with a new pool and one with --no-pool in turn, and what the
-#   pool adds printed as the median of the rounds' own ratios, so that the machine's drift cancels out.
+#   pool adds printed as the median of the rounds' own ratios, so that the machine's drift cancels out; "kept-both"
+#   the same with the kept pool.
 # BENCH_WEB_FLOOR: a curl_floor binary (bench/curl_floor.cpp), timed beside both: the fetching alone.
 # BENCH_WEB_RATE: when set, nginx sends each reply at most this fast (its limit_rate, as "512k" or "2m" bytes a
 #   second): a web slower than loopback, where the program has time to spare while the pages come.
@@ -168,7 +169,8 @@ on) ;;
 kept) pool=(--pool "$run/pool.sqlite") ;;
 off) pool=(--no-pool) ;;
 both) ;;
-*) echo "bench_web: BENCH_WEB_POOL is on, kept, off or both" >&2; exit 1 ;;
+kept-both) pool=(--pool "$run/pool.sqlite") ;;
+*) echo "bench_web: BENCH_WEB_POOL is on, kept, off, both or kept-both" >&2; exit 1 ;;
 esac
 
 harvest() { # further options
@@ -196,8 +198,11 @@ measure() { # scheme, pages, size in kB, sites
     local ours=() theirs=() floors=() ratios=() offs=() costs=() r a b c
     for ((r = 0; r < rounds; ++r)); do
         a=$(seconds harvest)
-        if [ "${BENCH_WEB_POOL:-on}" = both ]; then
-            c=$(seconds harvest --no-pool)
+        if [[ "${BENCH_WEB_POOL:-on}" == *both ]]; then
+            c=$(
+                pool=()
+                seconds harvest --no-pool
+            )
             offs+=("$c")
             costs+=("$(awk -v a="$a" -v c="$c" 'BEGIN { printf "%.3f", (a / c - 1) * 100 }')")
         fi

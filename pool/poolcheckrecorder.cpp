@@ -27,6 +27,11 @@ void PoolCheckRecorder::finish(bool keep)
     if (keep)
         flush();
     m_batch.clear();
+    // A check that took a harvest's waiting pages in leaves a long log behind otherwise.
+    m_thread.ask([](PoolStore* store) {
+        if (store)
+            store->copyLogIn();
+    });
     m_thread.finish();
 }
 

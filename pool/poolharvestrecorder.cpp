@@ -125,6 +125,9 @@ void PoolHarvestRecorder::write(PoolStore* store, std::vector<WaitingPage>& wait
     }
     if (!pages.empty())
         writeBatch();
+    // While the extraction still runs: the harvest's end writes a few pages more, after the log has restarted.
+    if (store)
+        store->copyLogIn();
     {
         const std::lock_guard<std::mutex> hold(m_lock);
         m_waiting -= proxies;

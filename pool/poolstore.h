@@ -71,6 +71,11 @@ public:
     virtual bool takeInWaitingPages() = 0;
     virtual qint64 pagesLeftOut() const = 0;
 
+    // What this run wrote, copied from the store's log into its file where no other run still reads it, without
+    // waiting for any: a run's writer does it once its large writes are done, so that the next run to open the store
+    // does not read them all again before its first step. A copy that cannot be made now is left for later.
+    virtual void copyLogIn() = 0;
+
     // Why the last call failed.
     virtual QString failure() const = 0;
 };

@@ -48,6 +48,7 @@ public:
     bool worthySources(qint64 since, QStringList* urls) override;
     bool takeInWaitingPages() override;
     qint64 pagesLeftOut() const override { return m_pagesLeftOut; }
+    void copyLogIn() override;
     QString failure() const override { return m_failure; }
 
     class Statement; // one prepared statement (sqlitepool.cpp)

@@ -5,6 +5,7 @@
 #include "pool/poolschedule.h"
 #include "pool/poolstore.h"
 #include "pool/sqlitepool.h"
+#include "pool/waitingtexts.h"
 #include "tests/support/corekit.h"
 
 #include <QHostAddress>
@@ -705,6 +706,39 @@ private slots:
     }
 
     // A file that cannot serve as the pool is refused with one line naming it, and left exactly as it was.
+    // A page's texts as they wait in the pool: read back byte for byte, an address and a port in 7 bytes.
+    void waitingTexts_readBackAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("texts");
+        QTest::addColumn<int>("packedSize"); // -1: not looked at
+
+        QTest::newRow("addresses") << QByteArray("1.2.3.4:80\n255.255.255.255:65535\n0.0.0.0:0\n") << 1 + 3 * 7;
+        QTest::newRow("leading zeros kept") << QByteArray("01.2.3.4:80\n1.2.3.4:080\n1.2.3.4:0\n") << -1;
+        QTest::newRow("out of range") << QByteArray("256.1.1.1:80\n1.1.1.1:65536\n1.1.1.1:999999\n") << -1;
+        QTest::newRow("credentials and schemes")
+            << QByteArray("user:pass@1.2.3.4:80\nsocks5://1.2.3.4:1080\n1.2.3.4:80:user:pass\n") << -1;
+        QTest::newRow("no line end at the end") << QByteArray("1.2.3.4:80\n5.6.7.8:8080") << -1;
+        QTest::newRow("blank lines") << QByteArray("\n\n1.2.3.4:80\n\n") << 1 + 2 + 7 + 1;
+        QTest::newRow("lines starting with the tags") << QByteArray("\x01"
+                                                                    "1.2.3.4:80\n\x02x\n\x01\n")
+                                                      << -1;
+        QTest::newRow("a cut address") << QByteArray("1.2.3.4:\n1.2.3:80\n1.2.3.4.5:80\n.1.2.3:4\n") << -1;
+        QTest::newRow("nothing") << QByteArray() << 0;
+    }
+
+    void waitingTexts_readBackAsWritten()
+    {
+        QFETCH(QByteArray, texts);
+        QFETCH(int, packedSize);
+
+        const QByteArray packed = WaitingTexts::packed(texts);
+        QCOMPARE(WaitingTexts::unpacked(packed), texts);
+        if (packedSize >= 0)
+            QCOMPARE(packed.size(), qsizetype(packedSize));
+        // A row of an earlier build holds the texts themselves.
+        QCOMPARE(WaitingTexts::unpacked(texts), texts);
+    }
+
     void refused_data()
     {
         QTest::addColumn<QString>("file"); // what stands at the pool's path
