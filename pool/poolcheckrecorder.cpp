@@ -24,14 +24,15 @@ void PoolCheckRecorder::add(ProxyRecord record)
 void PoolCheckRecorder::finish(bool keep)
 {
     m_timer.stop();
-    if (keep)
+    if (keep) {
         flush();
+        // A check that took a harvest's waiting pages in leaves a long log behind otherwise.
+        m_thread.ask([](PoolStore* store) {
+            if (store)
+                store->copyLogIn();
+        });
+    }
     m_batch.clear();
-    // A check that took a harvest's waiting pages in leaves a long log behind otherwise.
-    m_thread.ask([](PoolStore* store) {
-        if (store)
-            store->copyLogIn();
-    });
     m_thread.finish();
 }
 

@@ -1119,6 +1119,7 @@ private slots:
         // Nothing of a run is left in the program's folders either: no list, no page, no claim on a stamp.
         QCOMPARE(snapshot(UserFolders::outputFolder()), (QMap<QString, QByteArray>()));
         QCOMPARE(snapshot(UserFolders::dataFolder()), (QMap<QString, QByteArray>()));
+        QVERIFY(!QFileInfo::exists(QDir(UserFolders::baseFolder()).filePath(u"pool.sqlite"_s)));
     }
 
     // Proxies that send without end, or more than any judge's page, 128 of them beside working ones: none is
