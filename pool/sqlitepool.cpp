@@ -348,10 +348,6 @@ qint64 setHash(const std::vector<qint64>& ids)
 using Totals = SqlitePool::Totals;
 
 const char* const largeCache = "PRAGMA cache_size = -16384";
-// A new pool is made without waiting for the disk (five syncs, 2 ms of every first run): until its tables are in, it
-// holds nothing to lose. A file cut short by a crash then reads as no pool, made again, or as a damaged one, refused
-// by name.
-const char* const noWait = "PRAGMA synchronous = OFF";
 // A log the next run would take 2 ms to read as it opens the pool.
 constexpr qint64 longLogBytes = qint64(4) << 20;
 
@@ -543,7 +539,7 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
         return refuse(QStringLiteral("there is no pool at %1; a harvest or a check makes one.").arg(path));
     // The log is copied into the file every 64 MB rather than every 4: a harvest's pages each change a few hundred
     // pages of the file, and each copy waits for the disk. A reader too writes, when it takes waiting pages in.
-    if (!execute("PRAGMA wal_autocheckpoint = 16384") || !execute(found == 0 ? noWait : "PRAGMA synchronous = NORMAL"))
+    if (!execute("PRAGMA wal_autocheckpoint = 16384") || !execute("PRAGMA synchronous = NORMAL"))
         return refuse(QString());
     if (access == Access::Read) {
         if (found < schemaVersion)
@@ -565,7 +561,7 @@ bool SqlitePool::prepare(Access access, const QString& path, QString* failure)
     if (found < schemaVersion &&
         !execute(QByteArray("PRAGMA user_version = " + QByteArray::number(schemaVersion)).constData()))
         return refuse(QString());
-    if (!execute("COMMIT") || !execute("PRAGMA synchronous = NORMAL"))
+    if (!execute("COMMIT"))
         return refuse(QString());
     // From here on a busy pool is waited for; a run never fails on it.
     sqlite3_busy_timeout(m_db, writeWaitMs);
